@@ -1,0 +1,37 @@
+#pragma once
+// Event objects with the four wait results of the Windows wait functions. A named event is
+// shared by name between all processes of the same user; an unnamed one is private to the
+// process.
+
+#include <memory>
+#include <string>
+
+namespace morvane {
+
+enum class TWaitResult { wrSignaled, wrTimeout, wrAbandoned, wrError };
+
+inline constexpr unsigned INFINITE = 0xFFFFFFFFu;
+
+class TEvent {
+ public:
+  // manualReset false: a released waiter resets the event (auto-reset).
+  // An empty name makes a private event. Creating a named event that exists opens it.
+  TEvent(bool manualReset, bool initialState, const std::string& name = {});
+  ~TEvent();
+  TEvent(const TEvent&) = delete;
+  TEvent& operator=(const TEvent&) = delete;
+
+  void SetEvent();
+  void ResetEvent();
+  // Time-out in milliseconds; INFINITE waits for ever.
+  TWaitResult WaitFor(unsigned timeoutMs);
+  // The OS error code of the last wait that gave wrError.
+  int LastError() const;
+  const std::string& Name() const;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
+
+}  // namespace morvane

@@ -1,0 +1,49 @@
+#include "controller/CTSThread.h"
+
+#include "controller/Objects.h"
+
+namespace morvane {
+
+TCTSThread::TCTSThread(TFocusControl& controller, std::shared_ptr<TSerialPort> port)
+    : TThread(TThreadPriority::tpHighest), Controller(controller), PortHandle(std::move(port)) {
+  Start();
+}
+
+void TCTSThread::Execute() {
+  TSerialPort& port = *PortHandle;
+  port.SetCommMask(EV_CTS);
+  bool lastDSR = false;  // DSR at the last rising CTS edge: the direction reported
+  while (!Terminated()) {
+    uint32_t events = 0;
+    if (!port.WaitCommEvent(events)) {
+      // A port that cannot wait (unplugged, no modem lines) would return at once for ever;
+      // back off so that a dead port does not take a core.
+      if (!Terminated()) Sleep(50);
+      continue;
+    }
+    // Closing asks us to end and then clears the mask: an edge that raced the close is not
+    // reported.
+    if (Terminated()) break;
+    if (events != EV_CTS) continue;
+    port.SetCommMask(EV_CTS);
+    uint32_t status = 0;
+    port.GetCommModemStatus(status);
+    FModemStatus.store(status, std::memory_order_relaxed);
+    const bool cts = status & MS_CTS_ON;
+    const bool dsr = status & MS_DSR_ON;
+    auto& count = Controller.FCTSCount;
+    int32_t now;
+    if (cts) {
+      now = dsr ? count.fetch_sub(1) - 1 : count.fetch_add(1) + 1;
+      lastDSR = dsr;
+    } else if (Controller.DualSense()) {
+      now = dsr ? count.fetch_add(1) + 1 : count.fetch_sub(1) - 1;
+    } else {
+      now = count.load();
+    }
+    if (cts || Controller.DualSense()) Controller.SignalMotion();
+    Controller.DoCTSChange(now, lastDSR);
+  }
+}
+
+}  // namespace morvane

@@ -1,0 +1,30 @@
+#pragma once
+// Counts the encoder's quadrature edges on CTS and DSR into the controller's CTSCount.
+// Runs at the highest priority; per edge it does one wait, one mask setting, one status read,
+// one atomic count change and one report, and nothing that allocates, locks or sleeps.
+
+#include <memory>
+
+#include "controller/Thread.h"
+#include "platform/SerialPort.h"
+
+namespace morvane {
+
+class TFocusControl;
+
+class TCTSThread : public TThread {
+ public:
+  TCTSThread(TFocusControl& controller, std::shared_ptr<TSerialPort> port);
+
+  uint32_t ModemStatus() const { return FModemStatus.load(); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  TFocusControl& Controller;
+  std::shared_ptr<TSerialPort> PortHandle;
+  std::atomic<uint32_t> FModemStatus{0};
+};
+
+}  // namespace morvane

@@ -1,0 +1,70 @@
+#include "controller/Objects.h"
+#include "motion/Signals.h"
+
+namespace morvane {
+
+void TFocusControl::SendFocusCommand(const std::string& Command) {
+  std::string command = Command;
+  if (FReverseDir.load()) {
+    if (command == ":F-#")
+      command = ":F+#";
+    else if (command == ":F+#")
+      command = ":F-#";
+  }
+  if (FUseRTS_DTR.load()) {
+    // Direct drive: RTS powers the motor, DTR picks the count-increasing direction. While a
+    // nudge thread runs DTR is left alone, so its pulses in one direction keep it steady.
+    auto port = FPortHandle.load();
+    auto line = [&port](uint8_t func) {
+      if (port) port->EscapeCommFunction(func);
+    };
+    if (command == ":FQ#") {
+      line(CLRRTS);
+      if (NudgeIdle.load()) {
+        Sleep(10);
+        line(CLRDTR);
+      }
+    } else if (command == ":F-#") {
+      line(SETDTR);
+      Sleep(5);
+      line(SETRTS);
+    } else if (command == ":F+#") {
+      Sleep(5);
+      line(SETRTS);
+    }
+  } else {
+    WriteString(command);
+  }
+  if (EchoCommands.load()) EchoCommand(command, 1);
+}
+
+void TFocusControl::FocusCommand(const std::string& Command) {
+  for (const char* valid : {":FQ#", ":F-#", ":F+#", ":FS#", ":FF#"}) {
+    if (Command == valid) {
+      SendFocusCommand(Command);
+      return;
+    }
+  }
+  FHost.ShowMessage("Illegal FocusCommand");
+}
+
+void TFocusControl::StartMove(bool Up, uint8_t /*Speed: the operator's choice, not used*/) {
+  SendFocusCommand(":FQ#");
+  FLastDirection.store(Up);
+  SendFocusCommand(Up ? ":F-#" : ":F+#");
+}
+
+void TFocusControl::StopMotor() {
+  SendFocusCommand(":FQ#");
+  SendFocusCommand(":FQ#");
+}
+
+void TFocusControl::ClearRTS() {
+  if (auto port = FPortHandle.load()) port->EscapeCommFunction(CLRRTS);
+}
+
+void TFocusControl::SetLine(uint8_t Func) {
+  if (auto port = FPortHandle.load()) port->EscapeCommFunction(Func);
+}
+
+}  // namespace morvane

@@ -1,0 +1,162 @@
+#include <cmath>
+
+#include "controller/CTSThread.h"
+#include "controller/Objects.h"
+#include "motion/NudgeThread.h"
+#include "motion/Signals.h"
+
+namespace morvane {
+
+namespace {
+
+// A message a worker thread waits on until the GUI thread has shown and closed it.
+struct TSyncRequest {
+  bool Done = false;  // guarded by TSyncState::Lock
+};
+
+}  // namespace
+
+// The controller's side of Synchronize: shared with every posted request so that a request
+// run after the controller has gone touches nothing of it, and so that the destructor can
+// release workers still waiting.
+struct TSyncState {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Destroying = false;
+};
+
+TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
+    : FHost(host), FOpener(std::move(opener)) {
+  if (DiagnosticLogging) LogLine("In FocusControl Base Class constructor");
+  FCTSEvent = std::make_unique<TEvent>(false, false, "THE_CTS_EVENT");
+  GeneralDelayEvent().ResetEvent();
+  if (DiagnosticLogging) LogLine("Focuser signalled objects created");
+  Samples.reserve(10);
+  FSyncState = std::make_shared<TSyncState>();
+  if (TervixEnable.load())
+    FKeepAliveTimer = FHost.StartTimer(200, [this] { KeepAliveTick(); });
+}
+
+TFocusControl::~TFocusControl() {
+  if (DiagnosticLogging) LogLine("In FocusControl Base Class destructor");
+  SetCancelMovementFlag(true);
+  Sleep(500);
+  if (FKeepAliveTimer >= 0) FHost.StopTimer(FKeepAliveTimer);
+  // Release workers waiting for a message box: the program is going away.
+  {
+    std::lock_guard lock(FSyncState->Lock);
+    FSyncState->Destroying = true;
+  }
+  FSyncState->Changed.notify_all();
+  FDestroying.store(true);
+  CloseCountingThread();
+  // Motion threads still running (a nudge loop whose encoder is dead, a wait for another
+  // program) end at their next check; twice, for a move that a superseding MoveBy was just
+  // starting.
+  for (int round = 0; round < 2; ++round) {
+    FThreads.TerminateAll();
+    SignalMotion();
+    FThreads.JoinAll();
+  }
+}
+
+bool TFocusControl::GetIdle() {
+  bool idle = RunIdle.load() && NudgeIdle.load();
+  LastIdle.store(idle);
+  return idle;
+}
+
+void TFocusControl::DoIdleChange() {
+  bool before = LastIdle.load();
+  bool now = GetIdle();
+  if (now != before && OnIdleChange) OnIdleChange(this, now);
+}
+
+void TFocusControl::DoCTSChange(int32_t Count, bool DSRValue) {
+  if (OnCTSChange) OnCTSChange(this, Count, DSRValue);
+}
+
+void TFocusControl::DoAvailChange() {
+  if (OnAvailChange) OnAvailChange(this, FLastTCAvail);
+}
+
+void TFocusControl::SetCancelMovementFlag(bool Value) {
+  FCancelMovementFlag.store(Value);
+  EndMoveCancel.store(Value);
+  NudgeCancel.store(Value);
+  NudgeIdle.store(true);
+  RunIdle.store(true);
+  SignalMotion();
+}
+
+void TFocusControl::CancelMovement() { SetCancelMovementFlag(true); }
+
+void TFocusControl::SetInterruptsOff(bool Value) {
+  std::shared_ptr<TNudgeThread> nudge;
+  {
+    std::lock_guard lock(FMotionRefsLock);
+    nudge = NudgeThread;
+  }
+  if (Value) {
+    ClearRTS();
+    if (!NudgeIdle.load() && nudge) nudge->Suspend();
+  } else {
+    if (!NudgeIdle.load() && nudge) nudge->Resume();
+  }
+  FInterruptsOff.store(Value);
+  SignalMotion();
+  Sleep(10);
+  Paused.store(Value);
+  SignalMotion();
+}
+
+void TFocusControl::KeepAliveTick() {
+  if (TervixEnable.load() && FPortOpen.load()) WriteString("5");
+}
+
+void TFocusControl::ResetCount() {
+  GeneralDelayEvent().ResetEvent();
+  FCTSCount.store(0);
+  SignalMotion();
+  DoCTSChange(0, false);
+}
+
+void TFocusControl::AddTemperatureSample(double Value) {
+  if (!(Value > -99.0)) return;
+  if (Samples.size() >= 10) Samples.erase(Samples.begin());
+  Samples.push_back(TempData{Value});
+  double sum = 0.0;
+  for (const auto& s : Samples) sum += s.Temperature;
+  FTCAvg.store(sum / static_cast<double>(Samples.size()));
+}
+
+void TFocusControl::ClearTemperatureSamples() { Samples.clear(); }
+
+size_t TFocusControl::TemperatureSampleCount() const { return Samples.size(); }
+
+void TFocusControl::Synchronize(const std::string& text) {
+  auto state = FSyncState;
+  auto request = std::make_shared<TSyncRequest>();
+  {
+    std::lock_guard lock(state->Lock);
+    if (state->Destroying) return;
+  }
+  TControllerHost& host = FHost;
+  FHost.Post([state, request, text, &host] {
+    bool show;
+    {
+      std::lock_guard lock(state->Lock);
+      show = !state->Destroying;
+    }
+    if (show) host.ShowMessage(text);
+    {
+      std::lock_guard lock(state->Lock);
+      request->Done = true;
+    }
+    state->Changed.notify_all();
+  });
+  std::unique_lock lock(state->Lock);
+  state->Changed.wait(lock, [&] { return request->Done || state->Destroying; });
+}
+
+}  // namespace morvane

@@ -1,0 +1,86 @@
+#include <cstdio>
+#include <stdexcept>
+
+#include "controller/Convert.h"
+#include "controller/Objects.h"
+#include "motion/Signals.h"
+
+namespace morvane {
+
+namespace {
+constexpr int ReplyLength = 10;
+const char* const AvailRequest = "MRV02?????";
+const char* const AvailReply = "MRV03YES!!";
+}  // namespace
+
+void TFocusControl::SendModuleCommand(const std::string& Command) {
+  WriteString(Command + "\r");
+  if (EchoCommands.load()) EchoCommand(Command, 1);
+}
+
+std::string TFocusControl::GetTCFirmwareVersion() {
+  SendModuleCommand("MRV00?????");
+  std::string reply = ReadReply(ReplyLength);
+  if (reply.find("MRV01") != std::string::npos && reply.size() >= ReplyLength)
+    FirmwareText = reply.substr(5, 2) + "." + reply.substr(7, 1) + "." + reply.substr(8, 2);
+  else
+    FirmwareText = "??";
+  return FirmwareText;
+}
+
+bool TFocusControl::GetTCAvail() {
+  const bool before = FLastTCAvail;
+  Sleep(30);
+  PurgePort();
+  SendModuleCommand(AvailRequest);
+  FLastTCAvail = ReadReply(ReplyLength) == AvailReply;
+  if (!FLastTCAvail) {
+    Sleep(100);
+    PurgePort();
+    SendModuleCommand(AvailRequest);
+    FLastTCAvail = ReadReply(ReplyLength) == AvailReply;
+  }
+  if (FLastTCAvail != before) DoAvailChange();
+  if (!FLastTCAvail) ClearTemperatureSamples();
+  return FLastTCAvail;
+}
+
+int32_t TFocusControl::GetTCCal() {
+  if (!GetTCAvail()) return FLastTCCal;
+  Sleep(10);
+  PurgePort();
+  SendModuleCommand("MRV04?????");
+  std::string reply = ReadReply(ReplyLength);
+  if (reply.compare(0, 5, "MRV05") == 0) FLastTCCal = StrToInt(reply.substr(5, 5));
+  return FLastTCCal;
+}
+
+void TFocusControl::SetTCCal(int32_t Value) {
+  if (!GetTCAvail()) return;
+  const int32_t saved = FLastTCCal;
+  Sleep(10);
+  PurgePort();
+  char request[32];
+  std::snprintf(request, sizeof request, "MRV06%5.5d", Value);
+  SendModuleCommand(request);
+  std::string reply = ReadReply(ReplyLength);
+  if (reply.compare(0, 5, "MRV07") == 0) FLastTCCal = StrToInt(reply.substr(5, 5));
+  if (FLastTCCal != Value) {
+    FLastTCCal = saved;
+    throw std::runtime_error("Set Cal value failed!");
+  }
+}
+
+double TFocusControl::GetTemperature() {
+  double result = -100.0;
+  if (!GetTCAvail()) return result;
+  Sleep(10);
+  PurgePort();
+  SendModuleCommand("MRV08?????");
+  std::string reply = ReadReply(ReplyLength);
+  if (reply.compare(0, 5, "MRV09") == 0) result = StrToFloat(reply.substr(5, 5));
+  AddTemperatureSample(result);
+  return result;
+}
+
+}  // namespace morvane

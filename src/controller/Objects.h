@@ -1,0 +1,238 @@
+#pragma once
+// TFocusControl: the one object through which the program reaches the focuser. It owns the
+// serial port, the encoder count and its counting thread, the focus command set, the module
+// exchanges and the state the motion threads share.
+//
+// Threads: the GUI thread calls the operations and runs the keep-alive tick (through the
+// host); the counting thread changes CTSCount and raises OnCTSChange; the motion threads
+// change the idle and cancel flags and raise OnIdleChange. Every member they share is an
+// atomic of its width. Handlers run on the raising thread and must not block on the GUI
+// thread; assign them before the port is opened.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "controller/ControllerHost.h"
+#include "controller/Thread.h"
+#include "platform/Event.h"
+#include "platform/SerialPort.h"
+#include "platform/Timing.h"
+
+namespace morvane {
+
+class TFocusControl;
+class TCTSThread;
+class TNudgeThread;
+class TEndMoveThread;
+class TMoveItThread;
+class TMoveStarterThread;
+struct TSyncState;
+
+using TCTSEvent = std::function<void(TFocusControl* Sender, int32_t CTSCount, bool DSRValue)>;
+using TIdleEvent = std::function<void(TFocusControl* Sender, bool IdleValue)>;
+using TTCAvailChangeEvent = std::function<void(TFocusControl* Sender, bool TCAvailValue)>;
+
+// The camera-control object the interlock consults: the interlock waits only while its state
+// is False.
+class TCameraControl {
+ public:
+  virtual ~TCameraControl() = default;
+  virtual bool State() const = 0;
+};
+
+struct TempData {
+  double Temperature;  // degrees Celsius
+};
+
+class TFocusControl {
+ public:
+  TFocusControl(TControllerHost& host, TPortOpener opener);
+  virtual ~TFocusControl();
+  TFocusControl(const TFocusControl&) = delete;
+  TFocusControl& operator=(const TFocusControl&) = delete;
+
+  // Published properties.
+  int32_t CTSCount() const { return FCTSCount.load(); }
+  bool LastDirection() const { return FLastDirection.load(); }
+  void SetLastDirection(bool v) { FLastDirection.store(v); }
+  double BackLash() const { return FBackLash.load(); }
+  void SetBackLash(double v) { FBackLash.store(v); }
+  int32_t CodesPerRev() const { return FCodesPerRev.load(); }
+  void SetCodesPerRev(int32_t v) { FCodesPerRev.store(v); }
+  double TravelPerRev() const { return FTravelPerRev.load(); }
+  void SetTravelPerRev(double v) { FTravelPerRev.store(v); }
+  int32_t ComPort() const { return FComPort.load(); }
+  double NudgeTime() const { return FNudgeTime.load(); }
+  void SetNudgeTime(double s) { FNudgeTime.store(s); }
+  double CloseNudgeTime() const { return FCloseNudgeTime.load(); }
+  void SetCloseNudgeTime(double s) { FCloseNudgeTime.store(s); }
+  double NudgeSleep() const { return FNudgeSleep.load(); }
+  void SetNudgeSleep(double s) { FNudgeSleep.store(s); }
+  bool Idle() { return GetIdle(); }
+  int32_t StopFactor() const { return FStopFactor.load(); }
+  void SetStopFactor(int32_t v) { FStopFactor.store(v); }
+  bool UseRTS_DTR() const { return FUseRTS_DTR.load(); }
+  void SetUseRTS_DTR(bool v) { FUseRTS_DTR.store(v); }
+  bool ReverseDir() const { return FReverseDir.load(); }
+  void SetReverseDir(bool v) { FReverseDir.store(v); }
+  // Writing requests cancellation; nothing reads the flag back, so reading gives the last
+  // value written.
+  bool CancelMovementFlag() const { return FCancelMovementFlag.load(); }
+  bool DualSense() const { return FDualSense.load(); }
+  void SetDualSense(bool v) { FDualSense.store(v); }
+  TCTSEvent OnCTSChange;
+  TIdleEvent OnIdleChange;
+  bool TCAvail() { return GetTCAvail(); }
+  int32_t TCCal() { return GetTCCal(); }
+  double TCAvg() const { return FTCAvg.load(); }
+  std::string TCFirmwareVersion() { return GetTCFirmwareVersion(); }
+  TTCAvailChangeEvent OnAvailChange;
+  std::atomic<TCameraControl*> CameraControl{nullptr};
+  std::atomic<bool> JMIFlag{false};
+  std::atomic<bool> SBIGInterlock{false};
+  bool InterruptsOff() const { return FInterruptsOff.load(); }
+  std::atomic<bool> Paused{false};
+  std::atomic<TThreadPriority> NudgePriority{TThreadPriority::tpNormal};
+  std::atomic<bool> TervixEnable{true};
+
+  // Virtual operations.
+  virtual void SetComPort(int32_t Value);
+  virtual void SendFocusCommand(const std::string& Command);
+  virtual void SetCancelMovementFlag(bool Value);
+  virtual bool GetIdle();
+  virtual void SetTCCal(int32_t Value);
+  virtual int32_t GetTCCal();
+  virtual bool GetTCAvail();
+  virtual std::string GetTCFirmwareVersion();
+  virtual bool OpenPort();
+  virtual void ClosePort();
+  virtual void StartMove(bool Up, uint8_t Speed);
+  virtual void StopMotor();
+  virtual void ClearRTS();
+  virtual void CancelMovement();
+  virtual void MoveBy(int32_t Codes);
+  virtual void MoveTo(int32_t Target);
+  virtual void ResetCount();
+  virtual void FocusCommand(const std::string& Command);
+  virtual void SetLine(uint8_t Func);
+  virtual double GetTemperature();
+
+  // Event dispatchers.
+  virtual void DoCTSChange(int32_t Count, bool DSRValue);
+  virtual void DoIdleChange();
+  virtual void DoAvailChange();
+
+  void SetInterruptsOff(bool Value);
+  void KeepAliveTick();
+  void AddTemperatureSample(double Value);
+  void ClearTemperatureSamples();
+  size_t TemperatureSampleCount() const;
+  void SendModuleCommand(const std::string& Command);
+  bool WriteString(const std::string& Text);
+  bool ReadBytes(int Count, std::string& Text);
+  std::string ReadReply(int Count);
+  void PurgePort();
+
+  bool PortOpen() const { return FPortOpen.load(); }
+  const TLineSettings& LineSettings() const { return FLineSettings; }
+  TEvent& CTSEvent() { return *FCTSEvent; }
+  TControllerHost& Host() { return FHost; }
+
+  // Shows text in a modal box on the GUI thread and returns once it is closed. For the
+  // worker threads; returns at once when the controller is being destroyed.
+  void Synchronize(const std::string& text);
+
+  // State shared with the motion threads.
+  std::atomic<bool> LastIdle{true};
+  std::atomic<bool> RunIdle{true};
+  std::atomic<bool> NudgeIdle{true};
+  std::atomic<bool> EndMoveCancel{false};
+  std::atomic<bool> NudgeCancel{false};
+  std::atomic<bool> EchoCommands{false};
+  std::atomic<bool> RunUp{false};
+
+  // Bumped after every change of the count and of the cancel and pause flags, so that the
+  // end-move thread sleeps until something it watches has changed instead of spinning.
+  std::atomic<uint32_t> MotionSignal{0};
+  void SignalMotion() {
+    MotionSignal.fetch_add(1, std::memory_order_release);
+    MotionSignal.notify_all();
+  }
+
+ protected:
+  // For the counting thread: the atomic count and its change.
+  friend class TCTSThread;
+  friend class TNudgeThread;
+  friend class TEndMoveThread;
+  friend class TMoveItThread;
+  friend class TMoveStarterThread;
+
+  std::shared_ptr<TSerialPort> Port() const { return FPortHandle.load(); }
+
+ private:
+  void StartMoveTo(int32_t Target, int32_t Delta);
+  // Asks the counting thread to end, releases its wait (mask 0), closes the port and joins
+  // the thread; no report follows.
+  void CloseCountingThread();
+
+  TControllerHost& FHost;
+  TPortOpener FOpener;
+
+  std::atomic<int32_t> FCTSCount{0};
+  std::atomic<bool> FLastDirection{true};
+  std::atomic<double> FBackLash{0.035};
+  std::atomic<int32_t> FCodesPerRev{512};
+  std::atomic<double> FTravelPerRev{0.58};
+  std::atomic<int32_t> FComPort{1};
+  std::atomic<double> FNudgeTime{0.015};
+  std::atomic<double> FCloseNudgeTime{0.01};
+  std::atomic<double> FNudgeSleep{0.08};
+  std::atomic<int32_t> FStopFactor{8};
+  std::atomic<bool> FUseRTS_DTR{false};
+  std::atomic<bool> FReverseDir{false};
+  std::atomic<bool> FCancelMovementFlag{false};
+  std::atomic<bool> FDualSense{false};
+  std::atomic<double> FTCAvg{0.0};
+  std::atomic<bool> FInterruptsOff{false};
+  std::atomic<bool> FPortOpen{false};
+
+  // The port is reached by the GUI thread and the worker threads; a thread that took a
+  // reference keeps the object alive, and a closed port fails its operations cleanly.
+  std::atomic<std::shared_ptr<TSerialPort>> FPortHandle;
+  // A failed open leaves the invalid-handle value rather than none (reads then fail only
+  // after their wait).
+  std::atomic<bool> FPortHandleInvalid{false};
+  TLineSettings FLineSettings;
+
+  std::shared_ptr<TCTSThread> CountingThread;
+  std::shared_ptr<TEndMoveThread> EndMoveThread;
+  std::shared_ptr<TNudgeThread> NudgeThread;
+  std::shared_ptr<TMoveItThread> MoveItThread;
+  std::shared_ptr<TThread> FStarterThread;
+  // Guards the three motion-thread references against MoveBy and SetInterruptsOff racing.
+  std::mutex FMotionRefsLock;
+  std::atomic<uint32_t> FMoveGeneration{0};
+
+  std::unique_ptr<TEvent> FCTSEvent;
+  bool FLastTCAvail = false;
+  int32_t FLastTCCal = 0;
+  std::vector<TempData> Samples;
+  std::string FirmwareText;
+  int FKeepAliveTimer = -1;
+
+  std::shared_ptr<TSyncState> FSyncState;
+  std::atomic<bool> FDestroying{false};
+  // Worker threads; declared last so that they are joined before the members they use go.
+  TThreadKeeper FThreads;
+
+ public:
+  bool LastTCAvail() const { return FLastTCAvail; }
+  int32_t LastTCCal() const { return FLastTCCal; }
+};
+
+}  // namespace morvane

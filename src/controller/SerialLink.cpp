@@ -1,0 +1,123 @@
+#include <cstring>
+
+#include "controller/CTSThread.h"
+#include "controller/Objects.h"
+#include "controller/RxThread.h"
+
+namespace morvane {
+
+namespace {
+constexpr uint32_t LineFlags = 0xFFFF0881;  // binary, TX continues on XOFF, NULs dropped
+constexpr int TransferWaitMs = 1000;
+constexpr int WriteBufferSize = 128;  // a text of at most 127 characters is written
+}  // namespace
+
+bool TFocusControl::OpenPort() {
+  const int32_t n = FComPort.load();
+  if (n == 0) return false;
+  std::shared_ptr<TSerialPort> port = FOpener ? FOpener(n) : nullptr;
+  FPortHandle.store(port);
+  FPortHandleInvalid.store(!port);
+  if (!port) {
+    FPortOpen.store(false);
+    return false;
+  }
+  FPortOpen.store(true);
+
+  // The line is configured before the counting thread starts: on some UARTs a later change
+  // of the line settings switches the modem-status interrupt off.
+  FLineSettings.DCBlength = 28;
+  port->GetCommState(FLineSettings);
+  FLineSettings.DCBlength = 28;
+  FLineSettings.BaudRate = 9600;
+  FLineSettings.ByteSize = 8;
+  FLineSettings.Parity = 0;
+  FLineSettings.StopBits = 0;
+  FLineSettings.Flags = LineFlags;
+  port->SetCommState(FLineSettings);
+  port->SetCommMask(EV_CTS);
+  for (int i = 0; i < 5; ++i) {
+    port->EscapeCommFunction(CLRRTS);
+    port->EscapeCommFunction(CLRDTR);
+  }
+  if (!CountingThread) {
+    CountingThread = std::make_shared<TCTSThread>(*this, port);
+    FThreads.Add(CountingThread);
+  }
+  Sleep(500);
+  ResetCount();
+  TCommTimeouts timeouts;
+  port->GetCommTimeouts(timeouts);
+  timeouts.ReadTotalTimeoutConstant = 200;
+  port->SetCommTimeouts(timeouts);
+  return true;
+}
+
+void TFocusControl::CloseCountingThread() {
+  std::shared_ptr<TSerialPort> port = FPortHandle.load();
+  if (CountingThread) CountingThread->Terminate();
+  if (port) {
+    port->SetCommMask(0);
+    port->Close();
+  }
+  if (CountingThread) CountingThread->WaitFor();
+  CountingThread.reset();
+  FThreads.Reap();
+  FPortHandle.store(nullptr);
+  FPortHandleInvalid.store(false);
+}
+
+void TFocusControl::ClosePort() {
+  if (!FPortHandle.load()) return;
+  CloseCountingThread();
+  FPortOpen.store(false);
+}
+
+void TFocusControl::SetComPort(int32_t Value) {
+  CloseCountingThread();
+  FComPort.store(Value);
+}
+
+void TFocusControl::PurgePort() {
+  Sleep(20);
+  if (auto port = FPortHandle.load())
+    port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+bool TFocusControl::WriteString(const std::string& Text) {
+  auto port = FPortHandle.load();
+  if (!port) return false;
+  PurgePort();
+  // The transfer buffer holds 127 characters and the terminator; a longer text is refused
+  // rather than cut, so that a truncated command never reaches the motor.
+  if (Text.size() >= WriteBufferSize) return false;
+  return port->Write(Text.data(), Text.size(), TransferWaitMs) == TIoResult::Done;
+}
+
+bool TFocusControl::ReadBytes(int Count, std::string& Text) {
+  Text.clear();
+  auto port = FPortHandle.load();
+  if (!port && !FPortHandleInvalid.load()) return false;
+  // The receive buffer holds 32 bytes and a terminator.
+  if (Count < 1 || Count > TRxThread::BufferSize - 1) return false;
+  char buffer[TRxThread::BufferSize] = {};
+  TEvent done(false, false);
+  TWaitResult r;
+  {
+    TRxThread reader(port, buffer, done, Count);
+    r = done.WaitFor(TransferWaitMs);
+    // The reader ends within its own wait; it must be gone before buffer and event are.
+    reader.WaitFor();
+  }
+  if (r != TWaitResult::wrSignaled) return false;
+  Text.assign(buffer, strnlen(buffer, sizeof buffer));
+  return true;
+}
+
+std::string TFocusControl::ReadReply(int Count) {
+  std::string text;
+  ReadBytes(Count, text);
+  return text;
+}
+
+}  // namespace morvane

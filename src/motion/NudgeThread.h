@@ -1,0 +1,33 @@
+#pragma once
+// Lands the focuser on Target by timed drive pulses, re-reading the count after each, and
+// ends every move: stop commands, idle again, "GENERAL_DELAY_EVENT" set.
+
+#include <string>
+
+#include "controller/Thread.h"
+
+namespace morvane {
+
+class TFocusControl;
+
+class TNudgeThread : public TThread {
+ public:
+  // StandAlone: the nudges are the whole move; otherwise they finish a run and first wait
+  // for the end-move thread's hand-over on "THE_CTS_EVENT".
+  TNudgeThread(TFocusControl& controller, int32_t target, bool standAlone);
+
+  const int32_t Target;
+  const bool StandAlone;
+
+ protected:
+  void Execute() override;
+
+ private:
+  void ShowMessageText();
+  void Report(TWaitResult r, const char* timedOut, const char* abandoned, const char* failed);
+
+  TFocusControl& Controller;
+  std::string MessageText;
+};
+
+}  // namespace morvane

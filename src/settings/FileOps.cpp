@@ -1,0 +1,171 @@
+#include "settings/FileOps.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace morvane {
+
+ssize_t TFileOps::Write(int fd, const void* data, size_t size) {
+  return ::write(fd, data, size);
+}
+
+int TFileOps::Sync(int fd) {
+  return ::fsync(fd);
+}
+
+int TFileOps::Rename(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str());
+}
+
+TFileOps& DefaultFileOps() {
+  static TFileOps ops;
+  return ops;
+}
+
+namespace {
+
+class TFd {
+ public:
+  explicit TFd(int fd) : FFd(fd) {}
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  ~TFd() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  int Get() const { return FFd; }
+  // Closes now so that a failing close can be seen.
+  bool Close() {
+    int fd = FFd;
+    FFd = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int FFd;
+};
+
+// Removes the temporary file unless the rename has taken it.
+class TTempFile {
+ public:
+  explicit TTempFile(std::string path) : FPath(std::move(path)) {}
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  ~TTempFile() {
+    if (!FPath.empty()) ::unlink(FPath.c_str());
+  }
+  const std::string& Path() const { return FPath; }
+  void Release() { FPath.clear(); }
+
+ private:
+  std::string FPath;
+};
+
+// The file a replacement must rename over: the target of a symbolic link, so that the link
+// itself stays.
+std::string ReplacementTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                       &std::free);
+  return resolved ? std::string(resolved.get()) : path;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+int CreateTempBeside(const std::string& target, std::string& tempPath) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    // 0666 so that a new file gets the mode the umask gives any new file.
+    int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool WriteAll(TFileOps& ops, int fd, std::string_view content) {
+  const char* data = content.data();
+  size_t left = content.size();
+  while (left > 0) {
+    ssize_t written = ops.Write(fd, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+TFileRead ReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.Get() < 0) return errno == ENOENT ? TFileRead::frMissing : TFileRead::frFailed;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return TFileRead::frFailed;
+  char buffer[8192];
+  for (;;) {
+    ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return TFileRead::frFailed;
+    if (got == 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  return TFileRead::frRead;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ReplaceWholeFile(const std::string& path, std::string_view content, TFileOps& ops) {
+  const std::string target = ReplacementTarget(path);
+  struct stat old {};
+  const bool hadOld = ::stat(target.c_str(), &old) == 0;
+  if (hadOld) {
+    if (!S_ISREG(old.st_mode)) return false;
+    // A rename would replace a read-only file too; honour the file's own protection.
+    TFd probe(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (probe.Get() < 0) return false;
+  } else if (errno != ENOENT) {
+    return false;
+  }
+
+  std::string tempPath;
+  TFd fd(CreateTempBeside(target, tempPath));
+  if (fd.Get() < 0) return false;
+  TTempFile temp(tempPath);
+  if (hadOld) {
+    // Owner first: a change of owner clears set-id bits that the mode then restores.
+    // Only a privileged process may give a file away; otherwise it becomes the writer's own.
+    [[maybe_unused]] const bool ownerKept = ::fchown(fd.Get(), old.st_uid, old.st_gid) == 0;
+    if (::fchmod(fd.Get(), old.st_mode & 07777) != 0) return false;
+  }
+  if (!WriteAll(ops, fd.Get(), content)) return false;
+  if (ops.Sync(fd.Get()) != 0) return false;
+  if (!fd.Close()) return false;
+  if (ops.Rename(temp.Path(), target) != 0) return false;
+  temp.Release();
+
+  // Makes the rename itself durable; should this fail, a crash leaves the old file, whole.
+  TFd dir(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() >= 0) ::fsync(dir.Get());
+  return true;
+}
+
+}  // namespace morvane

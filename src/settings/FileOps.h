@@ -1,0 +1,39 @@
+#pragma once
+// Whole-file reading and atomic whole-file replacement for the settings file.
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// The system calls a replacement makes that can fail half-way. Tests derive from it to make a
+// write run out of room, a flush fail or a rename be refused.
+class TFileOps {
+ public:
+  virtual ~TFileOps() = default;
+  virtual ssize_t Write(int fd, const void* data, size_t size);
+  virtual int Sync(int fd);
+  virtual int Rename(const std::string& from, const std::string& to);
+};
+
+TFileOps& DefaultFileOps();
+
+enum class TFileRead { frRead, frMissing, frFailed };
+
+// Reads the whole file into content. frMissing when nothing is at the path; frFailed when
+// something is there that cannot be read (a directory, no permission, an I/O error).
+TFileRead ReadWholeFile(const std::string& path, std::string& content);
+
+// True when a regular file (or a link to one) is at the path.
+bool FileExists(const std::string& path);
+
+// Replaces the file at path by content as a whole: a temporary file beside it is written,
+// flushed and renamed over it, so that a crash or a full disk leaves either the old or the new
+// file. A symbolic link is followed and stays a link. Keeps the old file's mode and owner.
+// Refuses a file it may not write. False on any failure, the old file then being untouched.
+bool ReplaceWholeFile(const std::string& path, std::string_view content,
+                      TFileOps& ops = DefaultFileOps());
+
+}  // namespace morvane

@@ -1,0 +1,48 @@
+#pragma once
+// The settings file "Morvane.ini": loading it into the staged settings, saving them, the
+// window position, the factory-default file and the start-up stay-on-top rule.
+
+#include <stdexcept>
+#include <string>
+
+#include "settings/FileOps.h"
+#include "settings/SettingsHost.h"
+#include "settings/StagedSettings.h"
+
+namespace morvane {
+
+// A write to the settings file failed; the file is as it was before that write.
+class ESettingsWriteError : public std::runtime_error {
+ public:
+  explicit ESettingsWriteError(const std::string& iniPath);
+};
+
+inline constexpr char MissingSettingsFileMessage[] =
+    "MORVANE.INI is missing....  A factory default INI is being installed";
+
+// Writes the factory-default file first when none is at iniPath (after telling the operator),
+// then reads every setting into staged, AppliedVoice and, when Save position is on, the
+// window's position. Throws ESettingsWriteError when the default file cannot be written; the
+// staged settings are then untouched.
+void LoadSettings(const std::string& iniPath, TStagedSettings& staged, TSettingsHost& host,
+                  TFileOps& ops = DefaultFileOps());
+
+// Writes the staged settings, one key at a time. On ESettingsWriteError the keys before the
+// failing one are written and the later ones are not.
+void SaveSettings(const std::string& iniPath, const TStagedSettings& staged,
+                  TFileOps& ops = DefaultFileOps());
+
+// Writes the window's Left and then Top.
+void SaveWindowPosition(const std::string& iniPath, const TSettingsHost& host,
+                        TFileOps& ops = DefaultFileOps());
+
+// Replaces whatever is at iniPath by the seventeen-line factory-default file.
+void WriteDefaultSettingsFile(const std::string& iniPath, TFileOps& ops = DefaultFileOps());
+
+// The main window's stay-on-top choice at creation. With no file, false (a normal window) and
+// nothing is written. Otherwise a missing [FocusControl] StayOnTop is first written as "1",
+// then the flag is read with default true. A file that refuses that write does not stop the
+// window being made: the flag then reads as its default.
+bool ReadStayOnTopAtStartUp(const std::string& iniPath, TFileOps& ops = DefaultFileOps());
+
+}  // namespace morvane

@@ -1,0 +1,215 @@
+#include "settings/FileOps.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "SettingsTestSupport.h"
+
+namespace morvane {
+namespace {
+
+using test::ReadFileBytes;
+using test::TTempDir;
+using test::WriteFileBytes;
+
+// Lets through a given number of bytes, then fails as a full disk does.
+class TFullDiskOps : public TFileOps {
+ public:
+  explicit TFullDiskOps(size_t room) : FRoom(room) {}
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    if (FRoom == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    const size_t n = size < FRoom ? size : FRoom;
+    FRoom -= n;
+    return TFileOps::Write(fd, data, n);
+  }
+
+ private:
+  size_t FRoom;
+};
+
+class TFailingSyncOps : public TFileOps {
+ public:
+  int Sync(int) override {
+    errno = EIO;
+    return -1;
+  }
+};
+
+class TFailingRenameOps : public TFileOps {
+ public:
+  int Rename(const std::string&, const std::string&) override {
+    errno = EIO;
+    return -1;
+  }
+};
+
+// Splits every write in small pieces and interrupts some, as signals and pipes may.
+class TChoppyOps : public TFileOps {
+ public:
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    if (++FCalls % 3 == 0) {
+      errno = EINTR;
+      return -1;
+    }
+    return TFileOps::Write(fd, data, size < 5 ? size : 5);
+  }
+  int FCalls = 0;
+};
+
+const std::string OldText = "[Device/Ports]\r\nComPort=3\r\n";
+const std::string NewText = "[Device/Ports]\r\nComPort=4\r\n; a longer text than before\r\n";
+
+TEST(ReplaceWholeFile, CreatesAMissingFile) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  ASSERT_TRUE(ReplaceWholeFile(path, NewText));
+  EXPECT_EQ(ReadFileBytes(path), NewText);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
+TEST(ReplaceWholeFile, ReplacesTheWholeFileAndKeepsItsMode) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  WriteFileBytes(path, OldText + std::string(5000, 'x'));
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  ASSERT_TRUE(ReplaceWholeFile(path, NewText));
+  EXPECT_EQ(ReadFileBytes(path), NewText);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
+TEST(ReplaceWholeFile, WritesAllBytesThroughShortAndInterruptedWrites) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  TChoppyOps ops;
+  ASSERT_TRUE(ReplaceWholeFile(path, NewText, ops));
+  EXPECT_EQ(ReadFileBytes(path), NewText);
+  EXPECT_GT(ops.FCalls, 10);
+}
+
+TEST(ReplaceWholeFile, KeepsASymbolicLinkAndReplacesItsTarget) {
+  TTempDir dir;
+  const std::string target = dir.File("real.ini");
+  const std::string link = dir.File("Morvane.ini");
+  WriteFileBytes(target, OldText);
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(ReplaceWholeFile(link, NewText));
+  struct stat st {};
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFileBytes(target), NewText);
+}
+
+struct TFailureCase {
+  const char* Name;
+  TFileOps* Ops;
+};
+
+TEST(ReplaceWholeFile, AFailureAtAnyStepLeavesTheOldFileAndNoLitter) {
+  TFullDiskOps noRoom(0);
+  TFullDiskOps someRoom(10);
+  TFailingSyncOps badSync;
+  TFailingRenameOps badRename;
+  for (const TFailureCase& c :
+       {TFailureCase{"no room", &noRoom}, TFailureCase{"room for 10 bytes", &someRoom},
+        TFailureCase{"flush fails", &badSync}, TFailureCase{"rename fails", &badRename}}) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const std::string path = dir.File("Morvane.ini");
+    WriteFileBytes(path, OldText);
+    EXPECT_FALSE(ReplaceWholeFile(path, NewText, *c.Ops));
+    EXPECT_EQ(ReadFileBytes(path), OldText);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+  }
+}
+
+TEST(ReplaceWholeFile, AFileSizeLimitStopsTheWriteAndKeepsTheOldFile) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  WriteFileBytes(path, OldText);
+  const std::string big(64 * 1024, 'y');
+
+  // The kernel refuses writes past the limit as it refuses them on a full disk.
+  struct sigaction ignore {};
+  struct sigaction previousAction {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previousAction), 0);
+  struct rlimit previousLimit {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
+  struct rlimit limit = previousLimit;
+  limit.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool replaced = ReplaceWholeFile(path, big);
+  ::setrlimit(RLIMIT_FSIZE, &previousLimit);
+  ::sigaction(SIGXFSZ, &previousAction, nullptr);
+
+  EXPECT_FALSE(replaced);
+  EXPECT_EQ(ReadFileBytes(path), OldText);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
+TEST(ReplaceWholeFile, RefusesWhereNoFileCanBe) {
+  TTempDir dir;
+  const std::string plain = dir.File("plain");
+  WriteFileBytes(plain, OldText);
+  // A path under a regular file: no process, root included, can create it.
+  EXPECT_FALSE(ReplaceWholeFile(plain + "/Morvane.ini", NewText));
+  EXPECT_FALSE(ReplaceWholeFile(dir.File("missing/Morvane.ini"), NewText));
+  // A directory where the file should be is not replaced.
+  ASSERT_EQ(::mkdir(dir.File("Morvane.ini").c_str(), 0755), 0);
+  EXPECT_FALSE(ReplaceWholeFile(dir.File("Morvane.ini"), NewText));
+  EXPECT_EQ(ReadFileBytes(plain), OldText);
+}
+
+TEST(ReplaceWholeFile, RefusesAReadOnlyFileInAWritableDirectory) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  WriteFileBytes(path, OldText);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  // Anyone may create files beside it, so only the file's own protection can stop the write.
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+  const int status = test::RunUnprivileged([&] {
+    if (ReplaceWholeFile(path, NewText)) return 1;
+    return ::access(dir.Path().c_str(), W_OK) == 0 ? 0 : 2;
+  });
+  EXPECT_EQ(status, 0) << "1: the file was replaced; 2: the directory was not writable";
+  EXPECT_EQ(ReadFileBytes(path), OldText);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
+TEST(ReadWholeFile, TellsMissingFromUnreadable) {
+  TTempDir dir;
+  std::string content = "stale";
+  EXPECT_EQ(ReadWholeFile(dir.File("none"), content), TFileRead::frMissing);
+  EXPECT_EQ(content, "");
+  EXPECT_EQ(ReadWholeFile(dir.Path(), content), TFileRead::frFailed);
+  WriteFileBytes(dir.File("plain"), "x");
+  EXPECT_EQ(ReadWholeFile(dir.File("plain/below"), content), TFileRead::frFailed);
+  const std::string bytes = std::string("a\0b\r\n", 5) + std::string(20000, 'z');
+  WriteFileBytes(dir.File("ini"), bytes);
+  EXPECT_EQ(ReadWholeFile(dir.File("ini"), content), TFileRead::frRead);
+  EXPECT_EQ(content, bytes);
+}
+
+TEST(FileExists, OnlyForFiles) {
+  TTempDir dir;
+  WriteFileBytes(dir.File("ini"), "");
+  EXPECT_TRUE(FileExists(dir.File("ini")));
+  EXPECT_FALSE(FileExists(dir.File("none")));
+  EXPECT_FALSE(FileExists(dir.Path()));
+}
+
+}  // namespace
+}  // namespace morvane

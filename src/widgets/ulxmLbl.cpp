@@ -123,6 +123,7 @@ void TlxmLbl::paintEvent(QPaintEvent* /*Event*/) {
   {
     QPainter Painter(&Image);
     if (FTransparent) {
+      // Cleared rather than kept, or the last caption would show through the new one.
       Painter.setCompositionMode(QPainter::CompositionMode_Source);
       Painter.fillRect(Client, Qt::transparent);
       Painter.setCompositionMode(QPainter::CompositionMode_SourceOver);

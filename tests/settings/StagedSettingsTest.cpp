@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace morvane {
 namespace {
@@ -24,12 +25,6 @@ TEST(StagedSettings, InitialValuesAreThoseOfTheControlsBeforeAnyLoad) {
   EXPECT_TRUE(s.SavePosCB.Checked());
 }
 
-struct TChoiceCase {
-  int Last;
-  int Stored;
-  int Expected;
-};
-
 TEST(StagedSettings, ChoicesClampToMinusOneAndTheLastIndex) {
   TStagedSettings s;
   TChoiceItem* items[] = {&s.ComPortRG, &s.CommandRG, &s.VoiceRG};
@@ -38,13 +33,12 @@ TEST(StagedSettings, ChoicesClampToMinusOneAndTheLastIndex) {
     TChoiceItem& item = *items[i];
     const int last = lasts[i];
     EXPECT_EQ(item.LastIndex(), last);
-    for (const TChoiceCase c :
-         {TChoiceCase{last, -1, -1}, TChoiceCase{last, -2, -1},
-          TChoiceCase{last, std::numeric_limits<int>::min(), -1}, TChoiceCase{last, 0, 0},
-          TChoiceCase{last, last, last}, TChoiceCase{last, last + 1, last},
-          TChoiceCase{last, std::numeric_limits<int>::max(), last}}) {
-      item.SetItemIndex(c.Stored);
-      EXPECT_EQ(item.ItemIndex(), c.Expected) << "last " << last << " stored " << c.Stored;
+    const std::pair<int, int> cases[] = {
+        {-1, -1},     {-2, -1},         {std::numeric_limits<int>::min(), -1},  {0, 0},
+        {last, last}, {last + 1, last}, {std::numeric_limits<int>::max(), last}};
+    for (const auto& [stored, expected] : cases) {
+      item.SetItemIndex(stored);
+      EXPECT_EQ(item.ItemIndex(), expected) << "last " << last << " stored " << stored;
     }
   }
 }

@@ -1,0 +1,203 @@
+#pragma once
+// The simulated focuser: motor, quadrature encoder, LX-200 handset and temperature module
+// behind one serial port, running in real time. It is what the program drives without
+// hardware, and the bench for tests and benchmarks.
+//
+// The motor turns toward rising codes under ":F-#" or with RTS set and DTR set, the other way
+// under ":F+#" or with RTS set and DTR clear; ":FQ#" stops the command drive, ":FS#"/":FF#"
+// pick its speed. RTS on takes precedence over the command drive. Physics runs in one thread
+// that computes the time of every next encoder edge and sleeps until then, and sleeps for
+// good while the motor rests without drive.
+//
+// Lifetime: the TSimFocuser must outlive every port it opened; a port's destructor closes it.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/SerialPort.h"
+#include "sim/SimHandset.h"
+#include "sim/SimModule.h"
+#include "sim/SimMotor.h"
+#include "sim/SimParams.h"
+#include "sim/SimTrace.h"
+
+namespace morvane::sim {
+
+class TSimPort;
+
+class TSimFocuser {
+ public:
+  explicit TSimFocuser(const TSimParams& params = {});
+  // Stops and joins the physics thread. No port may outlive it.
+  ~TSimFocuser();
+  TSimFocuser(const TSimFocuser&) = delete;
+  TSimFocuser& operator=(const TSimFocuser&) = delete;
+
+  // The port to the device; nullptr while another is open or the device is unplugged.
+  std::unique_ptr<TSerialPort> Open();
+  // n -> Open() for any port number n >= 1.
+  TPortOpener Opener();
+
+  std::vector<TTraceEntry> Trace() const;
+  void ClearTrace();
+
+  // What a single-resolution reader counts from 0 (one rising CTS edge with DSR low is +1,
+  // with DSR high -1): the count a controller that loses no edge shows.
+  int32_t Position() const;
+  // The encoder shaft's angle in codes, also while the encoder is dead; starts at 0.125,
+  // the middle of the first quarter cycle.
+  double ShaftPosition() const;
+  // Motor speed in codes per second, positive toward rising codes.
+  double Speed() const;
+  bool Moving() const;
+  // Current levels of the encoder lines.
+  bool CTS() const;
+  bool DSR() const;
+  // Current levels of the drive lines.
+  bool RTS() const;
+  bool DTR() const;
+
+  void SetModuleMode(TModuleMode mode);
+  // Degrees Celsius now; the temperature drifts from there as the parameters say.
+  void SetTemperature(double celsius);
+  double ModuleTemperature() const;
+  int32_t ModuleCal() const;
+  void SetModuleCal(int32_t value);
+  // The module answers its next request with exactly this text (any length), whatever its
+  // mode, with the usual timing; it still acts on the request.
+  void SetNextModuleReply(const std::string& reply);
+  // Puts bytes into the open port's input buffer at once (NUL bytes dropped when the line
+  // settings ask for it). Without an open port they are lost.
+  void InjectInput(const std::string& bytes);
+
+  void SetMergeEdges(bool on);
+  // Pulls the cable: the open port fails every later operation (a blocked wait returns false,
+  // a blocked read Failed), the lines drop and the motor loses its drive; no port opens until
+  // Replug.
+  void Unplug();
+  void Replug();
+  // The encoder stops producing edges while the shaft turns; revived, it goes on from where
+  // it stopped.
+  void SetDeadEncoder(bool dead);
+
+  // Turns the shaft by hand with the motor at rest: codes full cycles (negative toward falling
+  // codes), line changes evenly spaced so that CTS changes edgeRateHz times per second. Blocks
+  // until done; edges are timed against absolute deadlines.
+  void Turn(int codes, double edgeRateHz);
+  // Sets the encoder lines directly with the motor at rest; a change of both lines is made
+  // DSR first, so the CTS event already shows the new DSR. A CTS change wakes a waiter.
+  void SetEncoderLines(bool cts, bool dsr);
+
+  const TSimParams& Params() const { return FParams; }
+
+ private:
+  friend class TSimPort;
+  using TClock = std::chrono::steady_clock;
+  using TLock = std::unique_lock<std::mutex>;
+
+  struct TModemEvent {
+    uint32_t Bit;  // EV_CTS or EV_DSR
+    bool Cts, Dsr;
+  };
+  struct TTimedByte {
+    double T;
+    char C;
+  };
+
+  // Clock: seconds since construction for the physics, microseconds for the trace.
+  double Now() const;
+  TClock::time_point ToTimePoint(double t) const;
+  static int64_t ToUs(TClock::time_point tp);
+  void AddTrace(TTraceKind kind, char line = 0, bool level = false, uint32_t value = 0,
+                std::string bytes = {});
+
+  // Physics thread and the timeline it works through; all under FLock.
+  void Run();
+  // Works off everything due up to now in time order: bytes reaching the device, bytes
+  // reaching the input buffer, encoder edges.
+  void CatchUp(double now);
+  double NextDeadline(double now) const;
+  void ReceiveFromLine(double t, char c);
+  void ApplyDrive(double t);
+  void AdvanceMotor(double t);
+  // Brings the encoder lines to the shaft's quarter cycle, one edge per quarter.
+  void SyncEncoder();
+  void StepEncoder(int64_t quarter);
+  void SetEncoderLevel(char line, bool level);
+  double QuarterLow() const;
+  double QuarterHigh() const;
+  void DeliverInput(const std::string& bytes);
+  void DropUnsentOutput(double now);
+  void DropLines();
+
+  // Port side, called by TSimPort with its session number; all take FLock.
+  bool Alive(uint64_t session) const;
+  bool PortGetCommState(uint64_t session, TLineSettings& settings);
+  bool PortSetCommState(uint64_t session, const TLineSettings& settings);
+  bool PortSetCommMask(uint64_t session, uint32_t mask);
+  bool PortWaitCommEvent(uint64_t session, uint32_t& eventMask);
+  bool PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus);
+  bool PortEscapeCommFunction(uint64_t session, uint8_t func);
+  bool PortGetCommTimeouts(uint64_t session, TCommTimeouts& timeouts);
+  bool PortSetCommTimeouts(uint64_t session, const TCommTimeouts& timeouts);
+  bool PortPurgeComm(uint64_t session, uint32_t flags);
+  TIoResult PortWrite(uint64_t session, const char* data, size_t len, int waitMs);
+  TIoResult PortRead(uint64_t session, char* dest, size_t count, size_t& got, int waitMs);
+  void PortClose(uint64_t session);
+  void EndSession();
+
+  const TSimParams FParams;
+  const TClock::time_point FEpoch;
+  const double FCharTime;  // seconds per character on the wire
+  TSimTrace FTrace;
+
+  mutable std::mutex FLock;
+  std::condition_variable FWake;    // the physics thread: new work or a new deadline
+  std::condition_variable FPortCv;  // port callers: events, input, aborts, close
+  bool FStop = false;
+
+  // Device.
+  TSimMotor FMotor;
+  TSimHandset FHandset;
+  TSimModule FModule;
+  int FCommandDir = 0;
+  bool FFast;
+  bool FRts = false, FDtr = false;
+  bool FCts = false, FDsr = false;
+  int64_t FQuarter = 0;   // the encoder's quarter cycle: shaft angle * 4 - FOffset, floored
+  double FOffset = 0;     // shaft angle at which the encoder's quarter 0 begins
+  bool FDeadEncoder = false;
+  int32_t FCount = 0;
+  bool FUnplugged = false;
+  std::deque<TTimedByte> FToDevice;  // written bytes with their arrival at the device
+  std::deque<TTimedByte> FToPort;    // module replies with their arrival at the port
+  double FTxFreeAt = 0;              // when the wire to the device is free again
+  double FRxFreeAt = 0;              // when the wire from the module is free again
+
+  // Port (one session at a time; settings and time-outs persist across sessions).
+  uint64_t FSession = 0;  // the open session's number; 0 when none
+  uint64_t FLastSession = 0;
+  TLineSettings FSettings;
+  TCommTimeouts FTimeouts;
+  uint32_t FMask = 0;
+  uint64_t FMaskChanges = 0;
+  bool FWaiting = false;
+  bool FMerge;
+  std::deque<TModemEvent> FEvents;  // queued mode
+  uint32_t FPending = 0;            // merged mode
+  std::optional<TModemEvent> FSnapshot;
+  std::deque<char> FInput;
+  uint64_t FRxAborts = 0, FTxAborts = 0;
+
+  std::thread FThread;  // last: starts once everything above exists
+};
+
+}  // namespace morvane::sim

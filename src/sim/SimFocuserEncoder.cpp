@@ -1,0 +1,149 @@
+// The encoder side of the simulated focuser: quadrature lines from the shaft angle, the
+// reference count, modem events for the port, and turning the shaft by hand.
+
+#include <sys/prctl.h>
+#include <time.h>
+
+#include <cmath>
+
+#include "sim/SimFocuser.h"
+
+namespace morvane::sim {
+
+namespace {
+
+// Quarter cycles in the direction of rising codes, (CTS, DSR): (0,0) (1,0) (1,1) (0,1).
+int Phase(int64_t quarter) { return static_cast<int>(((quarter % 4) + 4) % 4); }
+bool PhaseCts(int phase) { return phase == 1 || phase == 2; }
+bool PhaseDsr(int phase) { return phase == 2 || phase == 3; }
+
+// Sleeps until the deadline and spins for the last stretch: a sleep alone may end tens of
+// microseconds late, too coarse for edges a few microseconds apart.
+void WaitUntil(std::chrono::steady_clock::time_point deadline) {
+  constexpr auto Spin = std::chrono::microseconds(80);
+  const auto wake = deadline - Spin;
+  if (std::chrono::steady_clock::now() < wake) {
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(wake.time_since_epoch()).count();
+    timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
+    }
+  }
+  while (std::chrono::steady_clock::now() < deadline) {
+  }
+}
+
+}  // namespace
+
+double TSimFocuser::QuarterLow() const {
+  return FDeadEncoder ? -TSimMotor::Never : FOffset + static_cast<double>(FQuarter) / 4;
+}
+
+double TSimFocuser::QuarterHigh() const {
+  return FDeadEncoder ? TSimMotor::Never : FOffset + static_cast<double>(FQuarter + 1) / 4;
+}
+
+void TSimFocuser::AdvanceMotor(double t) {
+  FMotor.AdvanceTo(t);
+  SyncEncoder();
+}
+
+void TSimFocuser::SyncEncoder() {
+  if (FDeadEncoder) return;
+  const double x = FMotor.Shaft();
+  while (x >= QuarterHigh()) StepEncoder(FQuarter + 1);
+  while (x < QuarterLow()) StepEncoder(FQuarter - 1);
+}
+
+void TSimFocuser::StepEncoder(int64_t quarter) {
+  FQuarter = quarter;
+  const int phase = Phase(quarter);
+  if (PhaseDsr(phase) != FDsr) SetEncoderLevel('S', PhaseDsr(phase));
+  if (PhaseCts(phase) != FCts) SetEncoderLevel('C', PhaseCts(phase));
+}
+
+void TSimFocuser::SetEncoderLevel(char line, bool level) {
+  uint32_t bit;
+  if (line == 'C') {
+    FCts = level;
+    if (level) FCount += FDsr ? -1 : 1;
+    bit = EV_CTS;
+  } else {
+    FDsr = level;
+    bit = EV_DSR;
+  }
+  AddTrace(TTraceKind::Edge, line, level);
+  if (FSession == 0 || !(FMask & bit)) return;
+  if (FMerge) {
+    FPending |= bit;
+  } else if (FEvents.size() < FParams.EdgeQueueLimit) {
+    FEvents.push_back({bit, FCts, FDsr});
+  }
+  FPortCv.notify_all();
+}
+
+void TSimFocuser::SetEncoderLines(bool cts, bool dsr) {
+  std::lock_guard lock(FLock);
+  const double now = Now();
+  CatchUp(now);
+  const int target = cts ? (dsr ? 2 : 1) : (dsr ? 3 : 0);
+  const int delta = ((target - Phase(FQuarter)) + 4) % 4;
+  if (delta == 0) return;
+  FQuarter += delta == 3 ? -1 : delta;
+  if (dsr != FDsr) SetEncoderLevel('S', dsr);
+  if (cts != FCts) SetEncoderLevel('C', cts);
+  if (!FDeadEncoder) FMotor.PlaceShaft(now, FOffset + (static_cast<double>(FQuarter) + 0.5) / 4);
+  FWake.notify_one();
+}
+
+void TSimFocuser::SetDeadEncoder(bool dead) {
+  std::lock_guard lock(FLock);
+  CatchUp(Now());
+  if (dead == FDeadEncoder) return;
+  FDeadEncoder = dead;
+  // Revived, the encoder counts on from the quarter cycle it stopped in.
+  if (!dead) FOffset = FMotor.Shaft() - (static_cast<double>(FQuarter) + 0.5) / 4;
+  FWake.notify_one();
+}
+
+void TSimFocuser::SetMergeEdges(bool on) {
+  std::lock_guard lock(FLock);
+  if (on == FMerge) return;
+  FMerge = on;
+  if (on) {
+    for (const TModemEvent& e : FEvents) FPending |= e.Bit;
+    FEvents.clear();
+    FSnapshot.reset();
+  } else {
+    for (uint32_t bit : {EV_CTS, EV_DSR})
+      if (FPending & bit) FEvents.push_back({bit, FCts, FDsr});
+    FPending = 0;
+  }
+}
+
+void TSimFocuser::Turn(int codes, double edgeRateHz) {
+  if (codes == 0 || !(edgeRateHz > 0)) return;
+  const int dir = codes > 0 ? 1 : -1;
+  const int64_t steps = 4 * static_cast<int64_t>(std::abs(codes));
+  // Two CTS changes per code and as many DSR changes between them.
+  const std::chrono::duration<double> interval(1.0 / (2 * edgeRateHz));
+  const int oldSlack = prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  const auto start = TClock::now();
+  for (int64_t k = 0; k < steps; ++k) {
+    WaitUntil(start + std::chrono::duration_cast<TClock::duration>(interval * k));
+    std::lock_guard lock(FLock);
+    const double now = Now();
+    CatchUp(now);
+    const double x = FDeadEncoder
+                         ? FMotor.Shaft() + dir * 0.25
+                         : FOffset + (static_cast<double>(FQuarter + dir) + 0.5) / 4;
+    FMotor.PlaceShaft(now, x);
+    SyncEncoder();
+    // Turned by hand against a live drive, the motor takes over again.
+    if (!FMotor.Settled()) FWake.notify_one();
+  }
+  if (oldSlack > 0) prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(oldSlack), 0UL, 0UL, 0UL);
+}
+
+}  // namespace morvane::sim

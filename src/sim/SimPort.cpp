@@ -1,0 +1,51 @@
+#include "sim/SimPort.h"
+
+#include "sim/SimFocuser.h"
+
+namespace morvane::sim {
+
+TSimPort::~TSimPort() { Close(); }
+
+bool TSimPort::GetCommState(TLineSettings& settings) {
+  return FDevice.PortGetCommState(FSession, settings);
+}
+
+bool TSimPort::SetCommState(const TLineSettings& settings) {
+  return FDevice.PortSetCommState(FSession, settings);
+}
+
+bool TSimPort::SetCommMask(uint32_t mask) { return FDevice.PortSetCommMask(FSession, mask); }
+
+bool TSimPort::WaitCommEvent(uint32_t& eventMask) {
+  return FDevice.PortWaitCommEvent(FSession, eventMask);
+}
+
+bool TSimPort::GetCommModemStatus(uint32_t& modemStatus) {
+  return FDevice.PortGetCommModemStatus(FSession, modemStatus);
+}
+
+bool TSimPort::EscapeCommFunction(uint8_t func) {
+  return FDevice.PortEscapeCommFunction(FSession, func);
+}
+
+bool TSimPort::GetCommTimeouts(TCommTimeouts& timeouts) {
+  return FDevice.PortGetCommTimeouts(FSession, timeouts);
+}
+
+bool TSimPort::SetCommTimeouts(const TCommTimeouts& timeouts) {
+  return FDevice.PortSetCommTimeouts(FSession, timeouts);
+}
+
+bool TSimPort::PurgeComm(uint32_t flags) { return FDevice.PortPurgeComm(FSession, flags); }
+
+TIoResult TSimPort::Write(const char* data, size_t len, int waitMs) {
+  return FDevice.PortWrite(FSession, data, len, waitMs);
+}
+
+TIoResult TSimPort::Read(char* dest, size_t count, size_t& got, int waitMs) {
+  return FDevice.PortRead(FSession, dest, count, got, waitMs);
+}
+
+void TSimPort::Close() { FDevice.PortClose(FSession); }
+
+}  // namespace morvane::sim

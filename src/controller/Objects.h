@@ -45,6 +45,13 @@ class TCameraControl {
   virtual bool State() const = 0;
 };
 
+// Longest waits of the motion threads for another party, in ms. Fixed in the program; a
+// test may shorten them.
+struct TMotionTimeouts {
+  unsigned InterlockWaitMs = 10000;  // "FOCUSER_WAIT_EVENT", permission from another program
+  unsigned HandOverWaitMs = 120000;  // "THE_CTS_EVENT", the end-move thread's hand-over
+};
+
 struct TempData {
   double Temperature;  // degrees Celsius
 };
@@ -99,6 +106,7 @@ class TFocusControl {
   std::atomic<bool> Paused{false};
   std::atomic<TThreadPriority> NudgePriority{TThreadPriority::tpNormal};
   std::atomic<bool> TervixEnable{true};
+  TMotionTimeouts Timeouts;
 
   // Virtual operations.
   virtual void SetComPort(int32_t Value);

@@ -5,10 +5,6 @@
 
 namespace morvane {
 
-namespace {
-constexpr unsigned InterlockWaitMs = 10000;
-}
-
 TMoveItThread::TMoveItThread(TFocusControl& controller, bool up)
     : TThread(TThreadPriority::tpNormal), Up(up), Controller(controller) {
   Start();
@@ -25,7 +21,7 @@ void TMoveItThread::Execute() {
   if (c.SBIGInterlock.load() && !(camera && camera->State())) {
     c.RunIdle.store(false);
     c.DoIdleChange();
-    TWaitResult r = WaitForEvent(FocuserWaitEvent(), InterlockWaitMs, cancelled);
+    TWaitResult r = WaitForEvent(FocuserWaitEvent(), c.Timeouts.InterlockWaitMs, cancelled);
     if (r != TWaitResult::wrSignaled && !cancelled()) {
       MessageText = r == TWaitResult::wrTimeout     ? "Time out during focuser movement"
                     : r == TWaitResult::wrAbandoned ? "Abandoned event during focuser movement"

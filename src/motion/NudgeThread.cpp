@@ -8,8 +8,6 @@
 namespace morvane {
 
 namespace {
-constexpr unsigned InterlockWaitMs = 10000;
-constexpr unsigned HandOverWaitMs = 120000;
 constexpr uint32_t SettleMs = 100;  // lets a stopped run come to rest before the direction is taken
 constexpr int32_t CloseCodes = 2;   // within this distance pulses are short and pauses long
 }  // namespace
@@ -42,12 +40,12 @@ void TNudgeThread::Execute() {
   TCameraControl* camera = c.CameraControl.load();
   // With the interlock on and no camera object to ask, permission is waited for all the same.
   if (c.SBIGInterlock.load() && StandAlone && !(camera && camera->State())) {
-    Report(WaitForEvent(FocuserWaitEvent(), InterlockWaitMs), "Time out during interlocked nudging",
+    Report(WaitForEvent(FocuserWaitEvent(), c.Timeouts.InterlockWaitMs), "Time out during interlocked nudging",
            "Abandoned event during interlocked nudging",
            "An error occurred during interlocked nudging");
   }
   if (!StandAlone) {
-    Report(WaitForEvent(c.CTSEvent(), HandOverWaitMs), "Time out during nudging",
+    Report(WaitForEvent(c.CTSEvent(), c.Timeouts.HandOverWaitMs), "Time out during nudging",
            "Abandoned event during nudging", "An error occurred during nudging");
   }
   Sleep(SettleMs);

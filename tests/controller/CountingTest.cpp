@@ -1,0 +1,108 @@
+// Counting the encoder's CTS/DSR edges in single and doubled resolution.
+#include "support/ControllerFixture.h"
+
+namespace morvane::test {
+namespace {
+
+class CountingTest : public ControllerFixture {
+ protected:
+  void SetUp() override {
+    ControllerFixture::SetUp();
+    ASSERT_TRUE(Controller->OpenPort());
+    ClearReports();
+  }
+  // Sets the lines and waits until the counting thread has reported the change.
+  void Lines(bool cts, bool dsr, size_t expectReports) {
+    Sim->SetEncoderLines(cts, dsr);
+    ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= expectReports; }, 1000))
+        << "no report for CTS " << cts << " DSR " << dsr;
+  }
+};
+
+TEST_F(CountingTest, SingleResolutionCountsRisingEdgesOnly) {
+  // One cycle turning the count-increasing way: DSR low at the rising CTS edge.
+  Lines(true, false, 1);
+  Sim->SetEncoderLines(true, true);  // DSR alone wakes nobody
+  Lines(false, true, 2);
+  Sim->SetEncoderLines(false, false);
+  Lines(true, false, 3);
+  auto r = CTSReports();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].Count, 1);
+  EXPECT_EQ(r[1].Count, 1) << "a falling edge is reported with the count unchanged";
+  EXPECT_EQ(r[2].Count, 2);
+  for (auto& x : r) EXPECT_FALSE(x.DSR);
+}
+
+TEST_F(CountingTest, DualSenseCountsBothEdges) {
+  Controller->SetDualSense(true);
+  Lines(true, false, 1);
+  Sim->SetEncoderLines(true, true);
+  Lines(false, true, 2);
+  Sim->SetEncoderLines(false, false);
+  Lines(true, false, 3);
+  auto r = CTSReports();
+  EXPECT_EQ(r[0].Count, 1);
+  EXPECT_EQ(r[1].Count, 2);
+  EXPECT_EQ(r[2].Count, 3);
+}
+
+TEST_F(CountingTest, DsrHighAtRisingEdgesCountsDownAndReportsTrue) {
+  Sim->SetEncoderLines(false, true);
+  Lines(true, true, 1);
+  Sim->SetEncoderLines(true, false);
+  Lines(false, false, 2);
+  Controller->SetDualSense(true);
+  Sim->SetEncoderLines(false, true);
+  Lines(true, true, 3);
+  Sim->SetEncoderLines(true, false);
+  Lines(false, false, 4);
+  auto r = CTSReports();
+  EXPECT_EQ(r[0].Count, -1);
+  EXPECT_TRUE(r[0].DSR);
+  EXPECT_EQ(r[1].Count, -1);
+  EXPECT_TRUE(r[1].DSR) << "the level of the last rising edge is reported";
+  EXPECT_EQ(r[2].Count, -2);
+  EXPECT_EQ(r[3].Count, -3);
+}
+
+TEST_F(CountingTest, FirstEventAFallingEdgeReportsDsrFalse) {
+  Sim->SetEncoderLines(true, true);
+  // The rising edge above was counted; start again from a fresh controller state.
+  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= 1; }, 1000));
+  Controller->ClosePort();
+  ASSERT_TRUE(Controller->OpenPort());
+  ClearReports();
+  Lines(false, true, 1);
+  auto r = CTSReports();
+  EXPECT_EQ(r[0].Count, 0);
+  EXPECT_FALSE(r[0].DSR);
+}
+
+TEST_F(CountingTest, DualSenseTakesEffectAtTheNextFallingEdge) {
+  Lines(true, false, 1);
+  Sim->SetEncoderLines(true, true);
+  Controller->SetDualSense(true);
+  Lines(false, true, 2);
+  EXPECT_EQ(CTSReports()[1].Count, 2);
+  Controller->SetDualSense(false);
+  Sim->SetEncoderLines(false, false);
+  Lines(true, false, 3);
+  Sim->SetEncoderLines(true, true);
+  Lines(false, true, 4);
+  EXPECT_EQ(CTSReports()[3].Count, 3);
+}
+
+TEST_F(CountingTest, TurningFollowsEveryEdgeBothWays) {
+  Sim->Turn(200, 4000);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 200; }, 2000));
+  Sim->Turn(-50, 4000);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 150; }, 2000));
+  Controller->SetDualSense(true);
+  Sim->Turn(25, 4000);
+  EXPECT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 200; }, 2000));
+  EXPECT_EQ(CTSReports().size(), 2u * 275);
+}
+
+}  // namespace
+}  // namespace morvane::test

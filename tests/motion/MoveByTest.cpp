@@ -1,0 +1,182 @@
+// Moves by and to a count: runs stopped short of the target, then nudged onto it.
+#include "MotionFixture.h"
+
+namespace morvane::test {
+namespace {
+
+using MoveByTest = MotionFixture;
+
+// The position of the shaft when the first write equal to text went out after index from.
+int32_t PositionAtWrite(const std::vector<sim::TTraceEntry>& trace, const std::string& text,
+                        size_t skip = 0) {
+  for (const auto& e : trace)
+    if (e.Kind == sim::TTraceKind::Write && e.Bytes == text && skip-- == 0) return e.Position;
+  return INT32_MIN;
+}
+
+TEST_F(MoveByTest, MoveByZeroSignalsAtOnceAndStartsNothing) {
+  Controller->MoveBy(0);
+  EXPECT_EQ(GeneralDelayEvent().WaitFor(0), TWaitResult::wrSignaled);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_TRUE(Writes(Sim->Trace()).empty());
+  EXPECT_TRUE(IdleReports().empty());
+}
+
+TEST_F(MoveByTest, ShortAndLongMovesMeetAtStopFactorPlusTwo) {
+  // StopFactor 8: nine codes are nudged, ten are run.
+  for (int32_t delta : {9, -9, 10, -10}) {
+    SCOPED_TRACE(delta);
+    const int32_t start = Controller->CTSCount();
+    Sim->ClearTrace();
+    Controller->MoveBy(delta);
+    ASSERT_TRUE(WaitMoveFinished());
+    auto writes = Writes(Sim->Trace());
+    ASSERT_GE(writes.size(), 2u);
+    if (std::abs(delta) < 10) {
+      EXPECT_EQ(writes[0], ":FS#") << "a stand-alone nudge";
+    } else {
+      EXPECT_EQ(writes[0], ":FQ#");
+      EXPECT_EQ(writes[1], delta > 0 ? ":F-#" : ":F+#") << "a run";
+    }
+    const int32_t end = SettledCount();
+    const int32_t target = start + delta;
+    if (delta > 0) {
+      EXPECT_GE(end, target);
+      EXPECT_LE(end, target + 2);
+    } else {
+      EXPECT_LE(end, target);
+      EXPECT_GE(end, target - 2);
+    }
+  }
+}
+
+TEST_F(MoveByTest, LongRunStopsAtTheStopPointThenNudgesOntoTheTarget) {
+  FactorySettings();
+  Controller->MoveBy(100);
+  ASSERT_TRUE(WaitMoveFinished());
+  const int32_t end = SettledCount();
+  EXPECT_GE(end, 100);
+  EXPECT_LE(end, 101);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+
+  auto trace = Sim->Trace();
+  auto writes = Writes(trace);
+  ASSERT_GE(writes.size(), 6u);
+  EXPECT_EQ(writes[0], ":FQ#");
+  EXPECT_EQ(writes[1], ":F-#");
+  EXPECT_EQ(writes[2], ":FQ#");
+  EXPECT_EQ(writes[3], ":FQ#");
+  // The stop goes out once the count has reached 100 - 12.
+  EXPECT_GE(PositionAtWrite(trace, ":FQ#", 1), 88);
+  EXPECT_LT(PositionAtWrite(trace, ":FQ#", 1), 100);
+  EXPECT_EQ(writes.back(), ":FQ#");
+}
+
+TEST_F(MoveByTest, MoveToComesDownOntoItsTarget) {
+  FactorySettings();
+  Controller->MoveBy(60);
+  ASSERT_TRUE(WaitMoveFinished());
+  SettledCount();
+  Sim->ClearTrace();
+  ClearReports();
+  Controller->MoveTo(20);
+  ASSERT_TRUE(WaitMoveFinished());
+  const int32_t end = SettledCount();
+  EXPECT_LE(end, 20);
+  EXPECT_GE(end, 19);
+  auto writes = Writes(Sim->Trace());
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_EQ(writes[1], ":F+#");
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(MoveByTest, RunThatCoastsPastTheTargetIsNudgedBack) {
+  Controller->SetStopFactor(1);  // far too short a stopping distance for this motor
+  Controller->MoveBy(40);
+  ASSERT_TRUE(WaitMoveFinished());
+  const int32_t end = SettledCount();
+  auto writes = Writes(Sim->Trace());
+  // Run, stop, then the nudges drive the other way.
+  ASSERT_GE(writes.size(), 5u);
+  EXPECT_EQ(writes[1], ":F-#");
+  EXPECT_GE(CountOf(writes, ":F+#"), 1u);
+  EXPECT_LE(end, 40);
+  EXPECT_GE(end, 38);
+}
+
+TEST_F(MoveByTest, CancelDuringARunStopsAtOnceAndFinishesTheMove) {
+  FactorySettings();
+  Controller->MoveBy(400);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 10; }, 3000));
+  Sim->ClearTrace();
+  Controller->CancelMovement();
+  EXPECT_TRUE(Controller->Idle());
+  ASSERT_TRUE(WaitMoveFinished(3000));
+  auto steps = Steps(Sim->Trace());
+  std::vector<std::string> writes;
+  for (auto& s : steps)
+    if (s.Text[0] == 'W') writes.push_back(s.Text);
+  // Two stops at once, the slow speed and one nudge pass, two more stops.
+  ASSERT_GE(writes.size(), 6u);
+  EXPECT_EQ(writes[0], "W:FQ#");
+  EXPECT_EQ(writes[1], "W:FQ#");
+  EXPECT_EQ(writes[2], "W:FS#");
+  EXPECT_EQ(writes.size(), 6u) << "one nudge pass only";
+  EXPECT_EQ(writes[4], "W:FQ#");
+  EXPECT_EQ(writes[5], "W:FQ#");
+  EXPECT_LT(Controller->CTSCount(), 388);
+}
+
+TEST_F(MoveByTest, JmiRunIsStartedByTheMoveItThread) {
+  FactorySettings();
+  Controller->JMIFlag.store(true);
+  Controller->MoveBy(-50);
+  ASSERT_TRUE(WaitMoveFinished());
+  const int32_t end = SettledCount();
+  EXPECT_LE(end, -50);
+  EXPECT_GE(end, -51);
+  auto writes = Writes(Sim->Trace());
+  EXPECT_EQ(writes[0], ":FQ#");
+  EXPECT_EQ(writes[1], ":F+#");
+  EXPECT_FALSE(Controller->LastDirection());
+}
+
+TEST_F(MoveByTest, AMoveThatArrivesDuringAMoveSupersedesIt) {
+  FactorySettings();
+  Controller->MoveBy(300);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 30; }, 3000));
+  const int32_t at = Controller->CTSCount();
+  Controller->MoveBy(-20);
+  ASSERT_TRUE(WaitUntil([&] { return IdleReports().size() >= 4; }, 10000));
+  const int32_t end = SettledCount();
+  // The target is taken at the call; the shaft may have moved a code since `at` was read.
+  EXPECT_NEAR(end, at - 20, 3);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true, false, true}));
+  // The old move's closing stops come before anything of the new one.
+  auto writes = Writes(Sim->Trace());
+  size_t firstUp = 0;
+  for (size_t i = 0; i < writes.size(); ++i)
+    if (writes[i] == ":F+#") {
+      firstUp = i;
+      break;
+    }
+  ASSERT_GT(firstUp, 0u);
+  EXPECT_EQ(writes[firstUp - 1], ":FQ#");
+  EXPECT_EQ(writes[firstUp - 2], ":FQ#");
+}
+
+TEST_F(MoveByTest, DestroyingTheControllerMidMoveLeavesNoThread) {
+  FactorySettings();
+  Sim->SetDeadEncoder(true);  // the run would never end by itself
+  Controller->MoveBy(300);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto start = std::chrono::steady_clock::now();
+  Controller.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  auto writes = Writes(Sim->Trace());
+  ASSERT_GE(writes.size(), 3u);
+  EXPECT_EQ(writes[2], ":FQ#") << "the cancel stopped the run";
+}
+
+}  // namespace
+}  // namespace morvane::test

@@ -1,0 +1,22 @@
+// The program creates its named events and registered names at start; so does every test
+// program that links this.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "motion/Signals.h"
+
+namespace {
+
+class TStartupEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { FObjects = std::make_unique<morvane::TStartupObjects>(); }
+  void TearDown() override { FObjects.reset(); }
+
+ private:
+  std::unique_ptr<morvane::TStartupObjects> FObjects;
+};
+
+const auto* const GEnvironment = ::testing::AddGlobalTestEnvironment(new TStartupEnvironment);
+
+}  // namespace

@@ -137,16 +137,18 @@ TEST_F(SimPhysics, DirectModeRtsPowersAndDtrSelectsTheDirection) {
 
 TEST_F(SimPhysics, CommandsSelectDirectionAndSpeed) {
   ASSERT_TRUE(Send(*Port, ":F+#"));
-  SleepFor(250ms);
-  EXPECT_NEAR(Sim.Speed(), -Sim.Params().SlowSpeed, 5.0);
+  SleepFor(200ms);
+  EXPECT_NEAR(Sim.Speed(), -Sim.Params().SlowSpeed, 0.03 * Sim.Params().SlowSpeed);
   EXPECT_LT(Sim.Position(), -30);
   ASSERT_TRUE(Send(*Port, ":FF#"));
-  SleepFor(250ms);
-  EXPECT_NEAR(Sim.Speed(), -Sim.Params().FastSpeed, 20.0);
-  ASSERT_TRUE(Send(*Port, ":FS#"));
+  SleepFor(200ms);
+  EXPECT_NEAR(Sim.Speed(), -Sim.Params().FastSpeed, 0.03 * Sim.Params().FastSpeed);
+  ASSERT_TRUE(Send(*Port, ":FQ#"));
+  ASSERT_TRUE(WaitStopped(Sim));
+  // The speed chosen stays chosen for the next run.
   ASSERT_TRUE(Send(*Port, ":F-#"));
-  SleepFor(300ms);
-  EXPECT_NEAR(Sim.Speed(), Sim.Params().SlowSpeed, 5.0);
+  SleepFor(50ms);
+  EXPECT_GT(Sim.Speed(), Sim.Params().SlowSpeed);
   ASSERT_TRUE(Send(*Port, ":FQ#"));
   ASSERT_TRUE(WaitStopped(Sim));
 }
@@ -155,11 +157,11 @@ TEST_F(SimPhysics, RtsDriveTakesPrecedenceOverTheCommandDrive) {
   ASSERT_TRUE(Send(*Port, ":F+#"));
   ASSERT_TRUE(Port->EscapeCommFunction(SETDTR));
   ASSERT_TRUE(Port->EscapeCommFunction(SETRTS));
-  SleepFor(200ms);
+  SleepFor(100ms);
   EXPECT_GT(Sim.Speed(), 0);
   // Released, the handset's drive takes over again.
   ASSERT_TRUE(Port->EscapeCommFunction(CLRRTS));
-  SleepFor(300ms);
+  SleepFor(150ms);
   EXPECT_LT(Sim.Speed(), 0);
   ASSERT_TRUE(Send(*Port, ":FQ#"));
   ASSERT_TRUE(WaitStopped(Sim));
@@ -203,11 +205,11 @@ TEST(SimIdle, PhysicsThreadUsesNoProcessorWhileAtRest) {
   ASSERT_TRUE(WaitStopped(sim));
   timespec a{}, b{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
-  SleepFor(300ms);
+  SleepFor(200ms);
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
   const double used = (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9;
-  // A polling thread would use most of the 300 ms.
-  EXPECT_LT(used, 0.03);
+  // A polling thread would use most of the 200 ms.
+  EXPECT_LT(used, 0.02);
 }
 
 }  // namespace

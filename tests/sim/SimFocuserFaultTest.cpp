@@ -1,0 +1,110 @@
+// Faults of the simulated focuser: the cable pulled mid-run, a dead encoder.
+
+#include <gtest/gtest.h>
+
+#include "sim/SimFocuser.h"
+#include "SimTestSupport.h"
+
+namespace morvane::sim::test {
+namespace {
+
+TEST(SimFault, UnplugMidRunFailsThePortAndStopsTheMotor) {
+  TSimFocuser sim;
+  auto port = sim.Open();
+  ASSERT_TRUE(port->SetCommMask(EV_CTS));
+  ASSERT_TRUE(port->EscapeCommFunction(SETDTR));
+  ASSERT_TRUE(Send(*port, ":F-#"));
+  ASSERT_TRUE(WaitFor([&] { return sim.Speed() > 100; }));
+
+  std::atomic<int> waited{-1}, read{-1};
+  // A waiter with every event taken blocks until the cable goes.
+  std::thread waiter([&] {
+    uint32_t events = 0;
+    while (port->WaitCommEvent(events)) {
+    }
+    waited = 0;
+  });
+  std::thread reader([&] {
+    char b[4];
+    size_t got = 0;
+    read = static_cast<int>(port->Read(b, 4, got, 5000));
+  });
+  SleepFor(50ms);
+  sim.Unplug();
+  waiter.join();
+  reader.join();
+  EXPECT_EQ(waited, 0);
+  EXPECT_EQ(read, static_cast<int>(TIoResult::Failed));
+
+  EXPECT_TRUE(WaitStopped(sim));
+  EXPECT_FALSE(sim.DTR());
+  const int32_t at = sim.Position();
+  SleepFor(50ms);
+  EXPECT_EQ(sim.Position(), at);
+
+  uint32_t v = 0;
+  EXPECT_FALSE(port->SetCommMask(EV_CTS));
+  EXPECT_FALSE(port->WaitCommEvent(v));
+  EXPECT_FALSE(port->GetCommModemStatus(v));
+  EXPECT_FALSE(port->EscapeCommFunction(SETRTS));
+  EXPECT_FALSE(port->PurgeComm(15));
+  EXPECT_EQ(port->Write(":F-#", 4, 100), TIoResult::Failed);
+  EXPECT_FALSE(sim.Moving());
+  EXPECT_EQ(sim.Open(), nullptr);
+
+  sim.Replug();
+  auto fresh = sim.Open();
+  ASSERT_TRUE(fresh);
+  EXPECT_TRUE(fresh->EscapeCommFunction(SETDTR));
+  // The old port stays dead, and closing it leaves the new one alone.
+  EXPECT_FALSE(port->EscapeCommFunction(SETRTS));
+  port.reset();
+  EXPECT_TRUE(sim.DTR());
+}
+
+TEST(SimFault, UnplugShowsInTheTrace) {
+  TSimFocuser sim;
+  auto port = sim.Open();
+  sim.Unplug();
+  port.reset();  // closing a dead port adds nothing
+  const auto trace = sim.Trace();
+  ASSERT_EQ(trace.size(), 2u);
+  EXPECT_EQ(trace[0].Kind, TTraceKind::Open);
+  EXPECT_EQ(trace[1].Kind, TTraceKind::Unplug);
+}
+
+TEST(SimFault, DeadEncoderTurnsWithoutEdges) {
+  TSimFocuser sim;
+  auto port = sim.Open();
+  TCountingReader reader(*port);
+  sim.SetDeadEncoder(true);
+  const double start = sim.ShaftPosition();
+  ASSERT_TRUE(Send(*port, ":F-#"));
+  SleepFor(150ms);
+  EXPECT_GT(sim.Speed(), 100);
+  ASSERT_TRUE(Send(*port, ":FQ#"));
+  ASSERT_TRUE(WaitStopped(sim));
+  EXPECT_GT(sim.ShaftPosition() - start, 20);
+  EXPECT_EQ(sim.Position(), 0);
+  EXPECT_TRUE(OfKind(sim.Trace(), TTraceKind::Edge).empty());
+  EXPECT_EQ(reader.Wakes(), 0);
+
+  // Revived, it counts on from where it stopped.
+  sim.SetDeadEncoder(false);
+  EXPECT_TRUE(OfKind(sim.Trace(), TTraceKind::Edge).empty());
+  sim.Turn(3, 5000);
+  EXPECT_EQ(sim.Position(), 3);
+  ASSERT_TRUE(WaitFor([&] { return reader.Count() == 3; }));
+}
+
+TEST(SimFault, DeadEncoderAlsoIgnoresTurningByHand) {
+  TSimFocuser sim;
+  sim.SetDeadEncoder(true);
+  sim.Turn(2, 5000);
+  EXPECT_EQ(sim.Position(), 0);
+  EXPECT_NEAR(sim.ShaftPosition(), 2.125, 1e-9);
+  EXPECT_FALSE(sim.CTS());
+}
+
+}  // namespace
+}  // namespace morvane::sim::test

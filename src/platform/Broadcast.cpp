@@ -60,8 +60,8 @@ bool IsBusMemberName(const std::string& name) {
   if (name.empty() || name.size() > 255) return false;
   if (name[0] >= '0' && name[0] <= '9') return false;
   for (const char c : name) {
-    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                    c == '_';
+    const bool ok =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
     if (!ok) return false;
   }
   return true;
@@ -122,7 +122,7 @@ std::string SessionBusAddress() {
   }
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
     const std::string path = std::string(runtime) + "/bus";
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return "unix:path=" + path;
   }
   return {};

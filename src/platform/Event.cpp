@@ -31,7 +31,7 @@ constexpr off_t GuardByte = 0;
 constexpr off_t HolderByte = 1;
 
 int OfdLock(int fd, short type, off_t start, bool wait) {
-  struct flock lock{};
+  struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = start;
@@ -67,8 +67,8 @@ std::string SharedEventObjectName(const std::string& name) {
   std::string object = "/morvane-" + std::to_string(getuid()) + "-";
   for (const char c : name) {
     const auto u = static_cast<unsigned char>(c);
-    const bool plain = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
-                       (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '.';
+    const bool plain = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
+                       u == '-' || u == '_' || u == '.';
     if (plain) {
       object.push_back(c);
     } else {
@@ -156,7 +156,7 @@ class TSharedEvent final : public TEventCore {
         close(fd);
         return error;
       }
-      struct stat st{};
+      struct stat st {};
       if (fstat(fd, &st) != 0) {
         const int error = errno;
         close(fd);

@@ -48,7 +48,7 @@ void OnWakeSignal(int) {}
 void InstallWakeHandler() {
   static std::once_flag once;
   std::call_once(once, [] {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnWakeSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: the interrupted modem wait must come back with EINTR
@@ -58,9 +58,7 @@ void InstallWakeHandler() {
 
 class TTtyModemIo final : public TModemIo {
  public:
-  int GetLines(int fd, int& lines) override {
-    return ioctl(fd, TIOCMGET, &lines) == 0 ? 0 : errno;
-  }
+  int GetLines(int fd, int& lines) override { return ioctl(fd, TIOCMGET, &lines) == 0 ? 0 : errno; }
   int ChangeLines(int fd, int lines, bool raise) override {
     return ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &lines) == 0 ? 0 : errno;
   }
@@ -82,10 +80,9 @@ struct TBaud {
 };
 
 constexpr TBaud Bauds[] = {
-    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400},
-    {460800, B460800}, {921600, B921600},
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 std::optional<speed_t> SpeedOf(uint32_t rate) {
@@ -473,8 +470,8 @@ class TPosixSerialPort final : public TSerialPort {
         int queued = 0;
         if (ioctl(FFd, TIOCOUTQ, &queued) != 0 || queued <= 0) return TIoResult::Done;
         if (Reached(end, TClock::now())) return CancelWrite();
-        const auto leaves = TClock::now() + std::chrono::microseconds(
-                                                int64_t{queued} * 10 * 1000000 / baud + 500);
+        const auto leaves =
+            TClock::now() + std::chrono::microseconds(int64_t{queued} * 10 * 1000000 / baud + 500);
         outcome = PollFor(FFd, 0, op.WakeFd(), Earliest(end, leaves));
         if (outcome == TPollOutcome::Broken) outcome = TPollOutcome::Expired;
       }
@@ -531,8 +528,8 @@ class TPosixSerialPort final : public TSerialPort {
       const auto now = TClock::now();
       if (Reached(totalEnd, now) || Reached(intervalEnd, now)) return TIoResult::Done;
       if (Reached(callerEnd, now)) return TIoResult::TimedOut;
-      switch (PollFor(FFd, POLLIN, op.WakeFd(),
-                      Earliest(Earliest(totalEnd, intervalEnd), callerEnd))) {
+      switch (
+          PollFor(FFd, POLLIN, op.WakeFd(), Earliest(Earliest(totalEnd, intervalEnd), callerEnd))) {
         case TPollOutcome::Woken:
           return op.EndedBy();
         case TPollOutcome::Broken:
@@ -667,8 +664,7 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path, int* e
 }
 
 std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
-                                                 std::unique_ptr<TModemIo> modemIo,
-                                                 int* errnoOut) {
+                                                 std::unique_ptr<TModemIo> modemIo, int* errnoOut) {
   const auto fail = [errnoOut](int error) -> std::unique_ptr<TSerialPort> {
     if (errnoOut) *errnoOut = error;
     return nullptr;

@@ -13,10 +13,10 @@ namespace morvane {
 inline constexpr uint32_t SharedEventMagic = 0x4D4F5631;  // "MOV1"
 
 struct TSharedEventBlock {
-  uint32_t Magic;        // written last by the process that initialises the block
-  uint32_t ManualReset;  // fixed by the creator
-  pthread_mutex_t Lock;  // process-shared and robust: a holder's death is reported
-  uint32_t Signaled;     // under Lock
+  uint32_t Magic;                  // written last by the process that initialises the block
+  uint32_t ManualReset;            // fixed by the creator
+  pthread_mutex_t Lock;            // process-shared and robust: a holder's death is reported
+  uint32_t Signaled;               // under Lock
   std::atomic<uint32_t> Sequence;  // futex word; bumped under Lock by every set
 };
 

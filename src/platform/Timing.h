@@ -13,7 +13,15 @@ void Sleep(uint32_t ms);
 // Callers form a product of several settings in full precision and pass it in once.
 uint32_t SecondsToMs(double seconds);
 
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum class TThreadPriority {
+  tpIdle,
+  tpLowest,
+  tpLower,
+  tpNormal,
+  tpHigher,
+  tpHighest,
+  tpTimeCritical
+};
 
 // Gives the calling thread the priority, as far as the system allows; a refusal (raising
 // priority usually needs a privilege) leaves it at normal and is not reported.

@@ -1,0 +1,411 @@
+// The modem-event wait of the tty port: on a pseudo-terminal with scripted modem lines, and on
+// a real port when MORVANE_TEST_TTY names one.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/PosixSerialPort.h"
+#include "platform/PtyPair.h"
+#include "platform/Timing.h"
+
+namespace morvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TPtyPair;
+
+// Modem lines played by the test. A wait blocks in a read of a pipe, which a signal interrupts
+// as it interrupts TIOCMIWAIT; each byte written to the pipe ends one wait, like a change.
+struct TScriptedLines {
+  TScriptedLines() {
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_CLOEXEC) == 0) {
+      WakeRead = fds[0];
+      WakeWrite = fds[1];
+    }
+  }
+  ~TScriptedLines() {
+    close(WakeRead);
+    close(WakeWrite);
+  }
+
+  void Change(int line) {
+    Lines ^= line;
+    if (line & TIOCM_CTS) ++Cts;
+    if (line & TIOCM_DSR) ++Dsr;
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = write(WakeWrite, &c, 1);
+  }
+
+  std::vector<std::string> Calls() {
+    const std::lock_guard<std::mutex> guard(Lock);
+    return Log;
+  }
+
+  std::atomic<int> Lines{0};
+  std::atomic<int> Cts{0};
+  std::atomic<int> Dsr{0};
+  std::atomic<bool> HaveCounters{true};
+  std::atomic<int> WaitError{0};
+  std::atomic<int> DelayBeforeWaitMs{0};
+  std::atomic<int> WaitEntries{0};
+  std::atomic<int> InWait{0};
+  int WakeRead = -1;
+  int WakeWrite = -1;
+  std::mutex Lock;
+  std::vector<std::string> Log;
+};
+
+class TScriptedModemIo final : public TModemIo {
+ public:
+  explicit TScriptedModemIo(std::shared_ptr<TScriptedLines> lines) : FLines(std::move(lines)) {}
+
+  int GetLines(int, int& lines) override {
+    lines = FLines->Lines;
+    return 0;
+  }
+
+  int ChangeLines(int, int lines, bool raise) override {
+    std::string call = raise ? "raise" : "clear";
+    if (lines & TIOCM_RTS) call += " RTS";
+    if (lines & TIOCM_DTR) call += " DTR";
+    {
+      const std::lock_guard<std::mutex> guard(FLines->Lock);
+      FLines->Log.push_back(call);
+    }
+    if (raise) {
+      FLines->Lines |= lines;
+    } else {
+      FLines->Lines &= ~lines;
+    }
+    return 0;
+  }
+
+  int GetCounts(int, TModemCounts& counts) override {
+    if (!FLines->HaveCounters) return EINVAL;
+    counts.Cts = FLines->Cts;
+    counts.Dsr = FLines->Dsr;
+    return 0;
+  }
+
+  int WaitChange(int, int) override {
+    ++FLines->WaitEntries;
+    if (FLines->WaitError != 0) return FLines->WaitError;
+    ++FLines->InWait;
+    // A signal that lands in this pause is gone before the blocking read begins.
+    if (const int delay = FLines->DelayBeforeWaitMs; delay > 0) Sleep(static_cast<uint32_t>(delay));
+    char c;
+    const ssize_t n = read(FLines->WakeRead, &c, 1);
+    const int error = n == 1 ? 0 : errno;
+    --FLines->InWait;
+    return error;
+  }
+
+ private:
+  std::shared_ptr<TScriptedLines> FLines;
+};
+
+struct TWaitOutcome {
+  bool Ok = false;
+  uint32_t Mask = 0;
+};
+
+class ScriptedLinesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FPty.Ok());
+    FPort = OpenPosixSerialPort(FPty.SlavePath(), std::make_unique<TScriptedModemIo>(FLines));
+    ASSERT_NE(FPort, nullptr);
+  }
+
+  void TearDown() override {
+    if (FWaiter.valid() && FWaiter.wait_for(0s) != std::future_status::ready) {
+      FPort->SetCommMask(0);  // never leave a thread blocked behind
+      FWaiter.wait();
+    }
+  }
+
+  void StartWait() {
+    const int entries = FLines->WaitEntries;
+    FWaiter = std::async(std::launch::async, [this] {
+      TWaitOutcome out;
+      out.Ok = FPort->WaitCommEvent(out.Mask);
+      return out;
+    });
+    WaitForEntries(entries + 1);
+  }
+
+  void WaitForEntries(int entries) {
+    const int64_t end = MonotonicMicros() + 5000000;
+    while (FLines->WaitEntries < entries && MonotonicMicros() < end) Sleep(1);
+    ASSERT_GE(FLines->WaitEntries, entries);
+    Sleep(5);  // into the blocking read
+  }
+
+  bool StillWaiting() { return FWaiter.wait_for(50ms) == std::future_status::timeout; }
+
+  TWaitOutcome Outcome() {
+    EXPECT_EQ(FWaiter.wait_for(5s), std::future_status::ready);
+    if (FWaiter.wait_for(0s) != std::future_status::ready) return {};
+    return FWaiter.get();
+  }
+
+  TPtyPair FPty;
+  std::shared_ptr<TScriptedLines> FLines = std::make_shared<TScriptedLines>();
+  std::unique_ptr<TSerialPort> FPort;
+  std::future<TWaitOutcome> FWaiter;
+};
+
+TEST_F(ScriptedLinesTest, OpeningClearsRtsAndDtrTogetherFirst) {
+  const auto calls = FLines->Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front(), "clear RTS DTR");
+}
+
+TEST_F(ScriptedLinesTest, LineFunctionsAndModemStatusMapOntoTheLines) {
+  EXPECT_TRUE(FPort->EscapeCommFunction(SETRTS));
+  EXPECT_EQ(FLines->Lines & (TIOCM_RTS | TIOCM_DTR), TIOCM_RTS);
+  EXPECT_TRUE(FPort->EscapeCommFunction(SETDTR));
+  EXPECT_EQ(FLines->Lines & (TIOCM_RTS | TIOCM_DTR), TIOCM_RTS | TIOCM_DTR);
+  EXPECT_TRUE(FPort->EscapeCommFunction(CLRRTS));
+  EXPECT_EQ(FLines->Lines & (TIOCM_RTS | TIOCM_DTR), TIOCM_DTR);
+  EXPECT_TRUE(FPort->EscapeCommFunction(CLRDTR));
+  EXPECT_EQ(FLines->Lines & (TIOCM_RTS | TIOCM_DTR), 0);
+  EXPECT_FALSE(FPort->EscapeCommFunction(0));
+
+  uint32_t status = 0xFF;
+  FLines->Lines = 0;
+  ASSERT_TRUE(FPort->GetCommModemStatus(status));
+  EXPECT_EQ(status, 0u);
+  FLines->Lines = TIOCM_CTS;
+  ASSERT_TRUE(FPort->GetCommModemStatus(status));
+  EXPECT_EQ(status, MS_CTS_ON);
+  FLines->Lines = TIOCM_CTS | TIOCM_DSR;
+  ASSERT_TRUE(FPort->GetCommModemStatus(status));
+  EXPECT_EQ(status, MS_CTS_ON | MS_DSR_ON);
+}
+
+TEST_F(ScriptedLinesTest, AWaitEndsWithEachCtsChange) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  for (int edge = 0; edge < 3; ++edge) {
+    StartWait();
+    EXPECT_TRUE(StillWaiting());
+    FLines->Change(TIOCM_CTS);
+    const TWaitOutcome out = Outcome();
+    EXPECT_TRUE(out.Ok);
+    EXPECT_EQ(out.Mask, EV_CTS);
+  }
+}
+
+TEST_F(ScriptedLinesTest, DsrChangesCountOnlyWhenAskedFor) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  const int entries = FLines->WaitEntries;
+  FLines->Change(TIOCM_DSR);
+  WaitForEntries(entries + 1);  // woken, found nothing asked for, waiting again
+  EXPECT_TRUE(StillWaiting());
+  FLines->Change(TIOCM_CTS);
+  EXPECT_EQ(Outcome().Mask, EV_CTS);
+
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS | EV_DSR));
+  StartWait();
+  FLines->Change(TIOCM_DSR);
+  EXPECT_EQ(Outcome().Mask, EV_DSR);
+}
+
+TEST_F(ScriptedLinesTest, AChangeBetweenTwoWaitsEndsTheNextWaitAtOnce) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  ++FLines->Cts;  // an edge while nobody waits, counted by the driver
+  const int entries = FLines->WaitEntries;
+  FWaiter = std::async(std::launch::async, [this] {
+    TWaitOutcome out;
+    out.Ok = FPort->WaitCommEvent(out.Mask);
+    return out;
+  });
+  const TWaitOutcome out = Outcome();
+  EXPECT_TRUE(out.Ok);
+  EXPECT_EQ(out.Mask, EV_CTS);
+  EXPECT_EQ(FLines->WaitEntries, entries);  // without blocking at all
+}
+
+TEST_F(ScriptedLinesTest, ChangesWhileTheMaskWasClearDoNotCount) {
+  ++FLines->Cts;
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  EXPECT_TRUE(StillWaiting());
+}
+
+TEST_F(ScriptedLinesTest, AClearMaskAtEntryReturnsAtOnce) {
+  uint32_t mask = 99;
+  EXPECT_TRUE(FPort->WaitCommEvent(mask));
+  EXPECT_EQ(mask, 0u);
+  EXPECT_EQ(FLines->WaitEntries, 0);
+}
+
+TEST_F(ScriptedLinesTest, ClearingTheMaskReleasesAWaitOnAnotherThread) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  ASSERT_TRUE(FPort->SetCommMask(0));
+  const TWaitOutcome out = Outcome();
+  EXPECT_TRUE(out.Ok);
+  EXPECT_EQ(out.Mask, 0u);
+  EXPECT_EQ(FLines->InWait, 0);
+}
+
+TEST_F(ScriptedLinesTest, SettingAnyMaskReleasesAPendingWait) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS | EV_DSR));
+  const TWaitOutcome out = Outcome();
+  EXPECT_TRUE(out.Ok);
+  EXPECT_EQ(out.Mask, 0u);
+}
+
+TEST_F(ScriptedLinesTest, TheReleaseIsRepeatedUntilTheWaiterHasLeft) {
+  FLines->DelayBeforeWaitMs = 40;  // the first signals land before the blocking call
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  const int entries = FLines->WaitEntries;
+  FWaiter = std::async(std::launch::async, [this] {
+    TWaitOutcome out;
+    out.Ok = FPort->WaitCommEvent(out.Mask);
+    return out;
+  });
+  const int64_t end = MonotonicMicros() + 5000000;
+  while (FLines->WaitEntries == entries && MonotonicMicros() < end) {
+  }
+  ASSERT_TRUE(FPort->SetCommMask(0));
+  const TWaitOutcome out = Outcome();
+  EXPECT_TRUE(out.Ok);
+  EXPECT_EQ(out.Mask, 0u);
+}
+
+TEST_F(ScriptedLinesTest, CloseReleasesAWaitAndClosesOnlyAfterIt) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  FPort->Close();
+  EXPECT_EQ(FLines->InWait, 0);  // nobody is left in the wait on the closed descriptor
+  const TWaitOutcome out = Outcome();
+  EXPECT_TRUE(out.Ok);
+  EXPECT_EQ(out.Mask, 0u);
+}
+
+TEST_F(ScriptedLinesTest, ChangingTheLineSettingsRearmsAPendingWait) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  const int entries = FLines->WaitEntries;
+  TLineSettings s;
+  ASSERT_TRUE(FPort->GetCommState(s));
+  ASSERT_TRUE(FPort->SetCommState(s));
+  WaitForEntries(entries + 1);  // in the wait afresh
+  EXPECT_TRUE(StillWaiting());
+  FLines->Change(TIOCM_CTS);
+  EXPECT_EQ(Outcome().Mask, EV_CTS);
+}
+
+TEST_F(ScriptedLinesTest, OnlyOneWaitAtATime) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  uint32_t mask = 99;
+  EXPECT_FALSE(FPort->WaitCommEvent(mask));
+  EXPECT_TRUE(StillWaiting());
+}
+
+TEST_F(ScriptedLinesTest, WithoutCountersTheChangedLevelSaysWhichLine) {
+  FLines->HaveCounters = false;
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS | EV_DSR));
+  StartWait();
+  FLines->Change(TIOCM_DSR);
+  EXPECT_EQ(Outcome().Mask, EV_DSR);
+  StartWait();
+  FLines->Change(TIOCM_CTS);
+  EXPECT_EQ(Outcome().Mask, EV_CTS);
+}
+
+TEST_F(ScriptedLinesTest, AWaitTheDeviceRefusesFails) {
+  FLines->WaitError = EIO;
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  uint32_t mask = 99;
+  EXPECT_FALSE(FPort->WaitCommEvent(mask));
+  EXPECT_EQ(mask, 0u);
+}
+
+TEST_F(ScriptedLinesTest, AMaskWithoutModemLinesCannotBeWaitedFor) {
+  ASSERT_TRUE(FPort->SetCommMask(0x0001));  // received characters: not a modem line
+  uint32_t mask = 99;
+  EXPECT_FALSE(FPort->WaitCommEvent(mask));
+}
+
+// A real serial port, named by MORVANE_TEST_TTY (for example /dev/ttyS0 or /dev/ttyUSB0).
+class RealPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* path = std::getenv("MORVANE_TEST_TTY");
+    if (!path || !*path) GTEST_SKIP() << "no port named in MORVANE_TEST_TTY";
+    int error = 0;
+    FPort = OpenPosixSerialPort(path, &error);
+    ASSERT_NE(FPort, nullptr) << "errno " << error;
+  }
+
+  std::unique_ptr<TSerialPort> FPort;
+};
+
+TEST_F(RealPortTest, LinesAndStatusWork) {
+  uint32_t status = 0;
+  EXPECT_TRUE(FPort->GetCommModemStatus(status));
+  EXPECT_TRUE(FPort->EscapeCommFunction(CLRRTS));
+  EXPECT_TRUE(FPort->EscapeCommFunction(CLRDTR));
+}
+
+TEST_F(RealPortTest, ByteSizeParityAndStopBitsRoundTrip) {
+  TLineSettings s;
+  ASSERT_TRUE(FPort->GetCommState(s));
+  const TLineSettings original = s;
+  for (const auto& [size, parity, stop] : {std::tuple{7, 2, 2}, {8, 1, 0}, {8, 3, 0}, {8, 4, 2}}) {
+    s.ByteSize = static_cast<uint8_t>(size);
+    s.Parity = static_cast<uint8_t>(parity);
+    s.StopBits = static_cast<uint8_t>(stop);
+    ASSERT_TRUE(FPort->SetCommState(s));
+    TLineSettings back;
+    ASSERT_TRUE(FPort->GetCommState(back));
+    EXPECT_EQ(back.ByteSize, size);
+    EXPECT_EQ(back.Parity, parity);
+    EXPECT_EQ(back.StopBits, stop);
+  }
+  EXPECT_TRUE(FPort->SetCommState(original));
+}
+
+TEST_F(RealPortTest, AWaitIsReleasedByClearingTheMaskAndByClose) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  for (int round = 0; round < 2; ++round) {
+    auto waiter = std::async(std::launch::async, [this] {
+      TWaitOutcome out;
+      out.Ok = FPort->WaitCommEvent(out.Mask);
+      return out;
+    });
+    Sleep(100);
+    if (round == 0) {
+      FPort->SetCommMask(0);
+    } else {
+      FPort->Close();
+    }
+    ASSERT_EQ(waiter.wait_for(5s), std::future_status::ready);
+    const TWaitOutcome out = waiter.get();
+    EXPECT_TRUE(out.Ok);
+    EXPECT_EQ(out.Mask, 0u);
+    FPort->SetCommMask(EV_CTS);
+  }
+}
+
+}  // namespace
+}  // namespace morvane

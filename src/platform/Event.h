@@ -23,7 +23,9 @@ class TEvent {
 
   void SetEvent();
   void ResetEvent();
-  // Time-out in milliseconds; INFINITE waits for ever.
+  // Time-out in milliseconds; INFINITE waits for ever. wrAbandoned: a process died holding
+  // the named event's internal lock; the wait went on, consumed a signal if there was one,
+  // and later waits work as before.
   TWaitResult WaitFor(unsigned timeoutMs);
   // The OS error code of the last wait that gave wrError.
   int LastError() const;

@@ -473,7 +473,6 @@ class TPosixSerialPort final : public TSerialPort {
         const auto leaves =
             TClock::now() + std::chrono::microseconds(int64_t{queued} * 10 * 1000000 / baud + 500);
         outcome = PollFor(FFd, 0, op.WakeFd(), Earliest(end, leaves));
-        if (outcome == TPollOutcome::Broken) outcome = TPollOutcome::Expired;
       }
       if (outcome == TPollOutcome::Woken) return op.EndedBy();
       if (outcome == TPollOutcome::Broken) return TIoResult::Failed;

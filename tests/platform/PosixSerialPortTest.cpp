@@ -403,6 +403,11 @@ TEST_F(PosixSerialPortTest, AReadFromAHungUpLineFails) {
   EXPECT_EQ(FPort->Read(buffer, 10, got, 2000), TIoResult::Failed);
 }
 
+TEST_F(PosixSerialPortTest, AWriteToAHungUpLineFails) {
+  FPty.CloseMaster();
+  EXPECT_EQ(FPort->Write(":FQ#", 4, 1000), TIoResult::Failed);
+}
+
 TEST_F(PosixSerialPortTest, ModemLineCallsFailCleanlyOnALineWithoutThem) {
   uint32_t status = 0;
   EXPECT_FALSE(FPort->GetCommModemStatus(status));

@@ -1,11 +1,13 @@
 #include "controller/Thread.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <vector>
 
 namespace morvane {
 
-TThread::TThread(TThreadPriority priority) : FPriority(priority) {}
+TThread::TThread(const char* name, TThreadPriority priority) : FName(name), FPriority(priority) {}
 
 TThread::~TThread() {
   if (FHandle.joinable()) FHandle.join();
@@ -14,6 +16,7 @@ TThread::~TThread() {
 void TThread::Start() { FHandle = std::thread(&TThread::Run, this); }
 
 void TThread::Run() {
+  pthread_setname_np(pthread_self(), FName);
   SetCurrentThreadPriority(FPriority);
   Execute();
   FFinished.store(true, std::memory_order_release);

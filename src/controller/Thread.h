@@ -38,7 +38,8 @@ class TThread {
   void WaitFor();  // joins; not from the thread itself
 
  protected:
-  explicit TThread(TThreadPriority priority = TThreadPriority::tpNormal);
+  // name: up to 15 characters, shown by the system's tools and read by the benchmark.
+  explicit TThread(const char* name, TThreadPriority priority = TThreadPriority::tpNormal);
   // Starts the thread; derived constructors call it last, once every input is stored.
   void Start();
   virtual void Execute() = 0;
@@ -52,6 +53,7 @@ class TThread {
  private:
   void Run();
 
+  const char* FName;
   TThreadPriority FPriority;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};

@@ -9,7 +9,7 @@ constexpr uint32_t StopSettleMs = 100;  // lets the stopped run coast out before
 }
 
 TEndMoveThread::TEndMoveThread(TFocusControl& controller, int32_t stopPoint)
-    : TThread(TThreadPriority::tpNormal), StopPoint(stopPoint), Controller(controller) {
+    : TThread("mrv-endmove", TThreadPriority::tpNormal), StopPoint(stopPoint), Controller(controller) {
   Controller.EndMoveCancel.store(false);
   Start();
 }

@@ -14,7 +14,7 @@ class TMoveStarterThread : public TThread {
  public:
   TMoveStarterThread(TFocusControl& controller, std::vector<std::shared_ptr<TThread>> previous,
                      int32_t target, int32_t delta, uint32_t generation)
-      : TThread(TThreadPriority::tpNormal), Controller(controller), Previous(std::move(previous)),
+      : TThread("mrv-starter", TThreadPriority::tpNormal), Controller(controller), Previous(std::move(previous)),
         Target(target), Delta(delta), Generation(generation) {
     Start();
   }

@@ -6,7 +6,7 @@
 namespace morvane {
 
 TMoveItThread::TMoveItThread(TFocusControl& controller, bool up)
-    : TThread(TThreadPriority::tpNormal), Up(up), Controller(controller) {
+    : TThread("mrv-moveit", TThreadPriority::tpNormal), Up(up), Controller(controller) {
   Start();
 }
 

@@ -13,7 +13,7 @@ constexpr int32_t CloseCodes = 2;   // within this distance pulses are short and
 }  // namespace
 
 TNudgeThread::TNudgeThread(TFocusControl& controller, int32_t target, bool standAlone)
-    : TThread(controller.NudgePriority.load()), Target(target), StandAlone(standAlone),
+    : TThread("mrv-nudge", controller.NudgePriority.load()), Target(target), StandAlone(standAlone),
       Controller(controller) {
   Controller.NudgeCancel.store(false);
   Start();

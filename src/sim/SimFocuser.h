@@ -71,8 +71,11 @@ class TSimFocuser {
   double ModuleTemperature() const;
   int32_t ModuleCal() const;
   void SetModuleCal(int32_t value);
-  // The module answers its next request with exactly this text (any length), whatever its
-  // mode, with the usual timing; it still acts on the request.
+  // The module answers the next request this text belongs to with exactly it (any length),
+  // whatever its mode, with the usual timing, and still acts on the request. A text that
+  // starts with "MRV" and a code goes to the request of that code (a reply's code less one):
+  // "MRV0700236" answers the next calibration write, not the availability probe before it.
+  // Any other text answers the next request.
   void SetNextModuleReply(const std::string& reply);
   // Puts bytes into the open port's input buffer at once (NUL bytes dropped when the line
   // settings ask for it). Without an open port they are lost.

@@ -197,6 +197,7 @@ bool TSimFocuser::PortEscapeCommFunction(uint64_t session, uint8_t func) {
     case SETRTS:
     case CLRRTS:
       FRts = func == SETRTS;
+      if (!FRts && FParams.ClearRtsStopsCommandDrive) FCommandDir = 0;
       AddTrace(TTraceKind::Line, 'R', FRts);
       break;
     case SETDTR:

@@ -43,9 +43,23 @@ std::optional<std::string> TSimModule::Receive(char c) {
   return line.substr(at);
 }
 
+bool TSimModule::ForcedReplyFits(const std::string& request) const {
+  const std::string& reply = *FNextReply;
+  if (reply.size() < 5 || reply.compare(0, 3, "MRV") != 0 ||
+      !std::isdigit(static_cast<unsigned char>(reply[3])) ||
+      !std::isdigit(static_cast<unsigned char>(reply[4])))
+    return true;
+  // A reply carries its request's code plus one; an even code is taken as the request's own.
+  const int code = (reply[3] - '0') * 10 + (reply[4] - '0');
+  const int wanted = code % 2 ? code - 1 : code;
+  return request.size() >= 5 && std::isdigit(static_cast<unsigned char>(request[3])) &&
+         std::isdigit(static_cast<unsigned char>(request[4])) &&
+         (request[3] - '0') * 10 + (request[4] - '0') == wanted;
+}
+
 std::optional<TModuleReply> TSimModule::Answer(const std::string& request, double t) {
   std::optional<std::string> forced;
-  forced.swap(FNextReply);
+  if (FNextReply && ForcedReplyFits(request)) forced.swap(FNextReply);
   // A module that is not on the line neither hears nor acts.
   std::optional<std::string> proper =
       FMode == TModuleMode::Absent ? std::nullopt : Proper(request, t);

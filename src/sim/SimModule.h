@@ -31,7 +31,10 @@ class TSimModule {
   double Temperature(double t) const;
   int32_t Cal() const { return FCal; }
   void SetCal(int32_t value);
-  // The next request is answered with exactly this text, whatever the mode.
+  // The next request this text belongs to is answered with exactly it, whatever the mode:
+  // a text with a code ("MRV" and two digits) answers the next request of that code less
+  // one (odd) or of that code (even), so availability probes in between keep their own
+  // answers; a text without one answers the next request of any kind.
   void SetNextReply(const std::string& reply) { FNextReply = reply; }
 
   // The data fields as the module writes them: five characters each, read by a decimal
@@ -41,6 +44,7 @@ class TSimModule {
 
  private:
   std::optional<std::string> Proper(const std::string& request, double t);
+  bool ForcedReplyFits(const std::string& request) const;
 
   TModuleMode FMode;
   std::string FFirmware;

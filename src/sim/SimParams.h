@@ -33,6 +33,10 @@ struct TSimParams {
   double DirectSpeed = 300.0;
   // The handset's rate at power-up (":FS#"/":FF#" change it).
   bool StartFast = false;
+  // The focuser hub cuts a handset-driven motor whenever the host clears RTS: that is what
+  // ends a timed nudge pulse and holds a run during a pause in command mode, where the
+  // handset alone would drive on until ":FQ#".
+  bool ClearRtsStopsCommandDrive = true;
 
   // Time constant in seconds of the approach to full speed under drive (rotor and gear-train
   // inertia against the motor's torque-speed line).

@@ -120,9 +120,25 @@ TEST(SimModule, ForcedReplyIsSentOnceWhateverTheMode) {
   EXPECT_EQ(m.Cal(), 235);
   EXPECT_EQ(ReplyTo(m, "MRV0600235"), "MRV0700235");
   m.SetMode(TModuleMode::Absent);
+  // Without a code it answers whatever comes next.
   m.SetNextReply("MRV0");
   EXPECT_EQ(ReplyTo(m, "MRV02?????"), "MRV0");
   EXPECT_EQ(ReplyTo(m, "MRV02?????"), "<none>");
+}
+
+TEST(SimModule, ForcedReplyWaitsForTheRequestItsCodeBelongsTo) {
+  TSimParams p;
+  TSimModule m(p, 0);
+  m.SetNextReply("MRV0900023");
+  // The availability probe before the reading keeps its own answer.
+  EXPECT_EQ(ReplyTo(m, "MRV02?????"), "MRV03YES!!");
+  EXPECT_EQ(ReplyTo(m, "MRV08?????"), "MRV0900023");
+  // An even code answers the request of that code: a foreign reply to it.
+  m.SetNextReply("MRV08+21.5");
+  EXPECT_EQ(ReplyTo(m, "MRV02?????"), "MRV03YES!!");
+  EXPECT_EQ(ReplyTo(m, "MRV08?????"), "MRV08+21.5");
+  m.SetNextReply("garbage");
+  EXPECT_EQ(ReplyTo(m, "MRV02?????"), "garbage");
 }
 
 }  // namespace

@@ -103,6 +103,7 @@ TEST_F(InterlockTest, CancelWhileTheMoveItThreadWaitsStartsNoRun) {
 TEST_F(InterlockTest, RunPausedByInterruptsOffIsDrivenAgainAfterwards) {
   FactorySettings();
   Controller->SetUseRTS_DTR(true);  // clearing RTS stops the motor in direct mode
+  Controller->Timeouts.HandOverWaitMs = 120000;  // the nudges wait for the run however long
   Controller->MoveBy(200);
   ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 20; }, 3000));
   Controller->SetInterruptsOff(true);

@@ -8,23 +8,24 @@ namespace {
 using NudgeTest = MotionFixture;
 
 // Pulse and pause lengths (ms) of each pass, from the trace: a pulse runs from the drive
-// command to the clear of RTS after it, a pause from there to the next pass's clear.
+// command to the clear of RTS after it, a pause from there to the next step (the next pass's
+// clear of RTS, or the final stop, whose write the 20 ms purge precedes).
 struct TPass {
   double PulseMs;
-  double PauseMs;  // negative for the last pass
+  double PauseMs;
 };
 
 std::vector<TPass> Passes(const std::vector<TStep>& steps, const std::string& drive) {
+  constexpr double PurgeMs = 20;
   std::vector<TPass> passes;
   for (size_t i = 0; i < steps.size(); ++i) {
     if (steps[i].Text != drive) continue;
     size_t off = i + 1;
     while (off < steps.size() && steps[off].Text != "RTS-") ++off;
-    if (off >= steps.size()) break;
-    TPass p{(steps[off].Us - steps[i].Us) / 1000.0, -1};
-    if (off + 1 < steps.size() && steps[off + 1].Text == "RTS-")
-      p.PauseMs = (steps[off + 1].Us - steps[off].Us) / 1000.0;
-    passes.push_back(p);
+    if (off + 1 >= steps.size()) break;
+    const TStep& next = steps[off + 1];
+    passes.push_back({(steps[off].Us - steps[i].Us) / 1000.0,
+                      (next.Us - steps[off].Us) / 1000.0 - (next.Text[0] == 'W' ? PurgeMs : 0)});
   }
   return passes;
 }

@@ -5,7 +5,8 @@
 //
 // The motor turns toward rising codes under ":F-#" or with RTS set and DTR set, the other way
 // under ":F+#" or with RTS set and DTR clear; ":FQ#" stops the command drive, ":FS#"/":FF#"
-// pick its speed. RTS on takes precedence over the command drive. Physics runs in one thread
+// pick its speed. RTS on takes precedence over the command drive, and clearing RTS also cuts
+// the command drive unless the parameters say otherwise. Physics runs in one thread
 // that computes the time of every next encoder edge and sleeps until then, and sleeps for
 // good while the motor rests without drive.
 //

@@ -153,18 +153,47 @@ TEST_F(SimPhysics, CommandsSelectDirectionAndSpeed) {
   ASSERT_TRUE(WaitStopped(Sim));
 }
 
-TEST_F(SimPhysics, RtsDriveTakesPrecedenceOverTheCommandDrive) {
+TEST_F(SimPhysics, RtsDriveTakesPrecedenceAndItsClearCutsTheCommandDrive) {
   ASSERT_TRUE(Send(*Port, ":F+#"));
   ASSERT_TRUE(Port->EscapeCommFunction(SETDTR));
   ASSERT_TRUE(Port->EscapeCommFunction(SETRTS));
   SleepFor(100ms);
   EXPECT_GT(Sim.Speed(), 0);
-  // Released, the handset's drive takes over again.
+  // The hub cuts the handset's drive along with RTS.
   ASSERT_TRUE(Port->EscapeCommFunction(CLRRTS));
-  SleepFor(150ms);
-  EXPECT_LT(Sim.Speed(), 0);
-  ASSERT_TRUE(Send(*Port, ":FQ#"));
   ASSERT_TRUE(WaitStopped(Sim));
+  SleepFor(30ms);
+  EXPECT_FALSE(Sim.Moving());
+}
+
+TEST_F(SimPhysics, ClearingRtsEndsACommandDrivenPulse) {
+  ASSERT_TRUE(Send(*Port, ":F-#"));
+  ASSERT_TRUE(WaitFor([&] { return Sim.Moving(); }, 500ms));
+  ASSERT_TRUE(Port->EscapeCommFunction(CLRRTS));
+  const int32_t atCut = OfKind(Sim.Trace(), TTraceKind::Line).back().Position;
+  ASSERT_TRUE(WaitStopped(Sim));
+  const int32_t at = Sim.Position();
+  EXPECT_LE(at - atCut, 9) << "no more than a coast";
+  SleepFor(50ms);
+  EXPECT_EQ(Sim.Position(), at);
+}
+
+TEST(SimHandsetAlone, WithoutTheHubCutTheHandsetDrivesOnUntilStopped) {
+  TSimParams p;
+  p.ClearRtsStopsCommandDrive = false;
+  TSimFocuser sim(p);
+  auto port = sim.Open();
+  ASSERT_TRUE(Send(*port, ":F+#"));
+  ASSERT_TRUE(port->EscapeCommFunction(SETDTR));
+  ASSERT_TRUE(port->EscapeCommFunction(SETRTS));
+  SleepFor(100ms);
+  EXPECT_GT(sim.Speed(), 0);
+  // Released, the handset's drive takes over again.
+  ASSERT_TRUE(port->EscapeCommFunction(CLRRTS));
+  SleepFor(150ms);
+  EXPECT_LT(sim.Speed(), 0);
+  ASSERT_TRUE(Send(*port, ":FQ#"));
+  ASSERT_TRUE(WaitStopped(sim));
 }
 
 TEST_F(SimPhysics, CommandsAreFoundInAByteStream) {

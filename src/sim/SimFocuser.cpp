@@ -13,7 +13,9 @@ namespace {
 // slowly for one; it wakes once per horizon to look again.
 constexpr double SearchHorizon = 0.25;
 // Seconds per character at 10 bits per character.
-double CharTime(const TSimParams& params) { return std::max(params.CharTimeUs, 0) / 1e6; }
+double CharTime(const TSimParams& params) {
+  return std::max(params.CharTimeUs, 0) / 1e6;
+}
 }  // namespace
 
 TSimFocuser::TSimFocuser(const TSimParams& params)
@@ -205,7 +207,9 @@ double TSimFocuser::Speed() const {
   return motor.Velocity();
 }
 
-bool TSimFocuser::Moving() const { return Speed() != 0; }
+bool TSimFocuser::Moving() const {
+  return Speed() != 0;
+}
 
 bool TSimFocuser::CTS() const {
   std::lock_guard lock(FLock);
@@ -227,9 +231,13 @@ bool TSimFocuser::DTR() const {
   return FDtr;
 }
 
-std::vector<TTraceEntry> TSimFocuser::Trace() const { return FTrace.Copy(); }
+std::vector<TTraceEntry> TSimFocuser::Trace() const {
+  return FTrace.Copy();
+}
 
-void TSimFocuser::ClearTrace() { FTrace.Clear(); }
+void TSimFocuser::ClearTrace() {
+  FTrace.Clear();
+}
 
 void TSimFocuser::SetModuleMode(TModuleMode mode) {
   std::lock_guard lock(FLock);

@@ -176,8 +176,8 @@ class TSimFocuser {
   bool FFast;
   bool FRts = false, FDtr = false;
   bool FCts = false, FDsr = false;
-  int64_t FQuarter = 0;   // the encoder's quarter cycle: shaft angle * 4 - FOffset, floored
-  double FOffset = 0;     // shaft angle at which the encoder's quarter 0 begins
+  int64_t FQuarter = 0;  // the encoder's quarter cycle: shaft angle * 4 - FOffset, floored
+  double FOffset = 0;    // shaft angle at which the encoder's quarter 0 begins
   bool FDeadEncoder = false;
   int32_t FCount = 0;
   bool FUnplugged = false;

@@ -13,9 +13,15 @@ namespace morvane::sim {
 namespace {
 
 // Quarter cycles in the direction of rising codes, (CTS, DSR): (0,0) (1,0) (1,1) (0,1).
-int Phase(int64_t quarter) { return static_cast<int>(((quarter % 4) + 4) % 4); }
-bool PhaseCts(int phase) { return phase == 1 || phase == 2; }
-bool PhaseDsr(int phase) { return phase == 2 || phase == 3; }
+int Phase(int64_t quarter) {
+  return static_cast<int>(((quarter % 4) + 4) % 4);
+}
+bool PhaseCts(int phase) {
+  return phase == 1 || phase == 2;
+}
+bool PhaseDsr(int phase) {
+  return phase == 2 || phase == 3;
+}
 
 // Sleeps until the deadline and spins for the last stretch: a sleep alone may end tens of
 // microseconds late, too coarse for edges a few microseconds apart.
@@ -135,9 +141,8 @@ void TSimFocuser::Turn(int codes, double edgeRateHz) {
     std::lock_guard lock(FLock);
     const double now = Now();
     CatchUp(now);
-    const double x = FDeadEncoder
-                         ? FMotor.Shaft() + dir * 0.25
-                         : FOffset + (static_cast<double>(FQuarter + dir) + 0.5) / 4;
+    const double x = FDeadEncoder ? FMotor.Shaft() + dir * 0.25
+                                  : FOffset + (static_cast<double>(FQuarter + dir) + 0.5) / 4;
     FMotor.PlaceShaft(now, x);
     SyncEncoder();
     // Turned by hand against a live drive, the motor takes over again.

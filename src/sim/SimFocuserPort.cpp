@@ -53,7 +53,9 @@ void TSimFocuser::Replug() {
   FUnplugged = false;
 }
 
-bool TSimFocuser::Alive(uint64_t session) const { return session != 0 && session == FSession; }
+bool TSimFocuser::Alive(uint64_t session) const {
+  return session != 0 && session == FSession;
+}
 
 void TSimFocuser::EndSession() {
   FSession = 0;
@@ -293,18 +295,19 @@ TIoResult TSimFocuser::PortRead(uint64_t session, char* dest, size_t count, size
   // there; with MAXDWORD multiplier and a constant, it returns on the first byte or the
   // constant; otherwise the total time-out runs from the start of the read and the interval
   // time-out between two bytes.
-  const bool immediate = to.ReadIntervalTimeout == MAXDWORD &&
-                         to.ReadTotalTimeoutMultiplier == 0 && to.ReadTotalTimeoutConstant == 0;
+  const bool immediate = to.ReadIntervalTimeout == MAXDWORD && to.ReadTotalTimeoutMultiplier == 0 &&
+                         to.ReadTotalTimeoutConstant == 0;
   const bool firstByte = to.ReadIntervalTimeout == MAXDWORD &&
                          to.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                         to.ReadTotalTimeoutConstant > 0 &&
-                         to.ReadTotalTimeoutConstant < MAXDWORD;
+                         to.ReadTotalTimeoutConstant > 0 && to.ReadTotalTimeoutConstant < MAXDWORD;
   double total = TSimMotor::Never;
   if (firstByte) {
     total = start + to.ReadTotalTimeoutConstant / 1000.0;
-  } else if (!immediate && (to.ReadTotalTimeoutMultiplier != 0 || to.ReadTotalTimeoutConstant != 0)) {
+  } else if (!immediate &&
+             (to.ReadTotalTimeoutMultiplier != 0 || to.ReadTotalTimeoutConstant != 0)) {
     total = start + (to.ReadTotalTimeoutConstant +
-                     static_cast<double>(to.ReadTotalTimeoutMultiplier) * count) / 1000.0;
+                     static_cast<double>(to.ReadTotalTimeoutMultiplier) * count) /
+                        1000.0;
   }
   const double interval = to.ReadIntervalTimeout != 0 && to.ReadIntervalTimeout != MAXDWORD
                               ? to.ReadIntervalTimeout / 1000.0

@@ -113,7 +113,9 @@ double TSimModule::Temperature(double t) const {
   return FTempBase + FDriftPerHour * (t - FTempSince) / 3600.0;
 }
 
-void TSimModule::SetCal(int32_t value) { FCal = std::clamp(value, MinCal, MaxCal); }
+void TSimModule::SetCal(int32_t value) {
+  FCal = std::clamp(value, MinCal, MaxCal);
+}
 
 std::string TSimModule::CalField(int32_t value) {
   char text[16];

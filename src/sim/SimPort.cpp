@@ -4,7 +4,9 @@
 
 namespace morvane::sim {
 
-TSimPort::~TSimPort() { Close(); }
+TSimPort::~TSimPort() {
+  Close();
+}
 
 bool TSimPort::GetCommState(TLineSettings& settings) {
   return FDevice.PortGetCommState(FSession, settings);
@@ -14,7 +16,9 @@ bool TSimPort::SetCommState(const TLineSettings& settings) {
   return FDevice.PortSetCommState(FSession, settings);
 }
 
-bool TSimPort::SetCommMask(uint32_t mask) { return FDevice.PortSetCommMask(FSession, mask); }
+bool TSimPort::SetCommMask(uint32_t mask) {
+  return FDevice.PortSetCommMask(FSession, mask);
+}
 
 bool TSimPort::WaitCommEvent(uint32_t& eventMask) {
   return FDevice.PortWaitCommEvent(FSession, eventMask);
@@ -36,7 +40,9 @@ bool TSimPort::SetCommTimeouts(const TCommTimeouts& timeouts) {
   return FDevice.PortSetCommTimeouts(FSession, timeouts);
 }
 
-bool TSimPort::PurgeComm(uint32_t flags) { return FDevice.PortPurgeComm(FSession, flags); }
+bool TSimPort::PurgeComm(uint32_t flags) {
+  return FDevice.PortPurgeComm(FSession, flags);
+}
 
 TIoResult TSimPort::Write(const char* data, size_t len, int waitMs) {
   return FDevice.PortWrite(FSession, data, len, waitMs);
@@ -46,6 +52,8 @@ TIoResult TSimPort::Read(char* dest, size_t count, size_t& got, int waitMs) {
   return FDevice.PortRead(FSession, dest, count, got, waitMs);
 }
 
-void TSimPort::Close() { FDevice.PortClose(FSession); }
+void TSimPort::Close() {
+  FDevice.PortClose(FSession);
+}
 
 }  // namespace morvane::sim

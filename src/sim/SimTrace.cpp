@@ -9,7 +9,9 @@ namespace {
 constexpr size_t ReservedEntries = 1 << 16;
 }  // namespace
 
-TSimTrace::TSimTrace() { FEntries.reserve(ReservedEntries); }
+TSimTrace::TSimTrace() {
+  FEntries.reserve(ReservedEntries);
+}
 
 void TSimTrace::Add(TTraceEntry entry) {
   std::lock_guard lock(FLock);

@@ -13,12 +13,12 @@ namespace morvane::sim {
 enum class TTraceKind {
   Open,
   Close,
-  Write,   // one per write: Bytes
-  Line,    // RTS/DTR: Line 'R' or 'D', Level (every line function, and changes by the device)
-  Edge,    // encoder: Line 'C' (CTS) or 'S' (DSR), Level, Position after it
-  Purge,   // Value: the flags
-  Mask,    // Value: the event mask
-  Input,   // bytes that reached the input buffer (module replies, injected bytes): Bytes
+  Write,  // one per write: Bytes
+  Line,   // RTS/DTR: Line 'R' or 'D', Level (every line function, and changes by the device)
+  Edge,   // encoder: Line 'C' (CTS) or 'S' (DSR), Level, Position after it
+  Purge,  // Value: the flags
+  Mask,   // Value: the event mask
+  Input,  // bytes that reached the input buffer (module replies, injected bytes): Bytes
   Unplug
 };
 

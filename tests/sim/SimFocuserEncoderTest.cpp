@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/SimFocuser.h"
 #include "SimTestSupport.h"
+#include "sim/SimFocuser.h"
 
 namespace morvane::sim::test {
 namespace {

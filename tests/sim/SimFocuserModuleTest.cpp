@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "sim/SimFocuser.h"
 #include "SimTestSupport.h"
+#include "sim/SimFocuser.h"
 
 namespace morvane::sim::test {
 namespace {
@@ -153,7 +153,10 @@ TEST_F(SimModulePort, ExtraBytesWaitForTheNextPurge) {
 
 TEST_F(SimModulePort, NulBytesAreDroppedOnlyWhenTheSettingsSaySo) {
   Port->PurgeComm(PURGE_RXCLEAR);
-  Sim.InjectInput(std::string("MRV\0" "03YES\0!!", 12));
+  Sim.InjectInput(
+      std::string("MRV\0"
+                  "03YES\0!!",
+                  12));
   char buffer[16] = {};
   size_t got = 0;
   EXPECT_EQ(Port->Read(buffer, 10, got, 500), TIoResult::Done);

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "sim/SimFocuser.h"
 #include "SimTestSupport.h"
+#include "sim/SimFocuser.h"
 
 namespace morvane::sim::test {
 namespace {
@@ -245,7 +245,8 @@ TEST_F(SimSerial, ShortWriteCompletesAtOnceLongWriteTakesItsTransmitTime) {
 TEST_F(SimSerial, PurgeAbortsAWriteOnAnotherThread) {
   const std::string text(200, '5');  // about 200 ms on the wire
   std::atomic<int> result{-1};
-  std::thread writer([&] { result = static_cast<int>(Port->Write(text.data(), text.size(), 5000)); });
+  std::thread writer(
+      [&] { result = static_cast<int>(Port->Write(text.data(), text.size(), 5000)); });
   SleepFor(30ms);
   ASSERT_TRUE(Port->PurgeComm(PURGE_TXABORT));
   writer.join();

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "SimTestSupport.h"
 #include "sim/SimFocuser.h"
 #include "sim/SimTrace.h"
-#include "SimTestSupport.h"
 
 namespace morvane::sim::test {
 namespace {

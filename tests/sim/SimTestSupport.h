@@ -17,7 +17,9 @@ namespace morvane::sim::test {
 using namespace std::chrono_literals;
 using TSteady = std::chrono::steady_clock;
 
-inline void SleepFor(std::chrono::microseconds d) { std::this_thread::sleep_for(d); }
+inline void SleepFor(std::chrono::microseconds d) {
+  std::this_thread::sleep_for(d);
+}
 
 // Polls until pred holds or the limit passes; returns whether it held. Limits are generous:
 // sanitizer builds on two cores are slow.
@@ -55,8 +57,7 @@ inline std::vector<TTraceEntry> EdgesOf(const std::vector<TTraceEntry>& trace, c
 }
 
 inline int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             TSteady::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::microseconds>(TSteady::now().time_since_epoch())
       .count();
 }
 

@@ -1,0 +1,414 @@
+// Motion benchmark on the simulated focuser, in real time: how moves land, how soon a run is
+// stopped, what the motion threads cost, and how fast an encoder can be counted.
+//
+//   morvane_bench [--json] [--moves N] [--set Name=Value]... [--skip-landing]
+//                 [--skip-cost] [--skip-counting]
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchParams.h"
+#include "ThreadCpu.h"
+#include "controller/DispatchHost.h"
+#include "controller/Objects.h"
+#include "motion/Signals.h"
+#include "sim/SimFocuser.h"
+
+using namespace morvane;
+using morvane::bench::ProcessCpuSeconds;
+using morvane::bench::ReadThreadCpu;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct TOptions {
+  bool Json = false;
+  int Moves = 40;  // per drive mode
+  bool Landing = true;
+  bool Cost = true;
+  bool Counting = true;
+  sim::TSimParams Params;
+};
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return NAN;
+  std::sort(v.begin(), v.end());
+  const double pos = p / 100.0 * static_cast<double>(v.size() - 1);
+  const size_t lo = static_cast<size_t>(pos);
+  const size_t hi = std::min(lo + 1, v.size() - 1);
+  return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// A benchmark host that does on its GUI thread what the main window will do with every
+// count: take the newest one, posting at most one hand-over at a time.
+class TReadout {
+ public:
+  explicit TReadout(TDispatchHost& host) : Host(host) {}
+  void Attach(TFocusControl& c) {
+    c.OnCTSChange = [this](TFocusControl*, int32_t count, bool) {
+      Latest.store(count, std::memory_order_relaxed);
+      if (!Pending.exchange(true, std::memory_order_acq_rel))
+        Host.Post([this] {
+          Pending.store(false, std::memory_order_release);
+          Shown = Latest.load(std::memory_order_relaxed);
+        });
+    };
+  }
+  TDispatchHost& Host;
+  std::atomic<int32_t> Latest{0};
+  std::atomic<bool> Pending{false};
+  int32_t Shown = 0;  // GUI thread only
+};
+
+void FactorySettings(TFocusControl& c) {
+  c.SetStopFactor(12);
+  c.SetNudgeTime(0.015);
+  c.SetCloseNudgeTime(0.01);
+  c.SetNudgeSleep(0.15);
+}
+
+bool WaitRest(sim::TSimFocuser& s, int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (s.Moving() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  return !s.Moving();
+}
+
+struct TLandingResult {
+  std::map<int, int> ErrorHistogram;  // (final - target) in the direction of travel
+  int OnOrOnePast = 0;
+  int Total = 0;
+  int MaxAbsError = 0;
+  int CountMismatches = 0;          // controller count differing from the shaft's
+  std::vector<double> MoveMs;       // all moves
+  std::vector<double> Move100Ms;    // moves of 100 codes
+  std::vector<double> LatencyUs[2];  // edge reaching the stop point to the stop, per mode
+};
+
+// The stop of a run: from the encoder edge that reaches the stop point to the first stop on
+// the line (the ":FQ#" write in command mode, RTS cleared in direct mode).
+double StopLatencyUs(const std::vector<sim::TTraceEntry>& trace, int32_t stopPoint, bool up,
+                     bool direct) {
+  int64_t edgeUs = -1;
+  for (const auto& e : trace) {
+    if (edgeUs < 0) {
+      if (e.Kind == sim::TTraceKind::Edge && e.Line == 'C' &&
+          (up ? e.Position >= stopPoint : e.Position <= stopPoint))
+        edgeUs = e.Us;
+      continue;
+    }
+    const bool stop = direct ? (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && !e.Level)
+                             : (e.Kind == sim::TTraceKind::Write && e.Bytes == ":FQ#");
+    if (stop) return static_cast<double>(e.Us - edgeUs);
+  }
+  return NAN;
+}
+
+void RunLanding(const TOptions& opt, TLandingResult& r) {
+  sim::TSimFocuser focuser(opt.Params);
+  TDispatchHost host;
+  TReadout readout(host);
+  TFocusControl c(host, focuser.Opener());
+  readout.Attach(c);
+  FactorySettings(c);
+  bool opened = false;
+  host.Run([&] { opened = c.OpenPort(); });
+  if (!opened) {
+    std::fprintf(stderr, "could not open the simulated port\n");
+    return;
+  }
+  std::mt19937 rng(12345);
+  std::uniform_int_distribution<int> size(1, 250);
+  for (int mode = 0; mode < 2; ++mode) {
+    c.SetUseRTS_DTR(mode == 1);
+    for (int i = 0; i < opt.Moves; ++i) {
+      // Every fifth move is 100 codes, for the move time; the rest are spread over 1..250.
+      // Directions alternate so the focuser stays near the middle of its travel.
+      const int magnitude = i % 5 == 0 ? 100 : size(rng);
+      const int delta = (i % 2 == 0) ? magnitude : -magnitude;
+      const int32_t target = c.CTSCount() + delta;
+      focuser.ClearTrace();
+      GeneralDelayEvent().ResetEvent();
+      const auto t0 = Clock::now();
+      host.Run([&] { c.MoveBy(delta); });
+      if (GeneralDelayEvent().WaitFor(60000) != TWaitResult::wrSignaled) {
+        std::fprintf(stderr, "move %d did not finish\n", delta);
+        host.Run([&] { c.CancelMovement(); });
+      }
+      const double ms = Ms(Clock::now() - t0);
+      WaitRest(focuser, 2000);
+      const int32_t final = c.CTSCount();
+      if (final != focuser.Position()) ++r.CountMismatches;
+      const int err = (final - target) * (delta > 0 ? 1 : -1);
+      ++r.ErrorHistogram[err];
+      ++r.Total;
+      r.OnOrOnePast += err == 0 || err == 1;
+      r.MaxAbsError = std::max(r.MaxAbsError, std::abs(err));
+      r.MoveMs.push_back(ms);
+      if (magnitude == 100) r.Move100Ms.push_back(ms);
+      if (magnitude >= c.StopFactor() + 2) {
+        const int32_t stopPoint = target + (delta > 0 ? -c.StopFactor() : c.StopFactor());
+        const double us = StopLatencyUs(focuser.Trace(), stopPoint, delta > 0, mode == 1);
+        if (!std::isnan(us)) r.LatencyUs[mode].push_back(us);
+      }
+      if (!opt.Json)
+        std::fprintf(stderr, "\r%s move %3d/%d: %+4d -> error %+d, %.0f ms   ",
+                     mode ? "direct" : "LX-200", i + 1, opt.Moves, delta, err, ms);
+    }
+  }
+  if (!opt.Json) std::fprintf(stderr, "\n");
+}
+
+bool IsMotionThread(const std::string& name) {
+  return name == "mrv-endmove" || name == "mrv-nudge" || name == "mrv-moveit" ||
+         name == "mrv-starter";
+}
+
+struct TCostResult {
+  double RunCpuFraction = NAN;
+  double IdleCpuFraction = NAN;
+};
+
+void RunCost(const TOptions& opt, TCostResult& r) {
+  sim::TSimFocuser focuser(opt.Params);
+  TDispatchHost host;
+  TReadout readout(host);
+  TFocusControl c(host, focuser.Opener());
+  readout.Attach(c);
+  FactorySettings(c);
+  bool opened = false;
+  host.Run([&] { opened = c.OpenPort(); });
+  if (!opened) return;
+
+  // Idle with the port open: the keep-alive ticks, everything else waits.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const double idleCpu0 = ProcessCpuSeconds();
+  const auto idle0 = Clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(5));
+  r.IdleCpuFraction = (ProcessCpuSeconds() - idleCpu0) / (Ms(Clock::now() - idle0) / 1000.0);
+
+  // A long move: the motion threads' time is the process's time less that of the threads
+  // that live through it (the counting thread, the simulator, the GUI thread, this one).
+  double motionCpu = 0, seconds = 0;
+  for (int i = 0; i < 6; ++i) {
+    const int delta = i % 2 == 0 ? 240 : -240;
+    auto before = ReadThreadCpu();
+    const double cpu0 = ProcessCpuSeconds();
+    GeneralDelayEvent().ResetEvent();
+    const auto t0 = Clock::now();
+    host.Run([&] { c.MoveBy(delta); });
+    GeneralDelayEvent().WaitFor(60000);
+    const double elapsed = Ms(Clock::now() - t0) / 1000.0;
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    auto after = ReadThreadCpu();
+    double others = 0;
+    for (auto& [tid, t] : after)
+      if (!IsMotionThread(t.Name) && before.count(tid)) others += t.Seconds - before[tid].Seconds;
+    motionCpu += std::max(0.0, cpu - others);
+    seconds += elapsed;
+    WaitRest(focuser, 2000);
+  }
+  r.RunCpuFraction = motionCpu / seconds;
+}
+
+struct TCountingResult {
+  double CountingRateHz = 0;
+  double ReferenceRateHz = 0;
+};
+
+// True when turning the shaft at rateHz CTS changes per second loses no count.
+bool FollowsController(const sim::TSimParams& params, double rateHz) {
+  sim::TSimFocuser focuser(params);
+  TDispatchHost host;
+  TReadout readout(host);
+  TFocusControl c(host, focuser.Opener());
+  c.TervixEnable.store(false);
+  readout.Attach(c);
+  bool opened = false;
+  host.Run([&] { opened = c.OpenPort(); });
+  if (!opened) return false;
+  const int codes = std::max(1000, static_cast<int>(rateHz * 0.1 / 2));
+  focuser.Turn(codes, rateHz);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return c.CTSCount() == focuser.Position() && c.CTSCount() == codes;
+}
+
+// The same with the barest reader: wait, read the status, count the rising edges.
+bool FollowsReference(const sim::TSimParams& params, double rateHz) {
+  sim::TSimFocuser focuser(params);
+  auto port = focuser.Open();
+  if (!port) return false;
+  std::atomic<int32_t> count{0};
+  std::atomic<bool> stop{false};
+  port->SetCommMask(EV_CTS);
+  std::thread reader([&] {
+    SetCurrentThreadPriority(TThreadPriority::tpHighest);
+    while (!stop.load()) {
+      uint32_t ev = 0;
+      if (!port->WaitCommEvent(ev) || ev != EV_CTS) continue;
+      port->SetCommMask(EV_CTS);
+      uint32_t st = 0;
+      port->GetCommModemStatus(st);
+      if (st & MS_CTS_ON) count.fetch_add(st & MS_DSR_ON ? -1 : 1);
+    }
+  });
+  const int codes = std::max(1000, static_cast<int>(rateHz * 0.1 / 2));
+  focuser.Turn(codes, rateHz);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const bool ok = count.load() == codes;
+  stop.store(true);
+  port->SetCommMask(0);
+  reader.join();
+  port->Close();
+  return ok;
+}
+
+// The highest rate of a doubling ladder, refined by halves, that passes three times running.
+template <typename F>
+double HighestRate(F follows) {
+  auto passes = [&](double rate) {
+    for (int i = 0; i < 3; ++i)
+      if (!follows(rate)) return false;
+    return true;
+  };
+  double good = 0, bad = 0;
+  for (double rate = 1000; rate <= 1.6e6; rate *= 2) {
+    if (passes(rate)) {
+      good = rate;
+    } else {
+      bad = rate;
+      break;
+    }
+  }
+  if (good == 0 || bad == 0) return good;
+  for (int i = 0; i < 4; ++i) {
+    const double mid = (good + bad) / 2;
+    (passes(mid) ? good : bad) = mid;
+  }
+  return good;
+}
+
+void RunCounting(const TOptions& opt, TCountingResult& r) {
+  sim::TSimParams params = opt.Params;
+  params.MergeEdges = true;  // changes faster than the reader merge, as on a real UART
+  r.CountingRateHz = HighestRate([&](double rate) { return FollowsController(params, rate); });
+  r.ReferenceRateHz = HighestRate([&](double rate) { return FollowsReference(params, rate); });
+}
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: morvane_bench [--json] [--moves N] [--set Name=Value]...\n"
+               "                     [--skip-landing] [--skip-cost] [--skip-counting]\n"
+               "Runs the simulated focuser in real time at the factory settings (stop factor 12,\n"
+               "nudge 0.015 s, close 0.01 s, delay 0.15 s). N moves per drive mode (default 40).\n"
+               "Simulator parameters (--set Name=Value; defaults in brackets):\n");
+  const sim::TSimParams defaults;
+  for (const auto& f : bench::ParamFields())
+    std::fprintf(out, "  %-26s %-52s [%g]\n", f.Name, f.Help, f.Get(defaults));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions opt;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    std::string error;
+    if (a == "--json") {
+      opt.Json = true;
+    } else if (a == "--moves" && i + 1 < argc) {
+      opt.Moves = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--set" && i + 1 < argc) {
+      if (!bench::ApplyParam(opt.Params, argv[++i], error)) {
+        std::fprintf(stderr, "morvane_bench: %s\n", error.c_str());
+        return 2;
+      }
+    } else if (a == "--skip-landing") {
+      opt.Landing = false;
+    } else if (a == "--skip-cost") {
+      opt.Cost = false;
+    } else if (a == "--skip-counting") {
+      opt.Counting = false;
+    } else if (a == "--help" || a == "-h") {
+      Usage(stdout);
+      return 0;
+    } else {
+      Usage(stderr);
+      return 2;
+    }
+  }
+
+  TStartupObjects startup;
+  TLandingResult landing;
+  TCostResult cost;
+  TCountingResult counting;
+  if (opt.Landing) RunLanding(opt, landing);
+  if (opt.Cost) RunCost(opt, cost);
+  if (opt.Counting) RunCounting(opt, counting);
+
+  const double fraction = landing.Total ? double(landing.OnOrOnePast) / landing.Total : NAN;
+  const double move100 = Percentile(landing.Move100Ms, 50);
+  const auto& direct = landing.LatencyUs[1];
+  const auto& lx = landing.LatencyUs[0];
+  auto num = [](double v) {
+    char buf[64];
+    if (std::isnan(v)) return std::string("null");
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return std::string(buf);
+  };
+
+  if (opt.Json) {
+    std::string hist;
+    for (auto& [err, n] : landing.ErrorHistogram)
+      hist += (hist.empty() ? "" : ", ") + std::string("\"") + std::to_string(err) + "\": " +
+              std::to_string(n);
+    std::printf(
+        "{\"moves\": %d, \"landing_fraction_on_target_or_one_past\": %s, "
+        "\"landing_max_abs_error\": %d, \"landing_error_histogram\": {%s}, "
+        "\"count_mismatches\": %d, \"move_time_ms_median\": %s, \"move_time_ms_p90_all\": %s, "
+        "\"stop_latency_us_p50\": %s, \"stop_latency_us_p99\": %s, "
+        "\"stop_latency_lx200_us_p50\": %s, \"stop_latency_lx200_us_p99\": %s, "
+        "\"run_cpu_fraction\": %s, \"idle_cpu_fraction\": %s, "
+        "\"counting_rate_hz\": %s, \"reference_rate_hz\": %s}\n",
+        landing.Total, num(fraction).c_str(), landing.MaxAbsError, hist.c_str(),
+        landing.CountMismatches, num(move100).c_str(), num(Percentile(landing.MoveMs, 90)).c_str(),
+        num(Percentile(direct, 50)).c_str(), num(Percentile(direct, 99)).c_str(),
+        num(Percentile(lx, 50)).c_str(), num(Percentile(lx, 99)).c_str(),
+        num(cost.RunCpuFraction).c_str(), num(cost.IdleCpuFraction).c_str(),
+        num(counting.CountingRateHz).c_str(), num(counting.ReferenceRateHz).c_str());
+    return 0;
+  }
+  std::printf("Landing: %d moves, %.1f %% on the target or one code past (goal 99 %%), "
+              "largest error %d codes, %d count mismatches\n",
+              landing.Total, 100 * fraction, landing.MaxAbsError, landing.CountMismatches);
+  std::printf("  error (codes past the target): ");
+  for (auto& [err, n] : landing.ErrorHistogram) std::printf("%+d: %d  ", err, n);
+  std::printf("\n  move of 100 codes: median %.0f ms; all moves p90 %.0f ms\n", move100,
+              Percentile(landing.MoveMs, 90));
+  std::printf("Stop latency, edge at the stop point to the stop on the line:\n"
+              "  direct drive: median %.0f us, p99 %.0f us (goal p99 < 1000 us)\n"
+              "  LX-200 (the write waits its 20 ms purge): median %.0f us, p99 %.0f us\n",
+              Percentile(direct, 50), Percentile(direct, 99), Percentile(lx, 50),
+              Percentile(lx, 99));
+  std::printf("Cost: motion threads %.2f %% of a core during a run (goal < 5 %%), whole program "
+              "%.2f %% idle with the port open (goal < 0.5 %%)\n",
+              100 * cost.RunCpuFraction, 100 * cost.IdleCpuFraction);
+  std::printf("Counting: %.0f edges/s with the readout hand-over, %.0f edges/s bare reference "
+              "(%.0f %%, goal >= 90 %%)\n",
+              counting.CountingRateHz, counting.ReferenceRateHz,
+              counting.ReferenceRateHz ? 100 * counting.CountingRateHz / counting.ReferenceRateHz
+                                       : NAN);
+  return 0;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Processor time of this process's threads, read from /proc, in seconds.
+
+#include <map>
+#include <string>
+#include <sys/types.h>
+
+namespace morvane::bench {
+
+struct TThreadCpu {
+  std::string Name;
+  double Seconds;
+};
+
+// Every live thread of the process by thread id.
+std::map<pid_t, TThreadCpu> ReadThreadCpu();
+// The whole process, threads that ended included.
+double ProcessCpuSeconds();
+
+}  // namespace morvane::bench

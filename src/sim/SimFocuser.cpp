@@ -22,6 +22,7 @@ TSimFocuser::TSimFocuser(const TSimParams& params)
     : FParams(params),
       FEpoch(TClock::now()),
       FCharTime(CharTime(params)),
+      FTrace(params.TraceLimit),
       FMotor(params, 0.0),
       FModule(params, 0.0),
       FFast(params.StartFast),

@@ -64,6 +64,10 @@ struct TSimParams {
   // Bound on queued modem events a reader has not taken (about 16 MB).
   uint32_t EdgeQueueLimit = 1u << 20;
 
+  // Bound on trace entries kept (about 64 MB): a running motor adds a few thousand a second,
+  // so a long session would otherwise grow without end. When full, the older half goes.
+  uint32_t TraceLimit = 1u << 20;
+
   // One character on the wire at 9600 baud, 8N1: 10 bits. 0 delivers bytes instantly.
   int CharTimeUs = 1042;
   // UART transmit FIFO: a write returns once all but this many of its bytes are sent.

@@ -1,5 +1,6 @@
 #include "sim/SimTrace.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace morvane::sim {
@@ -9,12 +10,14 @@ namespace {
 constexpr size_t ReservedEntries = 1 << 16;
 }  // namespace
 
-TSimTrace::TSimTrace() {
-  FEntries.reserve(ReservedEntries);
+TSimTrace::TSimTrace(size_t limit) : FLimit(std::max<size_t>(limit, 2)) {
+  FEntries.reserve(std::min(FLimit, ReservedEntries));
 }
 
 void TSimTrace::Add(TTraceEntry entry) {
   std::lock_guard lock(FLock);
+  if (FEntries.size() >= FLimit)
+    FEntries.erase(FEntries.begin(), FEntries.begin() + static_cast<long>(FEntries.size() / 2));
   FEntries.push_back(std::move(entry));
 }
 

@@ -3,6 +3,7 @@
 // benchmarks to assert on. Appending is cheap (a reserved vector under a mutex) so that the
 // encoder can record every edge at tens of kHz.
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -34,12 +35,14 @@ struct TTraceEntry {
 
 class TSimTrace {
  public:
-  TSimTrace();
+  // Keeps at most limit entries; a full trace drops its older half.
+  explicit TSimTrace(size_t limit = 1u << 20);
   void Add(TTraceEntry entry);
   std::vector<TTraceEntry> Copy() const;
   void Clear();
 
  private:
+  const size_t FLimit;
   mutable std::mutex FLock;
   std::vector<TTraceEntry> FEntries;
 };

@@ -95,5 +95,29 @@ TEST(SimTrace, IsSafeToAppendFromManyThreads) {
   EXPECT_EQ(trace.Copy().size(), 4000u);
 }
 
+TEST(SimTrace, FullTraceDropsItsOlderHalf) {
+  TSimTrace trace(8);
+  for (int i = 0; i < 9; ++i) {
+    TTraceEntry e;
+    e.Value = static_cast<uint32_t>(i);
+    trace.Add(e);
+  }
+  const auto kept = trace.Copy();
+  ASSERT_EQ(kept.size(), 5u);
+  EXPECT_EQ(kept.front().Value, 4u);
+  EXPECT_EQ(kept.back().Value, 8u);
+}
+
+TEST(SimTrace, FocuserKeepsToItsTraceLimit) {
+  TSimParams p;
+  p.TraceLimit = 100;
+  TSimFocuser sim(p);
+  sim.Turn(50, 20000);  // 200 edges
+  const auto t = sim.Trace();
+  EXPECT_LE(t.size(), 100u);
+  EXPECT_GE(t.size(), 50u);
+  EXPECT_EQ(t.back().Position, 50);
+}
+
 }  // namespace
 }  // namespace morvane::sim::test

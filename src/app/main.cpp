@@ -1,9 +1,11 @@
 // Console front end: opens the focuser's port, drives the motor in and out for a moment and
 // makes a move by and to a count, printing the position as the encoder turns.
 //
-//   morvane [--simulate] [--port N] [--device PATH]
+//   morvane [--simulate] [--port N]
 //
-// --simulate puts the simulated focuser on every port for this run.
+// Port n is the device named by [Devices] COM<n> in Morvane.ini beside the program
+// (/dev/ttyS<n-1> without the key; "simulator" for the simulated focuser). --simulate puts
+// the simulated focuser on every port for this run and writes nothing.
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +13,13 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 #include "controller/DispatchHost.h"
 #include "controller/Objects.h"
 #include "motion/Signals.h"
 #include "platform/PosixSerialPort.h"
+#include "settings/Devices.h"
 #include "sim/SimFocuser.h"
 
 using namespace morvane;
@@ -22,14 +27,21 @@ using namespace morvane;
 namespace {
 
 void Usage() {
-  std::fprintf(stderr, "usage: morvane [--simulate] [--port N] [--device PATH]\n");
+  std::fprintf(stderr, "usage: morvane [--simulate] [--port N]\n");
 }
 
-void WaitIdle(TFocusControl& c) {
-  // Give the move's threads time to start, then wait for the move-finished signal.
+void WaitMoveFinished() {
   if (GeneralDelayEvent().WaitFor(60000) != TWaitResult::wrSignaled)
     std::fprintf(stderr, "move did not finish\n");
-  (void)c;
+}
+
+// The directory of the running program, with its trailing separator.
+std::string ProgramDirectory() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  std::string path(buf, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
 }
 
 }  // namespace
@@ -37,14 +49,11 @@ void WaitIdle(TFocusControl& c) {
 int main(int argc, char** argv) {
   bool simulate = false;
   int port = 1;
-  std::string device;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
     } else if (!std::strcmp(argv[i], "--port") && i + 1 < argc) {
       port = std::atoi(argv[++i]);
-    } else if (!std::strcmp(argv[i], "--device") && i + 1 < argc) {
-      device = argv[++i];
     } else {
       Usage();
       return 2;
@@ -52,16 +61,17 @@ int main(int argc, char** argv) {
   }
 
   TStartupObjects startup;
+  // The simulated focuser is made only when a port names it, and lives as long as the program.
   std::unique_ptr<sim::TSimFocuser> simulator;
-  TPortOpener opener;
-  if (simulate) {
-    simulator = std::make_unique<sim::TSimFocuser>();
-    opener = simulator->Opener();
-  } else {
-    opener = [device](int n) -> std::unique_ptr<TSerialPort> {
-      return OpenPosixSerialPort(device.empty() ? "/dev/ttyS" + std::to_string(n - 1) : device);
-    };
-  }
+  const std::string iniPath = ProgramDirectory() + "Morvane.ini";
+  TPortOpener opener = [&](int n) -> std::unique_ptr<TSerialPort> {
+    const std::string path = simulate ? "simulator" : DevicePathForPort(iniPath, n);
+    if (path == "simulator") {
+      if (!simulator) simulator = std::make_unique<sim::TSimFocuser>();
+      return simulator->Open();
+    }
+    return OpenPosixSerialPort(path);
+  };
 
   TDispatchHost host;
   {
@@ -94,10 +104,10 @@ int main(int argc, char** argv) {
     Sleep(400);
     std::printf("\nMove by +100\n");
     host.Run([&] { focuser.MoveBy(100); });
-    WaitIdle(focuser);
+    WaitMoveFinished();
     std::printf("\nMove to 0\n");
     host.Run([&] { focuser.MoveTo(0); });
-    WaitIdle(focuser);
+    WaitMoveFinished();
     Sleep(100);
     std::printf("\nEnded at %.4d\n", focuser.CTSCount());
     host.Run([&] { focuser.CancelMovement(); });

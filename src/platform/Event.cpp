@@ -63,9 +63,20 @@ bool Passed(const timespec& deadline) {
 
 }  // namespace
 
+namespace {
+std::string& NamedEventScope() {
+  static std::string scope;
+  return scope;
+}
+}  // namespace
+
+void SetNamedEventScope(const std::string& scope) { NamedEventScope() = scope; }
+
 std::string SharedEventObjectName(const std::string& name) {
   std::string object = "/morvane-" + std::to_string(getuid()) + "-";
-  for (const char c : name) {
+  const std::string& scope = NamedEventScope();
+  const std::string scoped = scope.empty() ? name : scope + "-" + name;
+  for (const char c : scoped) {
     const auto u = static_cast<unsigned char>(c);
     const bool plain = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
                        u == '-' || u == '_' || u == '.';

@@ -12,6 +12,11 @@ enum class TWaitResult { wrSignaled, wrTimeout, wrAbandoned, wrError };
 
 inline constexpr unsigned INFINITE = 0xFFFFFFFFu;
 
+// Named events are shared between the processes that use the same scope; the program uses
+// the empty scope. A test process takes a scope of its own, so that it shares no event with a
+// program or another test running beside it. Set it before any named event is created.
+void SetNamedEventScope(const std::string& scope);
+
 class TEvent {
  public:
   // manualReset false: a released waiter resets the event (auto-reset).

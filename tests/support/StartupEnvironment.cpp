@@ -2,7 +2,10 @@
 // program that links this.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <memory>
+#include <string>
 
 #include "motion/Signals.h"
 
@@ -10,7 +13,11 @@ namespace {
 
 class TStartupEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { FObjects = std::make_unique<morvane::TStartupObjects>(); }
+  void SetUp() override {
+    // Events of this process's own, apart from a program or another test running beside it.
+    morvane::SetNamedEventScope("test" + std::to_string(getpid()));
+    FObjects = std::make_unique<morvane::TStartupObjects>();
+  }
   void TearDown() override { FObjects.reset(); }
 
  private:

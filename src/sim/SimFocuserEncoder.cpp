@@ -125,6 +125,7 @@ void TSimFocuser::SetMergeEdges(bool on) {
       if (FPending & bit) FEvents.push_back({bit, FCts, FDsr});
     FPending = 0;
   }
+  FPortCv.notify_all();
 }
 
 void TSimFocuser::Turn(int codes, double edgeRateHz) {

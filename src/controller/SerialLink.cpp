@@ -15,6 +15,9 @@ constexpr int WriteBufferSize = 128;  // a text of at most 127 characters is wri
 bool TFocusControl::OpenPort() {
   const int32_t n = FComPort.load();
   if (n == 0) return false;
+  // Opening over an open port would leave its counting thread waiting on a port nobody can
+  // close any more: close it first.
+  if (FPortHandle.load()) CloseCountingThread();
   std::shared_ptr<TSerialPort> port = FOpener ? FOpener(n) : nullptr;
   FPortHandle.store(port);
   FPortHandleInvalid.store(!port);

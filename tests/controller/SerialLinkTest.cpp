@@ -150,6 +150,17 @@ TEST_F(SerialLinkTest, ClosePortWhileStillEndsCountingWithoutReport) {
   Controller->ClosePort();  // a second close does nothing
 }
 
+TEST_F(SerialLinkTest, OpeningAnOpenPortAgainStartsOneCountingThread) {
+  ASSERT_TRUE(Controller->OpenPort());
+  ASSERT_TRUE(Controller->OpenPort());
+  ClearReports();
+  Sim->SetEncoderLines(true, false);
+  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= 1; }, 1000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(CTSReports().size(), 1u) << "one counting thread reports the edge";
+  EXPECT_EQ(Controller->CTSCount(), 1);
+}
+
 TEST_F(SerialLinkTest, UnpluggedDeviceFailsEveryTransfer) {
   ASSERT_TRUE(Controller->OpenPort());
   Sim->Unplug();

@@ -74,6 +74,24 @@ class TReadout {
   int32_t Shown = 0;  // GUI thread only
 };
 
+// A controller on its own simulated focuser, with the readout attached, port open.
+struct TRig {
+  explicit TRig(const sim::TSimParams& params)
+      : Focuser(params), Readout(Host), C(Host, Focuser.Opener()) {
+    Readout.Attach(C);
+  }
+  bool Open() {
+    bool opened = false;
+    Host.Run([&] { opened = C.OpenPort(); });
+    if (!opened) std::fprintf(stderr, "could not open the simulated port\n");
+    return opened;
+  }
+  sim::TSimFocuser Focuser;
+  TDispatchHost Host;
+  TReadout Readout;
+  TFocusControl C;
+};
+
 void FactorySettings(TFocusControl& c) {
   c.SetStopFactor(12);
   c.SetNudgeTime(0.015);
@@ -119,18 +137,10 @@ double StopLatencyUs(const std::vector<sim::TTraceEntry>& trace, int32_t stopPoi
 }
 
 void RunLanding(const TOptions& opt, TLandingResult& r) {
-  sim::TSimFocuser focuser(opt.Params);
-  TDispatchHost host;
-  TReadout readout(host);
-  TFocusControl c(host, focuser.Opener());
-  readout.Attach(c);
+  TRig rig(opt.Params);
+  auto& [focuser, host, readout, c] = rig;
   FactorySettings(c);
-  bool opened = false;
-  host.Run([&] { opened = c.OpenPort(); });
-  if (!opened) {
-    std::fprintf(stderr, "could not open the simulated port\n");
-    return;
-  }
+  if (!rig.Open()) return;
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> size(1, 250);
   for (int mode = 0; mode < 2; ++mode) {
@@ -184,15 +194,10 @@ struct TCostResult {
 };
 
 void RunCost(const TOptions& opt, TCostResult& r) {
-  sim::TSimFocuser focuser(opt.Params);
-  TDispatchHost host;
-  TReadout readout(host);
-  TFocusControl c(host, focuser.Opener());
-  readout.Attach(c);
+  TRig rig(opt.Params);
+  auto& [focuser, host, readout, c] = rig;
   FactorySettings(c);
-  bool opened = false;
-  host.Run([&] { opened = c.OpenPort(); });
-  if (!opened) return;
+  if (!rig.Open()) return;
 
   // Idle with the port open: the keep-alive ticks, everything else waits.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -232,15 +237,10 @@ struct TCountingResult {
 
 // True when turning the shaft at rateHz CTS changes per second loses no count.
 bool FollowsController(const sim::TSimParams& params, double rateHz) {
-  sim::TSimFocuser focuser(params);
-  TDispatchHost host;
-  TReadout readout(host);
-  TFocusControl c(host, focuser.Opener());
+  TRig rig(params);
+  auto& [focuser, host, readout, c] = rig;
   c.TervixEnable.store(false);
-  readout.Attach(c);
-  bool opened = false;
-  host.Run([&] { opened = c.OpenPort(); });
-  if (!opened) return false;
+  if (!rig.Open()) return false;
   const int codes = std::max(1000, static_cast<int>(rateHz * 0.1 / 2));
   focuser.Turn(codes, rateHz);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));

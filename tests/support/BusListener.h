@@ -3,6 +3,9 @@
 
 #include <dbus/dbus.h>
 
+#include <unistd.h>
+
+#include <map>
 #include <optional>
 #include <string>
 
@@ -32,21 +35,48 @@ class TBusListener {
   bool Ok() const { return FConnection != nullptr; }
 
   // The next broadcast whose text starts with tag, skipping others (late ones of earlier
-  // cases).
+  // cases, and those of other test programs on the same bus).
   std::optional<TReceived> Next(const std::string& tag, int timeoutMs = 5000) {
     const int64_t end = MonotonicMicros() + int64_t{timeoutMs} * 1000;
     while (MonotonicMicros() < end) {
       dbus_connection_read_write(FConnection, 50);
       while (DBusMessage* message = dbus_connection_pop_message(FConnection)) {
         std::optional<TReceived> got = Decode(message);
+        const char* sender = dbus_message_get_sender(message);
+        const bool ours = sender && SenderPid(sender) == getpid();
         dbus_message_unref(message);
-        if (got && got->Text.compare(0, tag.size(), tag) == 0) return got;
+        if (got && ours && got->Text.compare(0, tag.size(), tag) == 0) return got;
       }
     }
     return std::nullopt;
   }
 
  private:
+  // The process behind a bus connection, asked of the bus once per sender.
+  pid_t SenderPid(const std::string& sender) {
+    auto known = FPids.find(sender);
+    if (known != FPids.end()) return known->second;
+    pid_t pid = -1;
+    DBusMessage* call = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                     "org.freedesktop.DBus",
+                                                     "GetConnectionUnixProcessID");
+    const char* name = sender.c_str();
+    dbus_message_append_args(call, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    DBusError error;
+    dbus_error_init(&error);
+    if (DBusMessage* reply =
+            dbus_connection_send_with_reply_and_block(FConnection, call, 2000, &error)) {
+      dbus_uint32_t value = 0;
+      if (dbus_message_get_args(reply, &error, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID))
+        pid = static_cast<pid_t>(value);
+      dbus_message_unref(reply);
+    }
+    dbus_error_free(&error);
+    dbus_message_unref(call);
+    FPids[sender] = pid;
+    return pid;
+  }
+
   TBusListener() {
     DBusError error;
     dbus_error_init(&error);
@@ -84,6 +114,7 @@ class TBusListener {
   }
 
   DBusConnection* FConnection = nullptr;
+  std::map<std::string, pid_t> FPids;
 };
 
 }  // namespace morvane::test

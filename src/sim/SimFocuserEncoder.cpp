@@ -1,6 +1,7 @@
 // The encoder side of the simulated focuser: quadrature lines from the shaft angle, the
 // reference count, modem events for the port, and turning the shaft by hand.
 
+#include <algorithm>
 #include <sys/prctl.h>
 #include <time.h>
 
@@ -136,9 +137,13 @@ void TSimFocuser::Turn(int codes, double edgeRateHz) {
   const std::chrono::duration<double> interval(1.0 / (2 * edgeRateHz));
   const int oldSlack = prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  const auto start = TClock::now();
+  const auto step = std::chrono::duration_cast<TClock::duration>(interval);
+  auto due = TClock::now();
   for (int64_t k = 0; k < steps; ++k) {
-    WaitUntil(start + std::chrono::duration_cast<TClock::duration>(interval * k));
+    WaitUntil(due);
+    // A turn held up (this thread preempted) goes on at its rate from now: overdue changes
+    // fired back to back would be faster than any encoder and lose counts no reader could keep.
+    due = std::max(due, TClock::now() - step / 2) + step;
     std::lock_guard lock(FLock);
     const double now = Now();
     CatchUp(now);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <vector>
 
 namespace morvane {
 
@@ -38,8 +37,12 @@ int TDispatchHost::StartTimer(int intervalMs, std::function<void()> tick) {
 }
 
 void TDispatchHost::StopTimer(int id) {
-  std::lock_guard lock(FLock);
+  std::unique_lock lock(FLock);
   FTimers.erase(id);
+  // Called from another thread, wait out a tick of this timer that is running now, so that
+  // the timer's owner can go away once this returns.
+  if (std::this_thread::get_id() != FThread.get_id())
+    FChanged.wait(lock, [&] { return FTicking != id; });
 }
 
 void TDispatchHost::Run(std::function<void()> fn) {
@@ -64,18 +67,23 @@ void TDispatchHost::Loop() {
     }
     auto now = std::chrono::steady_clock::now();
     auto next = now + std::chrono::hours(1);
-    std::vector<std::function<void()>> due;
+    int dueId = 0;
     for (auto& [id, t] : FTimers) {
-      if (t.Due <= now) {
+      if (t.Due <= now && !dueId) {
         t.Due = now + t.Interval;
-        due.push_back(t.Tick);
+        dueId = id;
       }
       next = std::min(next, t.Due);
     }
-    if (!due.empty()) {
+    if (dueId) {
+      // One tick at a time, the timer still registered when it runs.
+      auto tick = FTimers[dueId].Tick;
+      FTicking = dueId;
       lock.unlock();
-      for (auto& tick : due) tick();
+      tick();
       lock.lock();
+      FTicking = 0;
+      FChanged.notify_all();
       continue;
     }
     FChanged.wait_until(lock, next);

@@ -47,6 +47,7 @@ class TDispatchHost : public TControllerHost {
   std::deque<std::function<void()>> FQueue;
   std::map<int, TTimer> FTimers;
   int FNextTimer = 1;
+  int FTicking = 0;  // the timer whose tick runs now, 0 for none
   bool FStop = false;
   std::thread FThread;
 };

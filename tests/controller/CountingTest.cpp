@@ -98,6 +98,9 @@ TEST_F(CountingTest, TurningFollowsEveryEdgeBothWays) {
   ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 200; }, 2000));
   Sim->Turn(-50, 4000);
   ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 150; }, 2000));
+  // The turn's last falling edge comes after the count reached 150: switch only once it has
+  // been reported, or it would count in doubled resolution.
+  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() == 2u * 250; }, 2000));
   Controller->SetDualSense(true);
   Sim->Turn(25, 4000);
   EXPECT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 200; }, 2000));

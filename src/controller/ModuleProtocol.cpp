@@ -13,6 +13,15 @@ const char* const AvailRequest = "MRV02?????";
 const char* const AvailReply = "MRV03YES!!";
 }  // namespace
 
+// The exchange that follows an availability probe: a short pause, a clean line, the request,
+// and the ten-character reply (empty when it did not come).
+static std::string ModuleExchange(TFocusControl& c, const std::string& request) {
+  Sleep(10);
+  c.PurgePort();
+  c.SendModuleCommand(request);
+  return c.ReadReply(ReplyLength);
+}
+
 void TFocusControl::SendModuleCommand(const std::string& Command) {
   WriteString(Command + "\r");
   if (EchoCommands.load()) EchoCommand(Command, 1);
@@ -47,10 +56,7 @@ bool TFocusControl::GetTCAvail() {
 
 int32_t TFocusControl::GetTCCal() {
   if (!GetTCAvail()) return FLastTCCal;
-  Sleep(10);
-  PurgePort();
-  SendModuleCommand("MRV04?????");
-  std::string reply = ReadReply(ReplyLength);
+  const std::string reply = ModuleExchange(*this, "MRV04?????");
   if (reply.compare(0, 5, "MRV05") == 0) FLastTCCal = StrToInt(reply.substr(5, 5));
   return FLastTCCal;
 }
@@ -58,12 +64,9 @@ int32_t TFocusControl::GetTCCal() {
 void TFocusControl::SetTCCal(int32_t Value) {
   if (!GetTCAvail()) return;
   const int32_t saved = FLastTCCal;
-  Sleep(10);
-  PurgePort();
   char request[32];
   std::snprintf(request, sizeof request, "MRV06%5.5d", Value);
-  SendModuleCommand(request);
-  std::string reply = ReadReply(ReplyLength);
+  const std::string reply = ModuleExchange(*this, request);
   if (reply.compare(0, 5, "MRV07") == 0) FLastTCCal = StrToInt(reply.substr(5, 5));
   if (FLastTCCal != Value) {
     FLastTCCal = saved;
@@ -74,10 +77,7 @@ void TFocusControl::SetTCCal(int32_t Value) {
 double TFocusControl::GetTemperature() {
   double result = -100.0;
   if (!GetTCAvail()) return result;
-  Sleep(10);
-  PurgePort();
-  SendModuleCommand("MRV08?????");
-  std::string reply = ReadReply(ReplyLength);
+  const std::string reply = ModuleExchange(*this, "MRV08?????");
   if (reply.compare(0, 5, "MRV09") == 0) result = StrToFloat(reply.substr(5, 5));
   AddTemperatureSample(result);
   return result;

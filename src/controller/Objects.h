@@ -184,6 +184,10 @@ class TFocusControl {
 
  private:
   void StartMoveTo(int32_t Target, int32_t Delta);
+  // Stores a new motion thread where SetInterruptsOff and a superseding MoveBy find it, and
+  // keeps it until it has finished.
+  template <typename T>
+  void KeepMotionThread(std::shared_ptr<T>& reference, std::shared_ptr<T> thread);
   // Asks the counting thread to end, releases its wait (mask 0), closes the port and joins
   // the thread; no report follows.
   void CloseCountingThread();

@@ -57,13 +57,18 @@ void TFocusControl::MoveBy(int32_t Codes) {
   // itself down first, so that two moves never drive the motor at once.
   const int32_t target = FCTSCount.load() + Codes;
   CancelMovement();
-  auto starter = std::make_shared<TMoveStarterThread>(*this, std::move(running), target, Codes,
-                                                      generation);
+  KeepMotionThread(FStarterThread,
+                   std::shared_ptr<TThread>(std::make_shared<TMoveStarterThread>(
+                       *this, std::move(running), target, Codes, generation)));
+}
+
+template <typename T>
+void TFocusControl::KeepMotionThread(std::shared_ptr<T>& reference, std::shared_ptr<T> thread) {
   {
     std::lock_guard lock(FMotionRefsLock);
-    FStarterThread = starter;
+    reference = thread;
   }
-  FThreads.Add(std::move(starter));
+  FThreads.Add(std::move(thread));
 }
 
 void TFocusControl::MoveTo(int32_t Target) { MoveBy(Target - FCTSCount.load()); }
@@ -76,20 +81,9 @@ void TFocusControl::StartMoveTo(int32_t Target, int32_t Delta) {
   const int32_t offset = Delta < 0 ? stopFactor : -stopFactor;
   const int32_t count = FCTSCount.load();
   if (std::abs(int64_t{count} - Target) >= int64_t{stopFactor} + 2) {
-    auto endMove = std::make_shared<TEndMoveThread>(*this, Target + offset);
-    std::shared_ptr<TMoveItThread> moveIt;
-    {
-      std::lock_guard lock(FMotionRefsLock);
-      EndMoveThread = endMove;
-    }
-    FThreads.Add(endMove);
+    KeepMotionThread(EndMoveThread, std::make_shared<TEndMoveThread>(*this, Target + offset));
     if (JMIFlag.load()) {
-      moveIt = std::make_shared<TMoveItThread>(*this, Delta > 0);
-      {
-        std::lock_guard lock(FMotionRefsLock);
-        MoveItThread = moveIt;
-      }
-      FThreads.Add(moveIt);
+      KeepMotionThread(MoveItThread, std::make_shared<TMoveItThread>(*this, Delta > 0));
     } else {
       StartMove(Delta > 0, 0);
     }
@@ -97,24 +91,14 @@ void TFocusControl::StartMoveTo(int32_t Target, int32_t Delta) {
       GeneralDelayEvent().SetEvent();
       return;
     }
-    auto nudge = std::make_shared<TNudgeThread>(*this, Target, false);
-    {
-      std::lock_guard lock(FMotionRefsLock);
-      NudgeThread = nudge;
-    }
-    FThreads.Add(std::move(nudge));
+    KeepMotionThread(NudgeThread, std::make_shared<TNudgeThread>(*this, Target, false));
     return;
   }
   if (count == Target) {
     GeneralDelayEvent().SetEvent();
     return;
   }
-  auto nudge = std::make_shared<TNudgeThread>(*this, Target, true);
-  {
-    std::lock_guard lock(FMotionRefsLock);
-    NudgeThread = nudge;
-  }
-  FThreads.Add(std::move(nudge));
+  KeepMotionThread(NudgeThread, std::make_shared<TNudgeThread>(*this, Target, true));
 }
 
 }  // namespace morvane

@@ -1,12 +1,10 @@
 #include "settings/FileOps.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -141,19 +139,12 @@ TEST(ReplaceWholeFile, AFileSizeLimitStopsTheWriteAndKeepsTheOldFile) {
   WriteFileBytes(path, OldText);
   const std::string big(64 * 1024, 'y');
 
-  // The kernel refuses writes past the limit as it refuses them on a full disk.
-  struct sigaction ignore {};
-  struct sigaction previousAction {};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previousAction), 0);
-  struct rlimit previousLimit {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
-  struct rlimit limit = previousLimit;
-  limit.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const bool replaced = ReplaceWholeFile(path, big);
-  ::setrlimit(RLIMIT_FSIZE, &previousLimit);
-  ::sigaction(SIGXFSZ, &previousAction, nullptr);
+  bool replaced;
+  {
+    test::TFileSizeLimit fullDisk(4096);
+    ASSERT_TRUE(fullDisk.Ok());
+    replaced = ReplaceWholeFile(path, big);
+  }
 
   EXPECT_FALSE(replaced);
   EXPECT_EQ(ReadFileBytes(path), OldText);

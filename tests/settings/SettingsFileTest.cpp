@@ -1,13 +1,11 @@
 #include "settings/SettingsFile.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -421,23 +419,16 @@ TEST_F(SettingsFileTest, SaveWhereNoFileCanBeRaises) {
 
 TEST_F(SettingsFileTest, SaveOnAFullDiskRaisesAndKeepsTheFile) {
   WriteFileBytes(FPath, DefaultFile);
-  struct sigaction ignore {};
-  struct sigaction previousAction {};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previousAction), 0);
-  struct rlimit previousLimit {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
-  struct rlimit limit = previousLimit;
-  limit.rlim_cur = 100;  // bytes, less than the file
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
   std::string error;
-  try {
-    SaveSettings(FPath, NonDefaultSettings());
-  } catch (const ESettingsWriteError& e) {
-    error = e.what();
+  {
+    test::TFileSizeLimit fullDisk(100);  // bytes, less than the file
+    ASSERT_TRUE(fullDisk.Ok());
+    try {
+      SaveSettings(FPath, NonDefaultSettings());
+    } catch (const ESettingsWriteError& e) {
+      error = e.what();
+    }
   }
-  ::setrlimit(RLIMIT_FSIZE, &previousLimit);
-  ::sigaction(SIGXFSZ, &previousAction, nullptr);
 
   EXPECT_EQ(error, "Unable to write to " + FPath);
   EXPECT_EQ(ReadFileBytes(FPath), DefaultFile);

@@ -17,6 +17,21 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_s
 
 namespace morvane::test {
 
+TFileSizeLimit::TFileSizeLimit(unsigned long bytes) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  if (::sigaction(SIGXFSZ, &ignore, &FPreviousAction) != 0) return;
+  if (::getrlimit(RLIMIT_FSIZE, &FPreviousLimit) != 0) return;
+  struct rlimit limit = FPreviousLimit;
+  limit.rlim_cur = bytes;
+  FOk = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+  ::setrlimit(RLIMIT_FSIZE, &FPreviousLimit);
+  ::sigaction(SIGXFSZ, &FPreviousAction, nullptr);
+}
+
 TTempDir::TTempDir() {
   std::string pattern =
       (std::filesystem::temp_directory_path() / "morvane-settings-XXXXXX").string();

@@ -3,6 +3,8 @@
 // settings tests.
 
 #include <locale.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <functional>
 #include <string>
@@ -26,6 +28,22 @@ class TTempDir {
 
  private:
   std::string FPath;
+};
+
+// Refuses this process writes past `bytes` per file, as a full disk refuses them, until
+// destroyed (SIGXFSZ ignored meanwhile, so a refused write fails instead of killing).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(unsigned long bytes);
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+  ~TFileSizeLimit();
+  bool Ok() const { return FOk; }
+
+ private:
+  struct sigaction FPreviousAction {};
+  struct rlimit FPreviousLimit {};
+  bool FOk = false;
 };
 
 std::string ReadFileBytes(const std::string& path);

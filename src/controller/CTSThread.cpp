@@ -32,16 +32,18 @@ void TCTSThread::Execute() {
     const bool cts = status & MS_CTS_ON;
     const bool dsr = status & MS_DSR_ON;
     auto& count = Controller.FCTSCount;
+    // DualSense is read once per falling edge, so that a change between edges acts whole.
+    const bool counted = cts || Controller.DualSense();
     int32_t now;
     if (cts) {
       now = dsr ? count.fetch_sub(1) - 1 : count.fetch_add(1) + 1;
       lastDSR = dsr;
-    } else if (Controller.DualSense()) {
+    } else if (counted) {
       now = dsr ? count.fetch_add(1) + 1 : count.fetch_sub(1) - 1;
     } else {
       now = count.load();
     }
-    if (cts || Controller.DualSense()) Controller.SignalMotion();
+    if (counted) Controller.SignalMotion();
     Controller.DoCTSChange(now, lastDSR);
   }
 }

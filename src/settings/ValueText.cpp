@@ -147,7 +147,16 @@ double RoundToDecimals(double value, int places) {
   if (keep >= static_cast<int>(d.Digits.size())) return value;
   std::string kept = keep > 0 ? d.Digits.substr(0, static_cast<std::size_t>(keep)) : "";
   const bool up = keep >= 0 && d.Digits[static_cast<std::size_t>(keep)] >= '5';
+  // GCC 12 at -O3 reports a -Wrestrict overlap inside std::string's assignment of a
+  // literal here (GCC bug 105329, a known false positive); nothing can overlap.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
   if (kept.empty()) kept = "0";
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
   if (up) {
     std::size_t i = kept.size();
     while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';

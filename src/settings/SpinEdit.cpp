@@ -8,7 +8,6 @@ namespace morvane {
 
 TSpinEdit::TSpinEdit(QWidget* parent) : QDoubleSpinBox(parent) {
   setAlignment(Qt::AlignCenter);
-  setKeyboardTracking(false);
 }
 
 double TSpinEdit::Value() const {

@@ -34,6 +34,13 @@ TSetupForm::~TSetupForm() = default;
 void TSetupForm::PrepareControls() {
   setFixedSize(434, 299);
   setSizeGripEnabled(false);
+  // The hints break their lines with CR LF; uic keeps only the LF of the form file.
+  for (QWidget* control : findChildren<QWidget*>()) {
+    QString hint = control->toolTip();
+    if (hint.isEmpty()) continue;
+    hint.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    control->setToolTip(hint);
+  }
 }
 
 void TSetupForm::MakeConnections() {

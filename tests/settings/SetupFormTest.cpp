@@ -268,9 +268,10 @@ TEST_F(SetupFormTest, SpinEditsStepByKeysAndButtonsOnlyAndRefuseTyping) {
   QTest::keyClick(delay, Qt::Key_Down);
   EXPECT_EQ(delay->text(), "0.055");
 
-  // Typing beeps and changes nothing.
+  // Typing beeps and changes nothing; nor does a page step.
   QTest::keyClicks(delay, "0.2");
   QTest::keyClick(delay, Qt::Key_Backspace);
+  QTest::keyClick(delay, Qt::Key_PageUp);
   EXPECT_EQ(delay->text(), "0.055");
 
   auto* stop = Control<TSpinEdit>("StopFactorSE");

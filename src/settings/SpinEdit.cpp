@@ -7,7 +7,9 @@
 
 namespace morvane {
 
-TSpinEdit::TSpinEdit(QWidget* parent) : QDoubleSpinBox(parent) { setAlignment(Qt::AlignCenter); }
+TSpinEdit::TSpinEdit(QWidget* parent) : QDoubleSpinBox(parent) {
+  setAlignment(Qt::AlignCenter);
+}
 
 double TSpinEdit::Value() const {
   bool ok = false;
@@ -30,7 +32,8 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
       return;
     }
     const QString text = event->text();
-    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool command =
+        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     const bool printable = !command && !text.isEmpty() && text.at(0).isPrint();
     if (printable || event->key() == Qt::Key_Backspace) {
       QApplication::beep();

@@ -1,12 +1,12 @@
 #include "settings/fSetupForm.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOptionSpinBox>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -51,12 +51,13 @@ class SetupFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto opener = Sim.Opener();
-    Controller = std::make_unique<TFocusControl>(ControllerHost, [this, opener](int n) -> std::unique_ptr<TSerialPort> {
-      Opened.push_back(n);
-      for (int failing : FailingPorts)
-        if (n == failing) return nullptr;
-      return opener(n);
-    });
+    Controller = std::make_unique<TFocusControl>(
+        ControllerHost, [this, opener](int n) -> std::unique_ptr<TSerialPort> {
+          Opened.push_back(n);
+          for (int failing : FailingPorts)
+            if (n == failing) return nullptr;
+          return opener(n);
+        });
     Form = std::make_unique<TSetupForm>(*Controller, MainWindow);
   }
   void TearDown() override {
@@ -70,7 +71,9 @@ class SetupFormTest : public ::testing::Test {
     EXPECT_NE(control, nullptr) << name;
     return control;
   }
-  void Click(const char* button) { QTest::mouseClick(Control<QPushButton>(button), Qt::LeftButton); }
+  void Click(const char* button) {
+    QTest::mouseClick(Control<QPushButton>(button), Qt::LeftButton);
+  }
   void Choose(const char* group, int index) {
     // On the button's circle: a radio button takes clicks on its circle and caption only.
     QRadioButton* button = Control<TRadioGroup>(group)->Buttons().at(index);
@@ -262,7 +265,8 @@ TEST_F(SetupFormTest, SpinEditsStepByKeysAndButtonsOnlyAndRefuseTyping) {
   option.initFrom(delay);
   option.subControls = QStyle::SC_SpinBoxUp;
   option.frame = true;
-  const QRect up = delay->style()->subControlRect(QStyle::CC_SpinBox, &option, QStyle::SC_SpinBoxUp, delay);
+  const QRect up =
+      delay->style()->subControlRect(QStyle::CC_SpinBox, &option, QStyle::SC_SpinBoxUp, delay);
   QTest::mouseClick(delay, Qt::LeftButton, {}, up.center());
   EXPECT_EQ(delay->text(), "0.060");
   QTest::keyClick(delay, Qt::Key_Down);
@@ -300,11 +304,11 @@ TEST_F(SetupFormTest, TabOrder) {
     order.push_back(w ? w->objectName().toStdString() : "");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"ComPortRG", "CommandRG", "SavePosCB", "NudgeTimeSE",
-                                             "CloseNudgeTimeSE", "NudgeDelaySE", "StopFactorSE",
-                                             "ReverseDirCB", "DualSenseCB", "UpdatePgmParametersButton",
-                                             "SaveSettingsButton", "RevertSavedButton",
-                                             "FactoryDefaultsButton", "CloseButton", "VoiceRG"}));
+  EXPECT_EQ(order, (std::vector<std::string>{
+                       "ComPortRG", "CommandRG", "SavePosCB", "NudgeTimeSE", "CloseNudgeTimeSE",
+                       "NudgeDelaySE", "StopFactorSE", "ReverseDirCB", "DualSenseCB",
+                       "UpdatePgmParametersButton", "SaveSettingsButton", "RevertSavedButton",
+                       "FactoryDefaultsButton", "CloseButton", "VoiceRG"}));
 }
 
 }  // namespace

@@ -28,9 +28,10 @@ void ShowCurrentException() {
 TMorvaneApplication::TMorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // The windows are laid out for Tahoma; where it is missing, a face of about its width keeps
   // the captions inside their controls.
-  QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                             {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                              QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans Condensed")});
+  QFont::insertSubstitutions(
+      QStringLiteral("Tahoma"),
+      {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Nimbus Sans"),
+       QStringLiteral("DejaVu Sans Condensed")});
 }
 
 bool TMorvaneApplication::notify(QObject* receiver, QEvent* event) {

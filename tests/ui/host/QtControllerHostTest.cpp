@@ -1,8 +1,8 @@
 #include "ui/host/QtControllerHost.h"
 
+#include <gtest/gtest.h>
 #include <QTest>
 #include <QThread>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::TMessageBoxCloser;
 
-bool OnGuiThread() { return QThread::currentThread() == qApp->thread(); }
+bool OnGuiThread() {
+  return QThread::currentThread() == qApp->thread();
+}
 
 TEST(QtControllerHost, PostsFromSeveralThreadsRunOnTheGuiThreadInTheirOrder) {
   TQtControllerHost host;
@@ -37,11 +39,13 @@ TEST(QtControllerHost, PostsFromSeveralThreadsRunOnTheGuiThreadInTheirOrder) {
         });
     });
   for (auto& p : posters) p.join();
-  ASSERT_TRUE(QTest::qWaitFor([&] {
-    for (auto& s : seen)
-      if (s.size() < PerThread) return false;
-    return true;
-  }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (auto& s : seen)
+          if (s.size() < PerThread) return false;
+        return true;
+      },
+      10000));
   EXPECT_EQ(offGui.load(), 0);
   for (int t = 0; t < Threads; ++t) {
     std::vector<int> expected(PerThread);

@@ -188,9 +188,22 @@ void TMainForm::showEvent(QShowEvent* event) {
 
 void TMainForm::FormShow() {
   SetupForm->LoadSettings();
-  SetupForm->UpdatePgmParametersButtonClick();
-  InstallToolTipTime(ToolTipShowMs);
-  ui->MovingLite->SetLit(false);
+  // Opening the port takes half a second (the line settles before the count is reset); the
+  // window shows itself first and the rest of the start follows its first paint, or a moment
+  // later should no paint come (a window started minimised).
+  FFormShowPending = true;
+  QTimer::singleShot(500, this, [this] { FinishFormShow(); });
+}
+
+void TMainForm::FinishFormShow() {
+  if (!FFormShowPending || !SetupForm) return;
+  FFormShowPending = false;
+  CallHandler([this] {
+    SetupForm->UpdatePgmParametersButtonClick();
+    InstallToolTipTime(ToolTipShowMs);
+    ui->MovingLite->SetLit(false);
+  });
+  FStarted = true;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -201,6 +214,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::FormClose() {
   if (FClosed) return;
   FClosed = true;
+  FFormShowPending = false;
   FHelpProcess->Terminate();
   FMovingTimer.stop();
   FFW2Timer.stop();

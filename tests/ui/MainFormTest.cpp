@@ -76,6 +76,7 @@ class MainFormTest : public ::testing::Test {
         IniPath);
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
     Bus.LearnOwnName(Form->MorvaneMessage());
     Bus.Clear();
     Sim->ClearTrace();

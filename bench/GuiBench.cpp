@@ -282,32 +282,35 @@ int main(int argc, char** argv) {
   form.close();
 
   if (json) {
-    std::printf("{\"readout_lag_ms_p50_500hz\": %.3f, \"readout_lag_ms_p99_500hz\": %.3f, "
-                "\"readout_lag_ms_p50_2khz\": %.3f, \"readout_lag_ms_p99_2khz\": %.3f, "
-                "\"readout_lag_ms_p50_5khz\": %.3f, \"readout_lag_ms_p99_5khz\": %.3f, "
-                "\"gui_cpu_fraction_500hz\": %.4f, \"gui_cpu_fraction_2khz\": %.4f, "
-                "\"gui_cpu_fraction_5khz\": %.4f, \"rss_mb\": %.1f, \"startup_ms\": %.1f, "
-                "\"readout_lag_ms_p50_5khz_no_keepalive\": %.3f, "
-                "\"readout_lag_ms_p99_5khz_no_keepalive\": %.3f}\n",
-                results[0].LagP50Ms, results[0].LagP99Ms, results[1].LagP50Ms,
-                results[1].LagP99Ms, results[2].LagP50Ms, results[2].LagP99Ms,
-                results[0].GuiCpuFraction, results[1].GuiCpuFraction,
-                results[2].GuiCpuFraction, rssMb, startupMs, quiet.LagP50Ms, quiet.LagP99Ms);
+    std::printf(
+        "{\"readout_lag_ms_p50_500hz\": %.3f, \"readout_lag_ms_p99_500hz\": %.3f, "
+        "\"readout_lag_ms_p50_2khz\": %.3f, \"readout_lag_ms_p99_2khz\": %.3f, "
+        "\"readout_lag_ms_p50_5khz\": %.3f, \"readout_lag_ms_p99_5khz\": %.3f, "
+        "\"gui_cpu_fraction_500hz\": %.4f, \"gui_cpu_fraction_2khz\": %.4f, "
+        "\"gui_cpu_fraction_5khz\": %.4f, \"rss_mb\": %.1f, \"startup_ms\": %.1f, "
+        "\"readout_lag_ms_p50_5khz_no_keepalive\": %.3f, "
+        "\"readout_lag_ms_p99_5khz_no_keepalive\": %.3f}\n",
+        results[0].LagP50Ms, results[0].LagP99Ms, results[1].LagP50Ms, results[1].LagP99Ms,
+        results[2].LagP50Ms, results[2].LagP99Ms, results[0].GuiCpuFraction,
+        results[1].GuiCpuFraction, results[2].GuiCpuFraction, rssMb, startupMs, quiet.LagP50Ms,
+        quiet.LagP99Ms);
   } else {
-    std::printf("Readout hand-over, %.1f s per rate (edge rate: CTS changes per second)\n", seconds);
+    std::printf("Readout hand-over, %.1f s per rate (edge rate: CTS changes per second)\n",
+                seconds);
     std::printf("  %8s %10s %10s %10s %8s %8s\n", "rate Hz", "lag p50", "lag p99", "GUI CPU",
                 "counts", "paints");
     for (const auto& r : results)
-      std::printf("  %8.0f %8.2fms %8.2fms %9.1f%% %8zu %8zu%s\n", r.Rate, r.LagP50Ms,
-                  r.LagP99Ms, 100 * r.GuiCpuFraction, r.Counts, r.Paints,
+      std::printf("  %8.0f %8.2fms %8.2fms %9.1f%% %8zu %8zu%s\n", r.Rate, r.LagP50Ms, r.LagP99Ms,
+                  100 * r.GuiCpuFraction, r.Counts, r.Paints,
                   r.Matched ? "" : "  (readout did not end on the last count)");
-    std::printf("  %8.0f %8.2fms %8.2fms %9.1f%% %8zu %8zu  without the keep-alive\n",
-                quiet.Rate, quiet.LagP50Ms, quiet.LagP99Ms, 100 * quiet.GuiCpuFraction,
-                quiet.Counts, quiet.Paints);
+    std::printf("  %8.0f %8.2fms %8.2fms %9.1f%% %8zu %8zu  without the keep-alive\n", quiet.Rate,
+                quiet.LagP50Ms, quiet.LagP99Ms, 100 * quiet.GuiCpuFraction, quiet.Counts,
+                quiet.Paints);
     std::printf("Resident memory with the window up: %.1f MB\n", rssMb);
     std::printf("Process start to first paint: %.1f ms (median of 5)\n", startupMs);
-    std::printf("Goals: lag p99 < 16 ms at 5 kHz, GUI CPU < 15 %% at 5 kHz, < 60 MB, first "
-                "paint < 400 ms\n");
+    std::printf(
+        "Goals: lag p99 < 16 ms at 5 kHz, GUI CPU < 15 %% at 5 kHz, < 60 MB, first "
+        "paint < 400 ms\n");
   }
   return 0;
 }

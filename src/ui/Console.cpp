@@ -20,7 +20,9 @@ namespace {
 
 constexpr int VoiceNone = 2;
 
-QString ReadoutText(int32_t count) { return QString::asprintf("%.4d", count); }
+QString ReadoutText(int32_t count) {
+  return QString::asprintf("%.4d", count);
+}
 
 }  // namespace
 

@@ -45,7 +45,9 @@ TMainForm::TMainForm(TControllerHost& host, TPortOpener opener, std::string iniP
   MakeConnections();
 }
 
-TMainForm::~TMainForm() { FreeOwned(); }
+TMainForm::~TMainForm() {
+  FreeOwned();
+}
 
 void TMainForm::PrepareWidgets() {
   // A fixed single border with system menu and minimize, no maximize.
@@ -239,7 +241,9 @@ void TMainForm::FreeOwned() {
   FocusControl.reset();
 }
 
-void TMainForm::Setup1Click() { SetupForm->exec(); }
+void TMainForm::Setup1Click() {
+  SetupForm->exec();
+}
 
 void TMainForm::MorvaneHelp1Click() {
   if (!FocusControl->Idle()) return;
@@ -253,7 +257,9 @@ void TMainForm::AboutMorvane1Click() {
   if (AboutBox) AboutBox->exec();
 }
 
-void TMainForm::Exit1Click() { close(); }
+void TMainForm::Exit1Click() {
+  close();
+}
 
 void TMainForm::MovingTimerTimer() {
   FMovingTimer.stop();
@@ -277,7 +283,9 @@ int32_t TMainForm::ReadoutValue() const {
   return value;
 }
 
-int TMainForm::VoiceSelection() const { return SetupForm ? SetupForm->VoiceIndex() : 2; }
+int TMainForm::VoiceSelection() const {
+  return SetupForm ? SetupForm->VoiceIndex() : 2;
+}
 
 void TMainForm::ShowInformationMessage(const std::string& text) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
@@ -285,12 +293,20 @@ void TMainForm::ShowInformationMessage(const std::string& text) {
   box.exec();
 }
 
-void TMainForm::ShowMessage(const std::string& text) { FHost.ShowMessage(text); }
+void TMainForm::ShowMessage(const std::string& text) {
+  FHost.ShowMessage(text);
+}
 
-void TMainForm::SetSpeedRGEnabled(bool enabled) { ui->SpeedRG->setEnabled(enabled); }
+void TMainForm::SetSpeedRGEnabled(bool enabled) {
+  ui->SpeedRG->setEnabled(enabled);
+}
 
-void TMainForm::SetWidth(int width) { setFixedWidth(width); }
+void TMainForm::SetWidth(int width) {
+  setFixedWidth(width);
+}
 
-std::unique_ptr<QDialog> TMainForm::CreateAboutBox() { return nullptr; }
+std::unique_ptr<QDialog> TMainForm::CreateAboutBox() {
+  return nullptr;
+}
 
 }  // namespace morvane

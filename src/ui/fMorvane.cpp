@@ -17,6 +17,7 @@
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
 #include "ui/ToolTipTime.h"
+#include "ui/fAboutBox.h"
 #include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
@@ -269,6 +270,6 @@ void TMainForm::SetSpeedRGEnabled(bool enabled) { ui->SpeedRG->setEnabled(enable
 
 void TMainForm::SetWidth(int width) { setFixedWidth(width); }
 
-std::unique_ptr<QDialog> TMainForm::CreateAboutBox() { return nullptr; }
+std::unique_ptr<QDialog> TMainForm::CreateAboutBox() { return std::make_unique<TAboutBox>(this); }
 
 }  // namespace morvane

@@ -61,6 +61,7 @@ class TempPanelTest : public testing::Test {
     file.close();
     Form = std::make_unique<TMainForm>(Host, Sim.Opener(), ini.toStdString());
     Form->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
     ASSERT_TRUE(Form->Controller().PortOpen());
     ui = &Form->Form();
   }

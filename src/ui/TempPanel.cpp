@@ -45,7 +45,9 @@ void TMainForm::GetTempButtonClick() {
   ui->Label4->setText(DegreesText(t));
 }
 
-void TMainForm::GetCalButtonClick() { ui->Label2->setText(QString::number(FocusControl->TCCal())); }
+void TMainForm::GetCalButtonClick() {
+  ui->Label2->setText(QString::number(FocusControl->TCCal()));
+}
 
 void TMainForm::SetCalButtonClick() {
   // Raises "Set Cal value failed!" when the module does not confirm the value; Label2 then
@@ -54,7 +56,9 @@ void TMainForm::SetCalButtonClick() {
   ui->Label2->setText(QString::number(FocusControl->TCCal()));
 }
 
-void TMainForm::ResetTCClick() { FocusControl->ClearTemperatureSamples(); }
+void TMainForm::ResetTCClick() {
+  FocusControl->ClearTemperatureSamples();
+}
 
 void TMainForm::EnableSBClick() {
   if (ui->EnableSB->isChecked())

@@ -32,8 +32,8 @@ QByteArray NoteInSection(Elf_Scn* scn) {
     const size_t next = gelf_getnote(data, offset, &note, &nameOffset, &descOffset);
     if (next == 0) break;  // a malformed note ends the section
     offset = next;
-    if (note.n_type != PackageNoteType || note.n_namesz != sizeof NoteOwner ||
-        note.n_descsz == 0 || note.n_descsz > MaxNoteSize)
+    if (note.n_type != PackageNoteType || note.n_namesz != sizeof NoteOwner || note.n_descsz == 0 ||
+        note.n_descsz > MaxNoteSize)
       continue;
     const char* base = static_cast<const char*>(data->d_buf);
     if (std::memcmp(base + nameOffset, NoteOwner, sizeof NoteOwner) != 0) continue;
@@ -56,7 +56,9 @@ struct TElfFile {
   }
 };
 
-QString Word(quint32 value) { return QString::number(value); }
+QString Word(quint32 value) {
+  return QString::number(value);
+}
 
 // A 32-bit value of the fixed file information; absent or out of range reads as none.
 bool FixedWord(const QJsonObject& fixed, const char* key, quint32& value) {
@@ -92,10 +94,9 @@ QByteArray ReadVersionNote(const QString& filename) {
 TVersionInfo::TVersionInfo(QObject* owner) : QObject(owner) {}
 
 void TVersionInfo::Clear() {
-  for (QString* s : {&FMajorVersion, &FMinorVersion, &FReleaseNumber, &FBuildNumber,
-                     &FVersionText, &FBuildKind, &FFileDescription, &FFileVersion,
-                     &FInternalName, &FLegalCopyright, &FProductName, &FProductVersion,
-                     &FCompanyName, &FComments})
+  for (QString* s : {&FMajorVersion, &FMinorVersion, &FReleaseNumber, &FBuildNumber, &FVersionText,
+                     &FBuildKind, &FFileDescription, &FFileVersion, &FInternalName,
+                     &FLegalCopyright, &FProductName, &FProductVersion, &FCompanyName, &FComments})
     s->clear();
 }
 
@@ -131,7 +132,9 @@ void TVersionInfo::ReadBlock(const QByteArray& json) {
 
   // U.S. English, code page 1252: the one table read; a missing key stays empty.
   const QJsonObject table = block.value("stringFileInfo").toObject().value("040904E4").toObject();
-  const auto text = [&table](const char* key) { return table.value(QLatin1String(key)).toString(); };
+  const auto text = [&table](const char* key) {
+    return table.value(QLatin1String(key)).toString();
+  };
   FFileDescription = text("FileDescription");
   FFileVersion = text("FileVersion");
   FInternalName = text("InternalName");

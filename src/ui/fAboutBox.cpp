@@ -46,7 +46,8 @@ void TAboutBox::FormCreate() {
 
 void TAboutBox::showEvent(QShowEvent* event) {
   // Centred on the screen, wherever the main window stands.
-  if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  if (QScreen* screen = this->screen())
+    move(screen->availableGeometry().center() - rect().center());
   QDialog::showEvent(event);
 }
 

@@ -55,9 +55,10 @@ class TempPanelTest : public testing::Test {
     const QString ini = QDir(Dir.path()).filePath("Morvane.ini");
     QFile file(ini);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Device/Ports]\r\nComPort=1\r\nCommands=1\r\nVoice=2\r\n\r\n[FocusControl]\r\n"
-               "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
-               "StayOnTop=0\r\n\r\n[Position]\r\n");
+    file.write(
+        "[Device/Ports]\r\nComPort=1\r\nCommands=1\r\nVoice=2\r\n\r\n[FocusControl]\r\n"
+        "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
+        "StayOnTop=0\r\n\r\n[Position]\r\n");
     file.close();
     Form = std::make_unique<TMainForm>(Host, Sim.Opener(), ini.toStdString());
     Form->show();

@@ -24,10 +24,9 @@ const std::string Strings =
 
 void ExpectEmpty(const TVersionInfo& v) {
   for (const QString* s : {&v.MajorVersion(), &v.MinorVersion(), &v.ReleaseNumber(),
-                           &v.BuildNumber(), &v.VersionText(), &v.BuildKind(),
-                           &v.FileDescription(), &v.FileVersion(), &v.InternalName(),
-                           &v.LegalCopyright(), &v.ProductName(), &v.ProductVersion(),
-                           &v.CompanyName(), &v.Comments()})
+                           &v.BuildNumber(), &v.VersionText(), &v.BuildKind(), &v.FileDescription(),
+                           &v.FileVersion(), &v.InternalName(), &v.LegalCopyright(),
+                           &v.ProductName(), &v.ProductVersion(), &v.CompanyName(), &v.Comments()})
     EXPECT_TRUE(s->isEmpty()) << s->toStdString();
 }
 

@@ -7,12 +7,12 @@
 // missing (a screenshot not made on this machine) is left out with a note on standard error.
 // Each first-level heading after the first starts a new page.
 
+#include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
-#include <QAbstractTextDocumentLayout>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -74,7 +74,8 @@ void FitImages(QTextDocument& doc, qreal textWidth, int resolution) {
       const QTextFragment fragment = it.fragment();
       if (!fragment.charFormat().isImageFormat()) continue;
       QTextImageFormat format = fragment.charFormat().toImageFormat();
-      const QImage img = doc.resource(QTextDocument::ImageResource, QUrl(format.name())).value<QImage>();
+      const QImage img =
+          doc.resource(QTextDocument::ImageResource, QUrl(format.name())).value<QImage>();
       if (img.isNull()) continue;
       qreal width = img.width() * 1.25, height = img.height() * 1.25;
       if (width > maxWidth) {

@@ -1,7 +1,9 @@
 // The temperature panel of the main window: the module's availability, single and automatic
 // temperature readings with their running average, and the module's calibration value. Every
 // exchange with the module runs here on the GUI thread and waits for its answer, so the window
-// does not respond while a reading is under way.
+// does not respond while a reading is under way. The menu item "Temperature" is shown (the
+// form leaves it visible): an owner of the module needs the panel, and without a module the
+// item only answers that the functions are not available.
 
 #include <QSpinBox>
 

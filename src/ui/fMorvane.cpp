@@ -17,6 +17,7 @@
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
 #include "ui/ToolTipTime.h"
+#include "ui/fAboutBox.h"
 #include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
@@ -306,7 +307,7 @@ void TMainForm::SetWidth(int width) {
 }
 
 std::unique_ptr<QDialog> TMainForm::CreateAboutBox() {
-  return nullptr;
+  return std::make_unique<TAboutBox>(this);
 }
 
 }  // namespace morvane

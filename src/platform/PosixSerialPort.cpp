@@ -8,16 +8,20 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace morvane {
@@ -38,6 +42,13 @@ constexpr uint32_t MS_RLSD_ON = 0x0080;
 constexpr uint32_t DtrControlEnable = 1u << 4;
 constexpr uint32_t RtsControlEnable = 1u << 12;
 constexpr uint32_t RtsControlHandshake = 2u << 12;
+
+// The kernel notes the line counters when a modem wait begins, so an edge that lands between
+// our own reading of them and that moment would be reported only with the next edge. A timer
+// wakes the wait to read them again: soon after a change, when such an edge is likely, then
+// ever less often while the encoder is still, so that a still encoder costs next to nothing.
+constexpr int FirstRecheckMs = 2;
+constexpr int LastRecheckMs = 1024;
 
 // Flags that termios holds; the rest of the flags word is kept as last set.
 constexpr uint32_t TermiosFlags =
@@ -170,6 +181,30 @@ size_t DropNuls(char* p, size_t n) {
   return static_cast<size_t>(std::remove(p, p + n, '\0') - p);
 }
 
+// 0 when the device can report its modem lines and wait for them to change, else the errno of
+// its refusal. A pseudo-terminal, or a driver without modem status, cannot: a port opened on
+// it would never see an encoder edge, and a move would run until stopped by hand. A wait the
+// driver refuses comes back at once; one it serves blocks until a signal ends it.
+int ProbeModemWait(int fd, TModemIo& io) {
+  int lines = 0;
+  if (const int error = io.GetLines(fd, lines); error != 0) return error;
+  std::atomic<bool> done{false};
+  int result = 0;
+  std::thread waiter([&] {
+    result = io.WaitChange(fd, TIOCM_CTS | TIOCM_DSR);
+    done.store(true);
+  });
+  const auto grace = TClock::now() + milliseconds(2);
+  while (!done.load() && TClock::now() < grace) std::this_thread::sleep_for(milliseconds(1));
+  // Repeated: a signal that lands before the wait has begun is lost.
+  while (!done.load()) {
+    pthread_kill(waiter.native_handle(), SerialWakeSignal());
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  waiter.join();
+  return result == 0 || result == EINTR ? 0 : result;
+}
+
 // A read or write in progress, registered with its port so that a purge or a close can end
 // it through its own wake-up descriptor.
 struct TPendingOp {
@@ -191,7 +226,10 @@ class TPosixSerialPort final : public TSerialPort {
     if (FCountsValid) FLastCounts = counts;
   }
 
-  ~TPosixSerialPort() override { Close(); }
+  ~TPosixSerialPort() override {
+    Close();
+    if (FRecheckTimerValid) timer_delete(FRecheckTimer);
+  }
 
   bool GetCommState(TLineSettings& settings) override {
     const std::lock_guard<std::mutex> guard(FLock);
@@ -312,7 +350,9 @@ class TPosixSerialPort final : public TSerialPort {
     FWaiterActive = true;
     FWaiter = pthread_self();
     ++FUsers;
+    const bool recheck = PrepareRecheckTimer();
     bool ok = false;
+    int failure = 0;
     for (;;) {
       FWaiterSeenKick = FKickCount;
       FChanged.notify_all();
@@ -324,7 +364,12 @@ class TPosixSerialPort final : public TSerialPort {
       // Changes since the last report are reported at once; the counters miss nothing
       // between two waits, the levels would miss a short pulse.
       TModemCounts now;
-      const bool counted = FModemIo->GetCounts(FFd, now) == 0;
+      const int countError = FModemIo->GetCounts(FFd, now);
+      if (DeviceGone(countError)) {
+        failure = countError;
+        break;
+      }
+      const bool counted = countError == 0;
       if (counted) {
         const uint32_t changed = FCountsValid ? EventsOfCounts(FLastCounts, now) & mask : 0;
         FLastCounts = now;
@@ -332,17 +377,24 @@ class TPosixSerialPort final : public TSerialPort {
         if (changed != 0) {
           ok = true;
           eventMask = changed;
+          FRecheckMs = FirstRecheckMs;
           break;
         }
       }
       int before = 0;
       const bool haveBefore = !counted && FModemIo->GetLines(FFd, before) == 0;
+      const int interval = FRecheckMs;
       lock.unlock();
+      if (recheck) ArmRecheckTimer(interval);
       const int error = FModemIo->WaitChange(FFd, lines);
+      if (recheck) ArmRecheckTimer(0);
       lock.lock();
-      if (error == EINTR) continue;
+      if (error == EINTR) {
+        FRecheckMs = std::min(FRecheckMs * 2, LastRecheckMs);
+        continue;
+      }
       if (error != 0) {
-        errno = error;
+        failure = error;
         break;
       }
       if (counted || FClosing || FMaskEpoch != epoch) continue;
@@ -359,6 +411,7 @@ class TPosixSerialPort final : public TSerialPort {
     FWaiterActive = false;
     --FUsers;
     FChanged.notify_all();
+    if (!ok) errno = failure;
     return ok;
   }
 
@@ -611,6 +664,30 @@ class TPosixSerialPort final : public TSerialPort {
     return TIoResult::TimedOut;
   }
 
+  // The re-check timer signals the waiting thread; made for the thread that waits now. False
+  // when the system gives no timer: the wait then goes without re-checks.
+  bool PrepareRecheckTimer() {
+    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    if (FRecheckTimerValid && FRecheckTid == tid) return true;
+    if (FRecheckTimerValid) timer_delete(FRecheckTimer);
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = SerialWakeSignal();
+    event._sigev_un._tid = tid;
+    FRecheckTimerValid = timer_create(CLOCK_MONOTONIC, &event, &FRecheckTimer) == 0;
+    FRecheckTid = tid;
+    return FRecheckTimerValid;
+  }
+
+  // Periodic, so that a tick landing before the wait has begun is followed by another; 0 stops.
+  void ArmRecheckTimer(int intervalMs) {
+    itimerspec spec{};
+    spec.it_value.tv_sec = intervalMs / 1000;
+    spec.it_value.tv_nsec = static_cast<long>(intervalMs % 1000) * 1000000L;
+    spec.it_interval = spec.it_value;
+    timer_settime(FRecheckTimer, 0, &spec, nullptr);
+  }
+
   // Makes a thread blocked in WaitCommEvent pass through the top of its loop, where it sees a
   // new mask or a close and leaves, or else waits afresh. The signal is sent again until the
   // waiter has been seen there: sent just before it entered the wait, it would be lost.
@@ -646,6 +723,10 @@ class TPosixSerialPort final : public TSerialPort {
   pthread_t FWaiter{};
   uint64_t FKickCount = 0;
   uint64_t FWaiterSeenKick = 0;
+  timer_t FRecheckTimer{};
+  bool FRecheckTimerValid = false;
+  pid_t FRecheckTid = 0;
+  int FRecheckMs = FirstRecheckMs;
 };
 
 }  // namespace
@@ -692,6 +773,7 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
   cfsetispeed(&tio, B9600);
   cfsetospeed(&tio, B9600);
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return failClosing(errno);
+  if (const int error = ProbeModemWait(fd, *modemIo); error != 0) return failClosing(error);
   if (errnoOut) *errnoOut = 0;
   return std::make_unique<TPosixSerialPort>(fd, std::move(modemIo));
 }

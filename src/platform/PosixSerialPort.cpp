@@ -8,9 +8,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/syscall.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,9 +42,9 @@ constexpr uint32_t RtsControlEnable = 1u << 12;
 constexpr uint32_t RtsControlHandshake = 2u << 12;
 
 // The kernel notes the line counters when a modem wait begins, so an edge that lands between
-// our own reading of them and that moment would be reported only with the next edge. A timer
-// wakes the wait to read them again: soon after a change, when such an edge is likely, then
-// ever less often while the encoder is still, so that a still encoder costs next to nothing.
+// our own reading of them and that moment would be reported only with the next edge. A watcher
+// thread reads them again while the wait goes on, without disturbing it: soon after the wait
+// began, when such an edge is likely, then ever less often while the encoder is still.
 constexpr int FirstRecheckMs = 2;
 constexpr int LastRecheckMs = 1024;
 
@@ -226,10 +224,7 @@ class TPosixSerialPort final : public TSerialPort {
     if (FCountsValid) FLastCounts = counts;
   }
 
-  ~TPosixSerialPort() override {
-    Close();
-    if (FRecheckTimerValid) timer_delete(FRecheckTimer);
-  }
+  ~TPosixSerialPort() override { Close(); }
 
   bool GetCommState(TLineSettings& settings) override {
     const std::lock_guard<std::mutex> guard(FLock);
@@ -350,7 +345,6 @@ class TPosixSerialPort final : public TSerialPort {
     FWaiterActive = true;
     FWaiter = pthread_self();
     ++FUsers;
-    const bool recheck = PrepareRecheckTimer();
     bool ok = false;
     int failure = 0;
     for (;;) {
@@ -377,22 +371,17 @@ class TPosixSerialPort final : public TSerialPort {
         if (changed != 0) {
           ok = true;
           eventMask = changed;
-          FRecheckMs = FirstRecheckMs;
           break;
         }
       }
       int before = 0;
       const bool haveBefore = !counted && FModemIo->GetLines(FFd, before) == 0;
-      const int interval = FRecheckMs;
+      if (counted) WatchWait(now, lines);
       lock.unlock();
-      if (recheck) ArmRecheckTimer(interval);
       const int error = FModemIo->WaitChange(FFd, lines);
-      if (recheck) ArmRecheckTimer(0);
       lock.lock();
-      if (error == EINTR) {
-        FRecheckMs = std::min(FRecheckMs * 2, LastRecheckMs);
-        continue;
-      }
+      FWaitWatched = false;
+      if (error == EINTR) continue;
       if (error != 0) {
         failure = error;
         break;
@@ -603,12 +592,15 @@ class TPosixSerialPort final : public TSerialPort {
       if (!op->Ended) End(*op, TIoResult::Failed);
     }
     KickWaiter(lock);
+    FWatchChanged.notify_all();
     // The descriptor goes only when nobody uses it any more.
     FChanged.wait(lock, [this] { return FUsers == 0; });
     ::close(FFd);  // also drops the lock on the device
     FFd = -1;
     FClosed = true;
     FChanged.notify_all();
+    lock.unlock();
+    if (FWatcher.joinable()) FWatcher.join();
   }
 
  private:
@@ -664,28 +656,61 @@ class TPosixSerialPort final : public TSerialPort {
     return TIoResult::TimedOut;
   }
 
-  // The re-check timer signals the waiting thread; made for the thread that waits now. False
-  // when the system gives no timer: the wait then goes without re-checks.
-  bool PrepareRecheckTimer() {
-    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
-    if (FRecheckTimerValid && FRecheckTid == tid) return true;
-    if (FRecheckTimerValid) timer_delete(FRecheckTimer);
-    sigevent event{};
-    event.sigev_notify = SIGEV_THREAD_ID;
-    event.sigev_signo = SerialWakeSignal();
-    event._sigev_un._tid = tid;
-    FRecheckTimerValid = timer_create(CLOCK_MONOTONIC, &event, &FRecheckTimer) == 0;
-    FRecheckTid = tid;
-    return FRecheckTimerValid;
+  // Has the watcher check the counters while the coming wait goes on; under FLock.
+  void WatchWait(const TModemCounts& counts, int lines) {
+    FWaitCounts = counts;
+    FWaitLines = lines;
+    FWaitBegan = TClock::now();
+    ++FWaitNumber;
+    FWaitWatched = true;
+    if (!FWatcher.joinable()) {
+      FWatcher = std::thread([this] { Watch(); });
+    } else if (FWatcherIdle) {
+      FWatchChanged.notify_all();
+    }
   }
 
-  // Periodic, so that a tick landing before the wait has begun is followed by another; 0 stops.
-  void ArmRecheckTimer(int intervalMs) {
-    itimerspec spec{};
-    spec.it_value.tv_sec = intervalMs / 1000;
-    spec.it_value.tv_nsec = static_cast<long>(intervalMs % 1000) * 1000000L;
-    spec.it_interval = spec.it_value;
-    timer_settime(FRecheckTimer, 0, &spec, nullptr);
+  // The watcher: while a wait goes on, reads the counters 2, 6, 14, ... ms after it began and
+  // then once a second, and passes the waiter through its loop when a line it waits for has
+  // changed since (an edge that raced the wait's start) or the device has gone. It sleeps
+  // without a deadline while nobody waits, and changes nothing in the wait it watches.
+  void Watch() {
+    std::unique_lock<std::mutex> lock(FLock);
+    while (!FClosing) {
+      if (!FWaitWatched) {
+        FWatcherIdle = true;
+        FWatchChanged.wait(lock);
+        FWatcherIdle = false;
+        continue;
+      }
+      const uint64_t number = FWaitNumber;
+      const TModemCounts before = FWaitCounts;
+      const int lines = FWaitLines;
+      int interval = FirstRecheckMs;
+      auto due = FWaitBegan + milliseconds(interval);
+      const auto watched = [&] { return !FClosing && FWaitWatched && FWaitNumber == number; };
+      while (watched()) {
+        FWatchChanged.wait_until(lock, due, [&] { return !watched(); });
+        if (!watched()) break;
+        if (TClock::now() < due) continue;
+        ++FUsers;  // reads through FFd outside the lock
+        lock.unlock();
+        TModemCounts now;
+        const int error = FModemIo->GetCounts(FFd, now);
+        lock.lock();
+        --FUsers;
+        FChanged.notify_all();
+        if (!watched()) break;
+        const bool changed = error == 0 && (((lines & TIOCM_CTS) && now.Cts != before.Cts) ||
+                                            ((lines & TIOCM_DSR) && now.Dsr != before.Dsr));
+        if (changed || DeviceGone(error)) {
+          KickWaiter(lock);
+          break;
+        }
+        interval = std::min(interval * 2, LastRecheckMs);
+        due += milliseconds(interval);
+      }
+    }
   }
 
   // Makes a thread blocked in WaitCommEvent pass through the top of its loop, where it sees a
@@ -723,10 +748,15 @@ class TPosixSerialPort final : public TSerialPort {
   pthread_t FWaiter{};
   uint64_t FKickCount = 0;
   uint64_t FWaiterSeenKick = 0;
-  timer_t FRecheckTimer{};
-  bool FRecheckTimerValid = false;
-  pid_t FRecheckTid = 0;
-  int FRecheckMs = FirstRecheckMs;
+  // The wait the watcher looks after: the counters read just before it and when it began.
+  bool FWaitWatched = false;
+  uint64_t FWaitNumber = 0;
+  TModemCounts FWaitCounts;
+  int FWaitLines = 0;
+  TClock::time_point FWaitBegan;
+  bool FWatcherIdle = false;
+  std::condition_variable FWatchChanged;
+  std::thread FWatcher;  // started with the first wait, joined by Close
 };
 
 }  // namespace

@@ -38,6 +38,10 @@ TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
 }
 
 TFocusControl::~TFocusControl() {
+  {
+    std::lock_guard lock(FPortLossGuard->Lock);
+    FPortLossGuard->Destroying = true;
+  }
   if (DiagnosticLogging) LogLine("In FocusControl Base Class destructor");
   SetCancelMovementFlag(true);
   Sleep(500);

@@ -182,6 +182,11 @@ class TFocusControl {
 
   std::shared_ptr<TSerialPort> Port() const { return FPortHandle.load(); }
 
+  // For the counting thread: the device behind port has gone (unplugged, hung up). Cancels any
+  // move at once; on the GUI thread closes the port, if it is still the open one, and tells the
+  // operator in a modal message that names the port. OpenPort may open it again later.
+  void DoPortLost(const std::shared_ptr<TSerialPort>& port);
+
  private:
   void StartMoveTo(int32_t Target, int32_t Delta);
   // Stores a new motion thread where SetInterruptsOff and a superseding MoveBy find it, and
@@ -238,6 +243,12 @@ class TFocusControl {
   int FKeepAliveTimer = -1;
 
   std::shared_ptr<TSyncState> FSyncState;
+  // Keeps a port-loss report posted to the GUI thread off a controller being destroyed.
+  struct TPortLossGuard {
+    std::mutex Lock;
+    bool Destroying = false;
+  };
+  std::shared_ptr<TPortLossGuard> FPortLossGuard = std::make_shared<TPortLossGuard>();
   std::atomic<bool> FDestroying{false};
   // Worker threads; declared last so that they are joined before the members they use go.
   TThreadKeeper FThreads;

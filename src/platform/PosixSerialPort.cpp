@@ -336,11 +336,17 @@ class TPosixSerialPort final : public TSerialPort {
   bool WaitCommEvent(uint32_t& eventMask) override {
     eventMask = 0;
     std::unique_lock<std::mutex> lock(FLock);
-    if (FClosing || FWaiterActive) return false;  // one waiter at a time, as on the system
+    if (FClosing || FWaiterActive) {  // one waiter at a time, as on the system
+      errno = FClosing ? EBADF : EBUSY;
+      return false;
+    }
     if (FMask == 0) return true;
     const uint32_t mask = FMask & (EV_CTS | EV_DSR);
     const int lines = ModemLinesOf(mask);
-    if (lines == 0) return false;
+    if (lines == 0) {
+      errno = EINVAL;
+      return false;
+    }
     const uint64_t epoch = FMaskEpoch;
     FWaiterActive = true;
     FWaiter = pthread_self();

@@ -9,7 +9,8 @@
 namespace morvane {
 
 void TFocusControl::DoPortLost(const std::shared_ptr<TSerialPort>& port) {
-  // No edge will come any more: a move still under way would never reach its count.
+  // No edge will come any more: a move still under way would never reach its count. Only the
+  // request here; closing the port on the GUI thread waits the move out.
   CancelMovement();
   const std::weak_ptr<TSerialPort> lost = port;
   const auto guard = FPortLossGuard;

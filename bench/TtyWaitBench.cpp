@@ -29,7 +29,9 @@ class TCountingIo final : public TModemIo {
   TCountingIo(std::unique_ptr<TModemIo> io, std::atomic<long>& reads)
       : FIo(std::move(io)), FReads(reads) {}
   int GetLines(int fd, int& lines) override { return FIo->GetLines(fd, lines); }
-  int ChangeLines(int fd, int lines, bool raise) override { return FIo->ChangeLines(fd, lines, raise); }
+  int ChangeLines(int fd, int lines, bool raise) override {
+    return FIo->ChangeLines(fd, lines, raise);
+  }
   int GetCounts(int fd, TModemCounts& counts) override {
     ++FReads;
     return FIo->GetCounts(fd, counts);
@@ -44,7 +46,8 @@ class TCountingIo final : public TModemIo {
 double ProcessCpuMs() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
-  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+         (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
 }
 
 }  // namespace
@@ -111,11 +114,14 @@ int main(int argc, char** argv) {
 
   std::printf("open with the wait check: %.2f ms\n", openMs);
   std::printf("still: %.2f counter reads/s, process CPU %.3f %%\n", stillReadsPerS, stillCpuPct);
-  std::printf("turning at %.0f Hz: %ld changes, %ld reported (%.2f %% merged), %.2f counter reads per change, process CPU %.2f %%\n",
-              rate, changes, got, 100.0 * (changes - got) / changes, turningReadsPerEdge, turningCpuPct);
-  std::printf("{\"open_ms\": %.3f, \"still_reads_per_s\": %.3f, \"still_cpu_pct\": %.4f, "
-              "\"rate_hz\": %.0f, \"changes\": %ld, \"reported\": %ld, \"reads_per_change\": %.3f, "
-              "\"turning_cpu_pct\": %.3f}\n",
-              openMs, stillReadsPerS, stillCpuPct, rate, changes, got, turningReadsPerEdge, turningCpuPct);
+  std::printf(
+      "turning at %.0f Hz: %ld changes, %ld reported (%.2f %% merged), %.2f counter reads per "
+      "change, process CPU %.2f %%\n",
+      rate, changes, got, 100.0 * (changes - got) / changes, turningReadsPerEdge, turningCpuPct);
+  std::printf(
+      "{\"open_ms\": %.3f, \"still_reads_per_s\": %.3f, \"still_cpu_pct\": %.4f, "
+      "\"rate_hz\": %.0f, \"changes\": %ld, \"reported\": %ld, \"reads_per_change\": %.3f, "
+      "\"turning_cpu_pct\": %.3f}\n",
+      openMs, stillReadsPerS, stillCpuPct, rate, changes, got, turningReadsPerEdge, turningCpuPct);
   return 0;
 }

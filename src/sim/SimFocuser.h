@@ -181,7 +181,7 @@ class TSimFocuser {
   bool FDeadEncoder = false;
   int32_t FCount = 0;
   bool FUnplugged = false;
-  uint64_t FUnpluggedSession = 0;  // the session the last unplug ended
+  uint64_t FUnpluggedSession = 0;    // the session the last unplug ended
   std::deque<TTimedByte> FToDevice;  // written bytes with their arrival at the device
   std::deque<TTimedByte> FToPort;    // module replies with their arrival at the port
   double FTxFreeAt = 0;              // when the wire to the device is free again

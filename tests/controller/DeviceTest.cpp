@@ -61,8 +61,9 @@ class TtyDeviceTest : public ControllerFixture {
   // modemLines false: the pty as it is, without modem lines.
   void MakeTtyController(bool modemLines) {
     FTty = std::make_unique<TFocusControl>(Host, [this, modemLines](int) {
-      return modemLines ? OpenPosixSerialPort(FPty.SlavePath(), std::make_unique<TKernelModemIo>(FLines))
-                        : OpenPosixSerialPort(FPty.SlavePath());
+      return modemLines
+                 ? OpenPosixSerialPort(FPty.SlavePath(), std::make_unique<TKernelModemIo>(FLines))
+                 : OpenPosixSerialPort(FPty.SlavePath());
     });
     FTty->OnCTSChange = [this](TFocusControl*, int32_t count, bool dsr) {
       std::lock_guard lock(ReportLock);
@@ -103,7 +104,8 @@ TEST_F(TtyDeviceTest, AnEdgeRacingTheStartOfTheWaitIsCountedInItsTurn) {
   const int entries = FLines->WaitEntries;
   FLines->Change(TIOCM_CTS);  // rises: +1
   // Reported, and the next wait is being entered.
-  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() == 1 && FLines->WaitEntries > entries; }, 2000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return CTSReports().size() == 1 && FLines->WaitEntries > entries; }, 2000));
   FLines->Change(TIOCM_CTS);  // falls meanwhile: -1
   // The kernel's wait alone would report the fall only with the next edge, as one change.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
     BusBroadcast(RegisterWindowMessage(argv[2]), argv[3], std::atoi(argv[4]));
     return 0;
   }
-  std::fprintf(stderr, "usage: %s set-event|wait-event|set-event-and-die|die-holding-lock|broadcast ...\n", argv[0]);
+  std::fprintf(stderr,
+               "usage: %s set-event|wait-event|set-event-and-die|die-holding-lock|broadcast ...\n",
+               argv[0]);
   return 2;
 }

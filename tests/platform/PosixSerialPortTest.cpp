@@ -424,13 +424,15 @@ TEST(OpenPosixSerialPort, ALineThatCannotWaitForItsModemLinesIsRefused) {
   // A driver that reports its lines but refuses to wait for a change of them.
   auto lines = std::make_shared<test::TKernelModemLines>();
   lines->WaitError = ENOTTY;
-  EXPECT_EQ(OpenPosixSerialPort(pty.SlavePath(), std::make_unique<test::TKernelModemIo>(lines), &error),
-            nullptr);
+  EXPECT_EQ(
+      OpenPosixSerialPort(pty.SlavePath(), std::make_unique<test::TKernelModemIo>(lines), &error),
+      nullptr);
   EXPECT_EQ(error, ENOTTY);
   lines->WaitError = 0;
   const int64_t start = MonotonicMicros();
-  EXPECT_NE(OpenPosixSerialPort(pty.SlavePath(), std::make_unique<test::TKernelModemIo>(lines), &error),
-            nullptr);
+  EXPECT_NE(
+      OpenPosixSerialPort(pty.SlavePath(), std::make_unique<test::TKernelModemIo>(lines), &error),
+      nullptr);
   EXPECT_LT(ElapsedMs(start), 500) << "the check of the wait holds up the opening";
   EXPECT_EQ(lines->InWait, 0) << "the check left a wait behind";
 }

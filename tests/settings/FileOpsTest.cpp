@@ -203,7 +203,8 @@ class InPlaceTest : public ::testing::Test {
 TEST_F(InPlaceTest, AFileInAFolderThatCannotBeWrittenIsRewrittenWhereItStands) {
   const ino_t inode = Inode();
   for (const std::string& text : {NewText, std::string("[S]\r\n"), OldText}) {
-    const int status = test::RunUnprivileged([&] { return ReplaceWholeFile(FPath, text) ? 0 : errno; });
+    const int status =
+        test::RunUnprivileged([&] { return ReplaceWholeFile(FPath, text) ? 0 : errno; });
     EXPECT_EQ(status, 0) << "errno " << status;
     EXPECT_EQ(ReadFileBytes(FPath), text);
   }
@@ -240,7 +241,8 @@ TEST(ReplaceWholeFile, AWriterOtherThanTheOwnerKeepsOwnerAndGroup) {
   ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
-  const int status = test::RunUnprivileged([&] { return ReplaceWholeFile(path, NewText) ? 0 : errno; });
+  const int status =
+      test::RunUnprivileged([&] { return ReplaceWholeFile(path, NewText) ? 0 : errno; });
   EXPECT_EQ(status, 0) << "errno " << status;
   struct stat after {};
   ASSERT_EQ(::stat(path.c_str(), &after), 0);

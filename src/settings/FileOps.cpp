@@ -64,6 +64,10 @@ class TTempFile {
   }
   const std::string& Path() const { return FPath; }
   void Release() { FPath.clear(); }
+  void Remove() {
+    if (!FPath.empty()) ::unlink(FPath.c_str());
+    FPath.clear();
+  }
 
  private:
   std::string FPath;
@@ -210,11 +214,14 @@ int Replace(const std::string& path, std::string_view content, TFileOps& ops) {
 
   std::string tempPath;
   TFd fd(CreateTempBeside(target, tempPath));
+  // A writable file in a folder this user may not write (a program installed by another), or
+  // on a disk without room for a second copy: where it stands, it needs room for its growth only.
+  const auto inPlaceWill = [hadOld](int error) {
+    return hadOld && (error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT);
+  };
   if (fd.Get() < 0) {
     const int error = errno;
-    // A writable file in a folder this user may not write (a program installed by another).
-    if (hadOld && (error == EACCES || error == EPERM)) return WriteInPlace(target, content, ops);
-    return error;
+    return inPlaceWill(error) ? WriteInPlace(target, content, ops) : error;
   }
   TTempFile temp(tempPath);
   if (hadOld) {
@@ -223,11 +230,18 @@ int Replace(const std::string& path, std::string_view content, TFileOps& ops) {
     // the file that user's own: such a writer changes the file where it stands instead.
     if (::fchown(fd.Get(), old.st_uid, old.st_gid) != 0) {
       fd.Close();
+      temp.Remove();
       return WriteInPlace(target, content, ops);
     }
     if (::fchmod(fd.Get(), old.st_mode & 07777) != 0) return errno;
   }
-  if (!WriteAll(ops, fd.Get(), content)) return errno != 0 ? errno : ENOSPC;
+  if (!WriteAll(ops, fd.Get(), content)) {
+    const int error = errno != 0 ? errno : ENOSPC;
+    if (!inPlaceWill(error)) return error;
+    fd.Close();
+    temp.Remove();  // its blocks first
+    return WriteInPlace(target, content, ops);
+  }
   if (ops.Sync(fd.Get()) != 0) return errno;
   if (!fd.Close()) return errno;
   if (ops.Rename(temp.Path(), target) != 0) return errno;

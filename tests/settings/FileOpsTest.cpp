@@ -233,6 +233,36 @@ TEST_F(InPlaceTest, AFailedWriteInPlaceLeavesTheOldContents) {
   }
 }
 
+// A disk with room for what a file grows by, not for a second copy of it: writes to a new
+// file beside it fail.
+class TNoRoomForACopyOps : public TFileOps {
+ public:
+  explicit TNoRoomForACopyOps(std::string path) : FPath(std::move(path)) {}
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    char name[4096];
+    const ssize_t n =
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), name, sizeof name);
+    if (n <= 0 || std::string(name, static_cast<size_t>(n)) != FPath) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return TFileOps::Write(fd, data, size);
+  }
+
+ private:
+  std::string FPath;
+};
+
+TEST(ReplaceWholeFile, ADiskWithoutRoomForACopyIsWrittenInPlace) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  WriteFileBytes(path, OldText);
+  TNoRoomForACopyOps ops(path);
+  ASSERT_TRUE(ReplaceWholeFile(path, NewText, ops)) << "errno " << errno;
+  EXPECT_EQ(ReadFileBytes(path), NewText);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
 TEST(ReplaceWholeFile, AWriterOtherThanTheOwnerKeepsOwnerAndGroup) {
   TTempDir dir;
   const std::string path = dir.File("Morvane.ini");

@@ -603,10 +603,12 @@ class TPosixSerialPort final : public TSerialPort {
     FChanged.wait(lock, [this] { return FUsers == 0; });
     ::close(FFd);  // also drops the lock on the device
     FFd = -1;
-    FClosed = true;
-    FChanged.notify_all();
+    // The watcher has seen the close; a second closer returns only once it is gone too.
     lock.unlock();
     if (FWatcher.joinable()) FWatcher.join();
+    lock.lock();
+    FClosed = true;
+    FChanged.notify_all();
   }
 
  private:

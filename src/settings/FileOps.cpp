@@ -216,12 +216,12 @@ int Replace(const std::string& path, std::string_view content, TFileOps& ops) {
   TFd fd(CreateTempBeside(target, tempPath));
   // A writable file in a folder this user may not write (a program installed by another), or
   // on a disk without room for a second copy: where it stands, it needs room for its growth only.
-  const auto inPlaceWill = [hadOld](int error) {
+  const auto inPlaceServes = [hadOld](int error) {
     return hadOld && (error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT);
   };
   if (fd.Get() < 0) {
     const int error = errno;
-    return inPlaceWill(error) ? WriteInPlace(target, content, ops) : error;
+    return inPlaceServes(error) ? WriteInPlace(target, content, ops) : error;
   }
   TTempFile temp(tempPath);
   if (hadOld) {
@@ -237,7 +237,7 @@ int Replace(const std::string& path, std::string_view content, TFileOps& ops) {
   }
   if (!WriteAll(ops, fd.Get(), content)) {
     const int error = errno != 0 ? errno : ENOSPC;
-    if (!inPlaceWill(error)) return error;
+    if (!inPlaceServes(error)) return error;
     fd.Close();
     temp.Remove();  // its blocks first
     return WriteInPlace(target, content, ops);

@@ -1,5 +1,7 @@
 #include "controller/CTSThread.h"
 
+#include <cerrno>
+
 #include "controller/Objects.h"
 
 namespace morvane {
@@ -16,9 +18,17 @@ void TCTSThread::Execute() {
   while (!Terminated()) {
     uint32_t events = 0;
     if (!port.WaitCommEvent(events)) {
-      // A port that cannot wait (unplugged, no modem lines) would return at once for ever;
-      // back off so that a dead port does not take a core.
-      if (!Terminated()) Sleep(50);
+      const int error = errno;
+      if (Terminated()) break;
+      // The device has gone (a USB adapter pulled out): no edge will come any more, so a move
+      // would run until stopped by hand. The controller cancels it, closes the port and tells
+      // the operator; this thread's work is over.
+      if (DeviceGone(error)) {
+        Controller.DoPortLost(PortHandle);
+        break;
+      }
+      // Any other refusal may pass; back off so that it does not take a core meanwhile.
+      Sleep(50);
       continue;
     }
     // Closing asks us to end and then clears the mask: an edge that raced the close is not

@@ -48,13 +48,26 @@ void TFocusControl::FocusCommand(const std::string& Command) {
   FHost.ShowMessage("Illegal FocusCommand");
 }
 
+// A coarse run takes the motor: a move by or to a count ends first, so that its threads are
+// not left waiting for a stop point the operator now decides.
 void TFocusControl::StartMove(bool Up, uint8_t /*Speed: the operator's choice, not used*/) {
+  CancelMovementAndWait();
+  FCoarseDrive.store(true);
+  StartRun(Up);
+}
+
+void TFocusControl::StartRun(bool Up) {
+  static const std::atomic<bool> NoCancel{false};
   SendFocusCommand(":FQ#");
   FLastDirection.store(Up);
-  SendFocusCommand(Up ? ":F-#" : ":F+#");
+  // During a pause no drive goes out: MoveBy's run is then driven by its end-move thread
+  // once the pause ends.
+  SendMoveDrive(Up, NoCancel);
 }
 
 void TFocusControl::StopMotor() {
+  CancelMovementAndWait();
+  FCoarseDrive.store(false);
   SendFocusCommand(":FQ#");
   SendFocusCommand(":FQ#");
 }

@@ -23,6 +23,8 @@ struct TSyncState {
   std::mutex Lock;
   std::condition_variable Changed;
   bool Destroying = false;
+  // Bumped to release every worker waiting now, as when its box was closed.
+  uint64_t Release = 0;
 };
 
 TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
@@ -38,6 +40,10 @@ TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
 }
 
 TFocusControl::~TFocusControl() {
+  {
+    std::lock_guard lock(FPortLossGuard->Lock);
+    FPortLossGuard->Destroying = true;
+  }
   if (DiagnosticLogging) LogLine("In FocusControl Base Class destructor");
   SetCancelMovementFlag(true);
   Sleep(500);
@@ -81,11 +87,24 @@ void TFocusControl::DoAvailChange() {
 }
 
 void TFocusControl::SetCancelMovementFlag(bool Value) {
-  FCancelMovementFlag.store(Value);
-  EndMoveCancel.store(Value);
-  NudgeCancel.store(Value);
-  NudgeIdle.store(true);
-  RunIdle.store(true);
+  std::lock_guard lock(FMoveLock);
+  if (Value) {
+    // Nothing asked for before the cancel may start after it: a move waiting to supersede
+    // the running one is dropped with it.
+    FMoveGeneration.fetch_add(1);
+    FSuccessorPending = false;
+  }
+  {
+    // Once this returns, no drive of the cancelled move goes out.
+    std::lock_guard drive(FDriveLock);
+    FCancelMovementFlag.store(Value);
+    EndMoveCancel.store(Value);
+    NudgeCancel.store(Value);
+    NudgeIdle.store(true);
+    RunIdle.store(true);
+  }
+  // A paused move ends too.
+  if (Value) ReleaseSuspendedThreads();
   SignalMotion();
 }
 
@@ -98,12 +117,18 @@ void TFocusControl::SetInterruptsOff(bool Value) {
     nudge = NudgeThread;
   }
   if (Value) {
-    ClearRTS();
+    {
+      // The flag first, under the drive lock: a drive decided before it has gone out and is
+      // cleared here; none decided after it goes out until the pause ends.
+      std::lock_guard lock(FDriveLock);
+      FInterruptsOff.store(true);
+      ClearRTS();
+    }
     if (!NudgeIdle.load() && nudge) nudge->Suspend();
   } else {
     if (!NudgeIdle.load() && nudge) nudge->Resume();
+    FInterruptsOff.store(false);
   }
-  FInterruptsOff.store(Value);
   SignalMotion();
   Sleep(10);
   Paused.store(Value);
@@ -134,12 +159,22 @@ void TFocusControl::ClearTemperatureSamples() { Samples.clear(); }
 
 size_t TFocusControl::TemperatureSampleCount() const { return Samples.size(); }
 
+void TFocusControl::ReleaseSynchronizeWaits() {
+  {
+    std::lock_guard lock(FSyncState->Lock);
+    ++FSyncState->Release;
+  }
+  FSyncState->Changed.notify_all();
+}
+
 void TFocusControl::Synchronize(const std::string& text) {
   auto state = FSyncState;
   auto request = std::make_shared<TSyncRequest>();
+  uint64_t release;
   {
     std::lock_guard lock(state->Lock);
     if (state->Destroying) return;
+    release = state->Release;
   }
   TControllerHost& host = FHost;
   FHost.Post([state, request, text, &host] {
@@ -156,7 +191,8 @@ void TFocusControl::Synchronize(const std::string& text) {
     state->Changed.notify_all();
   });
   std::unique_lock lock(state->Lock);
-  state->Changed.wait(lock, [&] { return request->Done || state->Destroying; });
+  state->Changed.wait(
+      lock, [&] { return request->Done || state->Destroying || state->Release != release; });
 }
 
 }  // namespace morvane

@@ -123,6 +123,15 @@ class TFocusControl {
   virtual void StopMotor();
   virtual void ClearRTS();
   virtual void CancelMovement();
+  // Cancels any move by or to a count and returns once its threads have run their closing
+  // steps (stop commands, one idle report, "GENERAL_DELAY_EVENT" set) and ended. Everything
+  // that takes the motor or the port from a move (StopMotor, StartMove, ClosePort,
+  // SetComPort) calls it first; so may whoever is about to close the port for another
+  // reason. Called on a motion thread (from an event handler) it only cancels. Returns at
+  // once when no move runs.
+  void CancelMovementAndWait();
+  // True while a move by or to a count has a thread running or waiting to start.
+  bool MovementRunning();
   virtual void MoveBy(int32_t Codes);
   virtual void MoveTo(int32_t Target);
   virtual void ResetCount();
@@ -182,8 +191,37 @@ class TFocusControl {
 
   std::shared_ptr<TSerialPort> Port() const { return FPortHandle.load(); }
 
+  // For the counting thread: the device behind port has gone (unplugged, hung up). Cancels any
+  // move at once; on the GUI thread closes the port, if it is still the open one, and tells the
+  // operator in a modal message that names the port. OpenPort may open it again later.
+  void DoPortLost(const std::shared_ptr<TSerialPort>& port);
+
+  // Sends a drive command of a move unless a pause (InterruptsOff) or a cancel (the given
+  // request flag) forbids it. Held against SetInterruptsOff and SetCancelMovementFlag, so
+  // that once either has returned no drive of a move goes out until the pause ends or the
+  // next move starts. In direct mode a downward drive clears DTR first: a stop made while a
+  // nudge runs leaves DTR set, and ":F+#" alone would then turn the motor up.
+  bool SendMoveDrive(bool up, const std::atomic<bool>& cancel, bool pauseToo = true);
+  // The end of a move: under the move lock, decides whether this thread reports the idle
+  // change and sets "GENERAL_DELAY_EVENT" (no later move is waiting to take over), and does.
+  void FinishMove();
+  std::recursive_mutex& MoveLock() { return FMoveLock; }
+  bool SuccessorPending() const { return FSuccessorPending; }
+
  private:
-  void StartMoveTo(int32_t Target, int32_t Delta);
+  // Starts the move to Target (already clamped to 32 bits); up: its direction. Under the move
+  // lock, with no other move running.
+  void StartMoveTo(int32_t Target, bool up);
+  void MoveToTarget(int64_t target);
+  // The Part's StartMove without cancelling a move first: MoveBy's own run.
+  void StartRun(bool Up);
+  void StopCoarseRunForClose();
+  // Lets every worker waiting in Synchronize go on, as if its box had been closed.
+  void ReleaseSynchronizeWaits();
+  // Cancels under the move lock: a waiting successor is dropped, suspended threads resumed.
+  void CancelLocked();
+  // Lifts every suspension of the motion threads, so that a cancelled move can end.
+  void ReleaseSuspendedThreads();
   // Stores a new motion thread where SetInterruptsOff and a superseding MoveBy find it, and
   // keeps it until it has finished.
   template <typename T>
@@ -229,6 +267,18 @@ class TFocusControl {
   // Guards the three motion-thread references against MoveBy and SetInterruptsOff racing.
   std::mutex FMotionRefsLock;
   std::atomic<uint32_t> FMoveGeneration{0};
+  // Serialises the operations that start, supersede, cancel and end moves. Recursive: an
+  // idle handler raised under it may start the next move.
+  std::recursive_mutex FMoveLock;
+  // Under FMoveLock: a superseding move waits for the running one to close down, and the
+  // running one must then neither report idle nor set "GENERAL_DELAY_EVENT".
+  bool FSuccessorPending = false;
+  // Under FMoveLock: a started move still owes its one idle report and event.
+  bool FMoveActive = false;
+  // Held while a move's drive command is decided and sent (SendMoveDrive).
+  std::mutex FDriveLock;
+  // A coarse run (StartMove) is driving: closing the port stops it first.
+  std::atomic<bool> FCoarseDrive{false};
 
   std::unique_ptr<TEvent> FCTSEvent;
   bool FLastTCAvail = false;
@@ -238,6 +288,12 @@ class TFocusControl {
   int FKeepAliveTimer = -1;
 
   std::shared_ptr<TSyncState> FSyncState;
+  // Keeps a port-loss report posted to the GUI thread off a controller being destroyed.
+  struct TPortLossGuard {
+    std::mutex Lock;
+    bool Destroying = false;
+  };
+  std::shared_ptr<TPortLossGuard> FPortLossGuard = std::make_shared<TPortLossGuard>();
   std::atomic<bool> FDestroying{false};
   // Worker threads; declared last so that they are joined before the members they use go.
   TThreadKeeper FThreads;

@@ -17,7 +17,10 @@ bool TFocusControl::OpenPort() {
   if (n == 0) return false;
   // Opening over an open port would leave its counting thread waiting on a port nobody can
   // close any more: close it first.
-  if (FPortHandle.load()) CloseCountingThread();
+  if (FPortHandle.load()) {
+    CancelMovementAndWait();
+    CloseCountingThread();
+  }
   std::shared_ptr<TSerialPort> port = FOpener ? FOpener(n) : nullptr;
   FPortHandle.store(port);
   FPortHandleInvalid.store(!port);
@@ -43,10 +46,8 @@ bool TFocusControl::OpenPort() {
     port->EscapeCommFunction(CLRRTS);
     port->EscapeCommFunction(CLRDTR);
   }
-  if (!CountingThread) {
-    CountingThread = std::make_shared<TCTSThread>(*this, port);
-    FThreads.Add(CountingThread);
-  }
+  // The controller alone owns and joins the counting thread.
+  if (!CountingThread) CountingThread = std::make_shared<TCTSThread>(*this, port);
   Sleep(500);
   ResetCount();
   TCommTimeouts timeouts;
@@ -65,18 +66,32 @@ void TFocusControl::CloseCountingThread() {
   }
   if (CountingThread) CountingThread->WaitFor();
   CountingThread.reset();
-  FThreads.Reap();
   FPortHandle.store(nullptr);
   FPortHandleInvalid.store(false);
+  SignalMotion();
 }
 
+void TFocusControl::StopCoarseRunForClose() {
+  if (FCoarseDrive.exchange(false) && FPortHandle.load()) {
+    SendFocusCommand(":FQ#");
+    SendFocusCommand(":FQ#");
+  }
+}
+
+// A move is cancelled and waited out before the port goes, so that its threads end with
+// their closing steps instead of waiting for edges that can no longer come; a coarse run is
+// stopped, so that the motor does not run on once nobody can stop it.
 void TFocusControl::ClosePort() {
+  CancelMovementAndWait();
   if (!FPortHandle.load()) return;
+  StopCoarseRunForClose();
   CloseCountingThread();
   FPortOpen.store(false);
 }
 
 void TFocusControl::SetComPort(int32_t Value) {
+  CancelMovementAndWait();
+  StopCoarseRunForClose();
   CloseCountingThread();
   FComPort.store(Value);
 }

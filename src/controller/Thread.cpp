@@ -9,13 +9,18 @@ namespace morvane {
 
 TThread::TThread(const char* name, TThreadPriority priority) : FName(name), FPriority(priority) {}
 
-TThread::~TThread() {
-  if (FHandle.joinable()) FHandle.join();
+namespace {
+thread_local TThread* tCurrent = nullptr;
 }
+
+TThread::~TThread() { WaitFor(); }
+
+TThread* TThread::Current() { return tCurrent; }
 
 void TThread::Start() { FHandle = std::thread(&TThread::Run, this); }
 
 void TThread::Run() {
+  tCurrent = this;
   pthread_setname_np(pthread_self(), FName);
   SetCurrentThreadPriority(FPriority);
   Execute();
@@ -23,6 +28,7 @@ void TThread::Run() {
 }
 
 void TThread::WaitFor() {
+  std::lock_guard lock(FJoinLock);
   if (FHandle.joinable()) FHandle.join();
 }
 
@@ -92,6 +98,14 @@ void TThreadKeeper::JoinAll() {
     all.swap(FThreads);
   }
   for (auto& t : all) t->WaitFor();
+}
+
+std::vector<std::shared_ptr<TThread>> TThreadKeeper::Running() {
+  std::vector<std::shared_ptr<TThread>> running;
+  std::lock_guard lock(FLock);
+  for (auto& t : FThreads)
+    if (!t->Finished()) running.push_back(t);
+  return running;
 }
 
 bool TThreadKeeper::AnyRunning() {

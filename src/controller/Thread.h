@@ -12,6 +12,7 @@
 #include <mutex>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "platform/Event.h"
 #include "platform/Timing.h"
@@ -35,7 +36,10 @@ class TThread {
   void Resume();
   int SuspendCount() const { return FSuspendCount.load(); }
 
-  void WaitFor();  // joins; not from the thread itself
+  void WaitFor();  // joins; not from the thread itself; safe from several threads at once
+
+  // The TThread whose Execute runs on the calling thread; nullptr on any other thread.
+  static TThread* Current();
 
  protected:
   // name: up to 15 characters, shown by the system's tools and read by the benchmark.
@@ -60,6 +64,7 @@ class TThread {
   std::atomic<int> FSuspendCount{0};
   std::mutex FSuspendLock;
   std::condition_variable FResumed;
+  std::mutex FJoinLock;  // one joiner at a time
   std::thread FHandle;
 };
 
@@ -77,6 +82,8 @@ class TThreadKeeper {
   void TerminateAll();
   // True while any kept thread is still running.
   bool AnyRunning();
+  // The kept threads that are still running.
+  std::vector<std::shared_ptr<TThread>> Running();
 
  private:
   std::mutex FLock;

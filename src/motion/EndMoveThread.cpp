@@ -37,7 +37,8 @@ void TEndMoveThread::Execute() {
       c.CTSEvent().SetEvent();
       Terminate();
     }
-    if (c.EndMoveCancel.load()) {
+    // A closed port brings no more edges: the run is over.
+    if (c.EndMoveCancel.load() || !c.Port()) {
       c.SendFocusCommand(":FQ#");
       c.SendFocusCommand(":FQ#");
       c.CTSEvent().SetEvent();
@@ -46,7 +47,7 @@ void TEndMoveThread::Execute() {
     if (!c.InterruptsOff() && c.Paused.load() && !Terminated()) {
       // Resume after a pause: repeat the run command on every pass until the count moves.
       const int32_t noted = c.CTSCount();
-      c.SendFocusCommand(c.RunUp.load() ? ":F-#" : ":F+#");
+      c.SendMoveDrive(c.RunUp.load(), c.EndMoveCancel);
       if (c.CTSCount() != noted) c.Paused.store(false);
       continue;
     }

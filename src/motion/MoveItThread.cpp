@@ -29,7 +29,6 @@ void TMoveItThread::Execute() {
       ShowMessageText();
     }
   }
-  const char* command = Up ? ":F-#" : ":F+#";
   c.SetLastDirection(Up);
   for (;;) {
     const uint32_t seen = c.MotionSignal.load(std::memory_order_acquire);
@@ -37,7 +36,8 @@ void TMoveItThread::Execute() {
     if (!c.InterruptsOff()) break;
     c.MotionSignal.wait(seen, std::memory_order_acquire);
   }
-  c.SendFocusCommand(command);
+  // A pause begun since is caught here; the end-move thread drives the run once it ends.
+  c.SendMoveDrive(Up, c.EndMoveCancel);
 }
 
 }  // namespace morvane

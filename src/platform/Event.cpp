@@ -177,7 +177,11 @@ class TSharedEvent final : public TEventCore {
         close(fd);
         continue;
       }
-      const int error = Attach(fd, st, manualReset, initialState);
+      // Nobody else holds it: whatever the block says was left by a process that died with
+      // the event open (a set nobody consumed, a permission nobody granted). An event dies
+      // with its last handle, so this open makes it afresh.
+      const bool orphaned = OfdLock(fd, F_WRLCK, HolderByte, false) == 0;
+      const int error = Attach(fd, st, orphaned, manualReset, initialState);
       OfdLock(fd, F_UNLCK, GuardByte, false);
       if (error != 0) {
         Detach();
@@ -247,7 +251,7 @@ class TSharedEvent final : public TEventCore {
   }
 
  private:
-  int Attach(int fd, const struct stat& st, bool manualReset, bool initialState) {
+  int Attach(int fd, const struct stat& st, bool fresh, bool manualReset, bool initialState) {
     if (st.st_size < static_cast<off_t>(sizeof(TSharedEventBlock)) &&
         ftruncate(fd, sizeof(TSharedEventBlock)) != 0) {
       return errno;
@@ -255,7 +259,7 @@ class TSharedEvent final : public TEventCore {
     void* map = mmap(nullptr, sizeof(TSharedEventBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) return errno;
     FBlock = static_cast<TSharedEventBlock*>(map);
-    if (FBlock->Magic != SharedEventMagic) {
+    if (fresh || FBlock->Magic != SharedEventMagic) {
       // First holder (or a creator that died half-way): lay the block out afresh.
       FBlock = new (map) TSharedEventBlock{};
       pthread_mutexattr_t attr;
@@ -269,6 +273,7 @@ class TSharedEvent final : public TEventCore {
       FBlock->Signaled = initialState ? 1 : 0;
       FBlock->Magic = SharedEventMagic;
     }
+    // Turns the write lock of a fresh open into a read lock, so that later openers see us.
     return OfdLock(fd, F_RDLCK, HolderByte, false);
   }
 

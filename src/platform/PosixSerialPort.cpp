@@ -12,12 +12,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace morvane {
@@ -38,6 +40,13 @@ constexpr uint32_t MS_RLSD_ON = 0x0080;
 constexpr uint32_t DtrControlEnable = 1u << 4;
 constexpr uint32_t RtsControlEnable = 1u << 12;
 constexpr uint32_t RtsControlHandshake = 2u << 12;
+
+// The kernel notes the line counters when a modem wait begins, so an edge that lands between
+// our own reading of them and that moment would be reported only with the next edge. A watcher
+// thread reads them again while the wait goes on, without disturbing it: soon after the wait
+// began, when such an edge is likely, then ever less often while the encoder is still.
+constexpr int FirstRecheckMs = 2;
+constexpr int LastRecheckMs = 1024;
 
 // Flags that termios holds; the rest of the flags word is kept as last set.
 constexpr uint32_t TermiosFlags =
@@ -168,6 +177,30 @@ bool Reached(std::optional<TClock::time_point> t, TClock::time_point now) {
 // Removes NUL bytes from the first n bytes of p; returns how many are left.
 size_t DropNuls(char* p, size_t n) {
   return static_cast<size_t>(std::remove(p, p + n, '\0') - p);
+}
+
+// 0 when the device can report its modem lines and wait for them to change, else the errno of
+// its refusal. A pseudo-terminal, or a driver without modem status, cannot: a port opened on
+// it would never see an encoder edge, and a move would run until stopped by hand. A wait the
+// driver refuses comes back at once; one it serves blocks until a signal ends it.
+int ProbeModemWait(int fd, TModemIo& io) {
+  int lines = 0;
+  if (const int error = io.GetLines(fd, lines); error != 0) return error;
+  std::atomic<bool> done{false};
+  int result = 0;
+  std::thread waiter([&] {
+    result = io.WaitChange(fd, TIOCM_CTS | TIOCM_DSR);
+    done.store(true);
+  });
+  const auto grace = TClock::now() + milliseconds(2);
+  while (!done.load() && TClock::now() < grace) std::this_thread::sleep_for(milliseconds(1));
+  // Repeated: a signal that lands before the wait has begun is lost.
+  while (!done.load()) {
+    pthread_kill(waiter.native_handle(), SerialWakeSignal());
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  waiter.join();
+  return result == 0 || result == EINTR ? 0 : result;
 }
 
 // A read or write in progress, registered with its port so that a purge or a close can end
@@ -303,16 +336,23 @@ class TPosixSerialPort final : public TSerialPort {
   bool WaitCommEvent(uint32_t& eventMask) override {
     eventMask = 0;
     std::unique_lock<std::mutex> lock(FLock);
-    if (FClosing || FWaiterActive) return false;  // one waiter at a time, as on the system
+    if (FClosing || FWaiterActive) {  // one waiter at a time, as on the system
+      errno = FClosing ? EBADF : EBUSY;
+      return false;
+    }
     if (FMask == 0) return true;
     const uint32_t mask = FMask & (EV_CTS | EV_DSR);
     const int lines = ModemLinesOf(mask);
-    if (lines == 0) return false;
+    if (lines == 0) {
+      errno = EINVAL;
+      return false;
+    }
     const uint64_t epoch = FMaskEpoch;
     FWaiterActive = true;
     FWaiter = pthread_self();
     ++FUsers;
     bool ok = false;
+    int failure = 0;
     for (;;) {
       FWaiterSeenKick = FKickCount;
       FChanged.notify_all();
@@ -324,7 +364,12 @@ class TPosixSerialPort final : public TSerialPort {
       // Changes since the last report are reported at once; the counters miss nothing
       // between two waits, the levels would miss a short pulse.
       TModemCounts now;
-      const bool counted = FModemIo->GetCounts(FFd, now) == 0;
+      const int countError = FModemIo->GetCounts(FFd, now);
+      if (DeviceGone(countError)) {
+        failure = countError;
+        break;
+      }
+      const bool counted = countError == 0;
       if (counted) {
         const uint32_t changed = FCountsValid ? EventsOfCounts(FLastCounts, now) & mask : 0;
         FLastCounts = now;
@@ -337,12 +382,14 @@ class TPosixSerialPort final : public TSerialPort {
       }
       int before = 0;
       const bool haveBefore = !counted && FModemIo->GetLines(FFd, before) == 0;
+      if (counted) WatchWait(now, lines);
       lock.unlock();
       const int error = FModemIo->WaitChange(FFd, lines);
       lock.lock();
+      FWaitWatched = false;
       if (error == EINTR) continue;
       if (error != 0) {
-        errno = error;
+        failure = error;
         break;
       }
       if (counted || FClosing || FMaskEpoch != epoch) continue;
@@ -359,6 +406,7 @@ class TPosixSerialPort final : public TSerialPort {
     FWaiterActive = false;
     --FUsers;
     FChanged.notify_all();
+    if (!ok) errno = failure;
     return ok;
   }
 
@@ -550,10 +598,15 @@ class TPosixSerialPort final : public TSerialPort {
       if (!op->Ended) End(*op, TIoResult::Failed);
     }
     KickWaiter(lock);
+    FWatchChanged.notify_all();
     // The descriptor goes only when nobody uses it any more.
     FChanged.wait(lock, [this] { return FUsers == 0; });
     ::close(FFd);  // also drops the lock on the device
     FFd = -1;
+    // The watcher has seen the close; a second closer returns only once it is gone too.
+    lock.unlock();
+    if (FWatcher.joinable()) FWatcher.join();
+    lock.lock();
     FClosed = true;
     FChanged.notify_all();
   }
@@ -611,6 +664,63 @@ class TPosixSerialPort final : public TSerialPort {
     return TIoResult::TimedOut;
   }
 
+  // Has the watcher check the counters while the coming wait goes on; under FLock.
+  void WatchWait(const TModemCounts& counts, int lines) {
+    FWaitCounts = counts;
+    FWaitLines = lines;
+    FWaitBegan = TClock::now();
+    ++FWaitNumber;
+    FWaitWatched = true;
+    if (!FWatcher.joinable()) {
+      FWatcher = std::thread([this] { Watch(); });
+    } else if (FWatcherIdle) {
+      FWatchChanged.notify_all();
+    }
+  }
+
+  // The watcher: while a wait goes on, reads the counters 2, 6, 14, ... ms after it began and
+  // then once a second, and passes the waiter through its loop when a line it waits for has
+  // changed since (an edge that raced the wait's start) or the device has gone. It sleeps
+  // without a deadline while nobody waits, and changes nothing in the wait it watches.
+  void Watch() {
+    std::unique_lock<std::mutex> lock(FLock);
+    while (!FClosing) {
+      if (!FWaitWatched) {
+        FWatcherIdle = true;
+        FWatchChanged.wait(lock);
+        FWatcherIdle = false;
+        continue;
+      }
+      const uint64_t number = FWaitNumber;
+      const TModemCounts before = FWaitCounts;
+      const int lines = FWaitLines;
+      int interval = FirstRecheckMs;
+      auto due = FWaitBegan + milliseconds(interval);
+      const auto watched = [&] { return !FClosing && FWaitWatched && FWaitNumber == number; };
+      while (watched()) {
+        FWatchChanged.wait_until(lock, due, [&] { return !watched(); });
+        if (!watched()) break;
+        if (TClock::now() < due) continue;
+        ++FUsers;  // reads through FFd outside the lock
+        lock.unlock();
+        TModemCounts now;
+        const int error = FModemIo->GetCounts(FFd, now);
+        lock.lock();
+        --FUsers;
+        FChanged.notify_all();
+        if (!watched()) break;
+        const bool changed = error == 0 && (((lines & TIOCM_CTS) && now.Cts != before.Cts) ||
+                                            ((lines & TIOCM_DSR) && now.Dsr != before.Dsr));
+        if (changed || DeviceGone(error)) {
+          KickWaiter(lock);
+          break;
+        }
+        interval = std::min(interval * 2, LastRecheckMs);
+        due += milliseconds(interval);
+      }
+    }
+  }
+
   // Makes a thread blocked in WaitCommEvent pass through the top of its loop, where it sees a
   // new mask or a close and leaves, or else waits afresh. The signal is sent again until the
   // waiter has been seen there: sent just before it entered the wait, it would be lost.
@@ -646,6 +756,15 @@ class TPosixSerialPort final : public TSerialPort {
   pthread_t FWaiter{};
   uint64_t FKickCount = 0;
   uint64_t FWaiterSeenKick = 0;
+  // The wait the watcher looks after: the counters read just before it and when it began.
+  bool FWaitWatched = false;
+  uint64_t FWaitNumber = 0;
+  TModemCounts FWaitCounts;
+  int FWaitLines = 0;
+  TClock::time_point FWaitBegan;
+  bool FWatcherIdle = false;
+  std::condition_variable FWatchChanged;
+  std::thread FWatcher;  // started with the first wait, joined by Close
 };
 
 }  // namespace
@@ -692,6 +811,7 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
   cfsetispeed(&tio, B9600);
   cfsetospeed(&tio, B9600);
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return failClosing(errno);
+  if (const int error = ProbeModemWait(fd, *modemIo); error != 0) return failClosing(error);
   if (errnoOut) *errnoOut = 0;
   return std::make_unique<TPosixSerialPort>(fd, std::move(modemIo));
 }

@@ -9,9 +9,13 @@
 // SetCommMask and Close release a thread blocked in WaitCommEvent with SerialWakeSignal(),
 // sent to that thread until it has left the wait; the thread must not block that signal.
 //
-// On a device without modem lines (a pseudo-terminal, an unplugged adapter) WaitCommEvent,
-// GetCommModemStatus and EscapeCommFunction fail at once, so a loop that waits again after a
-// failed wait spins. A negative waitMs for Read and Write waits without limit.
+// A device that cannot report its modem lines or wait for them to change (a pseudo-terminal,
+// a driver without modem status) is refused at opening: on it no encoder edge could ever be
+// counted. Once the device goes away (unplugged, hung up) WaitCommEvent fails with errno EIO or
+// ENODEV, also when the driver does not end the wait itself: a watcher thread reads the line
+// counters again while a wait goes on (often just after it began, then once a second), which
+// also bounds how late an edge that raced the start of the wait is reported. A negative
+// waitMs for Read and Write waits without limit.
 
 #include <memory>
 #include <string>
@@ -23,7 +27,8 @@ namespace morvane {
 
 // Opens the device exclusively, clears RTS and DTR at once (opening a tty raises both, which
 // would kick the motor) and puts the line into raw 9600 8N1 without flow control. Returns
-// nullptr when the device is missing, is no tty, or is in use; errnoOut gets the reason.
+// nullptr when the device is missing, is no tty, is in use or has no modem lines to wait on;
+// errnoOut gets the reason. The check of the modem-line wait takes a few milliseconds.
 std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path, int* errnoOut = nullptr);
 
 // The same with the modem-line calls supplied by the caller.

@@ -3,6 +3,7 @@
 // one interface so that the controller runs the same on a tty (PosixSerialPort) and on the
 // simulated focuser (sim/SimFocuser).
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -81,6 +82,13 @@ enum class TIoResult {
   Failed     // the device refused or is gone
 };
 
+// A failed port operation leaves its reason in errno, as the system's functions leave theirs
+// for GetLastError. These reasons say that the device itself has gone (a USB adapter pulled
+// out, a line hung up): nothing on the port will work again until it is opened afresh.
+inline bool DeviceGone(int error) {
+  return error == EIO || error == ENODEV || error == ENXIO;
+}
+
 // One open port. Every operation may be called from any thread at any time: the counting
 // thread blocks in WaitCommEvent while others write, read, purge and switch lines.
 // Operations a device does not support fail cleanly (return false / Failed).
@@ -93,7 +101,8 @@ class TSerialPort {
 
   // Mask 0 releases a thread blocked in WaitCommEvent: it returns true with eventMask 0.
   virtual bool SetCommMask(uint32_t mask) = 0;
-  // Blocks until a modem-status change selected by the mask; eventMask says which.
+  // Blocks until a modem-status change selected by the mask; eventMask says which. On failure
+  // errno says why; DeviceGone(errno) when the device has gone while waited on.
   virtual bool WaitCommEvent(uint32_t& eventMask) = 0;
   virtual bool GetCommModemStatus(uint32_t& modemStatus) = 0;
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -63,6 +64,10 @@ class TTempFile {
   }
   const std::string& Path() const { return FPath; }
   void Release() { FPath.clear(); }
+  void Remove() {
+    if (!FPath.empty()) ::unlink(FPath.c_str());
+    FPath.clear();
+  }
 
  private:
   std::string FPath;
@@ -133,38 +138,128 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool ReplaceWholeFile(const std::string& path, std::string_view content, TFileOps& ops) {
+namespace {
+
+// Reads what fd holds from its start.
+int ReadAll(int fd, std::string& content) {
+  content.clear();
+  char buffer[8192];
+  for (off_t at = 0;;) {
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    content.append(buffer, static_cast<size_t>(got));
+    at += got;
+  }
+}
+
+// Writes content at offset; 0 or the errno of the write that failed.
+int WriteAt(TFileOps& ops, int fd, off_t offset, std::string_view content) {
+  if (::lseek(fd, offset, SEEK_SET) != offset) return errno;
+  if (WriteAll(ops, fd, content)) return 0;
+  return errno != 0 ? errno : ENOSPC;
+}
+
+// Rewrites the file in place, as the Windows profile functions do, for where a replacement
+// beside it cannot be made or would give the file away to this user. The old contents are kept
+// in memory until the new ones are through: the part that grows the file is written first, so
+// that a full disk is met before an old byte changes, and any later failure writes them back.
+int WriteInPlace(const std::string& target, std::string_view content, TFileOps& ops) {
+  TFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.Get() < 0) return errno;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  std::string old;
+  if (const int error = ReadAll(fd.Get(), old); error != 0) return error;
+  if (old == content) return 0;
+  const off_t oldSize = static_cast<off_t>(old.size());
+  const std::string_view head = content.substr(0, std::min(content.size(), old.size()));
+
+  if (content.size() > old.size()) {
+    if (const int error = WriteAt(ops, fd.Get(), oldSize, content.substr(old.size())); error != 0) {
+      [[maybe_unused]] const int rc = ::ftruncate(fd.Get(), oldSize);
+      return error;
+    }
+  }
+  int error = WriteAt(ops, fd.Get(), 0, head);
+  if (error == 0 && content.size() < old.size() &&
+      ::ftruncate(fd.Get(), static_cast<off_t>(content.size())) != 0)
+    error = errno;
+  if (error == 0 && ops.Sync(fd.Get()) != 0) error = errno;
+  if (error != 0) {
+    // Over blocks the file already has, so this needs no room the failed write lacked.
+    if (WriteAt(DefaultFileOps(), fd.Get(), 0, old) == 0 && ::ftruncate(fd.Get(), oldSize) == 0)
+      ::fsync(fd.Get());
+    return error;
+  }
+  if (!fd.Close()) return errno;
+  return 0;
+}
+
+// 0, or the errno of the step that failed; the old file is then as it was.
+int Replace(const std::string& path, std::string_view content, TFileOps& ops) {
   const std::string target = ReplacementTarget(path);
   struct stat old {};
   const bool hadOld = ::stat(target.c_str(), &old) == 0;
   if (hadOld) {
-    if (!S_ISREG(old.st_mode)) return false;
+    if (!S_ISREG(old.st_mode)) return S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
     // A rename would replace a read-only file too; honour the file's own protection.
     TFd probe(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (probe.Get() < 0) return false;
+    if (probe.Get() < 0) return errno;
   } else if (errno != ENOENT) {
-    return false;
+    return errno;
   }
 
   std::string tempPath;
   TFd fd(CreateTempBeside(target, tempPath));
-  if (fd.Get() < 0) return false;
+  // A writable file in a folder this user may not write (a program installed by another), or
+  // on a disk without room for a second copy: where it stands, it needs room for its growth only.
+  const auto inPlaceServes = [hadOld](int error) {
+    return hadOld && (error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT);
+  };
+  if (fd.Get() < 0) {
+    const int error = errno;
+    return inPlaceServes(error) ? WriteInPlace(target, content, ops) : error;
+  }
   TTempFile temp(tempPath);
   if (hadOld) {
-    // Owner first: a change of owner clears set-id bits that the mode then restores.
-    // Only a privileged process may give a file away; otherwise it becomes the writer's own.
-    [[maybe_unused]] const bool ownerKept = ::fchown(fd.Get(), old.st_uid, old.st_gid) == 0;
-    if (::fchmod(fd.Get(), old.st_mode & 07777) != 0) return false;
+    // Owner first: a change of owner clears set-id bits that the mode then restores. Only a
+    // privileged process may give a file away, so a replacement by another user would make
+    // the file that user's own: such a writer changes the file where it stands instead.
+    if (::fchown(fd.Get(), old.st_uid, old.st_gid) != 0) {
+      fd.Close();
+      temp.Remove();
+      return WriteInPlace(target, content, ops);
+    }
+    if (::fchmod(fd.Get(), old.st_mode & 07777) != 0) return errno;
   }
-  if (!WriteAll(ops, fd.Get(), content)) return false;
-  if (ops.Sync(fd.Get()) != 0) return false;
-  if (!fd.Close()) return false;
-  if (ops.Rename(temp.Path(), target) != 0) return false;
+  if (!WriteAll(ops, fd.Get(), content)) {
+    const int error = errno != 0 ? errno : ENOSPC;
+    if (!inPlaceServes(error)) return error;
+    fd.Close();
+    temp.Remove();  // its blocks first
+    return WriteInPlace(target, content, ops);
+  }
+  if (ops.Sync(fd.Get()) != 0) return errno;
+  if (!fd.Close()) return errno;
+  if (ops.Rename(temp.Path(), target) != 0) return errno;
   temp.Release();
 
   // Makes the rename itself durable; should this fail, a crash leaves the old file, whole.
   TFd dir(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());
+  return 0;
+}
+
+}  // namespace
+
+bool ReplaceWholeFile(const std::string& path, std::string_view content, TFileOps& ops) {
+  if (const int error = Replace(path, content, ops); error != 0) {
+    errno = error;
+    return false;
+  }
   return true;
 }
 

@@ -32,7 +32,11 @@ bool FileExists(const std::string& path);
 // Replaces the file at path by content as a whole: a temporary file beside it is written,
 // flushed and renamed over it, so that a crash or a full disk leaves either the old or the new
 // file. A symbolic link is followed and stays a link. Keeps the old file's mode and owner.
-// Refuses a file it may not write. False on any failure, the old file then being untouched.
+// Where no file can be made beside it (a folder the user may not write, a disk without room
+// for a second copy) or the replacement could not keep its owner and group (a writer other
+// than its owner), the file is rewritten in place instead, its old contents restored should
+// the write fail. Refuses a file it may not
+// write. False on any failure, errno saying why and the old file's contents untouched.
 bool ReplaceWholeFile(const std::string& path, std::string_view content,
                       TFileOps& ops = DefaultFileOps());
 

@@ -56,9 +56,13 @@ void TProfileText::Parse() {
       line.Kind = TLineKind::lkBlank;
     } else if (trimmed.front() == ';') {
       line.Kind = TLineKind::lkComment;
-    } else if (trimmed.front() == '[' && closing != std::string_view::npos && closing > 0) {
+    } else if (trimmed.front() == '[') {
+      // A header whose "]" was forgotten names its section by the rest of the line, as the
+      // Windows functions read it; taken as a key line, the section's values would be lost
+      // and the next write would add a second section.
       line.Kind = TLineKind::lkSection;
-      const std::string_view name = TrimBlanks(trimmed.substr(1, closing - 1));
+      const std::size_t nameEnd = closing == std::string_view::npos ? trimmed.size() : closing;
+      const std::string_view name = TrimBlanks(trimmed.substr(1, nameEnd - 1));
       line.NameBegin = begin + static_cast<std::size_t>(name.data() - trimmed.data());
       line.NameEnd = line.NameBegin + name.size();
     } else {

@@ -1,6 +1,8 @@
 #include "settings/SettingsFile.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -59,8 +61,10 @@ class TSettingsWriter {
 
 }  // namespace
 
-ESettingsWriteError::ESettingsWriteError(const std::string& iniPath)
-    : std::runtime_error("Unable to write to " + iniPath) {}
+ESettingsWriteError::ESettingsWriteError(const std::string& iniPath, int error)
+    : std::runtime_error("Unable to write to " + iniPath +
+                         (error != 0 ? ": " + std::string(std::strerror(error)) : "")),
+      FError(error) {}
 
 void LoadSettings(const std::string& iniPath, TStagedSettings& staged, TSettingsHost& host,
                   TFileOps& ops) {
@@ -138,7 +142,7 @@ void WriteDefaultSettingsFile(const std::string& iniPath, TFileOps& ops) {
   line("StayOnTop=1");
   line("");
   line("[Position]");
-  if (!ReplaceWholeFile(iniPath, text, ops)) throw ESettingsWriteError(iniPath);
+  if (!ReplaceWholeFile(iniPath, text, ops)) throw ESettingsWriteError(iniPath, errno);
 }
 
 bool ReadStayOnTopAtStartUp(const std::string& iniPath, TFileOps& ops) {

@@ -11,10 +11,15 @@
 
 namespace morvane {
 
-// A write to the settings file failed; the file is as it was before that write.
+// A write to the settings file failed; the file is as it was before that write. With a
+// system error code the message ends with the system's words for it.
 class ESettingsWriteError : public std::runtime_error {
  public:
-  explicit ESettingsWriteError(const std::string& iniPath);
+  explicit ESettingsWriteError(const std::string& iniPath, int error = 0);
+  int Error() const { return FError; }
+
+ private:
+  int FError;
 };
 
 inline constexpr char MissingSettingsFileMessage[] =
@@ -36,7 +41,9 @@ void SaveSettings(const std::string& iniPath, const TStagedSettings& staged,
 void SaveWindowPosition(const std::string& iniPath, const TSettingsHost& host,
                         TFileOps& ops = DefaultFileOps());
 
-// Replaces whatever is at iniPath by the seventeen-line factory-default file.
+// Replaces whatever is at iniPath by the seventeen-line factory-default file. A failure raises
+// ESettingsWriteError naming the system's reason (no such folder, permission denied, disk
+// full), which the operator needs to mend it.
 void WriteDefaultSettingsFile(const std::string& iniPath, TFileOps& ops = DefaultFileOps());
 
 // The main window's stay-on-top choice at creation. With no file, false (a normal window) and

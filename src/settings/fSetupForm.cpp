@@ -140,7 +140,9 @@ void TSetupForm::UpdatePgmParametersButtonClick() {
   FControl.SetReverseDir(staged.ReverseDirCB.Checked());
   FControl.SetDualSense(staged.DualSenseCB.Checked());
   const int comPort = staged.ComPortRG.ItemIndex() + 1;
-  if (!FPortOpened || FControl.ComPort() != comPort) {
+  // A port lost since it was opened (a USB adapter pulled out) is closed by the controller
+  // while the flag still says opened: reopen it then as well.
+  if (!FPortOpened || !FControl.PortOpen() || FControl.ComPort() != comPort) {
     FControl.SetComPort(comPort);
     FPortOpened = FControl.OpenPort();
     if (!FPortOpened) FHost.ShowMessage("Could not open COM " + std::to_string(FControl.ComPort()));

@@ -83,9 +83,9 @@ class TSimFocuser {
   void InjectInput(const std::string& bytes);
 
   void SetMergeEdges(bool on);
-  // Pulls the cable: the open port fails every later operation (a blocked wait returns false,
-  // a blocked read Failed), the lines drop and the motor loses its drive; no port opens until
-  // Replug.
+  // Pulls the cable: the open port fails every later operation with errno ENODEV (a blocked
+  // wait returns false, a blocked read Failed), the lines drop and the motor loses its drive;
+  // no port opens until Replug.
   void Unplug();
   void Replug();
   // The encoder stops producing edges while the shaft turns; revived, it goes on from where
@@ -181,6 +181,7 @@ class TSimFocuser {
   bool FDeadEncoder = false;
   int32_t FCount = 0;
   bool FUnplugged = false;
+  uint64_t FUnpluggedSession = 0;    // the session the last unplug ended
   std::deque<TTimedByte> FToDevice;  // written bytes with their arrival at the device
   std::deque<TTimedByte> FToPort;    // module replies with their arrival at the port
   double FTxFreeAt = 0;              // when the wire to the device is free again

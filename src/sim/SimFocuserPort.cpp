@@ -4,6 +4,7 @@
 // caller's wait.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "sim/SimFocuser.h"
@@ -41,6 +42,7 @@ void TSimFocuser::Unplug() {
   const double now = Now();
   CatchUp(now);
   FUnplugged = true;
+  FUnpluggedSession = FSession;
   AddTrace(TTraceKind::Unplug);
   // Without the line the handset loses its command too: the motor stops.
   FCommandDir = 0;
@@ -54,7 +56,10 @@ void TSimFocuser::Replug() {
 }
 
 bool TSimFocuser::Alive(uint64_t session) const {
-  return session != 0 && session == FSession;
+  if (session != 0 && session == FSession) return true;
+  // What a tty reports once its device has gone, or for a handle already closed.
+  errno = session != 0 && session == FUnpluggedSession ? ENODEV : EBADF;
+  return false;
 }
 
 void TSimFocuser::EndSession() {
@@ -145,7 +150,11 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
   TLock lock(FLock);
   eventMask = 0;
   // One waiter at a time, and a wait needs events to wait for.
-  if (!Alive(session) || FWaiting || FMask == 0) return false;
+  if (!Alive(session)) return false;
+  if (FWaiting || FMask == 0) {
+    errno = EINVAL;
+    return false;
+  }
   CatchUp(Now());
   FSnapshot.reset();
   const uint64_t changes = FMaskChanges;

@@ -1,4 +1,7 @@
 // Opening, closing and changing the port; the write and fixed-length read primitives.
+#include <thread>
+#include <tuple>
+
 #include "support/ControllerFixture.h"
 
 namespace morvane::test {
@@ -60,16 +63,31 @@ TEST_F(SerialLinkTest, OpenSetsTheLineClearsTheModemLinesAndResetsTheCount) {
 
 TEST_F(SerialLinkTest, OpenSetsTheTotalReadTimeout) {
   ASSERT_TRUE(Controller->OpenPort());
-  // A reply cut short completes the read after the 200 ms total time-out with too few bytes,
-  // which the reader rejects; the caller's wait then runs out.
-  Sim->InjectInput("MRV03YES!");
-  std::string text;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(Controller->ReadBytes(10, text));
-  EXPECT_TRUE(text.empty());
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, std::chrono::milliseconds(900));
-  EXPECT_LT(took, std::chrono::milliseconds(1600));
+  // The last byte of a reply comes late. Within the 200 ms total time-out the read takes it;
+  // after it the read has completed short, which the reader rejects, and the caller's wait
+  // then runs out; the late byte finds no reader.
+  const auto replyWithLastByteAfter = [&](int ms) {
+    Controller->PurgePort();
+    Sim->InjectInput("MRV03YES!");
+    std::thread late([&, ms] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      Sim->InjectInput("!");
+    });
+    std::string text = "stale";
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = Controller->ReadBytes(10, text);
+    const auto took = std::chrono::steady_clock::now() - start;
+    late.join();
+    return std::tuple{ok, text, took};
+  };
+  const auto [early, earlyText, earlyTook] = replyWithLastByteAfter(60);
+  EXPECT_TRUE(early);
+  EXPECT_EQ(earlyText, "MRV03YES!!");
+  const auto [tooLate, lateText, lateTook] = replyWithLastByteAfter(500);
+  EXPECT_FALSE(tooLate);
+  EXPECT_TRUE(lateText.empty());
+  EXPECT_GE(lateTook, std::chrono::milliseconds(900));
+  EXPECT_LT(lateTook, std::chrono::milliseconds(1600));
 }
 
 TEST_F(SerialLinkTest, ReadBytesTakesExactlyTheCountAsked) {

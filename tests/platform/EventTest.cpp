@@ -233,6 +233,23 @@ TEST(NamedEvent, AProcessDyingWithTheLockGivesAbandonedOnceThenWorks) {
   EXPECT_EQ(event.WaitFor(0), TWaitResult::wrTimeout);
 }
 
+TEST(NamedEvent, ASetLeftByADeadProcessDiesWithIt) {
+  const std::string name = UniqueName("DEAD_SETTER");
+  std::string output;
+  int status = RunHelper({"set-event-and-die", name}, &output);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << output;
+  // Its object outlived it, signalled; the next program must not find a permission there.
+  ASSERT_TRUE(SharedObjectExists(name));
+  TEvent event(false, false, name);
+  EXPECT_EQ(event.WaitFor(0), TWaitResult::wrTimeout);
+
+  // While a holder lives, its state is kept for the next one, as before.
+  status = RunHelper({"set-event-and-die", name}, &output);
+  ASSERT_TRUE(WIFSIGNALED(status)) << output;
+  TEvent second(false, false, name);
+  EXPECT_EQ(second.WaitFor(0), TWaitResult::wrSignaled);
+}
+
 TEST(NamedEvent, AWaiterKilledInItsWaitDoesNotSwallowTheNextSet) {
   const std::string name = UniqueName("KILLED_WAITER");
   TEvent event(false, false, name);

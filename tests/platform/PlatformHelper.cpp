@@ -2,6 +2,7 @@
 //   set-event NAME DELAY_MS      sets the named event after the delay; prints the time of the set
 //   wait-event NAME TIMEOUT_MS   exits with the wait result (0 signalled, 1 time-out, ...)
 //   die-holding-lock NAME        takes the named event's lock and is killed holding it
+//   set-event-and-die NAME       sets the named event and is killed with it open
 //   broadcast NAME TEXT LPARAM   registers NAME and broadcasts on it
 
 #include <fcntl.h>
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return static_cast<int>(event.WaitFor(static_cast<unsigned>(std::atoi(argv[3]))));
   }
+  if (command == "set-event-and-die" && argc == 3) {
+    TEvent event(false, false, argv[2]);
+    event.SetEvent();
+    kill(getpid(), SIGKILL);
+    return 13;
+  }
   if (command == "die-holding-lock" && argc == 3) {
     TEvent event(false, false, argv[2]);
     const int fd = shm_open(SharedEventObjectName(argv[2]).c_str(), O_RDWR, 0);
@@ -51,6 +58,8 @@ int main(int argc, char** argv) {
     BusBroadcast(RegisterWindowMessage(argv[2]), argv[3], std::atoi(argv[4]));
     return 0;
   }
-  std::fprintf(stderr, "usage: %s set-event|wait-event|die-holding-lock|broadcast ...\n", argv[0]);
+  std::fprintf(stderr,
+               "usage: %s set-event|wait-event|set-event-and-die|die-holding-lock|broadcast ...\n",
+               argv[0]);
   return 2;
 }

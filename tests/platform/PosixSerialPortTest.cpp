@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/KernelModemLines.h"
 #include "platform/PtyPair.h"
 #include "platform/Timing.h"
 
@@ -19,6 +20,11 @@ using test::TPtyPair;
 
 int64_t ElapsedMs(int64_t sinceMicros) {
   return (MonotonicMicros() - sinceMicros) / 1000;
+}
+
+// A pseudo-terminal has no modem lines; the port under test gets them played by the test.
+std::unique_ptr<TModemIo> PlayedLines() {
+  return std::make_unique<test::TKernelModemIo>(std::make_shared<test::TKernelModemLines>());
 }
 
 // The record OpenPort writes: 9600 8N1, NUL bytes dropped, no flow control.
@@ -39,7 +45,7 @@ class PosixSerialPortTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(FPty.Ok());
     int error = -1;
-    FPort = OpenPosixSerialPort(FPty.SlavePath(), &error);
+    FPort = OpenPosixSerialPort(FPty.SlavePath(), PlayedLines(), &error);
     ASSERT_NE(FPort, nullptr) << "errno " << error;
     EXPECT_EQ(error, 0);
   }
@@ -83,10 +89,10 @@ TEST(OpenPosixSerialPort, FileThatIsNoTtyFails) {
 
 TEST_F(PosixSerialPortTest, SecondOpenFailsWhileThePortIsHeld) {
   int error = 0;
-  EXPECT_EQ(OpenPosixSerialPort(FPty.SlavePath(), &error), nullptr);
+  EXPECT_EQ(OpenPosixSerialPort(FPty.SlavePath(), PlayedLines(), &error), nullptr);
   EXPECT_EQ(error, EBUSY);
   FPort.reset();
-  EXPECT_NE(OpenPosixSerialPort(FPty.SlavePath(), &error), nullptr);
+  EXPECT_NE(OpenPosixSerialPort(FPty.SlavePath(), PlayedLines(), &error), nullptr);
 }
 
 TEST_F(PosixSerialPortTest, OpensRaw9600EightNoneOneWithoutFlowControl) {
@@ -392,7 +398,7 @@ TEST_F(PosixSerialPortTest, CloseEndsAnOutstandingReadAndLaterCallsFail) {
   uint32_t mask = 0;
   EXPECT_FALSE(FPort->WaitCommEvent(mask));
   // The device is free again.
-  EXPECT_NE(OpenPosixSerialPort(FPty.SlavePath()), nullptr);
+  EXPECT_NE(OpenPosixSerialPort(FPty.SlavePath(), PlayedLines()), nullptr);
 }
 
 TEST_F(PosixSerialPortTest, AReadFromAHungUpLineFails) {
@@ -408,19 +414,27 @@ TEST_F(PosixSerialPortTest, AWriteToAHungUpLineFails) {
   EXPECT_EQ(FPort->Write(":FQ#", 4, 1000), TIoResult::Failed);
 }
 
-TEST_F(PosixSerialPortTest, ModemLineCallsFailCleanlyOnALineWithoutThem) {
-  uint32_t status = 0;
-  EXPECT_FALSE(FPort->GetCommModemStatus(status));
-  EXPECT_FALSE(FPort->EscapeCommFunction(SETRTS));
-  EXPECT_FALSE(FPort->EscapeCommFunction(CLRDTR));
-  EXPECT_FALSE(FPort->EscapeCommFunction(42));
-  uint32_t mask = 99;
-  EXPECT_TRUE(FPort->WaitCommEvent(mask));  // mask 0: at once
-  EXPECT_EQ(mask, 0u);
-  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
-  auto waiter = std::async(std::launch::async, [&] { return FPort->WaitCommEvent(mask); });
-  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_FALSE(waiter.get());
+TEST(OpenPosixSerialPort, ALineThatCannotWaitForItsModemLinesIsRefused) {
+  TPtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  // A pseudo-terminal has no modem lines at all.
+  int error = 0;
+  EXPECT_EQ(OpenPosixSerialPort(pty.SlavePath(), &error), nullptr);
+  EXPECT_NE(error, 0);
+  // A driver that reports its lines but refuses to wait for a change of them.
+  auto lines = std::make_shared<test::TKernelModemLines>();
+  lines->WaitError = ENOTTY;
+  EXPECT_EQ(
+      OpenPosixSerialPort(pty.SlavePath(), std::make_unique<test::TKernelModemIo>(lines), &error),
+      nullptr);
+  EXPECT_EQ(error, ENOTTY);
+  lines->WaitError = 0;
+  const int64_t start = MonotonicMicros();
+  EXPECT_NE(
+      OpenPosixSerialPort(pty.SlavePath(), std::make_unique<test::TKernelModemIo>(lines), &error),
+      nullptr);
+  EXPECT_LT(ElapsedMs(start), 500) << "the check of the wait holds up the opening";
+  EXPECT_EQ(lines->InWait, 0) << "the check left a wait behind";
 }
 
 }  // namespace

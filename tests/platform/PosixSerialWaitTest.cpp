@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/KernelModemLines.h"
 #include "platform/PosixSerialPort.h"
 #include "platform/PtyPair.h"
 #include "platform/Timing.h"
@@ -25,100 +26,13 @@ namespace {
 using namespace std::chrono_literals;
 using test::TPtyPair;
 
-// Modem lines played by the test. A wait blocks in a read of a pipe, which a signal interrupts
-// as it interrupts TIOCMIWAIT; each byte written to the pipe ends one wait, like a change.
-struct TScriptedLines {
-  TScriptedLines() {
-    int fds[2] = {-1, -1};
-    if (pipe2(fds, O_CLOEXEC) == 0) {
-      WakeRead = fds[0];
-      WakeWrite = fds[1];
-    }
-  }
-  ~TScriptedLines() {
-    close(WakeRead);
-    close(WakeWrite);
-  }
-
-  void Change(int line) {
-    Lines ^= line;
-    if (line & TIOCM_CTS) ++Cts;
-    if (line & TIOCM_DSR) ++Dsr;
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = write(WakeWrite, &c, 1);
-  }
-
-  std::vector<std::string> Calls() {
-    const std::lock_guard<std::mutex> guard(Lock);
-    return Log;
-  }
-
-  std::atomic<int> Lines{0};
-  std::atomic<int> Cts{0};
-  std::atomic<int> Dsr{0};
-  std::atomic<bool> HaveCounters{true};
-  std::atomic<int> WaitError{0};
-  std::atomic<int> DelayBeforeWaitMs{0};
-  std::atomic<int> WaitEntries{0};
-  std::atomic<int> InWait{0};
-  int WakeRead = -1;
-  int WakeWrite = -1;
-  std::mutex Lock;
-  std::vector<std::string> Log;
-};
-
-class TScriptedModemIo final : public TModemIo {
- public:
-  explicit TScriptedModemIo(std::shared_ptr<TScriptedLines> lines) : FLines(std::move(lines)) {}
-
-  int GetLines(int, int& lines) override {
-    lines = FLines->Lines;
-    return 0;
-  }
-
-  int ChangeLines(int, int lines, bool raise) override {
-    std::string call = raise ? "raise" : "clear";
-    if (lines & TIOCM_RTS) call += " RTS";
-    if (lines & TIOCM_DTR) call += " DTR";
-    {
-      const std::lock_guard<std::mutex> guard(FLines->Lock);
-      FLines->Log.push_back(call);
-    }
-    if (raise) {
-      FLines->Lines |= lines;
-    } else {
-      FLines->Lines &= ~lines;
-    }
-    return 0;
-  }
-
-  int GetCounts(int, TModemCounts& counts) override {
-    if (!FLines->HaveCounters) return EINVAL;
-    counts.Cts = FLines->Cts;
-    counts.Dsr = FLines->Dsr;
-    return 0;
-  }
-
-  int WaitChange(int, int) override {
-    ++FLines->WaitEntries;
-    if (FLines->WaitError != 0) return FLines->WaitError;
-    ++FLines->InWait;
-    // A signal that lands in this pause is gone before the blocking read begins.
-    if (const int delay = FLines->DelayBeforeWaitMs; delay > 0) Sleep(static_cast<uint32_t>(delay));
-    char c;
-    const ssize_t n = read(FLines->WakeRead, &c, 1);
-    const int error = n == 1 ? 0 : errno;
-    --FLines->InWait;
-    return error;
-  }
-
- private:
-  std::shared_ptr<TScriptedLines> FLines;
-};
+using TScriptedLines = test::TKernelModemLines;
+using TScriptedModemIo = test::TKernelModemIo;
 
 struct TWaitOutcome {
   bool Ok = false;
   uint32_t Mask = 0;
+  int Error = 0;  // errno of a failed wait
 };
 
 class ScriptedLinesTest : public ::testing::Test {
@@ -127,6 +41,7 @@ class ScriptedLinesTest : public ::testing::Test {
     ASSERT_TRUE(FPty.Ok());
     FPort = OpenPosixSerialPort(FPty.SlavePath(), std::make_unique<TScriptedModemIo>(FLines));
     ASSERT_NE(FPort, nullptr);
+    FEntriesAtOpen = FLines->WaitEntries;  // the opening's own check of the wait
   }
 
   void TearDown() override {
@@ -141,6 +56,7 @@ class ScriptedLinesTest : public ::testing::Test {
     FWaiter = std::async(std::launch::async, [this] {
       TWaitOutcome out;
       out.Ok = FPort->WaitCommEvent(out.Mask);
+      out.Error = out.Ok ? 0 : errno;
       return out;
     });
     WaitForEntries(entries + 1);
@@ -165,6 +81,7 @@ class ScriptedLinesTest : public ::testing::Test {
   std::shared_ptr<TScriptedLines> FLines = std::make_shared<TScriptedLines>();
   std::unique_ptr<TSerialPort> FPort;
   std::future<TWaitOutcome> FWaiter;
+  int FEntriesAtOpen = 0;
 };
 
 TEST_F(ScriptedLinesTest, OpeningClearsRtsAndDtrTogetherFirst) {
@@ -211,9 +128,7 @@ TEST_F(ScriptedLinesTest, AWaitEndsWithEachCtsChange) {
 TEST_F(ScriptedLinesTest, DsrChangesCountOnlyWhenAskedFor) {
   ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
   StartWait();
-  const int entries = FLines->WaitEntries;
   FLines->Change(TIOCM_DSR);
-  WaitForEntries(entries + 1);  // woken, found nothing asked for, waiting again
   EXPECT_TRUE(StillWaiting());
   FLines->Change(TIOCM_CTS);
   EXPECT_EQ(Outcome().Mask, EV_CTS);
@@ -231,6 +146,7 @@ TEST_F(ScriptedLinesTest, AChangeBetweenTwoWaitsEndsTheNextWaitAtOnce) {
   FWaiter = std::async(std::launch::async, [this] {
     TWaitOutcome out;
     out.Ok = FPort->WaitCommEvent(out.Mask);
+    out.Error = out.Ok ? 0 : errno;
     return out;
   });
   const TWaitOutcome out = Outcome();
@@ -250,7 +166,7 @@ TEST_F(ScriptedLinesTest, AClearMaskAtEntryReturnsAtOnce) {
   uint32_t mask = 99;
   EXPECT_TRUE(FPort->WaitCommEvent(mask));
   EXPECT_EQ(mask, 0u);
-  EXPECT_EQ(FLines->WaitEntries, 0);
+  EXPECT_EQ(FLines->WaitEntries, FEntriesAtOpen);
 }
 
 TEST_F(ScriptedLinesTest, ClearingTheMaskReleasesAWaitOnAnotherThread) {
@@ -279,6 +195,7 @@ TEST_F(ScriptedLinesTest, TheReleaseIsRepeatedUntilTheWaiterHasLeft) {
   FWaiter = std::async(std::launch::async, [this] {
     TWaitOutcome out;
     out.Ok = FPort->WaitCommEvent(out.Mask);
+    out.Error = out.Ok ? 0 : errno;
     return out;
   });
   const int64_t end = MonotonicMicros() + 5000000;
@@ -338,6 +255,65 @@ TEST_F(ScriptedLinesTest, AWaitTheDeviceRefusesFails) {
   uint32_t mask = 99;
   EXPECT_FALSE(FPort->WaitCommEvent(mask));
   EXPECT_EQ(mask, 0u);
+  EXPECT_EQ(errno, EIO);
+}
+
+TEST_F(ScriptedLinesTest, AnEdgeRacingTheStartOfTheWaitIsReportedSoon) {
+  // The kernel notes the counters only after the edge: its wait alone would sleep until the
+  // next one.
+  FLines->DelayBeforeWaitMs = 30;
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  const int entries = FLines->WaitEntries;
+  FWaiter = std::async(std::launch::async, [this] {
+    TWaitOutcome out;
+    out.Ok = FPort->WaitCommEvent(out.Mask);
+    out.Error = out.Ok ? 0 : errno;
+    return out;
+  });
+  const int64_t end = MonotonicMicros() + 5000000;
+  while (FLines->WaitEntries == entries && MonotonicMicros() < end) {
+  }
+  FLines->Change(TIOCM_CTS);
+  const int64_t changed = MonotonicMicros();
+  ASSERT_EQ(FWaiter.wait_for(1s), std::future_status::ready) << "the edge was not reported";
+  const int64_t lateMs = (MonotonicMicros() - changed) / 1000;
+  const TWaitOutcome out = FWaiter.get();
+  EXPECT_TRUE(out.Ok);
+  EXPECT_EQ(out.Mask, EV_CTS);
+  EXPECT_LT(lateMs, 200) << "the wait began 30 ms after the edge";
+}
+
+TEST_F(ScriptedLinesTest, AStillLineLeavesTheWaitAlone) {
+  ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+  StartWait();
+  const int entries = FLines->WaitEntries;
+  Sleep(300);
+  EXPECT_EQ(FLines->WaitEntries, entries) << "the wait was broken off and begun again";
+  EXPECT_TRUE(StillWaiting());
+  FLines->Change(TIOCM_CTS);
+  EXPECT_EQ(Outcome().Mask, EV_CTS);
+}
+
+TEST_F(ScriptedLinesTest, AVanishedOrHungUpDeviceEndsTheWaitAsGone) {
+  for (const bool hangUp : {false, true}) {
+    SCOPED_TRACE(hangUp ? "the line hung up" : "the device vanished");
+    if (hangUp) {
+      FLines = std::make_shared<TScriptedLines>();
+      FPort = OpenPosixSerialPort(FPty.SlavePath(), std::make_unique<TScriptedModemIo>(FLines));
+      ASSERT_NE(FPort, nullptr);
+    }
+    ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
+    StartWait();
+    if (hangUp) {
+      FPty.CloseMaster();
+    } else {
+      FLines->Vanish();
+    }
+    const TWaitOutcome out = Outcome();
+    EXPECT_FALSE(out.Ok);
+    EXPECT_TRUE(DeviceGone(out.Error)) << "errno " << out.Error;
+    FPort.reset();
+  }
 }
 
 TEST_F(ScriptedLinesTest, AMaskWithoutModemLinesCannotBeWaitedFor) {
@@ -391,6 +367,7 @@ TEST_F(RealPortTest, AWaitIsReleasedByClearingTheMaskAndByClose) {
     auto waiter = std::async(std::launch::async, [this] {
       TWaitOutcome out;
       out.Ok = FPort->WaitCommEvent(out.Mask);
+      out.Error = out.Ok ? 0 : errno;
       return out;
     });
     Sleep(100);

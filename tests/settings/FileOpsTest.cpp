@@ -180,6 +180,109 @@ TEST(ReplaceWholeFile, RefusesAReadOnlyFileInAWritableDirectory) {
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
 }
 
+// A writable settings file in a folder its user may not write, as beside an installed program.
+class InPlaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileBytes(FPath, OldText);
+    ASSERT_EQ(::chmod(FPath.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(FDir.Path().c_str(), 0555), 0);
+  }
+  void TearDown() override { ::chmod(FDir.Path().c_str(), 0755); }
+
+  ino_t Inode() const {
+    struct stat st {};
+    ::stat(FPath.c_str(), &st);
+    return st.st_ino;
+  }
+
+  TTempDir FDir;
+  const std::string FPath = FDir.File("Morvane.ini");
+};
+
+TEST_F(InPlaceTest, AFileInAFolderThatCannotBeWrittenIsRewrittenWhereItStands) {
+  const ino_t inode = Inode();
+  for (const std::string& text : {NewText, std::string("[S]\r\n"), OldText}) {
+    const int status =
+        test::RunUnprivileged([&] { return ReplaceWholeFile(FPath, text) ? 0 : errno; });
+    EXPECT_EQ(status, 0) << "errno " << status;
+    EXPECT_EQ(ReadFileBytes(FPath), text);
+  }
+  EXPECT_EQ(Inode(), inode);
+  EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
+TEST_F(InPlaceTest, AFailedWriteInPlaceLeavesTheOldContents) {
+  TFullDiskOps noRoom(0);
+  TFullDiskOps roomForTheGrowth(NewText.size() - OldText.size() + 3);
+  TFailingSyncOps badSync;
+  for (const TFailureCase& c : {TFailureCase{"no room", &noRoom},
+                                TFailureCase{"room for the growth only", &roomForTheGrowth},
+                                TFailureCase{"flush fails", &badSync}}) {
+    SCOPED_TRACE(c.Name);
+    for (const std::string& text : {NewText, std::string("[S]\r\n")}) {
+      if (c.Ops == &roomForTheGrowth && text.size() < OldText.size()) continue;
+      WriteFileBytes(FPath, OldText);
+      const int status = test::RunUnprivileged([&] {
+        if (ReplaceWholeFile(FPath, text, *c.Ops)) return 1;
+        return errno == ENOSPC || errno == EIO ? 0 : 2;
+      });
+      EXPECT_EQ(status, 0) << "1: reported success; 2: the reason was lost";
+      EXPECT_EQ(ReadFileBytes(FPath), OldText);
+    }
+  }
+}
+
+// A disk with room for what a file grows by, not for a second copy of it: writes to a new
+// file beside it fail.
+class TNoRoomForACopyOps : public TFileOps {
+ public:
+  explicit TNoRoomForACopyOps(std::string path) : FPath(std::move(path)) {}
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    char name[4096];
+    const ssize_t n =
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), name, sizeof name);
+    if (n <= 0 || std::string(name, static_cast<size_t>(n)) != FPath) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return TFileOps::Write(fd, data, size);
+  }
+
+ private:
+  std::string FPath;
+};
+
+TEST(ReplaceWholeFile, ADiskWithoutRoomForACopyIsWrittenInPlace) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  WriteFileBytes(path, OldText);
+  TNoRoomForACopyOps ops(path);
+  ASSERT_TRUE(ReplaceWholeFile(path, NewText, ops)) << "errno " << errno;
+  EXPECT_EQ(ReadFileBytes(path), NewText);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
+TEST(ReplaceWholeFile, AWriterOtherThanTheOwnerKeepsOwnerAndGroup) {
+  TTempDir dir;
+  const std::string path = dir.File("Morvane.ini");
+  WriteFileBytes(path, OldText);
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  const int status =
+      test::RunUnprivileged([&] { return ReplaceWholeFile(path, NewText) ? 0 : errno; });
+  EXPECT_EQ(status, 0) << "errno " << status;
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(ReadFileBytes(path), NewText);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_EQ(after.st_mode & 07777, 0666u);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
 TEST(ReadWholeFile, TellsMissingFromUnreadable) {
   TTempDir dir;
   std::string content = "stale";

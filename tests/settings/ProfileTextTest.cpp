@@ -108,8 +108,14 @@ TEST(ProfileTextRead, ByteOrderMarkBeforeFirstSectionIsSkipped) {
   EXPECT_EQ(Read("\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "k"), "1");
 }
 
-TEST(ProfileTextRead, SectionHeaderWithoutClosingBracketIsNoSection) {
-  EXPECT_EQ(Read("[S\nk=1\n", "S", "k"), std::nullopt);
+TEST(ProfileTextRead, SectionHeaderWithoutClosingBracketNamesItsSection) {
+  const std::string text = "[Device/Ports]\r\nComPort=3\r\n[ FocusControl \r\nNudgeTime=0.02\r\n";
+  EXPECT_EQ(Read(text, "FocusControl", "NudgeTime"), "0.02");
+  EXPECT_EQ(Read(text, "Device/Ports", "NudgeTime"), std::nullopt);
+  // A write goes into that section instead of adding a second one.
+  EXPECT_EQ(Write(text, "FocusControl", "StopFactor", "12"), text + "StopFactor=12\r\n");
+  EXPECT_EQ(Write(text, "FocusControl", "NudgeTime", "0.015"),
+            "[Device/Ports]\r\nComPort=3\r\n[ FocusControl \r\nNudgeTime=0.015\r\n");
 }
 
 TEST(ProfileTextWrite, ReplacesValueWhereKeyStandsKeepingEverythingElse) {

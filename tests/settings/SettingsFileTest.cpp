@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -166,11 +167,46 @@ TEST_F(SettingsFileTest, UnwritableDefaultFileStopsTheLoadBeforeReading) {
     LoadSettings(path, s, FHost);
     FAIL() << "no error raised";
   } catch (const ESettingsWriteError& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path + ": Not a directory");
   }
   EXPECT_EQ(Describe(s), Describe(NonDefaultSettings()));
   ASSERT_EQ(FHost.FEvents.size(), 1u);
   EXPECT_EQ(FHost.FEvents[0].rfind("Message: ", 0), 0u);
+}
+
+// Fails every write as a full disk does.
+class TNoRoomOps : public TFileOps {
+ public:
+  ssize_t Write(int, const void*, size_t) override {
+    errno = ENOSPC;
+    return -1;
+  }
+};
+
+TEST_F(SettingsFileTest, AFailedDefaultFileNamesTheSystemsReason) {
+  const auto messageOf = [](const std::function<void()>& write) -> std::string {
+    try {
+      write();
+    } catch (const ESettingsWriteError& e) {
+      return e.what();
+    }
+    return "no error raised";
+  };
+  const std::string missing = FDir.File("gone/Morvane.ini");
+  EXPECT_EQ(messageOf([&] { WriteDefaultSettingsFile(missing); }),
+            "Unable to write to " + missing + ": No such file or directory");
+  TNoRoomOps noRoom;
+  EXPECT_EQ(messageOf([&] { WriteDefaultSettingsFile(FPath, noRoom); }),
+            "Unable to write to " + FPath + ": No space left on device");
+  EXPECT_TRUE(FDir.Names().empty());
+  // A folder the user may not write, as an installed program's is.
+  ASSERT_EQ(::chmod(FDir.Path().c_str(), 0555), 0);
+  const int status = test::RunUnprivileged([&] {
+    const std::string message = messageOf([&] { WriteDefaultSettingsFile(FPath); });
+    return message == "Unable to write to " + FPath + ": Permission denied" ? 0 : 1;
+  });
+  ASSERT_EQ(::chmod(FDir.Path().c_str(), 0755), 0);
+  EXPECT_EQ(status, 0) << "another message";
 }
 
 TEST_F(SettingsFileTest, AbsentKeysTakeTheirDefaultsNormalised) {

@@ -17,6 +17,7 @@
 #include "settings/RadioGroup.h"
 #include "settings/SpinEdit.h"
 #include "sim/SimFocuser.h"
+#include "support/MessageBoxCloser.h"
 #include "ui/host/QtControllerHost.h"
 
 namespace morvane {
@@ -158,6 +159,22 @@ TEST_F(SetupFormTest, StartUpOpensTheUsablePortOnceAndModeSetsTheSpeedGroup) {
   EXPECT_EQ(Count(sim::TTraceKind::Close), 0);
   EXPECT_TRUE(Controller->PortOpen());
   EXPECT_TRUE(MainWindow.Messages.empty());
+}
+
+TEST_F(SetupFormTest, APortLostWhileOpenIsReopenedByUpdateParameters) {
+  Form->LoadSettings();
+  Form->UpdatePgmParametersButtonClick();
+  ASSERT_TRUE(Controller->PortOpen());
+  test::TMessageBoxCloser user;
+  Sim.Unplug();
+  // The controller closes the lost port on the GUI thread and says so once.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Controller->PortOpen() && !user.Seen.empty(); }, 5000));
+  EXPECT_EQ(user.Seen.front().Text, "Lost connection to COM 1");
+  Sim.Replug();
+  Form->UpdatePgmParametersButtonClick();
+  EXPECT_TRUE(Controller->PortOpen());
+  EXPECT_TRUE(Form->PortOpened());
+  EXPECT_EQ(Opened, (std::vector<int>{1, 1}));
 }
 
 TEST_F(SetupFormTest, AnotherPortThatFailsClosesTheOldOneAndNamesTheNewNumber) {

@@ -185,10 +185,6 @@ class TFocusControl {
 
   std::shared_ptr<TSerialPort> Port() const { return FPortHandle.load(); }
 
-  // For the keep-alive thread, after the pause that precedes a write's purge: writes "5"
-  // unless the line is busy, and then skips this beat.
-  void WriteKeepAlive();
-
  private:
   void StartMoveTo(int32_t Target, int32_t Delta);
   // Stores a new motion thread where SetInterruptsOff and a superseding MoveBy find it, and
@@ -257,6 +253,9 @@ class TFocusControl {
   // orders the tick against closing when they come from different threads.
   std::mutex FKeepAliveLock;
   std::unique_ptr<TKeepAliveThread> FKeepAliveThread;
+  // For the keep-alive thread, after the pause that precedes a write's purge: writes "5"
+  // unless the line is busy, and then skips this beat.
+  void WriteKeepAlive();
   // Worker threads; declared last so that they are joined before the members they use go.
   TThreadKeeper FThreads;
 

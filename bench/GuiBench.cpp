@@ -272,9 +272,9 @@ int main(int argc, char** argv) {
     results.push_back(RunRate(simulator, recorder, rate, seconds, direction));
     direction = -direction;
   }
-  // The hub keep-alive writes on the GUI thread every 200 ms, and every write first waits
-  // 20 ms for the line: the GUI thread is held that long five times a second. The same run at
-  // 5 kHz without it shows the hand-over's own lag.
+  // The hub keep-alive ticks on the GUI thread every 200 ms and its thread writes, pausing
+  // 20 ms before the purge: the same run at 5 kHz without it shows whether the tick still
+  // holds the readout back.
   form.Controller().TervixEnable.store(false);
   const TRateResult quiet = RunRate(simulator, recorder, 5000.0, seconds, direction);
   form.Controller().TervixEnable.store(true);

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "controller/CTSThread.h"
+#include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
 #include "motion/NudgeThread.h"
 #include "motion/Signals.h"
@@ -135,8 +136,31 @@ void TFocusControl::SetInterruptsOff(bool Value) {
   SignalMotion();
 }
 
+// The write itself waits 20 ms before its purge: it is made on the keep-alive thread, so that
+// the window does not stop five times a second.
 void TFocusControl::KeepAliveTick() {
-  if (TervixEnable.load() && FPortOpen.load()) WriteString("5");
+  if (!TervixEnable.load() || !FPortOpen.load()) return;
+  std::lock_guard lock(FKeepAliveLock);
+  // Between SetComPort and OpenPort there is no port to keep alive.
+  if (!FPortHandle.load()) return;
+  if (!FKeepAliveThread) FKeepAliveThread = std::make_unique<TKeepAliveThread>(*this);
+  FKeepAliveThread->Wake();
+}
+
+void TFocusControl::WriteKeepAlive() {
+  // A module exchange owns the line: skip the beat, as the timer's ticks waited while an
+  // exchange held the GUI thread.
+  std::unique_lock line(FLineLock, std::try_to_lock);
+  if (!line.owns_lock()) return;
+  if (!TervixEnable.load() || !FPortOpen.load()) return;
+  auto port = FPortHandle.load();
+  if (!port) return;
+  // The purge would abort a command another thread is sending (an operator's stop among
+  // them): skip the beat. A write that starts after this test is still in its own pause when
+  // this purge and the one byte go out.
+  if (FWritesInFlight.load() != 0) return;
+  port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  port->Write("5", 1, 1000);
 }
 
 void TFocusControl::ResetCount() {

@@ -28,6 +28,7 @@ void TFocusControl::SendModuleCommand(const std::string& Command) {
 }
 
 std::string TFocusControl::GetTCFirmwareVersion() {
+  const std::lock_guard line(FLineLock);
   SendModuleCommand("MRV00?????");
   std::string reply = ReadReply(ReplyLength);
   if (reply.find("MRV01") != std::string::npos && reply.size() >= ReplyLength)
@@ -38,6 +39,7 @@ std::string TFocusControl::GetTCFirmwareVersion() {
 }
 
 bool TFocusControl::GetTCAvail() {
+  const std::lock_guard line(FLineLock);
   const bool before = FLastTCAvail;
   Sleep(30);
   PurgePort();
@@ -55,6 +57,7 @@ bool TFocusControl::GetTCAvail() {
 }
 
 int32_t TFocusControl::GetTCCal() {
+  const std::lock_guard line(FLineLock);
   if (!GetTCAvail()) return FLastTCCal;
   const std::string reply = ModuleExchange(*this, "MRV04?????");
   if (reply.compare(0, 5, "MRV05") == 0) FLastTCCal = StrToInt(reply.substr(5, 5));
@@ -62,6 +65,7 @@ int32_t TFocusControl::GetTCCal() {
 }
 
 void TFocusControl::SetTCCal(int32_t Value) {
+  const std::lock_guard line(FLineLock);
   if (!GetTCAvail()) return;
   const int32_t saved = FLastTCCal;
   char request[32];
@@ -75,6 +79,7 @@ void TFocusControl::SetTCCal(int32_t Value) {
 }
 
 double TFocusControl::GetTemperature() {
+  const std::lock_guard line(FLineLock);
   double result = -100.0;
   if (!GetTCAvail()) return result;
   const std::string reply = ModuleExchange(*this, "MRV08?????");

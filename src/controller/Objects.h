@@ -5,9 +5,10 @@
 //
 // Threads: the GUI thread calls the operations and runs the keep-alive tick (through the
 // host); the counting thread changes CTSCount and raises OnCTSChange; the motion threads
-// change the idle and cancel flags and raise OnIdleChange. Every member they share is an
-// atomic of its width. Handlers run on the raising thread and must not block on the GUI
-// thread; assign them before the port is opened.
+// change the idle and cancel flags and raise OnIdleChange; the keep-alive thread writes the
+// keep-alive that the tick asks for. Every member they share is an atomic of its width.
+// Handlers run on the raising thread and must not block on the GUI thread; assign them before
+// the port is opened.
 
 #include <atomic>
 #include <cstdint>
@@ -31,6 +32,7 @@ class TNudgeThread;
 class TEndMoveThread;
 class TMoveItThread;
 class TMoveStarterThread;
+class TKeepAliveThread;
 struct TSyncState;
 
 using TCTSEvent = std::function<void(TFocusControl* Sender, int32_t CTSCount, bool DSRValue)>;
@@ -188,6 +190,7 @@ class TFocusControl {
   friend class TEndMoveThread;
   friend class TMoveItThread;
   friend class TMoveStarterThread;
+  friend class TKeepAliveThread;
 
   std::shared_ptr<TSerialPort> Port() const { return FPortHandle.load(); }
 
@@ -280,6 +283,13 @@ class TFocusControl {
   // A coarse run (StartMove) is driving: closing the port stops it first.
   std::atomic<bool> FCoarseDrive{false};
 
+  // Held by a module exchange from its first pause to its reply, as the GUI thread was held
+  // by it: a keep-alive's purge would cut the request or the reply short. Recursive: the
+  // exchanges probe availability through GetTCAvail first.
+  std::recursive_mutex FLineLock;
+  // Writes under way on any thread, from the pause before their purge to their end.
+  std::atomic<int> FWritesInFlight{0};
+
   std::unique_ptr<TEvent> FCTSEvent;
   bool FLastTCAvail = false;
   int32_t FLastTCCal = 0;
@@ -295,6 +305,13 @@ class TFocusControl {
   };
   std::shared_ptr<TPortLossGuard> FPortLossGuard = std::make_shared<TPortLossGuard>();
   std::atomic<bool> FDestroying{false};
+  // Started by the first tick with the port open, joined before the port closes. The lock
+  // orders the tick against closing when they come from different threads.
+  std::mutex FKeepAliveLock;
+  std::unique_ptr<TKeepAliveThread> FKeepAliveThread;
+  // For the keep-alive thread, after the pause that precedes a write's purge: writes "5"
+  // unless the line is busy, and then skips this beat.
+  void WriteKeepAlive();
   // Worker threads; declared last so that they are joined before the members they use go.
   TThreadKeeper FThreads;
 

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "controller/CTSThread.h"
+#include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
 #include "controller/RxThread.h"
 
@@ -10,6 +11,18 @@ namespace {
 constexpr uint32_t LineFlags = 0xFFFF0881;  // binary, TX continues on XOFF, NULs dropped
 constexpr int TransferWaitMs = 1000;
 constexpr int WriteBufferSize = 128;  // a text of at most 127 characters is written
+
+// Counts a write as under way while it lives.
+class TWriteInFlight {
+ public:
+  explicit TWriteInFlight(std::atomic<int>& count) : FCount(count) { FCount.fetch_add(1); }
+  ~TWriteInFlight() { FCount.fetch_sub(1); }
+  TWriteInFlight(const TWriteInFlight&) = delete;
+  TWriteInFlight& operator=(const TWriteInFlight&) = delete;
+
+ private:
+  std::atomic<int>& FCount;
+};
 }  // namespace
 
 bool TFocusControl::OpenPort() {
@@ -58,6 +71,10 @@ bool TFocusControl::OpenPort() {
 }
 
 void TFocusControl::CloseCountingThread() {
+  // The keep-alive writer ends before the port goes, and no tick starts another before the
+  // port is gone: nothing is written to a port being closed.
+  std::lock_guard keepAlive(FKeepAliveLock);
+  FKeepAliveThread.reset();
   std::shared_ptr<TSerialPort> port = FPortHandle.load();
   if (CountingThread) CountingThread->Terminate();
   if (port) {
@@ -105,6 +122,8 @@ void TFocusControl::PurgePort() {
 bool TFocusControl::WriteString(const std::string& Text) {
   auto port = FPortHandle.load();
   if (!port) return false;
+  // Counted for the keep-alive writer, which gives way rather than purge a write under way.
+  const TWriteInFlight inFlight(FWritesInFlight);
   PurgePort();
   // The transfer buffer holds 127 characters and the terminator; a longer text is refused
   // rather than cut, so that a truncated command never reaches the motor.

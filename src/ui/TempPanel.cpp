@@ -74,10 +74,7 @@ void TMainForm::EnableSBClick() {
 // back further readings while a failed reading's message is up.
 void TMainForm::Timer1Timer() {
   GetTempButtonClick();
-  // The pulse light acts on what it draws: the end of the last pulse, still waiting to be drawn
-  // when readings come back to back, is drawn first, or the new pulse would be lost in it and
-  // the light would stay lit. Lit, it goes out by itself after 50 ms.
-  ui->lxmLiteFP1->repaint();
+  // Lit, the pulse light goes out by itself after 50 ms.
   ui->lxmLiteFP1->SetLit(true);
 }
 

@@ -40,17 +40,20 @@ void TlxmLiteFP::DoFlash() {
   if (FOnFlash) FOnFlash(this, Lit() && !FlashPhase);
 }
 
+void TlxmLiteFP::DoChange() {
+  // A change made from outside starts a pulse; the change the tick makes ends it.
+  if (FFlashType == ftPulse && Lit() != LastLit) {
+    LastLit = Lit();
+    Pulsing = !Pulsing;
+    if (Pulsing) StartFlashTimer();
+  }
+  TlxmLite::DoChange();
+}
+
 void TlxmLiteFP::paintEvent(QPaintEvent* Event) {
   switch (FFlashType) {
     case ftNone:
-      break;
     case ftPulse:
-      // A change made from outside starts a pulse; the change the tick makes ends it.
-      if (Lit() != LastLit) {
-        LastLit = Lit();
-        Pulsing = !Pulsing;
-        if (Pulsing) StartFlashTimer();
-      }
       break;
     case ftFlash:
       if (Lit()) {

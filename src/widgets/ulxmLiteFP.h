@@ -34,6 +34,10 @@ class TlxmLiteFP : public TlxmLite {
 
  protected:
   virtual void DoFlash();
+  // In pulse mode every change of Lit starts or ends a pulse here, whether or not it is ever
+  // painted: changes coming back to back between two paints would otherwise be lost, and the
+  // light would stay lit.
+  void DoChange() override;
 
   void paintEvent(QPaintEvent* Event) override;
 
@@ -50,8 +54,8 @@ class TlxmLiteFP : public TlxmLite {
   TLiteFlashEvent FOnFlash;
 
   TColor SavedOnColor;
+  // Lit as the pulse logic last saw it.
   bool LastLit;
-  // The pulse logic runs in the paint, so it sees Lit as the last paint left it.
   bool Pulsing = false;
   bool FlashPhase = false;
 };

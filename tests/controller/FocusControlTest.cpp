@@ -63,6 +63,28 @@ TEST_F(FocusControlTest, KeepAliveWritesOnlyWhilePortIsOpen) {
   for (const auto& e : Sim->Trace()) EXPECT_NE(e.Kind, sim::TTraceKind::Write);
 }
 
+TEST_F(FocusControlTest, KeepAliveTickLeavesTheWriteToItsThread) {
+  ASSERT_TRUE(Host.RunOnGui([&] { return Controller->OpenPort(); }));
+  Sim->ClearTrace();
+  // A write waits 20 ms before its purge; a tick that wrote itself would hold the GUI thread
+  // at least that long every time.
+  auto fastest = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 5; ++i) {
+    Host.RunOnGui([&] {
+      const auto start = std::chrono::steady_clock::now();
+      Controller->KeepAliveTick();
+      fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+  }
+  EXPECT_LT(fastest, std::chrono::milliseconds(10));
+  size_t alive = 0;
+  for (const auto& e : Sim->Trace())
+    if (e.Kind == sim::TTraceKind::Write && e.Bytes == "5") ++alive;
+  EXPECT_GE(alive, 3u) << "each tick is still written";
+  EXPECT_LE(alive, 5u);
+}
+
 TEST_F(FocusControlTest, CancelMarksIdleAndClearsRequestsWhateverTheValue) {
   TFocusControl& c = *Controller;
   c.RunIdle.store(false);

@@ -1,6 +1,8 @@
 // The temperature-compensation module's exchanges. They run on the GUI thread, serialised
 // with the keep-alive, as in the program.
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 
 #include "controller/Convert.h"
 #include "support/ControllerFixture.h"
@@ -164,6 +166,48 @@ TEST_F(ModuleProtocolTest, BadCalibrationFieldRaisesAndKeepsTheValue) {
   });
   EXPECT_EQ(error, "'x12yz' is not a valid integer value");
   EXPECT_EQ(Controller->LastTCCal(), 5);
+}
+
+TEST_F(ModuleProtocolTest, KeepAliveNeverLandsInsideAnExchange) {
+  // The keep-alive is written on a thread of its own, which may run late on a loaded machine:
+  // ticks from another thread, every few ms, fall due at every stage of the exchanges.
+  Sim->SetTemperature(12.5);
+  std::atomic<bool> ticking{true};
+  std::thread ticker([&] {
+    while (ticking.load()) {
+      Controller->KeepAliveTick();
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  });
+  std::vector<double> readings;
+  for (int i = 0; i < 6; ++i) {
+    readings.push_back(Gui([&] { return Controller->GetTemperature(); }));
+    // A gap for the keep-alive.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  }
+  ticking.store(false);
+  ticker.join();
+  for (double t : readings) EXPECT_NEAR(t, 12.5, 0.5) << "a purge cut an exchange short";
+  // On the line, a reading runs from the availability request to the tenth character of the
+  // temperature reply.
+  size_t alive = 0, inside = 0, replyChars = 0;
+  bool reading = false, replying = false;
+  for (const auto& e : Sim->Trace()) {
+    if (e.Kind == sim::TTraceKind::Write && e.Bytes == "5") {
+      ++alive;
+      if (reading) ++inside;
+    } else if (e.Kind == sim::TTraceKind::Write && e.Bytes.rfind("MRV02", 0) == 0) {
+      reading = true;
+    } else if (e.Kind == sim::TTraceKind::Write && e.Bytes.rfind("MRV08", 0) == 0) {
+      replying = true;
+      replyChars = 0;
+    } else if (e.Kind == sim::TTraceKind::Input && replying) {
+      replyChars += e.Bytes.size();
+      if (replyChars >= 10) reading = replying = false;
+    }
+  }
+  EXPECT_EQ(inside, 0u) << "keep-alives written inside a reading";
+  EXPECT_GE(alive, 3u) << "the keep-alive goes on between exchanges";
 }
 
 }  // namespace

@@ -153,6 +153,23 @@ TEST_F(TlxmLiteFPTest, RelightingDuringAPulseDoesNotPutTheTickBack) {
   EXPECT_LT(Clock.elapsed(), 560);
 }
 
+TEST_F(TlxmLiteFPTest, PulsesRunTheirTimeWithoutBeingPainted) {
+  Lite.SetFlashType(TlxmLiteFP::ftPulse);
+  Lite.SetDuration(50);
+  WaitForPaint();
+  // Nothing is painted from here on, as for a light on a hidden panel, or for readings that
+  // come back to back on a GUI thread too busy to paint between them.
+  Lite.hide();
+  const int Painted = Lite.Paints;
+  Lite.SetLit(true);
+  ASSERT_TRUE(WaitFor([&] { return Changes.size() == 2; }));
+  Lite.SetLit(true);
+  ASSERT_TRUE(WaitFor([&] { return Changes.size() == 4; }));
+  EXPECT_EQ(Changes, (std::vector<bool>{true, false, true, false}));
+  EXPECT_FALSE(Lite.Lit());
+  EXPECT_EQ(Lite.Paints, Painted);
+}
+
 TEST_F(TlxmLiteFPTest, PulseWithNoDurationStaysLit) {
   Lite.SetFlashType(TlxmLiteFP::ftPulse);
   Lite.SetDuration(0);

@@ -14,6 +14,8 @@
 
 #include "ui/WaveFile.h"
 
+namespace morvane {
+
 namespace {
 
 using TClock = std::chrono::steady_clock;
@@ -128,7 +130,8 @@ bool TAlsaSink::Play(const QByteArray& Wave) {
       snd_pcm_drop(Pcm.get());
       return false;
     }
-    const auto Left = (Delay - static_cast<snd_pcm_sframes_t>(TailFrames)) * 1000 / Sound->SampleRate;
+    const auto Left =
+        (Delay - static_cast<snd_pcm_sframes_t>(TailFrames)) * 1000 / Sound->SampleRate;
     std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<int64_t>(Left, 1, 20)));
   }
   snd_pcm_drop(Pcm.get());
@@ -139,3 +142,5 @@ void TAlsaSink::ReportOnce(const std::string& What) {
   if (FReported.exchange(true)) return;
   std::fprintf(stderr, "morvane: no voice: %s\n", What.c_str());
 }
+
+}  // namespace morvane

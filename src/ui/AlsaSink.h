@@ -7,6 +7,8 @@
 
 #include "ui/SoundSink.h"
 
+namespace morvane {
+
 class TAlsaSink : public TSoundSink {
  public:
   explicit TAlsaSink(std::string Device);
@@ -27,3 +29,5 @@ class TAlsaSink : public TSoundSink {
   const std::string FDevice;
   std::atomic<bool> FReported{false};
 };
+
+}  // namespace morvane

@@ -4,6 +4,8 @@
 
 #include "ui/AlsaSink.h"
 
+namespace morvane {
+
 namespace {
 std::atomic<TSoundSink*> SinkInPlace{nullptr};
 }  // namespace
@@ -15,4 +17,8 @@ TSoundSink& DefaultSoundSink() {
   return Device;
 }
 
-void SetDefaultSoundSink(TSoundSink* Sink) { SinkInPlace.store(Sink); }
+void SetDefaultSoundSink(TSoundSink* Sink) {
+  SinkInPlace.store(Sink);
+}
+
+}  // namespace morvane

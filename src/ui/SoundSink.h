@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace morvane {
+
 class TSoundSink {
  public:
   virtual ~TSoundSink() = default;
@@ -20,3 +22,5 @@ TSoundSink& DefaultSoundSink();
 // Puts Sink in the sound device's place for threads started from now on, so that tests of a
 // whole window can hear what it says; null restores the sound device.
 void SetDefaultSoundSink(TSoundSink* Sink);
+
+}  // namespace morvane

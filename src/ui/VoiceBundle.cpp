@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+namespace morvane {
+
 namespace {
 
 // Protects BundlePathOverride.
@@ -54,3 +56,5 @@ QStringList TVoiceBundle::WaveNames() const {
   if (!FLoaded) return {};
   return QDir(QStringLiteral(":%1/WAVE").arg(FRoot)).entryList(QDir::Files, QDir::NoSort);
 }
+
+}  // namespace morvane

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace morvane {
+
 // Where the voice thread looks for the bundle: Res01.rcc beside the running program.
 QString VoiceBundlePath();
 // Points VoiceBundlePath elsewhere (an empty path restores the default); for tests, which
@@ -35,3 +37,5 @@ class TVoiceBundle {
   QString FRoot;  // where this loading is mapped among Qt's resources
   bool FLoaded = false;
 };
+
+}  // namespace morvane

@@ -14,6 +14,8 @@
 #include "ui/VoiceBundle.h"
 #include "widgets/ulxmLbl.h"
 
+namespace morvane {
+
 std::atomic<bool> VoiceBusy{false};
 
 namespace {
@@ -146,3 +148,5 @@ void TVoiceThreads::Shutdown() {
   FThreads.clear();
   FLast.reset();
 }
+
+}  // namespace morvane

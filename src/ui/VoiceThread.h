@@ -13,6 +13,9 @@
 #include "controller/Thread.h"
 
 class TlxmLbl;
+
+namespace morvane {
+
 class TSoundSink;
 class TVoiceBundle;
 
@@ -20,7 +23,7 @@ class TVoiceBundle;
 // flag for all of them: an older thread that ends clears it even while a newer one speaks.
 extern std::atomic<bool> VoiceBusy;
 
-class TVoiceThread : public morvane::TThread {
+class TVoiceThread : public TThread {
  public:
   // Label: the readout, read at the end of the delay when Text is empty; its text is asked
   // of the GUI thread, never read here. VoiceKind: 0 female, 1 male,
@@ -84,3 +87,5 @@ class TVoiceThreads {
   std::vector<std::shared_ptr<TVoiceThread>> FThreads;
   std::shared_ptr<TVoiceThread> FLast;
 };
+
+}  // namespace morvane

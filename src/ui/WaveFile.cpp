@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace morvane {
+
 namespace {
 
 uint32_t Le32(const std::byte* P) {
@@ -15,7 +17,9 @@ uint16_t Le16(const std::byte* P) {
   return static_cast<uint16_t>(static_cast<uint16_t>(P[0]) | static_cast<uint16_t>(P[1]) << 8);
 }
 
-bool Tag(const std::byte* P, const char* Name) { return std::memcmp(P, Name, 4) == 0; }
+bool Tag(const std::byte* P, const char* Name) {
+  return std::memcmp(P, Name, 4) == 0;
+}
 
 }  // namespace
 
@@ -63,3 +67,5 @@ double PeakLevel(const TWaveSound& Sound) {
   }
   return Sound.BitsPerSample == 16 ? Peak / 32768.0 : Peak / 128.0;
 }
+
+}  // namespace morvane

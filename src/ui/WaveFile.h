@@ -7,10 +7,12 @@
 #include <optional>
 #include <span>
 
+namespace morvane {
+
 struct TWaveSound {
   int Channels = 0;
-  int SampleRate = 0;     // frames per second
-  int BitsPerSample = 0;  // 8 (unsigned) or 16 (signed, little-endian)
+  int SampleRate = 0;                  // frames per second
+  int BitsPerSample = 0;               // 8 (unsigned) or 16 (signed, little-endian)
   std::span<const std::byte> Samples;  // interleaved frames, inside the file's bytes
 
   int BytesPerFrame() const { return Channels * BitsPerSample / 8; }
@@ -24,3 +26,5 @@ std::optional<TWaveSound> ParseWave(std::span<const std::byte> File);
 
 // Largest sample magnitude, as a share of full scale (0 for silence, 1 at full scale).
 double PeakLevel(const TWaveSound& Sound);
+
+}  // namespace morvane

@@ -8,6 +8,8 @@
 #include "ui/VoiceBundle.h"
 #include "ui/WaveFile.h"
 
+using namespace morvane;
+
 namespace {
 
 // A WAVE file of the given format around Data.
@@ -60,7 +62,8 @@ TEST(AlsaSinkTest, PlaysTheRecordingsToTheNullDevice) {
   ASSERT_TRUE(Bundle.Loaded());
   TAlsaSink Sink("null");
   testing::internal::CaptureStderr();
-  for (const char* Name : {"minusF", "0M", "9F"}) EXPECT_TRUE(Sink.Play(Bundle.FindWave(Name))) << Name;
+  for (const char* Name : {"minusF", "0M", "9F"})
+    EXPECT_TRUE(Sink.Play(Bundle.FindWave(Name))) << Name;
   EXPECT_TRUE(Sink.Play(MakeWave(1, 8000, 8, QByteArray(800, '\x90'))));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

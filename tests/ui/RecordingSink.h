@@ -14,12 +14,12 @@
 #include "ui/SoundSink.h"
 #include "ui/VoiceThread.h"
 
-class TRecordingSink : public TSoundSink {
+class TRecordingSink : public morvane::TSoundSink {
  public:
   struct TPlay {
     QString Name;
-    bool HadWave;       // the bundle gave the sound's bytes
-    bool BusyDuring;    // VoiceBusy while it played
+    bool HadWave;     // the bundle gave the sound's bytes
+    bool BusyDuring;  // VoiceBusy while it played
     std::thread::id Thread;
   };
 
@@ -31,7 +31,8 @@ class TRecordingSink : public TSoundSink {
     std::unique_lock Lock(FLock);
     if (FPlaying) FOverlapped = true;
     FPlaying = true;
-    FPlays.push_back({Name, !Wave.isEmpty(), VoiceBusy.load(), std::this_thread::get_id()});
+    FPlays.push_back(
+        {Name, !Wave.isEmpty(), morvane::VoiceBusy.load(), std::this_thread::get_id()});
     FChanged.notify_all();
     FChanged.wait(Lock, [this] { return !FHold; });
     Lock.unlock();

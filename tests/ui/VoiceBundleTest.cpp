@@ -14,6 +14,8 @@
 #include "ui/VoiceThread.h"
 #include "ui/WaveFile.h"
 
+using namespace morvane;
+
 namespace {
 
 std::span<const std::byte> Bytes(const QByteArray& Data) {

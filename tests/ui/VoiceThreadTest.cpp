@@ -14,6 +14,8 @@
 
 using namespace std::chrono_literals;
 
+using namespace morvane;
+
 namespace {
 
 using TNames = std::vector<QString>;
@@ -130,7 +132,8 @@ TEST_F(VoiceThreadTest, TwoThreadsSpeakInTurnAndTheFirstToEndClearsBusy) {
   ASSERT_TRUE(RunUntilFinished(Second));
   EXPECT_FALSE(Sink.Overlapped());
   TNames OfFirst, OfSecond;
-  for (const auto& Play : Sink.Plays()) (Play.Name.endsWith('F') ? OfFirst : OfSecond).push_back(Play.Name);
+  for (const auto& Play : Sink.Plays())
+    (Play.Name.endsWith('F') ? OfFirst : OfSecond).push_back(Play.Name);
   EXPECT_EQ(OfFirst, (TNames{"0F", "1F", "2F", "3F"}));
   EXPECT_EQ(OfSecond, (TNames{"minusM", "4M", "5M"}));
   EXPECT_FALSE(VoiceBusy.load());

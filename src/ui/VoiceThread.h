@@ -42,6 +42,9 @@ class TVoiceThread : public TThread {
   // once.
   void Abandon();
 
+  int VoiceKind() const { return FVoiceKind; }
+  int DelayMs() const { return FDelayMs; }
+
  protected:
   void Execute() override;
 

@@ -12,3 +12,14 @@ morvane_test(test_voice
 target_compile_definitions(test_voice PRIVATE
   MORVANE_RES01="${MORVANE_RES01}" MORVANE_PROGRAM_DIR="$<TARGET_FILE_DIR:morvane>")
 add_dependencies(test_voice morvane_res01)
+
+# The main window's spoken readouts.
+morvane_test(test_mainform_voice
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/../widgets/QtEnvironment.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../support/StartupEnvironment.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RecordingSink.h
+    ${CMAKE_CURRENT_LIST_DIR}/MainFormVoiceTest.cpp
+  LIBS morvane_ui Qt6::Test)
+target_compile_definitions(test_mainform_voice PRIVATE MORVANE_RES01="${MORVANE_RES01}")
+add_dependencies(test_mainform_voice morvane_res01)

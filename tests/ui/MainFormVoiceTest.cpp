@@ -14,7 +14,6 @@
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
 #include "ui/RecordingSink.h"
-#include "ui/VoiceBundle.h"
 #include "ui/fMorvane.h"
 #include "ui/host/QtControllerHost.h"
 #include "widgets/ulxmLbl.h"
@@ -38,7 +37,7 @@ TNames SoundsOf(const QString& Readout, char Letter) {
 class MainFormVoiceTest : public testing::Test {
  protected:
   void SetUp() override {
-    SetVoiceBundlePath(QStringLiteral(MORVANE_RES01));
+    // The voice bundle is the one beside the test program, found as the program finds its own.
     SetDefaultSoundSink(&Sink);
     VoiceBusy.store(false);
     ASSERT_TRUE(Dir.isValid());
@@ -59,7 +58,6 @@ class MainFormVoiceTest : public testing::Test {
   void TearDown() override {
     Form.reset();  // joins every voice thread
     SetDefaultSoundSink(nullptr);
-    SetVoiceBundlePath({});
   }
 
   QAbstractButton* Button(const char* Name) {
@@ -96,6 +94,7 @@ TEST_F(MainFormVoiceTest, AnEndedMoveIsSpokenHalfASecondLater) {
   EXPECT_EQ(Readout->Caption(), QStringLiteral("0010"));
   EXPECT_EQ(Sink.Names(), SoundsOf(QStringLiteral("0010"), 'F'));
   EXPECT_FALSE(VoiceBusy.load());
+  for (const auto& Play : Sink.Plays()) EXPECT_TRUE(Play.HadWave);  // found beside the program
 }
 
 TEST_F(MainFormVoiceTest, ACoarseReleaseIsSpokenAfterOneAndAHalfSeconds) {

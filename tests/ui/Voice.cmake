@@ -11,7 +11,6 @@ morvane_test(test_voice
   LIBS morvane_voice Qt6::Test)
 target_compile_definitions(test_voice PRIVATE
   MORVANE_RES01="${MORVANE_RES01}" MORVANE_PROGRAM_DIR="$<TARGET_FILE_DIR:morvane>")
-add_dependencies(test_voice morvane_res01)
 
 # The main window's spoken readouts.
 morvane_test(test_mainform_voice
@@ -21,5 +20,19 @@ morvane_test(test_mainform_voice
     ${CMAKE_CURRENT_LIST_DIR}/RecordingSink.h
     ${CMAKE_CURRENT_LIST_DIR}/MainFormVoiceTest.cpp
   LIBS morvane_ui Qt6::Test)
-target_compile_definitions(test_mainform_voice PRIVATE MORVANE_RES01="${MORVANE_RES01}")
-add_dependencies(test_mainform_voice morvane_res01)
+
+# The window's test programs live together and find the voice bundle beside them, as the
+# program does.
+set(MORVANE_UI_TEST_DIR ${CMAKE_BINARY_DIR}/tests/ui)
+set_target_properties(test_voice test_mainform_voice PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${MORVANE_UI_TEST_DIR})
+add_custom_target(morvane_res01_for_tests ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${MORVANE_UI_TEST_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${MORVANE_RES01} ${MORVANE_UI_TEST_DIR}/Res01.rcc
+  DEPENDS morvane_res01
+  VERBATIM)
+foreach(t test_voice test_mainform_voice test_ui)
+  if(TARGET ${t})
+    add_dependencies(${t} morvane_res01_for_tests)
+  endif()
+endforeach()

@@ -1,7 +1,11 @@
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 
+#include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ui/AlsaSink.h"
@@ -66,6 +70,41 @@ TEST(AlsaSinkTest, PlaysTheRecordingsToTheNullDevice) {
     EXPECT_TRUE(Sink.Play(Bundle.FindWave(Name))) << Name;
   EXPECT_TRUE(Sink.Play(MakeWave(1, 8000, 8, QByteArray(800, '\x90'))));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// ALSA's "file" plugin in front of "null" keeps what reached the device: the whole sound in its
+// own format, then the silence that keeps a device run dry from replaying stale sound.
+TEST(AlsaSinkTest, TheWholeSoundReachesTheDevice) {
+  QTemporaryDir Home;
+  ASSERT_TRUE(Home.isValid());
+  const QString Heard = Home.filePath(QStringLiteral("heard.wav"));
+  QFile Config(Home.filePath(QStringLiteral(".asoundrc")));
+  ASSERT_TRUE(Config.open(QIODevice::WriteOnly));
+  Config.write(QStringLiteral("pcm.morvane_capture { type file slave.pcm \"null\" file \"%1\" "
+                              "format \"wav\" }\n").arg(Heard).toUtf8());
+  Config.close();
+  // alsa-lib reads ~/.asoundrc when it next loads its configuration.
+  setenv("HOME", Home.path().toLocal8Bit().constData(), 1);
+  snd_config_update_free_global();
+
+  TVoiceBundle Bundle(QStringLiteral(MORVANE_RES01));
+  const QByteArray Wave = Bundle.FindWave(QStringLiteral("minusM"));
+  TAlsaSink Sink("morvane_capture");
+  ASSERT_TRUE(Sink.Play(Wave));
+
+  QFile File(Heard);
+  ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+  const QByteArray Captured = File.readAll();
+  const auto Sent = Parse(Wave);
+  const auto Got = Parse(Captured);
+  ASSERT_TRUE(Sent && Got);
+  EXPECT_EQ(Got->SampleRate, Sent->SampleRate);
+  EXPECT_EQ(Got->Channels, Sent->Channels);
+  ASSERT_GE(Got->Samples.size(), Sent->Samples.size());
+  EXPECT_TRUE(std::equal(Sent->Samples.begin(), Sent->Samples.end(), Got->Samples.begin()));
+  const auto Tail = Got->Samples.subspan(Sent->Samples.size());
+  EXPECT_NEAR(double(Tail.size()) / Got->BytesPerFrame() / Got->SampleRate, 0.1, 0.01);
+  EXPECT_TRUE(std::all_of(Tail.begin(), Tail.end(), [](std::byte B) { return B == std::byte{0}; }));
 }
 
 TEST(AlsaSinkTest, AFailingDeviceIsReportedOnceAndNeverHangs) {

@@ -1,7 +1,6 @@
 #include "ui/VoiceThread.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 
@@ -52,7 +51,8 @@ TVoiceThread::TVoiceThread(TlxmLbl* Label, QString Text, int VoiceKind, int Dela
   Start();
   if (!Loaded) {
     QMessageBox Box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
-                    QStringLiteral("Resource DLL Load Failed"), QMessageBox::Ok);
+                    QStringLiteral("Resource DLL Load Failed"), QMessageBox::Ok,
+                    QApplication::activeWindow());
     Box.exec();
   }
 }

@@ -26,8 +26,8 @@ extern std::atomic<bool> VoiceBusy;
 class TVoiceThread : public TThread {
  public:
   // Label: the readout, read at the end of the delay when Text is empty; its text is asked
-  // of the GUI thread, never read here. VoiceKind: 0 female, 1 male,
-  // 2 none (nothing is spoken). Sink: where the sounds go, the sound device when null.
+  // of the GUI thread, never read here. VoiceKind: 0 female, 1 male, 2 none (nothing is
+  // spoken). Sink: where the sounds go, the sound device when null.
   // Starts at once and sets VoiceBusy. When the bundle cannot be loaded it shows "Resource
   // DLL Load Failed" in a modal message on the calling thread and speaks without it.
   TVoiceThread(TlxmLbl* Label, QString Text, int VoiceKind, int DelayMs,
@@ -35,11 +35,10 @@ class TVoiceThread : public TThread {
   // Abandons the thread and waits for it (at most the sound it is playing).
   ~TVoiceThread() override;
 
-  // Terminate() cuts an announcement short: the thread stops before its next character, after
-  // the delay when it is still waiting; a sound already playing is finished.
-
-  // For an owner that goes away: Terminate, and end the delay and any wait for the readout at
-  // once.
+  // Terminate() (of TThread) cuts an announcement short: the thread stops before its next
+  // character, after the delay when it is still waiting; a sound already playing is finished.
+  // Abandon is for an owner that goes away: Terminate, and end the delay and any wait for the
+  // readout at once.
   void Abandon();
 
   int VoiceKind() const { return FVoiceKind; }

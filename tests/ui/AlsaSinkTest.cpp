@@ -81,7 +81,9 @@ TEST(AlsaSinkTest, TheWholeSoundReachesTheDevice) {
   QFile Config(Home.filePath(QStringLiteral(".asoundrc")));
   ASSERT_TRUE(Config.open(QIODevice::WriteOnly));
   Config.write(QStringLiteral("pcm.morvane_capture { type file slave.pcm \"null\" file \"%1\" "
-                              "format \"wav\" }\n").arg(Heard).toUtf8());
+                              "format \"wav\" }\n")
+                   .arg(Heard)
+                   .toUtf8());
   Config.close();
   // alsa-lib reads ~/.asoundrc when it next loads its configuration.
   setenv("HOME", Home.path().toLocal8Bit().constData(), 1);

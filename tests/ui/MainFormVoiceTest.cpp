@@ -10,9 +10,9 @@
 
 #include <memory>
 
-#include "sim/SimFocuser.h"
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
+#include "sim/SimFocuser.h"
 #include "ui/RecordingSink.h"
 #include "ui/fMorvane.h"
 #include "ui/host/QtControllerHost.h"
@@ -157,7 +157,8 @@ TEST_F(MainFormVoiceTest, TheDialogsVoiceChoiceIsUsedAtOnce) {
   QTest::mouseClick(Button("ResetButton"), Qt::LeftButton);
   QTest::mouseClick(Button("In1"), Qt::LeftButton);
   // The move ends without a new voice.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Button("In1")->isEnabled() && Readout->Caption() == "0001"; }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Button("In1")->isEnabled() && Readout->Caption() == "0001"; }, 10000));
   QTest::qWait(100);
   EXPECT_EQ(Form->VoiceThread(), Male);
 }

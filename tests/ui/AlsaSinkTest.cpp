@@ -124,11 +124,4 @@ TEST(AlsaSinkTest, AFailingDeviceIsReportedOnceAndNeverHangs) {
   EXPECT_EQ(std::count(Err.begin(), Err.end(), '\n'), 1) << Err;
 }
 
-TEST(AlsaSinkTest, DeviceComesFromTheEnvironment) {
-  setenv("MORVANE_ALSA_DEVICE", "null", 1);
-  EXPECT_EQ(TAlsaSink::ConfiguredDevice(), "null");
-  unsetenv("MORVANE_ALSA_DEVICE");
-  EXPECT_EQ(TAlsaSink::ConfiguredDevice(), "default");
-}
-
 }  // namespace

@@ -172,15 +172,4 @@ TEST_F(VoiceThreadTest, OwnerGoingAwayEndsWaitsAtOnce) {
   QCoreApplication::processEvents();
 }
 
-TEST_F(VoiceThreadTest, KeeperSilencesTheLastThreadOnly) {
-  TRecordingSink Sink(20ms);
-  TVoiceThreads Threads;
-  EXPECT_EQ(Threads.Last(), nullptr);
-  Threads.Start(nullptr, QStringLiteral("11"), 0, 300, &Sink);
-  Threads.Start(nullptr, QStringLiteral("22"), 0, 300, &Sink);
-  Threads.Last()->Terminate();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !Threads.AnyRunning(); }, 10000));
-  EXPECT_EQ(Sink.Names(), (TNames{"1F", "1F"}));
-}
-
 }  // namespace

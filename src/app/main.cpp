@@ -6,6 +6,12 @@
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
 // every port for this run.
 
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -22,6 +28,35 @@
 #include "ui/host/QtControllerHost.h"
 
 using namespace morvane;
+
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(SignalPipe[1], &byte, 1);
+}
+
+// SIGTERM (a logout, a service manager) and SIGINT close the window as Exit does, so that the
+// motion is stopped and the window position written rather than lost.
+void CloseOnTerminate(QWidget& window) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = read(SignalPipe[0], &byte, 1);
+    window.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // The named events and registered names exist before any window.
@@ -56,6 +91,7 @@ int main(int argc, char** argv) {
 
   TQtControllerHost host;
   TMainForm form(host, opener, iniPath);
+  CloseOnTerminate(form);
   form.show();
   return QApplication::exec();
 }

@@ -96,6 +96,8 @@ void TMainForm::PrepareWidgets() {
   FFW2Timer.setInterval(500);
   FTimer1.setObjectName(QStringLiteral("Timer1"));
   FTimer1.setInterval(200);
+  FKeyReleaseTimer.setSingleShot(true);
+  FKeyReleaseTimer.setInterval(10);
 
   // Keys are previewed for the whole window, and the coarse buttons react to every mouse
   // button: both are seen on their way to the controls (eventFilter, Console.cpp).
@@ -156,6 +158,7 @@ void TMainForm::MakeConnections() {
   onTimer(FMovingTimer, &TMainForm::MovingTimerTimer);
   onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
   onTimer(FTimer1, &TMainForm::Timer1Timer);
+  onTimer(FKeyReleaseTimer, &TMainForm::FlushKeyRelease);
 
   for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10}) {
     connect(fine, &QAbstractButton::clicked, this,
@@ -199,6 +202,11 @@ void TMainForm::FormClose() {
   if (FClosed) return;
   FClosed = true;
   FHelpProcess->Terminate();
+  FMovingTimer.stop();
+  FFW2Timer.stop();
+  FTimer1.stop();
+  FKeyReleaseTimer.stop();
+  FPendingReleaseKey = 0;
   FocusControl->CancelMovement();
   Sleep(200);
   try {

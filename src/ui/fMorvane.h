@@ -26,6 +26,7 @@ class TMainForm;
 }
 
 class QAbstractButton;
+class QKeyEvent;
 class QDialog;
 
 namespace morvane {
@@ -143,6 +144,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void FreeOwned();
   // Keyboard preview: true when the key event is the first delivery of a key to this window.
   bool IsPreviewedKey(QObject* watched) const;
+  void PreviewKey(const QKeyEvent& key);
+  // Runs the key-up path of a release held back to see whether it is half of an auto-repeat.
+  void FlushKeyRelease();
 
   std::unique_ptr<Ui::TMainForm> ui;
   TControllerHost& FHost;
@@ -156,6 +160,10 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer FMovingTimer;
   QTimer FFW2Timer;
   QTimer FTimer1;
+  // A release of I or O waits this long for the press that would make it an auto-repeat pair.
+  QTimer FKeyReleaseTimer;
+  int FPendingReleaseKey = 0;
+  quint64 FPendingReleaseTime = 0;
 
   std::unique_ptr<THelpViewer> FHelpProcess;
   std::unique_ptr<TCountHandOver> FCountHandOver;

@@ -36,3 +36,9 @@ foreach(t test_voice test_mainform_voice test_ui)
     add_dependencies(${t} morvane_res01_for_tests)
   endif()
 endforeach()
+
+# The real program speaks after a move, under Xvfb.
+add_test(NAME VoiceEndToEnd
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/VoiceEndToEnd.sh $<TARGET_FILE:morvane> ${MORVANE_RES01}
+          ${PROJECT_BINARY_DIR}/src/Res01/recordings)
+set_tests_properties(VoiceEndToEnd PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)

@@ -32,29 +32,31 @@ void SetVoiceBundlePath(const QString& Path) {
   BundlePathOverride = Path;
 }
 
-TVoiceBundle::TVoiceBundle(const QString& Path)
-    : FPath(Path), FRoot(QStringLiteral("/Res01-%1").arg(NextRoot.fetch_add(1))) {
-  FLoaded = QResource::registerResource(FPath, FRoot);
-}
-
-TVoiceBundle::~TVoiceBundle() {
-  if (FLoaded) QResource::unregisterResource(FPath, FRoot);
+TVoiceBundle::TVoiceBundle(const QString& Path) {
+  // A root of its own, so that this reading sees this file and no other registration of it.
+  const QString Root = QStringLiteral("/Res01-%1").arg(NextRoot.fetch_add(1));
+  FLoaded = QResource::registerResource(Path, Root);
+  if (!FLoaded) return;
+  const QString Type = QStringLiteral(":%1/WAVE/").arg(Root);
+  for (const QString& Name : QDir(Type).entryList(QDir::Files)) {
+    // An uncompressed resource is handed out in place, in the registered file; the copy
+    // stays valid once the registration is gone.
+    QByteArray Wave = QResource(Type + Name).uncompressedData();
+    Wave.detach();
+    FWaves.emplace(Name, std::move(Wave));
+  }
+  QResource::unregisterResource(Path, Root);
 }
 
 QByteArray TVoiceBundle::FindWave(const QString& Name) const {
-  if (!FLoaded) return {};
-  const QResource Sound(QStringLiteral(":%1/WAVE/%2").arg(FRoot, Name));
-  if (!Sound.isValid()) return {};
-  // An uncompressed resource is handed out in place, in the mapped file; a copy stays valid
-  // after this loading is released.
-  QByteArray Wave = Sound.uncompressedData();
-  Wave.detach();
-  return Wave;
+  const auto It = FWaves.find(Name);
+  return It == FWaves.end() ? QByteArray() : It->second;
 }
 
 QStringList TVoiceBundle::WaveNames() const {
-  if (!FLoaded) return {};
-  return QDir(QStringLiteral(":%1/WAVE").arg(FRoot)).entryList(QDir::Files, QDir::NoSort);
+  QStringList Names;
+  for (const auto& [Name, Wave] : FWaves) Names.push_back(Name);
+  return Names;
 }
 
 }  // namespace morvane

@@ -2,11 +2,13 @@
 // "Res01", the resource library of the voice: a Qt binary resource file named Res01.rcc in
 // the program's directory, holding one WAVE resource per sound ("0F" ... "9F", "minusF",
 // "0M" ... "9M", "minusM"). It is data only, so loading it runs no code from beside the
-// program; Qt checks its header and reads the sounds in place.
+// program.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <map>
 
 namespace morvane {
 
@@ -16,26 +18,23 @@ QString VoiceBundlePath();
 // live in their own directories.
 void SetVoiceBundlePath(const QString& Path);
 
-// One loading of the bundle, like a handle of a loaded library: each registers the file
-// under a root of its own and unregisters it when destroyed. Thread-safe: Qt guards its
-// resource list, and a registration stays valid while any reader uses it.
+// One loading of the bundle, like a handle of a loaded library: it holds the sounds from its
+// creation to its destruction. They are read from the file when it is created, so that the
+// thread that plays them never touches Qt's resource system, whose registrations are shared
+// by the whole program. Reading the sounds is safe on any thread.
 class TVoiceBundle {
  public:
   explicit TVoiceBundle(const QString& Path);
-  ~TVoiceBundle();
-  TVoiceBundle(const TVoiceBundle&) = delete;
-  TVoiceBundle& operator=(const TVoiceBundle&) = delete;
 
   bool Loaded() const { return FLoaded; }
-  // A copy of the WAVE resource Name; empty when it is missing.
+  // The WAVE resource Name; empty when it is missing.
   QByteArray FindWave(const QString& Name) const;
-  // The names of its WAVE resources, in the bundle's order.
+  // The names of its WAVE resources.
   QStringList WaveNames() const;
 
  private:
-  QString FPath;
-  QString FRoot;  // where this loading is mapped among Qt's resources
   bool FLoaded = false;
+  std::map<QString, QByteArray> FWaves;
 };
 
 }  // namespace morvane

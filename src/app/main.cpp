@@ -6,6 +6,7 @@
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
 // every port for this run.
 
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include <sys/socket.h>
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
   TStartupObjects startup;
 
   TMorvaneApplication app(argc, argv);
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("morvane")));
   QApplication::setApplicationName(QStringLiteral("Morvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Morvane"));
   QApplication::setDesktopFileName(QStringLiteral("morvane"));

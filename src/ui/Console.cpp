@@ -20,7 +20,9 @@ namespace {
 
 constexpr int VoiceNone = 2;
 
-QString ReadoutText(int32_t count) { return QString::asprintf("%.4d", count); }
+QString ReadoutText(int32_t count) {
+  return QString::asprintf("%.4d", count);
+}
 
 }  // namespace
 
@@ -192,6 +194,13 @@ void TMainForm::FlushKeyRelease() {
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
+    case QEvent::Paint:
+      if (FFormShowPending && watched->isWidgetType() &&
+          static_cast<QWidget*>(watched)->window() == this) {
+        // After this paint has reached the screen.
+        QMetaObject::invokeMethod(this, &TMainForm::FinishFormShow, Qt::QueuedConnection);
+      }
+      break;
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
       if (!FocusControl || !IsPreviewedKey(watched)) break;

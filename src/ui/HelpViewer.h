@@ -12,8 +12,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
 #include <sys/types.h>
+#include <optional>
 
 namespace morvane {
 

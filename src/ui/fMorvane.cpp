@@ -45,7 +45,9 @@ TMainForm::TMainForm(TControllerHost& host, TPortOpener opener, std::string iniP
   MakeConnections();
 }
 
-TMainForm::~TMainForm() { FreeOwned(); }
+TMainForm::~TMainForm() {
+  FreeOwned();
+}
 
 void TMainForm::PrepareWidgets() {
   // A fixed single border with system menu and minimize, no maximize.
@@ -188,9 +190,22 @@ void TMainForm::showEvent(QShowEvent* event) {
 
 void TMainForm::FormShow() {
   SetupForm->LoadSettings();
-  SetupForm->UpdatePgmParametersButtonClick();
-  InstallToolTipTime(ToolTipShowMs);
-  ui->MovingLite->SetLit(false);
+  // Opening the port takes half a second (the line settles before the count is reset); the
+  // window shows itself first and the rest of the start follows its first paint, or a moment
+  // later should no paint come (a window started minimised).
+  FFormShowPending = true;
+  QTimer::singleShot(500, this, [this] { FinishFormShow(); });
+}
+
+void TMainForm::FinishFormShow() {
+  if (!FFormShowPending || !SetupForm) return;
+  FFormShowPending = false;
+  CallHandler([this] {
+    SetupForm->UpdatePgmParametersButtonClick();
+    InstallToolTipTime(ToolTipShowMs);
+    ui->MovingLite->SetLit(false);
+  });
+  FStarted = true;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -201,6 +216,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::FormClose() {
   if (FClosed) return;
   FClosed = true;
+  FFormShowPending = false;
   FHelpProcess->Terminate();
   FMovingTimer.stop();
   FFW2Timer.stop();
@@ -225,7 +241,9 @@ void TMainForm::FreeOwned() {
   FocusControl.reset();
 }
 
-void TMainForm::Setup1Click() { SetupForm->exec(); }
+void TMainForm::Setup1Click() {
+  SetupForm->exec();
+}
 
 void TMainForm::MorvaneHelp1Click() {
   if (!FocusControl->Idle()) return;
@@ -239,7 +257,9 @@ void TMainForm::AboutMorvane1Click() {
   if (AboutBox) AboutBox->exec();
 }
 
-void TMainForm::Exit1Click() { close(); }
+void TMainForm::Exit1Click() {
+  close();
+}
 
 void TMainForm::MovingTimerTimer() {
   FMovingTimer.stop();
@@ -263,7 +283,9 @@ int32_t TMainForm::ReadoutValue() const {
   return value;
 }
 
-int TMainForm::VoiceSelection() const { return SetupForm ? SetupForm->VoiceIndex() : 2; }
+int TMainForm::VoiceSelection() const {
+  return SetupForm ? SetupForm->VoiceIndex() : 2;
+}
 
 void TMainForm::ShowInformationMessage(const std::string& text) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
@@ -271,12 +293,20 @@ void TMainForm::ShowInformationMessage(const std::string& text) {
   box.exec();
 }
 
-void TMainForm::ShowMessage(const std::string& text) { FHost.ShowMessage(text); }
+void TMainForm::ShowMessage(const std::string& text) {
+  FHost.ShowMessage(text);
+}
 
-void TMainForm::SetSpeedRGEnabled(bool enabled) { ui->SpeedRG->setEnabled(enabled); }
+void TMainForm::SetSpeedRGEnabled(bool enabled) {
+  ui->SpeedRG->setEnabled(enabled);
+}
 
-void TMainForm::SetWidth(int width) { setFixedWidth(width); }
+void TMainForm::SetWidth(int width) {
+  setFixedWidth(width);
+}
 
-std::unique_ptr<QDialog> TMainForm::CreateAboutBox() { return nullptr; }
+std::unique_ptr<QDialog> TMainForm::CreateAboutBox() {
+  return nullptr;
+}
 
 }  // namespace morvane

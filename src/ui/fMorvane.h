@@ -45,10 +45,14 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
             QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // Start-up and shut-down.
+  // Start-up and shut-down. FormShow loads the settings; the rest of the show, applying them
+  // and opening the port, runs in FinishFormShow once the window has been painted.
   void FormCreate();
   void FormShow();
+  void FinishFormShow();
   void FormClose();
+  // True once the start has been completed (settings applied, port opened or reported).
+  bool Started() const { return FStarted; }
 
   // Menu.
   void Setup1Click();
@@ -156,6 +160,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   int FCollapsedWidth = 0;
   uint32_t FMorvaneMessage = 0;
   bool FClosed = false;
+  bool FFormShowPending = false;
+  bool FStarted = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;

@@ -60,8 +60,8 @@ messages() {
     "$work/monitor" >"$work/messages"
   cat "$work/messages"
 }
-wait_for() {  # a "w l" line, up to 5 s
-  for _ in $(seq 100); do messages | grep -qx "$1" && return 0; sleep 0.05; done
+wait_for() {  # a "w l" line, up to 10 s
+  for _ in $(seq 200); do messages | grep -qx "$1" && return 0; sleep 0.05; done
   return 1
 }
 

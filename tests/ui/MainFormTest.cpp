@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
-#include <QDir>
-#include <QFileInfo>
 #include <QTest>
 
 #include <fstream>
@@ -24,9 +24,9 @@
 #include "support/TraceView.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
+#include "ui/MessageWitness.h"
 #include "ui/fMorvane.h"
 #include "ui/host/QtControllerHost.h"
-#include "ui/MessageWitness.h"
 #include "ui_fMorvane.h"
 
 namespace morvane::test {
@@ -76,6 +76,7 @@ class MainFormTest : public ::testing::Test {
         IniPath);
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
     Bus.LearnOwnName(Form->MorvaneMessage());
     Bus.Clear();
     Sim->ClearTrace();
@@ -108,7 +109,8 @@ TEST_F(MainFormTest, FirstStartWritesDefaultsAndStaysOnTopFromTheNextStart) {
   MakeForm();
   ASSERT_EQ(Boxes.Seen.size(), 1u);
   EXPECT_EQ(Boxes.Seen[0].Caption, "Information");
-  EXPECT_EQ(Boxes.Seen[0].Text, "MORVANE.INI is missing....  A factory default INI is being installed");
+  EXPECT_EQ(Boxes.Seen[0].Text,
+            "MORVANE.INI is missing....  A factory default INI is being installed");
   EXPECT_NE(ReadFile(IniPath).find("StayOnTop=1\r\n"), std::string::npos);
   EXPECT_FALSE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_FALSE(Form->windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -131,12 +133,15 @@ TEST_F(MainFormTest, FirstStartWritesDefaultsAndStaysOnTopFromTheNextStart) {
 }
 
 TEST_F(MainFormTest, StayOnTopKeyMissingIsAddedAndZeroGivesANormalWindow) {
-  WriteIni("[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n[FocusControl]\r\nStopFactor=12\r\n");
+  WriteIni(
+      "[Device/"
+      "Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n[FocusControl]\r\nStopFactor=12\r\n");
   MakeForm();
   EXPECT_TRUE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_NE(ReadFile(IniPath).find("StayOnTop=1"), std::string::npos);
 
-  WriteIni("[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n[FocusControl]\r\nStayOnTop=0\r\n");
+  WriteIni(
+      "[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n[FocusControl]\r\nStayOnTop=0\r\n");
   MakeForm();
   EXPECT_FALSE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(Boxes.Seen.empty());
@@ -188,7 +193,8 @@ TEST_F(MainFormTest, ReadoutFormatsAndLights) {
   EXPECT_FALSE(ui().MovingLite->Lit());
 
   Sim->Turn(-12, 400);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout() == "-0012"; }, 3000)) << Readout().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout() == "-0012"; }, 3000))
+      << Readout().toStdString();
   EXPECT_TRUE(ui().OutLite->Lit());
   EXPECT_FALSE(ui().InLite->Lit());
   EXPECT_TRUE(ui().MovingLite->Lit());
@@ -369,7 +375,8 @@ TEST_F(MainFormTest, HelpViewerStartedIsClosedWithTheProgram) {
   }
   QFile desktop(data + QStringLiteral("/applications/testpdf.desktop"));
   ASSERT_TRUE(desktop.open(QIODevice::WriteOnly));
-  desktop.write(("[Desktop Entry]\nType=Application\nName=Test\nExec=" + viewer + " %f\n").toUtf8());
+  desktop.write(
+      ("[Desktop Entry]\nType=Application\nName=Test\nExec=" + viewer + " %f\n").toUtf8());
   desktop.close();
   QFile mimeapps(config + QStringLiteral("/mimeapps.list"));
   ASSERT_TRUE(mimeapps.open(QIODevice::WriteOnly));
@@ -387,7 +394,9 @@ TEST_F(MainFormTest, HelpViewerStartedIsClosedWithTheProgram) {
   QFile(Dir.filePath(guide)).open(QIODevice::WriteOnly);
   ASSERT_TRUE(help.Open(Dir.path(), guide))
       << (THelpViewer::DefaultCommand(QStringLiteral("application/pdf"), guide)
-              ? THelpViewer::DefaultCommand(QStringLiteral("application/pdf"), guide)->join(' ').toStdString()
+              ? THelpViewer::DefaultCommand(QStringLiteral("application/pdf"), guide)
+                    ->join(' ')
+                    .toStdString()
               : std::string("no command"));
   const qint64 first = help.Pid();
   ASSERT_TRUE(help.Open(Dir.path(), guide));

@@ -7,8 +7,8 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QTest>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 
 #include <unistd.h>
@@ -131,12 +131,13 @@ class TMessageListener {
   }
   pid_t PidOf(const char* sender) {
     if (!sender) return -1;
-    DBusMessage* call = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                     "org.freedesktop.DBus",
-                                                     "GetConnectionUnixProcessID");
+    DBusMessage* call =
+        dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "GetConnectionUnixProcessID");
     dbus_message_append_args(call, DBUS_TYPE_STRING, &sender, DBUS_TYPE_INVALID);
     pid_t pid = -1;
-    if (DBusMessage* reply = dbus_connection_send_with_reply_and_block(FConnection, call, 2000, nullptr)) {
+    if (DBusMessage* reply =
+            dbus_connection_send_with_reply_and_block(FConnection, call, 2000, nullptr)) {
       dbus_uint32_t value = 0;
       if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID))
         pid = static_cast<pid_t>(value);

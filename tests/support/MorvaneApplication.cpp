@@ -1,5 +1,5 @@
-// One application object for the whole test program, the program's own kind, so that an
-// exception escaping a handler is reported as the program reports it.
+// One application object for a Qt test program, the program's own (with its last-resort
+// exception boundary), made before the first test and gone before main returns.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,7 +8,7 @@
 
 namespace {
 
-class TUiEnvironment : public testing::Environment {
+class TApplicationEnvironment : public testing::Environment {
  public:
   void SetUp() override {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -18,12 +18,12 @@ class TUiEnvironment : public testing::Environment {
 
  private:
   int Argc = 1;
-  char ProgramName[8] = "test_ui";
+  char ProgramName[8] = "morvane";
   char* Argv[2] = {ProgramName, nullptr};
   std::unique_ptr<morvane::TMorvaneApplication> Application;
 };
 
 [[maybe_unused]] testing::Environment* const Registered =
-    testing::AddGlobalTestEnvironment(new TUiEnvironment);
+    testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
 
 }  // namespace

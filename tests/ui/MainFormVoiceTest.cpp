@@ -51,11 +51,13 @@ class MainFormVoiceTest : public testing::Test {
     File.close();
     Form = std::make_unique<TMainForm>(Host, Sim.Opener(), Ini.toStdString());
     Form->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
     ASSERT_TRUE(Form->Setup().PortOpened());
     Readout = Form->findChild<TlxmLbl*>(QStringLiteral("CTSLabel"));
     ASSERT_NE(Readout, nullptr);
   }
   void TearDown() override {
+    if (Form) Form->close();
     Form.reset();  // joins every voice thread
     SetDefaultSoundSink(nullptr);
   }

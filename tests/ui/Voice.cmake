@@ -15,7 +15,7 @@ target_compile_definitions(test_voice PRIVATE
 # The main window's spoken readouts.
 morvane_test(test_mainform_voice
   SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/../widgets/QtEnvironment.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../support/MorvaneApplication.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../support/StartupEnvironment.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RecordingSink.h
     ${CMAKE_CURRENT_LIST_DIR}/MainFormVoiceTest.cpp

@@ -8,6 +8,7 @@
 
 #include <QIcon>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,6 +40,18 @@ void OnTerminate(int) {
   [[maybe_unused]] const ssize_t n = write(SignalPipe[1], &byte, 1);
 }
 
+// A dialog or message box open now is closed first, and the window only once their loops
+// have ended (a later turn of the event loop), so that nothing still running inside them
+// outlives what the window's close frees.
+void CloseWhenNoDialog(QWidget& window) {
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->close();
+    QTimer::singleShot(10, &window, [&window] { CloseWhenNoDialog(window); });
+    return;
+  }
+  window.close();
+}
+
 // SIGTERM (a logout, a service manager) and SIGINT close the window as Exit does, so that the
 // motion is stopped and the window position written rather than lost.
 void CloseOnTerminate(QWidget& window) {
@@ -47,7 +60,7 @@ void CloseOnTerminate(QWidget& window) {
   QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
     char byte;
     [[maybe_unused]] const ssize_t n = read(SignalPipe[0], &byte, 1);
-    window.close();
+    CloseWhenNoDialog(window);
   });
   struct sigaction action {};
   action.sa_handler = OnTerminate;

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <csignal>
 
@@ -121,8 +122,11 @@ std::optional<QStringList> THelpViewer::ExpandExec(const QString& exec, const QS
       if (code == QLatin1Char('%')) {
         current += code;
         haveArg = true;
-      } else if (QStringLiteral("fFuU").contains(code)) {
+      } else if (code == QLatin1Char('f') || code == QLatin1Char('F')) {
         current += file;
+        haveArg = true;
+      } else if (code == QLatin1Char('u') || code == QLatin1Char('U')) {
+        current += QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded());
         haveArg = true;
       }
       // %i, %c, %k and the deprecated codes stand for nothing here.

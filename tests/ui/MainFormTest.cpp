@@ -415,7 +415,7 @@ TEST_F(MainFormTest, HelpViewerStartedIsClosedWithTheProgram) {
 
 TEST(HelpViewerExec, FieldCodesAndQuoting) {
   EXPECT_EQ(*THelpViewer::ExpandExec(QStringLiteral("evince %U"), QStringLiteral("/a b.pdf")),
-            (QStringList{"evince", "/a b.pdf"}));
+            (QStringList{"evince", "file:///a%20b.pdf"}));
   EXPECT_EQ(*THelpViewer::ExpandExec(QStringLiteral("\"/opt/my viewer\" --x %i %f 100%%"),
                                      QStringLiteral("g.pdf")),
             (QStringList{"/opt/my viewer", "--x", "g.pdf", "100%"}));

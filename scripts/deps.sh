@@ -4,6 +4,8 @@ set -euo pipefail
 need=(cmake ninja-build g++ pkg-config qt6-base-dev libdbus-1-dev libgtest-dev libgmock-dev dbus locales
       xdg-utils xvfb xdotool imagemagick)
 need+=(libelf-dev libjpeg-dev poppler-utils)  # version note, about box picture, guide test
+# The spoken readout: recordings made at build time, sound through ALSA.
+need+=(espeak-ng sox libasound2-dev)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

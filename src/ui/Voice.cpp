@@ -1,12 +1,24 @@
-// The spoken readout of the main window. Until the voice thread is built, the readout is
-// announced by nothing and there is nothing to silence.
+// The spoken readout of the main window: silencing the last voice thread and starting a new
+// one that reads CTSLabel at the end of its delay.
 
+#include "ui/VoiceThread.h"
 #include "ui/fMorvane.h"
+#include "ui_fMorvane.h"
 
 namespace morvane {
 
-void TMainForm::SilenceVoice() {}
+namespace {
+constexpr int VoiceNone = 2;
+}  // namespace
 
-void TMainForm::SayReadout(int /*DelayMs*/) {}
+void TMainForm::SilenceVoice() {
+  if (VoiceSelection() != VoiceNone && VoiceBusy.load() && FVoiceThreads.Last())
+    FVoiceThreads.Last()->Terminate();
+}
+
+void TMainForm::SayReadout(int DelayMs) {
+  // An empty text: the thread takes the readout as it is when its delay is over.
+  FVoiceThreads.Start(ui->CTSLabel, QString(), VoiceSelection(), DelayMs);
+}
 
 }  // namespace morvane

@@ -19,6 +19,7 @@
 
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
+#include "ui/VoiceThread.h"
 
 namespace Ui {
 class TMainForm;
@@ -102,6 +103,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // speaking thread to stop. SayReadout: speaks the readout after delayMs.
   void SilenceVoice();
   void SayReadout(int DelayMs);
+  // The last voice thread started; null before the first.
+  TVoiceThread* VoiceThread() const { return FVoiceThreads.Last(); }
 
   // TSetupFormHost.
   int Left() const override { return x(); }
@@ -176,6 +179,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The about box; made by CreateAboutBox, shown modally by "About Morvane".
   std::unique_ptr<QDialog> AboutBox;
   std::unique_ptr<QDialog> CreateAboutBox();
+  // The voice threads started; they end, at the latest, when the window is destroyed, before
+  // the readout they read.
+  TVoiceThreads FVoiceThreads;
 };
 
 }  // namespace morvane

@@ -14,6 +14,9 @@ class TConsoleActions {
   virtual int32_t ReadoutValue() = 0;
   // The controller's Idle: false while a move by or to a count runs.
   virtual bool Idle() = 0;
+  // The idle state the console shows: the value of the last idle change it handled. It sees
+  // every change in order, where Idle() read later may have moved on.
+  virtual bool ShownIdle() = 0;
   virtual bool PortOpen() = 0;
   virtual int32_t ComPort() = 0;
   virtual bool TemperatureAvailable() = 0;

@@ -99,7 +99,7 @@ bool TFocuserService::MayMove(int64_t target, bool needIdle) {
            QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
     return false;
   }
-  if (needIdle && !Idle()) {
+  if (needIdle && !FConsole.Idle()) {
     Refuse(QString::fromLatin1(BusyError),
            QStringLiteral("A move is under way; wait until Idle is true"));
     return false;
@@ -148,7 +148,7 @@ double TFocuserService::ReadTemperature() {
            QStringLiteral("Temperature Functions are not available"));
     return 0;
   }
-  if (!Idle()) {
+  if (!FConsole.Idle()) {
     Refuse(QString::fromLatin1(BusyError),
            QStringLiteral("The temperature is not read while a move runs"));
     return 0;

@@ -48,7 +48,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   void StateChanged();
 
   int Position() { return FConsole.ReadoutValue(); }
-  bool Idle() { return FConsole.Idle(); }
+  // What the console shows, so that a client sees every change in order; the guards below
+  // ask the controller itself, as the console's buttons do.
+  bool Idle() { return FConsole.ShownIdle(); }
   bool PortOpen() { return FConsole.PortOpen(); }
   int ComPort() { return FConsole.ComPort(); }
   bool TemperatureAvailable() { return FConsole.TemperatureAvailable(); }

@@ -22,6 +22,7 @@ class TFakeConsole : public TConsoleActions {
 
   int32_t ReadoutValue() override { return Readout; }
   bool Idle() override { return IsIdle; }
+  bool ShownIdle() override { return IsIdle; }
   bool PortOpen() override { return IsPortOpen; }
   int32_t ComPort() override { return Port; }
   bool TemperatureAvailable() override { return HasTemperature; }

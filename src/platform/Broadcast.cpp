@@ -133,23 +133,39 @@ std::string SessionBusAddress() {
 class TBusSender {
  public:
   void Send(const std::string& member, const std::string& text, int32_t lParam) {
+    const std::string busText = BusText(text);
+    const char* textArg = busText.c_str();
+    const dbus_int32_t lParamArg = lParam;
+    SendWith(member, [&](DBusMessage* message) {
+      return dbus_message_append_args(message, DBUS_TYPE_STRING, &textArg, DBUS_TYPE_INT32,
+                                      &lParamArg, DBUS_TYPE_INVALID);
+    });
+  }
+
+  void Send(const std::string& member, int32_t wParam, int32_t lParam) {
+    const dbus_int32_t wParamArg = wParam;
+    const dbus_int32_t lParamArg = lParam;
+    SendWith(member, [&](DBusMessage* message) {
+      return dbus_message_append_args(message, DBUS_TYPE_INT32, &wParamArg, DBUS_TYPE_INT32,
+                                      &lParamArg, DBUS_TYPE_INVALID);
+    });
+  }
+
+ private:
+  template <typename AppendArgs>
+  void SendWith(const std::string& member, AppendArgs appendArgs) {
     const std::lock_guard<std::mutex> guard(FLock);
     if (!Connected()) return;
     DBusMessage* message =
         dbus_message_new_signal(BroadcastPath, BroadcastInterface, member.c_str());
     if (!message) return;
-    const std::string busText = BusText(text);
-    const char* textArg = busText.c_str();
-    const dbus_int32_t lParamArg = lParam;
-    if (dbus_message_append_args(message, DBUS_TYPE_STRING, &textArg, DBUS_TYPE_INT32, &lParamArg,
-                                 DBUS_TYPE_INVALID)) {
+    if (appendArgs(message)) {
       dbus_connection_send(FConnection, message, nullptr);
       dbus_connection_flush(FConnection);
     }
     dbus_message_unref(message);
   }
 
- private:
   bool Connected() {
     if (FConnection && dbus_connection_get_is_connected(FConnection)) return true;
     Drop();
@@ -198,6 +214,12 @@ void BusBroadcast(uint32_t messageId, const std::string& text, int32_t lParam) {
   const std::string member = RegisteredMessageName(messageId);
   if (!IsBusMemberName(member)) return;
   BusSender().Send(member, text, lParam);
+}
+
+void BusBroadcast(uint32_t messageId, int32_t wParam, int32_t lParam) {
+  const std::string member = RegisteredMessageName(messageId);
+  if (!IsBusMemberName(member)) return;
+  BusSender().Send(member, wParam, lParam);
 }
 
 }  // namespace morvane

@@ -21,5 +21,8 @@ std::string RegisteredMessageName(uint32_t id);
 // Sends the signal and returns when it has been handed to the bus. With no session bus, or
 // a name that is not a valid D-Bus member, it is dropped silently.
 void BusBroadcast(uint32_t messageId, const std::string& text, int32_t lParam);
+// The same for a registered message that carries two numbers, as a window message's wParam
+// and lParam: the signal's arguments are int32 wParam, then int32 lParam.
+void BusBroadcast(uint32_t messageId, int32_t wParam, int32_t lParam);
 
 }  // namespace morvane

@@ -1,57 +1,96 @@
-#include "ui/Messages.h"
+// The main window and other programs: "MORVANE_MESSAGE" commands handled as the window
+// procedure handles them, and the focuser's D-Bus interface on the console.
 
-#include <QDBusConnection>
-#include <QString>
+#include <QAbstractButton>
 
-#include "platform/Broadcast.h"
+#include <cstdio>
+
+#include "ui/MainFormBus.h"
+#include "ui/fMorvane.h"
+#include "ui/host/ExceptionBoundary.h"
+#include "ui_fMorvane.h"
 
 namespace morvane {
 
-namespace {
-const QString MessageName = QStringLiteral("MORVANE_MESSAGE");
-}
-
-void HandleMorvaneMessage(TConsoleActions& console, int32_t wParam, int32_t lParam) {
-  switch (wParam) {
-    case 1:
-      console.Broadcast(2, console.ReadoutValue());
-      break;
-    case 3:
-      // A count the motion code cannot hold would wrap round into a runaway move.
-      if (MoveTargetInRange(lParam)) console.MessageMoveTo(lParam);
-      break;
-    case 4:
-      if (MoveTargetInRange(int64_t{console.ReadoutValue()} + lParam)) console.MessageMoveBy(lParam);
-      break;
-    case 5:
-      console.Broadcast(6, console.Idle() ? 1 : 0);
-      break;
-    default:
-      break;
+int32_t TMainFormConsole::ReadoutValue() {
+  // The hidden "Say" test button can leave a text that reads as no number; the bus then gets
+  // the count the readout last showed.
+  try {
+    return Form.ReadoutValue();
+  } catch (const std::exception&) {
+    return Form.Controller().CTSCount();
   }
 }
 
-TMessageListener::TMessageListener(THandler handler, QObject* parent)
-    : QObject(parent), FHandler(std::move(handler)) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  // The signature picks out (int32, int32): a signal with other arguments is not delivered.
-  // The string-based slot is what QtDBus's connect takes.
-  FListening = bus.isConnected() &&
-               bus.connect(QString(), QString::fromLatin1(BroadcastPath),
-                           QString::fromLatin1(BroadcastInterface), MessageName,
-                           QStringLiteral("ii"), this, SLOT(MorvaneMessage(int, int)));
+bool TMainFormConsole::Idle() { return Form.Controller().Idle(); }
+
+// Stop is enabled exactly while the console shows a move by or to a count.
+bool TMainFormConsole::ShownIdle() { return !Form.Form().CancelButton->isEnabled(); }
+
+bool TMainFormConsole::PortOpen() { return Form.Controller().PortOpen(); }
+
+int32_t TMainFormConsole::ComPort() { return Form.Controller().ComPort(); }
+
+// The module's last answer; asking again would be an exchange on the line.
+bool TMainFormConsole::TemperatureAvailable() { return Form.Controller().LastTCAvail(); }
+
+double TMainFormConsole::ReadTemperature() { return Form.Controller().GetTemperature(); }
+
+// Move By and Move To with the amount given instead of the spin edit's.
+void TMainFormConsole::MoveByClick(int32_t codes) {
+  if (!Form.Controller().Idle()) return;
+  Form.SilenceVoice();
+  Form.Controller().MoveBy(codes);
 }
 
-TMessageListener::~TMessageListener() {
-  if (!FListening) return;
-  QDBusConnection::sessionBus().disconnect(QString(), QString::fromLatin1(BroadcastPath),
-                                           QString::fromLatin1(BroadcastInterface), MessageName,
-                                           QStringLiteral("ii"), this,
-                                           SLOT(MorvaneMessage(int, int)));
+void TMainFormConsole::MoveToClick(int32_t count) {
+  if (!Form.Controller().Idle()) return;
+  Form.SilenceVoice();
+  Form.Controller().MoveTo(count);
 }
 
-void TMessageListener::MorvaneMessage(int wParam, int lParam) {
-  if (FHandler) FHandler(wParam, lParam);
+void TMainFormConsole::StopClick() {
+  if (Form.Form().CancelButton->isEnabled()) Form.CancelButtonClick();
+}
+
+void TMainFormConsole::ResetClick() { Form.ResetButtonClick(); }
+
+void TMainFormConsole::CoarseDown(bool in) {
+  Form.Focus_InBtnMouseDown(in ? Form.Form().Focus_InBtn : Form.Form().Focus_OutBtn);
+}
+
+void TMainFormConsole::CoarseUp() { Form.Focus_InBtnMouseUp(Form.Form().Focus_InBtn); }
+
+void TMainFormConsole::MessageMoveTo(int32_t count) {
+  Form.SilenceVoice();
+  Form.Controller().MoveTo(count);
+}
+
+void TMainFormConsole::MessageMoveBy(int32_t codes) {
+  Form.SilenceVoice();
+  Form.Controller().MoveBy(codes);
+}
+
+void TMainFormConsole::Broadcast(int32_t wParam, int32_t lParam) { Form.Broadcast(wParam, lParam); }
+
+void TMainForm::StartBusInterfaces() {
+  FBus = std::make_unique<TMainFormBus>(*this);
+  FBus->Listener = std::make_unique<TMessageListener>(
+      [this](int32_t w, int32_t l) { CallHandler([&] { MorvaneMessageReceived(w, l); }); });
+  if (!FBus->Service.Publish()) {
+    std::fprintf(stderr, "Morvane: running without the focuser's D-Bus interface: %s\n",
+                 FBus->Service.Error().toLocal8Bit().constData());
+  }
+}
+
+void TMainForm::StopBusInterfaces() { FBus.reset(); }
+
+void TMainForm::MorvaneMessageReceived(int32_t WParam, int32_t LParam) {
+  if (FBus && FocusControl) HandleMorvaneMessage(FBus->Console, WParam, LParam);
+}
+
+void TMainForm::BusStateChanged() {
+  if (FBus && FocusControl) FBus->Service.StateChanged();
 }
 
 }  // namespace morvane

@@ -15,7 +15,7 @@
 #include "busclient/FocuserClient.h"
 #include "platform/Broadcast.h"
 #include "ui/FocuserService.h"
-#include "ui/Messages.h"
+#include "ui/MessageListener.h"
 #include "ui/BusTestSupport.h"
 #include "ui/FakeConsole.h"
 

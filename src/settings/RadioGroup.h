@@ -1,0 +1,25 @@
+#pragma once
+// A radio group: a captioned box of radio buttons whose selection is one index, or -1 when no
+// button is checked.
+
+#include <QGroupBox>
+#include <QList>
+
+class QRadioButton;
+
+namespace morvane {
+
+class TRadioGroup : public QGroupBox {
+  Q_OBJECT
+
+ public:
+  explicit TRadioGroup(QWidget* parent = nullptr);
+
+  // The buttons in the order they were made, which is the items' order.
+  QList<QRadioButton*> Buttons() const;
+  int ItemIndex() const;
+  // Clamps to -1..last item; -1 unchecks every button.
+  void SetItemIndex(int index);
+};
+
+}  // namespace morvane

@@ -1,0 +1,52 @@
+#include "settings/SettingsPath.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace morvane {
+
+namespace {
+
+constexpr char FileName[] = "Morvane.ini";
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+}  // namespace
+
+std::string ProgramDirectory() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  const std::string path(buf, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string SettingsPathFor(const std::string& programDir, bool writable,
+                            const std::string& xdgConfigHome, const std::string& home) {
+  if (writable) return programDir + FileName;
+  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  std::string config = xdgConfigHome;
+  if (config.empty() || config[0] != '/') config = (home.empty() ? std::string(".") : home) + "/.config";
+  return config + "/Morvane/" + FileName;
+}
+
+std::string SettingsPath() {
+  const std::string dir = ProgramDirectory();
+  // The directory decides: a read-only file beside a writable program stays the settings
+  // file, and its failed writes are reported as such.
+  const bool writable = access(dir.c_str(), W_OK) == 0;
+  const std::string path = SettingsPathFor(dir, writable, Env("XDG_CONFIG_HOME"), Env("HOME"));
+  if (!writable) {
+    std::error_code ignored;  // a directory that cannot be made shows as a failed write later
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  }
+  return path;
+}
+
+}  // namespace morvane

@@ -1,0 +1,25 @@
+#pragma once
+// Where the settings file "Morvane.ini" lies: beside the program when the program's directory
+// is writable (a build tree, a portable install). An installed program's directory is not
+// writable on Linux; the file is then $XDG_CONFIG_HOME/Morvane/Morvane.ini (~/.config without
+// the variable), and that directory is made when missing. Either way the same rules apply to
+// the file itself (written with factory defaults when missing).
+
+#include <string>
+
+namespace morvane {
+
+// The directory of the running program, with its trailing separator.
+std::string ProgramDirectory();
+
+// The settings file for a program in programDir (with its trailing separator). writable tells
+// whether programDir can take the file; xdgConfigHome and home are the environment's values
+// (empty when unset).
+std::string SettingsPathFor(const std::string& programDir, bool writable,
+                            const std::string& xdgConfigHome, const std::string& home);
+
+// The settings file of this program on this machine; makes the configuration directory when
+// the file is to lie there.
+std::string SettingsPath();
+
+}  // namespace morvane

@@ -1,0 +1,161 @@
+#include "settings/fSetupForm.h"
+
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+#include "controller/Objects.h"
+#include "settings/SettingsFile.h"
+#include "ui/host/ExceptionBoundary.h"
+#include "ui_fSetupForm.h"
+
+namespace morvane {
+
+namespace {
+
+void ShowSpin(TSpinEdit* edit, const TSpinItem& item) { edit->setValue(item.Value()); }
+
+TSpinItem ReadSpin(const TSpinEdit* edit, TSpinItem item) {
+  item.SetValue(edit->Value());
+  return item;
+}
+
+}  // namespace
+
+TSetupForm::TSetupForm(TFocusControl& control, TSetupFormHost& host, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TSetupForm>()), FControl(control), FHost(host) {
+  ui->setupUi(this);
+  PrepareControls();
+  MakeConnections();
+}
+
+TSetupForm::~TSetupForm() = default;
+
+void TSetupForm::PrepareControls() {
+  setFixedSize(434, 299);
+  setSizeGripEnabled(false);
+}
+
+void TSetupForm::MakeConnections() {
+  // Each button's handler runs behind the exception boundary, so that a settings file that
+  // refuses a write is reported and the dialog stays usable.
+  const auto connectClick = [this](QPushButton* button, void (TSetupForm::*handler)()) {
+    connect(button, &QPushButton::clicked, this, [this, handler] { CallHandler([this, handler] { (this->*handler)(); }); });
+  };
+  connectClick(ui->UpdatePgmParametersButton, &TSetupForm::UpdatePgmParametersButtonClick);
+  connectClick(ui->SaveSettingsButton, &TSetupForm::SaveSettingsButtonClick);
+  connectClick(ui->RevertSavedButton, &TSetupForm::RevertSavedButtonClick);
+  connectClick(ui->FactoryDefaultsButton, &TSetupForm::FactoryDefaultsButtonClick);
+  connectClick(ui->CloseButton, &TSetupForm::CloseButtonClick);
+}
+
+TStagedSettings TSetupForm::Staged() const {
+  TStagedSettings staged;
+  staged.ComPortRG.SetItemIndex(ui->ComPortRG->ItemIndex());
+  staged.CommandRG.SetItemIndex(ui->CommandRG->ItemIndex());
+  staged.VoiceRG.SetItemIndex(ui->VoiceRG->ItemIndex());
+  staged.NudgeTimeSE = ReadSpin(ui->NudgeTimeSE, staged.NudgeTimeSE);
+  staged.CloseNudgeTimeSE = ReadSpin(ui->CloseNudgeTimeSE, staged.CloseNudgeTimeSE);
+  staged.NudgeDelaySE = ReadSpin(ui->NudgeDelaySE, staged.NudgeDelaySE);
+  staged.StopFactorSE = ReadSpin(ui->StopFactorSE, staged.StopFactorSE);
+  staged.CodesPerRevSE = ReadSpin(ui->CodesPerRevSE, staged.CodesPerRevSE);
+  staged.TravelPerRevSE = ReadSpin(ui->TravelPerRevSE, staged.TravelPerRevSE);
+  staged.ReverseDirCB.SetChecked(ui->ReverseDirCB->isChecked());
+  staged.DualSenseCB.SetChecked(ui->DualSenseCB->isChecked());
+  staged.SavePosCB.SetChecked(ui->SavePosCB->isChecked());
+  return staged;
+}
+
+void TSetupForm::SetStaged(const TStagedSettings& staged) {
+  ui->ComPortRG->SetItemIndex(staged.ComPortRG.ItemIndex());
+  ui->CommandRG->SetItemIndex(staged.CommandRG.ItemIndex());
+  ui->VoiceRG->SetItemIndex(staged.VoiceRG.ItemIndex());
+  ShowSpin(ui->NudgeTimeSE, staged.NudgeTimeSE);
+  ShowSpin(ui->CloseNudgeTimeSE, staged.CloseNudgeTimeSE);
+  ShowSpin(ui->NudgeDelaySE, staged.NudgeDelaySE);
+  ShowSpin(ui->StopFactorSE, staged.StopFactorSE);
+  ShowSpin(ui->CodesPerRevSE, staged.CodesPerRevSE);
+  ShowSpin(ui->TravelPerRevSE, staged.TravelPerRevSE);
+  ui->ReverseDirCB->setChecked(staged.ReverseDirCB.Checked());
+  ui->DualSenseCB->setChecked(staged.DualSenseCB.Checked());
+  ui->SavePosCB->setChecked(staged.SavePosCB.Checked());
+}
+
+int TSetupForm::VoiceIndex() const { return ui->VoiceRG->ItemIndex(); }
+
+bool TSetupForm::SavePos() const { return ui->SavePosCB->isChecked(); }
+
+void TSetupForm::LoadSettings() {
+  // Loaded into a copy, so that a file that cannot be made leaves the controls as they were.
+  TStagedSettings staged = Staged();
+  morvane::LoadSettings(FHost.IniPath(), staged, FHost);
+  SetStaged(staged);
+}
+
+void TSetupForm::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) {
+    if (const QScreen* screen = this->screen()) move(screen->geometry().center() - rect().center());
+    CallHandler([this] { FormShow(); });
+  }
+  QDialog::showEvent(event);
+}
+
+void TSetupForm::FormShow() {
+  // The applied values replace the refreshed items; the others keep what they held.
+  TStagedSettings staged = Staged();
+  staged.VoiceRG.SetItemIndex(FHost.AppliedVoice());
+  staged.NudgeTimeSE.SetValue(FControl.NudgeTime());
+  staged.NudgeDelaySE.SetValue(FControl.NudgeSleep());
+  staged.CloseNudgeTimeSE.SetValue(FControl.CloseNudgeTime());
+  staged.StopFactorSE.SetValue(FControl.StopFactor());
+  staged.ReverseDirCB.SetChecked(FControl.ReverseDir());
+  staged.CommandRG.SetItemIndex(FControl.UseRTS_DTR() ? 1 : 0);
+  staged.ComPortRG.SetItemIndex(FControl.ComPort() - 1);
+  SetStaged(staged);
+}
+
+void TSetupForm::UpdatePgmParametersButtonClick() {
+  const TStagedSettings staged = Staged();
+  FControl.SetNudgeTime(staged.NudgeTimeSE.Value());
+  FControl.SetNudgeSleep(staged.NudgeDelaySE.Value());
+  FControl.SetCloseNudgeTime(staged.CloseNudgeTimeSE.Value());
+  FControl.SetStopFactor(staged.StopFactorSE.AsInteger());
+  FControl.SetUseRTS_DTR(staged.CommandRG.ItemIndex() == 1);
+  FHost.SetSpeedRGEnabled(!FControl.UseRTS_DTR());
+  FControl.SetReverseDir(staged.ReverseDirCB.Checked());
+  FControl.SetDualSense(staged.DualSenseCB.Checked());
+  const int comPort = staged.ComPortRG.ItemIndex() + 1;
+  if (!FPortOpened || FControl.ComPort() != comPort) {
+    FControl.SetComPort(comPort);
+    FPortOpened = FControl.OpenPort();
+    if (!FPortOpened) FHost.ShowMessage("Could not open COM " + std::to_string(FControl.ComPort()));
+  }
+  FHost.SetAppliedVoice(staged.VoiceRG.ItemIndex());
+}
+
+void TSetupForm::SaveSettingsButtonClick() { morvane::SaveSettings(FHost.IniPath(), Staged()); }
+
+void TSetupForm::RevertSavedButtonClick() { LoadSettings(); }
+
+void TSetupForm::FactoryDefaultsButtonClick() {
+  TStagedSettings staged = Staged();
+  staged.ComPortRG.SetItemIndex(0);
+  staged.CommandRG.SetItemIndex(1);
+  staged.NudgeTimeSE.SetValue(0.015);
+  staged.CloseNudgeTimeSE.SetValue(0.01);
+  staged.NudgeDelaySE.SetValue(0.15);
+  staged.StopFactorSE.SetValue(12);
+  staged.CodesPerRevSE.SetValue(512);
+  staged.TravelPerRevSE.SetValue(0.58);
+  staged.ReverseDirCB.SetChecked(false);
+  staged.DualSenseCB.SetChecked(false);
+  staged.SavePosCB.SetChecked(true);
+  staged.VoiceRG.SetItemIndex(2);
+  SetStaged(staged);
+  FHost.SetTop(1);
+  FHost.SetLeft(1);
+}
+
+void TSetupForm::CloseButtonClick() { reject(); }
+
+}  // namespace morvane

@@ -1,0 +1,192 @@
+// The focusing console of the main window: readout and lights, coarse, fine, Move By, Move To,
+// Stop and Reset, and the keys that drive the coarse buttons.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPointer>
+
+#include "platform/Timing.h"
+#include "settings/RadioGroup.h"
+#include "ui/CountHandOver.h"
+#include "ui/fMorvane.h"
+#include "ui/host/ExceptionBoundary.h"
+#include "ui_fMorvane.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int VoiceNone = 2;
+
+QString ReadoutText(int32_t count) { return QString::asprintf("%.4d", count); }
+
+}  // namespace
+
+void TMainForm::FocusControlCountChange(TFocusControl* /*Sender*/, int32_t CTSCount,
+                                        bool DSRValue) {
+  FCountHandOver->Raise(CTSCount, DSRValue);
+}
+
+void TMainForm::ShowCountChange(int32_t CTSCount, bool DSRValue) {
+  if (!FMovingTimer.isActive()) FMovingTimer.start();
+  ui->MovingLite->SetLit(true);
+  ui->CTSLabel->SetCaption(ReadoutText(CTSCount));
+  ui->OutLite->SetLit(DSRValue);
+  ui->InLite->SetLit(!ui->OutLite->Lit());
+  BusStateChanged();
+}
+
+void TMainForm::FocusControlIdleChange(TFocusControl* /*Sender*/, bool IdleValue) {
+  QPointer<TMainForm> self(this);
+  FHost.Post([self, IdleValue] {
+    if (self) self->ShowIdleChange(IdleValue);
+  });
+}
+
+void TMainForm::ShowIdleChange(bool IdleValue) {
+  // Count changes raised before this idle change are shown first.
+  FCountHandOver->Flush();
+  ui->CancelButton->setEnabled(!IdleValue);
+  if (!FocusControl->UseRTS_DTR()) ui->SpeedRG->setEnabled(IdleValue);
+  for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10})
+    fine->setEnabled(IdleValue);
+  if (VoiceSelection() != VoiceNone && IdleValue) {
+    SilenceVoice();
+    SayReadout(500);
+  }
+  Broadcast(6, IdleValue ? 1 : 0);
+  if (IdleValue) Broadcast(2, ReadoutValue());
+  BusStateChanged();
+}
+
+void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
+  if (FocusControl->Idle()) SilenceVoice();
+  const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
+  if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
+  if (Sender == ui->Focus_OutBtn) FocusControl->StartMove(false, speed);
+  Broadcast(6, 0);
+}
+
+void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
+  FocusControl->StopMotor();
+  if (VoiceSelection() != VoiceNone) SayReadout(1500);
+  Broadcast(6, 1);
+  // Not restarted when already running: two releases within 500 ms give one broadcast.
+  if (!FFW2Timer.isActive()) FFW2Timer.start();
+}
+
+void TMainForm::In10Click(QAbstractButton* Sender) {
+  SilenceVoice();
+  if (!FocusControl->Idle()) return;
+  int32_t amount = 0;
+  if (Sender == ui->In10) amount = 10;
+  if (Sender == ui->In5) amount = 5;
+  if (Sender == ui->In1) amount = 1;
+  if (Sender == ui->Out1) amount = -1;
+  if (Sender == ui->Out5) amount = -5;
+  if (Sender == ui->Out10) amount = -10;
+  FocusControl->MoveBy(amount);
+}
+
+void TMainForm::MoveByButtonClick() {
+  // The field gives up the focus before a click is handled; a click from the keyboard or a
+  // program does not move the focus, so the typed text is taken here as leaving would take it.
+  const int32_t n = ui->MoveBySE->Commit();
+  if (!FocusControl->Idle()) return;
+  SilenceVoice();
+  FocusControl->MoveBy(n);
+}
+
+void TMainForm::MoveToButtonClick() {
+  const int32_t n = ui->MoveToSE->Commit();
+  if (!FocusControl->Idle()) return;
+  SilenceVoice();
+  FocusControl->MoveTo(n);
+}
+
+void TMainForm::CancelButtonClick() {
+  SilenceVoice();
+  FocusControl->CancelMovement();
+}
+
+void TMainForm::ResetButtonClick() {
+  FocusControl->ResetCount();
+  if (VoiceSelection() != VoiceNone) {
+    SilenceVoice();
+    Sleep(500);
+    if (FocusControl->Idle()) SayReadout(100);
+  }
+  Broadcast(2, ReadoutValue());
+  Broadcast(8, 0);
+}
+
+void TMainForm::Button1Click() {
+  ui->CTSLabel->SetCaption(ui->Edit1->text());
+  SayReadout(500);
+}
+
+void TMainForm::FormKeyDown(int Key) {
+  if (Key == Qt::Key_F1) {
+    MorvaneHelp1Click();
+  } else if (Key == Qt::Key_I || Key == Qt::Key_O) {
+    ui->MovingLite->SetLit(true);
+    QAbstractButton* button = Key == Qt::Key_I ? ui->Focus_InBtn : ui->Focus_OutBtn;
+    button->setDown(true);
+    Focus_InBtnMouseDown(button);
+  }
+}
+
+void TMainForm::FormKeyUp(int Key) {
+  if (Key == Qt::Key_I || Key == Qt::Key_O) {
+    QAbstractButton* button = Key == Qt::Key_I ? ui->Focus_InBtn : ui->Focus_OutBtn;
+    button->setDown(false);
+    Focus_InBtnMouseUp(button);
+  }
+}
+
+bool TMainForm::IsPreviewedKey(QObject* watched) const {
+  if (!watched->isWidgetType()) return false;
+  auto* widget = static_cast<QWidget*>(watched);
+  if (widget->window() != this) return false;
+  // A key event travels from the focused control up through its parents; the window sees it
+  // once, at its first delivery.
+  QWidget* focus = QApplication::focusWidget();
+  return widget == focus || (focus == nullptr && widget == this);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      if (!FocusControl || !IsPreviewedKey(watched)) break;
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (event->type() == QEvent::KeyPress) {
+        CallHandler([&] { FormKeyDown(key->key()); });
+      } else if (!key->isAutoRepeat()) {
+        // X11 and Wayland repeat a held key as release-press pairs; only the real release
+        // ends the run.
+        CallHandler([&] { FormKeyUp(key->key()); });
+      }
+      break;  // the focused control gets the key afterwards
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease: {
+      if (!FocusControl || (watched != ui->Focus_InBtn && watched != ui->Focus_OutBtn)) break;
+      auto* button = static_cast<QAbstractButton*>(watched);
+      if (event->type() == QEvent::MouseButtonRelease) {
+        CallHandler([&] { Focus_InBtnMouseUp(button); });
+      } else {
+        CallHandler([&] { Focus_InBtnMouseDown(button); });
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace morvane

@@ -1,0 +1,282 @@
+#include "ui/fMorvane.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QShowEvent>
+#include <QStyle>
+
+#include "motion/Signals.h"
+#include "platform/Broadcast.h"
+#include "platform/Timing.h"
+#include "settings/SettingsFile.h"
+#include "settings/fSetupForm.h"
+#include "ui/CountHandOver.h"
+#include "ui/HelpViewer.h"
+#include "ui/MainFormBus.h"
+#include "ui/ToolTipTime.h"
+#include "ui/host/ExceptionBoundary.h"
+#include "ui_fMorvane.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int DesignedClientHeight = 321;
+constexpr int CollapsedFormWidth = 272;
+constexpr int ToolTipShowMs = 7500;
+constexpr char HelpFileName[] = "Kestrum and Morvane User's Guides.pdf";
+
+}  // namespace
+
+TMainForm::TMainForm(TControllerHost& host, TPortOpener opener, std::string iniPath,
+                     QWidget* parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::TMainForm>()),
+      FHost(host),
+      FOpener(std::move(opener)),
+      FIniPath(std::move(iniPath)),
+      FHelpProcess(std::make_unique<THelpViewer>()) {
+  ui->setupUi(this);
+  PrepareWidgets();
+  FormCreate();
+  MakeConnections();
+}
+
+TMainForm::~TMainForm() { FreeOwned(); }
+
+void TMainForm::PrepareWidgets() {
+  // A fixed single border with system menu and minimize, no maximize.
+  move(346, 240);  // the designed place, until the saved one replaces it
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+
+  ui->CTSLabel->SetLineBorder(false);
+  ui->CTSLabel->SetAutoSize(false);
+  ui->CTSLabel->SetAlignment(TlxmLbl::taCenter);
+  QFont readoutFont(QStringLiteral("Arial"));
+  readoutFont.setBold(true);
+  readoutFont.setPixelSize(48);
+  ui->CTSLabel->setFont(readoutFont);
+  ui->CTSLabel->SetCaption(QStringLiteral("0000"));
+
+  for (TlxmLite* lite : {ui->InLite, ui->OutLite}) {
+    lite->SetOnColor(clLime);
+    lite->SetOffColor(clDarkGreen);
+  }
+  ui->MovingLite->SetOnColor(0x0003D3EB);   // red 235, green 211, blue 3
+  ui->MovingLite->SetOffColor(0x00007777);  // red 119, green 119, blue 0
+
+  ui->Focus_InBtn->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
+  ui->Focus_OutBtn->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+  ui->Focus_InBtn->setIconSize(QSize(16, 16));
+  ui->Focus_OutBtn->setIconSize(QSize(16, 16));
+
+  // The temperature panel's own widgets.
+  ui->lxmLite1->SetOnColor(clLime);
+  ui->lxmLite1->SetOffColor(clDarkGreen);
+  ui->Label1->SetAlignment(TlxmLbl::taCenter);
+  ui->Label1->SetAutoSize(false);
+  ui->Label1->SetCaption(QString());
+  QFont tempFont = ui->Label1->font();
+  tempFont.setBold(true);
+  ui->Label1->setFont(tempFont);
+  ui->lxmLiteFP1->SetOnColor(clLime);
+  ui->lxmLiteFP1->SetOffColor(clDarkGreen);
+  ui->lxmLiteFP1->SetFlashType(TlxmLiteFP::ftPulse);
+  ui->lxmLiteFP1->SetDuration(50);
+  ui->OffsetSE->setReadOnly(true);  // changed by its arrows only
+
+  FMovingTimer.setObjectName(QStringLiteral("MovingTimer"));
+  FMovingTimer.setInterval(1700);
+  FFW2Timer.setObjectName(QStringLiteral("FW2Timer"));
+  FFW2Timer.setInterval(500);
+  FTimer1.setObjectName(QStringLiteral("Timer1"));
+  FTimer1.setInterval(200);
+
+  // Keys are previewed for the whole window, and the coarse buttons react to every mouse
+  // button: both are seen on their way to the controls (eventFilter, Console.cpp).
+  qApp->installEventFilter(this);
+}
+
+void TMainForm::FormCreate() {
+  FocusControl = std::make_unique<TFocusControl>(FHost, FOpener);
+
+  // The settings path was formed by the caller (beside the program, or the user's
+  // configuration directory when that is not writable).
+  const bool stayOnTop = ReadStayOnTopAtStartUp(FIniPath);
+  setWindowFlag(Qt::WindowStaysOnTopHint, stayOnTop);
+
+  const int menuHeight = menuBar()->sizeHint().height();
+  setFixedSize(CollapsedFormWidth, menuHeight + DesignedClientHeight);
+  FCollapsedWidth = width();
+
+  SetupForm = std::make_unique<TSetupForm>(*FocusControl, *this, this);
+  AboutBox = CreateAboutBox();
+
+  FCountHandOver = std::make_unique<TCountHandOver>(
+      [this](int32_t count, bool dsr) { ShowCountChange(count, dsr); });
+  FocusControl->OnCTSChange = [this](TFocusControl* sender, int32_t count, bool dsr) {
+    FocusControlCountChange(sender, count, dsr);
+  };
+  FocusControl->OnIdleChange = [this](TFocusControl* sender, bool idle) {
+    FocusControlIdleChange(sender, idle);
+  };
+  FocusControl->OnAvailChange = [this](TFocusControl* sender, bool avail) {
+    CallHandler([&] { FocusControlAvailChange(sender, avail); });
+    BusStateChanged();
+  };
+
+  // Other programs' commands on this name are received by the inter-program message handling.
+  FMorvaneMessage = RegisterWindowMessage("MORVANE_MESSAGE");
+  StartBusInterfaces();
+}
+
+void TMainForm::MakeConnections() {
+  const auto onClick = [this](QAbstractButton* button, void (TMainForm::*handler)()) {
+    connect(button, &QAbstractButton::clicked, this,
+            [this, handler] { CallHandler([this, handler] { (this->*handler)(); }); });
+  };
+  const auto onAction = [this](QAction* action, void (TMainForm::*handler)()) {
+    connect(action, &QAction::triggered, this,
+            [this, handler] { CallHandler([this, handler] { (this->*handler)(); }); });
+  };
+  const auto onTimer = [this](QTimer& timer, void (TMainForm::*handler)()) {
+    connect(&timer, &QTimer::timeout, this,
+            [this, handler] { CallHandler([this, handler] { (this->*handler)(); }); });
+  };
+
+  onAction(ui->Setup1, &TMainForm::Setup1Click);
+  onAction(ui->MorvaneHelp1, &TMainForm::MorvaneHelp1Click);
+  onAction(ui->AboutMorvane1, &TMainForm::AboutMorvane1Click);
+  onAction(ui->Temp1, &TMainForm::Temp1Click);
+  onAction(ui->Exit1, &TMainForm::Exit1Click);
+
+  onTimer(FMovingTimer, &TMainForm::MovingTimerTimer);
+  onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
+  onTimer(FTimer1, &TMainForm::Timer1Timer);
+
+  for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10}) {
+    connect(fine, &QAbstractButton::clicked, this,
+            [this, fine] { CallHandler([this, fine] { In10Click(fine); }); });
+  }
+  onClick(ui->CancelButton, &TMainForm::CancelButtonClick);
+  onClick(ui->MoveByButton, &TMainForm::MoveByButtonClick);
+  onClick(ui->MoveToButton, &TMainForm::MoveToButtonClick);
+  onClick(ui->ResetButton, &TMainForm::ResetButtonClick);
+  onClick(ui->Button1, &TMainForm::Button1Click);
+
+  onClick(ui->GetTempButton, &TMainForm::GetTempButtonClick);
+  onClick(ui->GetCalButton, &TMainForm::GetCalButtonClick);
+  onClick(ui->SetCalButton, &TMainForm::SetCalButtonClick);
+  onClick(ui->ResetTC, &TMainForm::ResetTCClick);
+  onClick(ui->EnableSB, &TMainForm::EnableSBClick);
+
+  // The moving light goes out at the timer's first tick after start-up too.
+  FMovingTimer.start();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // A window restored from the task bar is shown again by the system; that is no new show.
+  if (!event->spontaneous()) CallHandler([this] { FormShow(); });
+}
+
+void TMainForm::FormShow() {
+  SetupForm->LoadSettings();
+  SetupForm->UpdatePgmParametersButtonClick();
+  InstallToolTipTime(ToolTipShowMs);
+  ui->MovingLite->SetLit(false);
+  BusStateChanged();  // the port has been opened
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  CallHandler([this] { FormClose(); });
+  event->accept();
+}
+
+void TMainForm::FormClose() {
+  if (FClosed) return;
+  FClosed = true;
+  FHelpProcess->Terminate();
+  FocusControl->CancelMovement();
+  Sleep(200);
+  try {
+    SaveWindowPosition(FIniPath, *this);
+  } catch (const ESettingsWriteError&) {
+    // Reported, and the close goes on: a settings file that cannot be written must not keep
+    // the program from ending.
+    ShowCurrentException();
+  }
+  FreeOwned();
+}
+
+void TMainForm::FreeOwned() {
+  StopBusInterfaces();
+  SetupForm.reset();
+  AboutBox.reset();
+  FocusControl.reset();
+}
+
+void TMainForm::Setup1Click() {
+  SetupForm->exec();
+  BusStateChanged();  // the port may have changed
+}
+
+void TMainForm::MorvaneHelp1Click() {
+  if (!FocusControl->Idle()) return;
+  const QString dir = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
+  if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName)))
+    ShowMessage("Could not load Help File");
+}
+
+void TMainForm::AboutMorvane1Click() {
+  if (!FocusControl->Idle()) return;
+  if (AboutBox) AboutBox->exec();
+}
+
+void TMainForm::Exit1Click() { close(); }
+
+void TMainForm::MovingTimerTimer() {
+  FMovingTimer.stop();
+  ui->MovingLite->SetLit(false);
+}
+
+void TMainForm::FW2TimerTimer() {
+  FFW2Timer.stop();
+  Broadcast(2, ReadoutValue());
+}
+
+void TMainForm::Broadcast(int32_t WParam, int32_t LParam) {
+  BusBroadcast(FMorvaneMessage, WParam, LParam);
+}
+
+int32_t TMainForm::ReadoutValue() const {
+  const QString text = ui->CTSLabel->Caption();
+  bool ok = false;
+  const int32_t value = text.trimmed().toInt(&ok);
+  if (!ok) throw std::runtime_error("'" + text.toStdString() + "' is not a valid integer value");
+  return value;
+}
+
+int TMainForm::VoiceSelection() const { return SetupForm ? SetupForm->VoiceIndex() : 2; }
+
+void TMainForm::ShowInformationMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
+                  QString::fromStdString(text), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TMainForm::ShowMessage(const std::string& text) { FHost.ShowMessage(text); }
+
+void TMainForm::SetSpeedRGEnabled(bool enabled) { ui->SpeedRG->setEnabled(enabled); }
+
+void TMainForm::SetWidth(int width) { setFixedWidth(width); }
+
+std::unique_ptr<QDialog> TMainForm::CreateAboutBox() { return nullptr; }
+
+}  // namespace morvane

@@ -1,0 +1,177 @@
+#pragma once
+// TMainForm: the program's main window. It owns the one focuser controller, the setup dialog
+// and the about box, starts them in a fixed order, carries the menu and the timers, and shuts
+// everything down in a fixed order when it closes. Its handlers live in files by concern: this
+// file's .cpp the start, the menu and the close; Console.cpp the focusing console; the
+// temperature panel, the inter-program messages and the voice in files of their own.
+//
+// Threads: the controller raises its count changes on the counting thread and its idle
+// changes on the motion threads; both reach the widgets only on the GUI thread, in the order
+// they were raised (count changes coalesced by TCountHandOver, idle changes as queued calls).
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "controller/Objects.h"
+#include "settings/SetupFormHost.h"
+
+namespace Ui {
+class TMainForm;
+}
+
+class QAbstractButton;
+class QDialog;
+
+namespace morvane {
+
+class TSetupForm;
+class TCountHandOver;
+struct TMainFormBus;
+class THelpViewer;
+
+class TMainForm : public QMainWindow, public TSetupFormHost {
+  Q_OBJECT
+
+ public:
+  // host: the GUI thread's side for the controller. opener: turns a port number into a port.
+  // iniPath: the settings file (TSettingsPath decides where it lies).
+  TMainForm(TControllerHost& host, TPortOpener opener, std::string iniPath,
+            QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Start-up and shut-down.
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+
+  // Menu.
+  void Setup1Click();
+  void MorvaneHelp1Click();
+  void AboutMorvane1Click();
+  void Exit1Click();
+
+  // Timers.
+  void MovingTimerTimer();
+  void FW2TimerTimer();
+
+  // The focusing console (Console.cpp).
+  void Focus_InBtnMouseDown(QAbstractButton* Sender);
+  void Focus_InBtnMouseUp(QAbstractButton* Sender);
+  void In10Click(QAbstractButton* Sender);
+  void CancelButtonClick();
+  void MoveByButtonClick();
+  void MoveToButtonClick();
+  void ResetButtonClick();
+  // Key is a Qt key code; auto-repeated presses come as further key downs.
+  void FormKeyDown(int Key);
+  void FormKeyUp(int Key);
+  void Button1Click();
+  // Raised on the counting thread (and on the GUI thread by a reset); the effects are shown on
+  // the GUI thread by ShowCountChange.
+  void FocusControlCountChange(TFocusControl* Sender, int32_t CTSCount, bool DSRValue);
+  // Raised on a motion thread; the effects run on the GUI thread in ShowIdleChange.
+  void FocusControlIdleChange(TFocusControl* Sender, bool IdleValue);
+
+  // The temperature panel (TempPanel.cpp).
+  void Temp1Click();
+  void GetTempButtonClick();
+  void GetCalButtonClick();
+  void SetCalButtonClick();
+  void ResetTCClick();
+  void EnableSBClick();
+  void Timer1Timer();
+  void FocusControlAvailChange(TFocusControl* Sender, bool TCAvailValue);
+
+  // Broadcast (w, l): "MORVANE_MESSAGE" to every listener on the session bus, without waiting.
+  void Broadcast(int32_t WParam, int32_t LParam);
+  // The whole number the readout's text reads as (-0012 reads as -12).
+  int32_t ReadoutValue() const;
+  // The voice chosen in the setup dialog: 0 female, 1 male, 2 none (-1 none selected).
+  int VoiceSelection() const;
+
+  // Other programs (Messages.cpp): "MORVANE_MESSAGE" from the session bus and the focuser's
+  // D-Bus interface. BusStateChanged tells the interface that what it shows may have changed.
+  void StartBusInterfaces();
+  void StopBusInterfaces();
+  void MorvaneMessageReceived(int32_t WParam, int32_t LParam);
+  void BusStateChanged();
+
+  // The voice (Voice.cpp). SilenceVoice: when a voice is selected and one is speaking, asks the
+  // speaking thread to stop. SayReadout: speaks the readout after delayMs.
+  void SilenceVoice();
+  void SayReadout(int DelayMs);
+
+  // TSetupFormHost.
+  int Left() const override { return x(); }
+  void SetLeft(int left) override { move(left, y()); }
+  int Top() const override { return y(); }
+  void SetTop(int top) override { move(x(), top); }
+  int AppliedVoice() const override { return FAppliedVoice; }
+  void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
+  void ShowInformationMessage(const std::string& text) override;
+  std::string IniPath() const override { return FIniPath; }
+  void SetSpeedRGEnabled(bool enabled) override;
+  void ShowMessage(const std::string& text) override;
+
+  // The window's outer width; the temperature panel opens and closes the window by it.
+  int Width() const { return width(); }
+  void SetWidth(int width);
+  int CollapsedWidth() const { return FCollapsedWidth; }
+
+  TFocusControl& Controller() { return *FocusControl; }
+  TSetupForm& Setup() { return *SetupForm; }
+  Ui::TMainForm& Form() { return *ui; }
+  uint32_t MorvaneMessage() const { return FMorvaneMessage; }
+  QTimer& MovingTimer() { return FMovingTimer; }
+  QTimer& FW2Timer() { return FFW2Timer; }
+  QTimer& Timer1() { return FTimer1; }
+  TCountHandOver& CountHandOver() { return *FCountHandOver; }
+  THelpViewer& HelpProcess() { return *FHelpProcess; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void PrepareWidgets();
+  void MakeConnections();
+  // The GUI thread's part of the two controller events, in the handlers' order of effects.
+  void ShowCountChange(int32_t CTSCount, bool DSRValue);
+  void ShowIdleChange(bool IdleValue);
+  // Frees the dialogs and then the controller, in that order; once.
+  void FreeOwned();
+  // Keyboard preview: true when the key event is the first delivery of a key to this window.
+  bool IsPreviewedKey(QObject* watched) const;
+
+  std::unique_ptr<Ui::TMainForm> ui;
+  TControllerHost& FHost;
+  TPortOpener FOpener;
+  std::string FIniPath;
+  int FAppliedVoice = 0;
+  int FCollapsedWidth = 0;
+  uint32_t FMorvaneMessage = 0;
+  bool FClosed = false;
+
+  QTimer FMovingTimer;
+  QTimer FFW2Timer;
+  QTimer FTimer1;
+
+  std::unique_ptr<THelpViewer> FHelpProcess;
+  // The bus side; goes before the controller it calls.
+  std::unique_ptr<TMainFormBus> FBus;
+  std::unique_ptr<TCountHandOver> FCountHandOver;
+  // Owned; freed in FormClose in the order setup dialog, about box, controller.
+  std::unique_ptr<TFocusControl> FocusControl;
+  std::unique_ptr<TSetupForm> SetupForm;
+  // The about box; made by CreateAboutBox, shown modally by "About Morvane".
+  std::unique_ptr<QDialog> AboutBox;
+  std::unique_ptr<QDialog> CreateAboutBox();
+};
+
+}  // namespace morvane

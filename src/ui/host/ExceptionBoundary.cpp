@@ -1,0 +1,38 @@
+#include "ui/host/ExceptionBoundary.h"
+
+#include <QMessageBox>
+
+namespace morvane {
+
+std::string ExceptionMessageText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+void ShowCurrentException() {
+  std::string message;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "Unknown error";
+  }
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Morvane"),
+                  QString::fromStdString(ExceptionMessageText(message)), QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+TMorvaneApplication::TMorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TMorvaneApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowCurrentException();
+    return false;
+  }
+}
+
+}  // namespace morvane

@@ -88,6 +88,11 @@ bool TFocuserClient::ServiceRunning() {
   return has;
 }
 
+std::string TFocuserClient::UniqueName() const {
+  const char* name = FConnection ? dbus_bus_get_unique_name(FConnection) : nullptr;
+  return name ? name : "";
+}
+
 TBusReply TFocuserClient::Send(DBusMessage* call, DBusMessage** reply) {
   if (!FConnection) {
     dbus_message_unref(call);
@@ -258,6 +263,7 @@ void TFocuserClient::Decode(DBusMessage* message) {
   if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_SIGNAL) return;
   TNotification n;
   n.ReceivedUs = MonotonicMicros();
+  if (const char* sender = dbus_message_get_sender(message)) n.Sender = sender;
   if (dbus_message_is_signal(message, BroadcastInterfaceName, MessageMember)) {
     DBusError error;
     dbus_error_init(&error);

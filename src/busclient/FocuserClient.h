@@ -45,6 +45,7 @@ struct TNotification {
   std::optional<int32_t> ComPort;
   std::optional<bool> TemperatureAvailable;
   int64_t ReceivedUs = 0;  // monotonic clock
+  std::string Sender;      // the sender's unique bus name
 };
 
 class TFocuserClient {
@@ -59,6 +60,8 @@ class TFocuserClient {
   const std::string& Error() const { return FError; }
   // Whether some program owns "org.morvane.Morvane" now.
   bool ServiceRunning();
+  // This connection's unique name on the bus.
+  std::string UniqueName() const;
 
   // Methods of org.morvane.Focuser1.
   TBusReply Call(const char* method);

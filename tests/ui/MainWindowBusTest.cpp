@@ -239,4 +239,23 @@ TEST_F(MainWindowBusTest, FocuserInterfaceRefusesAMoveWhileMovingAndPacesPositio
   EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 250), 1);
 }
 
+// morvanectl against the real window: a waited move prints where it landed, and wait-move
+// returns when the window's move has finished.
+TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
+  TToolResult r = FromOtherThread([&] { return RunTool(MORVANECTL, {"move-to", "60", "--wait"}, scope); });
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Rig.Controller().Idle());
+  EXPECT_EQ(r.Out, std::to_string(Rig.Controller().CTSCount()) + "\n");
+  EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 60), 1);
+
+  r = FromOtherThread([&] {
+    const TToolResult started = RunTool(MORVANECTL, {"move-by", "-40"}, scope);
+    if (started.Status != 0) return started;
+    return RunTool(MORVANECTL, {"wait-move", "--timeout", "20"}, scope);
+  });
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 20), 1);
+}
+
 }  // namespace

@@ -235,6 +235,12 @@ bool TFocuserClient::Watch(bool messages) {
                                  PropertiesInterface + "',member='PropertiesChanged',arg0='" +
                                  Focuser1Interface + "'";
   dbus_bus_add_match(FConnection, properties.c_str(), &error);
+  if (!dbus_error_is_set(&error)) {
+    const std::string owner = std::string(
+        "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+        "member='NameOwnerChanged',arg0='") + MorvaneBusName + "'";
+    dbus_bus_add_match(FConnection, owner.c_str(), &error);
+  }
   if (messages && !dbus_error_is_set(&error)) {
     const std::string rule = std::string("type='signal',interface='") + BroadcastInterfaceName +
                              "',member='" + MessageMember + "'";
@@ -276,6 +282,21 @@ void TFocuserClient::Decode(DBusMessage* message) {
     n.IsMessage = true;
     n.WParam = w;
     n.LParam = l;
+    FQueue.push_back(n);
+    return;
+  }
+  if (dbus_message_is_signal(message, "org.freedesktop.DBus", "NameOwnerChanged")) {
+    DBusError error;
+    dbus_error_init(&error);
+    const char* name = nullptr;
+    const char* oldOwner = nullptr;
+    const char* newOwner = nullptr;
+    const bool ok = dbus_message_get_args(message, &error, DBUS_TYPE_STRING, &name,
+                                          DBUS_TYPE_STRING, &oldOwner, DBUS_TYPE_STRING,
+                                          &newOwner, DBUS_TYPE_INVALID);
+    dbus_error_free(&error);
+    if (!ok || std::strcmp(name, MorvaneBusName) != 0) return;
+    n.ServiceOwned = *newOwner != '\0';
     FQueue.push_back(n);
     return;
   }

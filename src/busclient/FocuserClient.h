@@ -44,6 +44,9 @@ struct TNotification {
   std::optional<bool> PortOpen;
   std::optional<int32_t> ComPort;
   std::optional<bool> TemperatureAvailable;
+  // The bus name "org.morvane.Morvane" was taken (true) or given up (false): Morvane started
+  // or ended.
+  std::optional<bool> ServiceOwned;
   int64_t ReceivedUs = 0;  // monotonic clock
   std::string Sender;      // the sender's unique bus name
 };
@@ -57,6 +60,8 @@ class TFocuserClient {
 
   // False when the session bus cannot be reached; Error() says why.
   bool Connected() const { return FConnection != nullptr; }
+  // Still connected: false once the bus has gone.
+  bool Open() const { return FConnection && dbus_connection_get_is_connected(FConnection); }
   const std::string& Error() const { return FError; }
   // Whether some program owns "org.morvane.Morvane" now.
   bool ServiceRunning();
@@ -71,7 +76,8 @@ class TFocuserClient {
   TBusReply GetState(TFocuserState& state);
   TBusReply GetPosition(int32_t& position);
 
-  // Starts listening: to PropertiesChanged of the interface's owner, and to
+  // Starts listening: to PropertiesChanged of the interface's owner and to the owner coming
+  // and going, and to
   // "MORVANE_MESSAGE" from anyone when messages is true.
   bool Watch(bool messages);
   // Broadcasts "MORVANE_MESSAGE" (wParam, lParam) as another program would.

@@ -20,8 +20,10 @@ class TConsoleActions {
   virtual bool PortOpen() = 0;
   virtual int32_t ComPort() = 0;
   virtual bool TemperatureAvailable() = 0;
-  // One reading of the temperature module, in degrees Celsius.
-  virtual double ReadTemperature() = 0;
+  // One reading of the temperature module, in degrees Celsius; false when the module does not
+  // answer. The first call asks whether the module is there (up to two seconds of waiting on
+  // the line without one); after a "no", later calls do not ask again.
+  virtual bool ReadTemperature(double& celsius) = 0;
 
   // The console's buttons, each with its own guards: Move By and Move To do nothing while a
   // move runs, Stop does nothing while idle.

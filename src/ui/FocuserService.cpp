@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <exception>
+
 #include "platform/Broadcast.h"
 #include "Focuser1Adaptor.h"  // made from the interface's XML at build time
 
@@ -115,23 +117,39 @@ bool TFocuserService::MayMove(int64_t target, bool needIdle) {
   return true;
 }
 
+// A handler's exception goes back to the caller as an error; it never crosses the event loop.
+template <typename F>
+void TFocuserService::Guarded(F&& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    Refuse(QStringLiteral("org.morvane.Error.Failed"), QString::fromLocal8Bit(e.what()));
+  }
+}
+
 void TFocuserService::MoveBy(int codes) {
-  if (MayMove(int64_t{Position()} + codes, true)) FConsole.MoveByClick(codes);
+  if (MayMove(int64_t{Position()} + codes, true)) Guarded([&] { FConsole.MoveByClick(codes); });
 }
 
 void TFocuserService::MoveTo(int count) {
-  if (MayMove(count, true)) FConsole.MoveToClick(count);
+  if (MayMove(count, true)) Guarded([&] { FConsole.MoveToClick(count); });
 }
 
-void TFocuserService::Stop() { FConsole.StopClick(); }
+void TFocuserService::Stop() {
+  Guarded([&] { FConsole.StopClick(); });
+}
 
-void TFocuserService::ResetCount() { FConsole.ResetClick(); }
+void TFocuserService::ResetCount() {
+  Guarded([&] { FConsole.ResetClick(); });
+}
 
 void TFocuserService::StartRun(bool in) {
-  if (MayMove(0, false)) FConsole.CoarseDown(in);
+  if (MayMove(0, false)) Guarded([&] { FConsole.CoarseDown(in); });
 }
 
-void TFocuserService::StopRun() { FConsole.CoarseUp(); }
+void TFocuserService::StopRun() {
+  Guarded([&] { FConsole.CoarseUp(); });
+}
 
 }  // namespace morvane
 
@@ -143,17 +161,28 @@ double TFocuserService::ReadTemperature() {
            QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
     return 0;
   }
-  if (!TemperatureAvailable()) {
-    Refuse(QString::fromLatin1(NotAvailableError),
-           QStringLiteral("Temperature Functions are not available"));
-    return 0;
-  }
   if (!FConsole.Idle()) {
     Refuse(QString::fromLatin1(BusyError),
            QStringLiteral("The temperature is not read while a move runs"));
     return 0;
   }
-  return FConsole.ReadTemperature();
+  double celsius = 0;
+  bool read = false;
+  try {
+    read = FConsole.ReadTemperature(celsius);
+  } catch (const std::exception& e) {
+    // A garbled answer of the module; the caller is told, nothing crosses the event loop.
+    Refuse(QStringLiteral("org.morvane.Error.Failed"),
+           QStringLiteral("The temperature module's answer was not understood: %1")
+               .arg(QString::fromLocal8Bit(e.what())));
+    return 0;
+  }
+  if (!read) {
+    Refuse(QString::fromLatin1(NotAvailableError),
+           QStringLiteral("Temperature Functions are not available"));
+    return 0;
+  }
+  return celsius;
 }
 
 }  // namespace morvane

@@ -68,6 +68,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.
   bool MayMove(int64_t target, bool needIdle);
   void Refuse(const QString& name, const QString& text);
+  template <typename F>
+  void Guarded(F&& action);
   void Announce(bool flushPosition);
 
   TConsoleActions& FConsole;

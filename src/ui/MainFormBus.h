@@ -23,7 +23,7 @@ class TMainFormConsole : public TConsoleActions {
   bool PortOpen() override;
   int32_t ComPort() override;
   bool TemperatureAvailable() override;
-  double ReadTemperature() override;
+  bool ReadTemperature(double& celsius) override;
   void MoveByClick(int32_t codes) override;
   void MoveToClick(int32_t count) override;
   void StopClick() override;
@@ -36,6 +36,7 @@ class TMainFormConsole : public TConsoleActions {
 
  private:
   TMainForm& Form;
+  bool FProbed = false;
 };
 
 struct TMainFormBus {

@@ -34,7 +34,13 @@ int32_t TMainFormConsole::ComPort() { return Form.Controller().ComPort(); }
 // The module's last answer; asking again would be an exchange on the line.
 bool TMainFormConsole::TemperatureAvailable() { return Form.Controller().LastTCAvail(); }
 
-double TMainFormConsole::ReadTemperature() { return Form.Controller().GetTemperature(); }
+bool TMainFormConsole::ReadTemperature(double& celsius) {
+  if (FProbed && !Form.Controller().LastTCAvail()) return false;
+  FProbed = true;
+  // Asks the module whether it is there first; a sample for the temperature panel's average.
+  celsius = Form.Controller().GetTemperature();
+  return Form.Controller().LastTCAvail();
+}
 
 // Move By and Move To with the amount given instead of the spin edit's.
 void TMainFormConsole::MoveByClick(int32_t codes) {

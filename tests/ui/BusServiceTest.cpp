@@ -149,7 +149,7 @@ TEST_F(FocuserServiceTest, TemperatureOnlyWithTheModuleAndWhileIdle) {
   Console.IsIdle = true;
   ASSERT_TRUE(FromOtherThread([&] { return client.ReadTemperature(c); }).Ok);
   EXPECT_DOUBLE_EQ(c, 12.5);
-  EXPECT_EQ(Console.Calls, std::vector<std::string>{"ReadTemperature"});
+  EXPECT_EQ(Console.Calls, (std::vector<std::string>{"ReadTemperature", "ReadTemperature"}));
 }
 
 TEST_F(FocuserServiceTest, PropertiesReadAndAnnounced) {

@@ -26,7 +26,11 @@ class TFakeConsole : public TConsoleActions {
   bool PortOpen() override { return IsPortOpen; }
   int32_t ComPort() override { return Port; }
   bool TemperatureAvailable() override { return HasTemperature; }
-  double ReadTemperature() override { return Record("ReadTemperature"), Celsius; }
+  bool ReadTemperature(double& celsius) override {
+    Record("ReadTemperature");
+    celsius = Celsius;
+    return HasTemperature;
+  }
   void MoveByClick(int32_t codes) override { Record("MoveByClick", codes); }
   void MoveToClick(int32_t count) override { Record("MoveToClick", count); }
   void StopClick() override { Record("StopClick"); }

@@ -95,6 +95,7 @@ bool TMorvaneFocuser::Connect() {
     TemperatureNP.s = IPS_OK;
   }
   FocusAbsPosN[0].value = FState.Position;
+  FocusAbsPosN[0].max = FocusMaxPosN[0].value;  // as loaded from the configuration
   FocusAbsPosNP.s = FState.Idle ? IPS_OK : IPS_BUSY;
   if (!FState.PortOpen)
     LOGF_WARN("Morvane's port COM %d is not open: moves are refused until it is.", FState.ComPort);
@@ -321,7 +322,12 @@ bool TMorvaneFocuser::AbortFocuser() {
   return true;
 }
 
-bool TMorvaneFocuser::SetFocuserMaxPosition(uint32_t) { return true; }
+// The user's maximum bounds absolute moves; the base class keeps it in the configuration.
+bool TMorvaneFocuser::SetFocuserMaxPosition(uint32_t ticks) {
+  FocusAbsPosN[0].max = ticks;
+  IUUpdateMinMax(&FocusAbsPosNP);
+  return true;
+}
 
 void TMorvaneFocuser::ShowTemperatureAvailable(bool available) {
   if (!isConnected()) return;

@@ -22,7 +22,13 @@ int32_t TMainFormConsole::ReadoutValue() {
   }
 }
 
-bool TMainFormConsole::Idle() { return Form.Controller().Idle(); }
+// The controller's Idle, read without recording it: the controller raises an idle change only
+// when it differs from the last value read, so a read from here between a motion thread's
+// change and its report would swallow the report, and the console (and every program that
+// follows it) would never learn that the move ended.
+bool TMainFormConsole::Idle() {
+  return Form.Controller().RunIdle.load() && Form.Controller().NudgeIdle.load();
+}
 
 // Stop is enabled exactly while the console shows a move by or to a count.
 bool TMainFormConsole::ShownIdle() { return !Form.Form().CancelButton->isEnabled(); }
@@ -44,13 +50,13 @@ bool TMainFormConsole::ReadTemperature(double& celsius) {
 
 // Move By and Move To with the amount given instead of the spin edit's.
 void TMainFormConsole::MoveByClick(int32_t codes) {
-  if (!Form.Controller().Idle()) return;
+  if (!Idle()) return;
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
 }
 
 void TMainFormConsole::MoveToClick(int32_t count) {
-  if (!Form.Controller().Idle()) return;
+  if (!Idle()) return;
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
 }

@@ -61,16 +61,7 @@ class TMovingConsole : public TFakeConsole {
   }
 };
 
-class MorvanectlTest : public testing::Test {
- protected:
-  void SetUp() override {
-    if (!QCoreApplication::instance()) App = new QCoreApplication(Argc, Argv);  // for the run
-  }
-  static inline QCoreApplication* App = nullptr;
-  static inline int Argc = 1;
-  static inline char Name[16] = "test_morvanectl";
-  static inline char* Argv[2] = {Name, nullptr};
-};
+class MorvanectlTest : public testing::Test {};
 
 TToolResult Ctl(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
   return FromOtherThread([&] { return RunTool(Tool, args, env); });

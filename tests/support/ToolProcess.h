@@ -34,8 +34,15 @@ class TToolProcess {
     std::vector<char*> argv;
     for (auto& s : strings) argv.push_back(s.data());
     argv.push_back(nullptr);
+    // The entries given replace inherited ones of the same name.
     std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      bool replaced = false;
+      for (const std::string& extra : env) replaced = replaced || extra.compare(0, name.size(), name) == 0;
+      if (!replaced) envStrings.push_back(entry);
+    }
     envStrings.insert(envStrings.end(), env.begin(), env.end());
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());

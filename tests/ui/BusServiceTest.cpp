@@ -47,13 +47,6 @@ bool SendSignal(const std::vector<std::pair<int, const void*>>& args) {
 
 class BusServiceTest : public testing::Test {
  protected:
-  void SetUp() override {
-    if (!QCoreApplication::instance()) App = std::make_unique<QCoreApplication>(Argc, Argv);
-  }
-  static inline std::unique_ptr<QCoreApplication> App;
-  static inline int Argc = 1;
-  static inline char Name[16] = "test_ui_bus";
-  static inline char* Argv[2] = {Name, nullptr};
   TFakeConsole Console;
 };
 

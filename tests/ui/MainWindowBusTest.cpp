@@ -239,6 +239,30 @@ TEST_F(MainWindowBusTest, FocuserInterfaceRefusesAMoveWhileMovingAndPacesPositio
   EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 250), 1);
 }
 
+// Queries of the idle state between a stop and the motion threads' report of it must not
+// swallow the report: the move's end still reaches the console and the bus.
+TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
+  MoveToAndWait(0);
+  // A short move: a nudge thread alone, which reports its end only after its settling pause.
+  Other.Send(4, 9);
+  auto a = Other.Gather([](const auto& v) { return !v.empty(); });
+  ASSERT_FALSE(a.empty());
+  ASSERT_EQ(a[0].W, 6);
+  Other.Clear();
+  TFocuserClient& client = Other.Client;
+  FromOtherThread([&] {
+    client.Call("Stop");
+    for (int i = 0; i < 20; ++i) client.SendMessage(5, 0);
+    return 0;
+  });
+  a = Other.Gather([](const auto& v) {
+    return std::any_of(v.begin(), v.end(), [](const TAnswer& x) { return x.W == 2; });
+  }, 5000);
+  ASSERT_TRUE(Has(a, 2)) << "no end of move announced: " << Text(a);
+  EXPECT_FALSE(Rig.Form->Form().CancelButton->isEnabled());
+  EXPECT_TRUE(Rig.Form->Form().In10->isEnabled());
+}
+
 // morvanectl against the real window: a waited move prints where it landed, and wait-move
 // returns when the window's move has finished.
 TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {

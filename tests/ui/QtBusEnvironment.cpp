@@ -11,6 +11,7 @@
 
 #include "motion/Signals.h"
 #include "platform/Event.h"
+#include "support/PrivateBus.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ class TQtBusEnvironment : public testing::Environment {
  public:
   void SetUp() override {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    Bus = std::make_unique<morvane::test::TPrivateBus>();
     morvane::SetNamedEventScope("test" + std::to_string(getpid()));
     Startup = std::make_unique<morvane::TStartupObjects>();
     Application = std::make_unique<QApplication>(Argc, Argv);
@@ -25,12 +27,14 @@ class TQtBusEnvironment : public testing::Environment {
   void TearDown() override {
     Application.reset();
     Startup.reset();
+    Bus.reset();
   }
 
  private:
   int Argc = 1;
   char ProgramName[16] = "test_ui_window";
   char* Argv[2] = {ProgramName, nullptr};
+  std::unique_ptr<morvane::test::TPrivateBus> Bus;
   std::unique_ptr<morvane::TStartupObjects> Startup;
   std::unique_ptr<QApplication> Application;
 };

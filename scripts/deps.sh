@@ -2,6 +2,7 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 need=(cmake ninja-build g++ pkg-config qt6-base-dev libdbus-1-dev libgtest-dev libgmock-dev dbus locales)
+need+=(indi-bin libindi-dev)  # the INDI focuser driver and its tests
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -101,6 +101,7 @@ int WaitMoveEnd(TFocuserClient& client) {
   int64_t quiet = MonotonicMicros();
   while (!GStop) {
     const auto n = client.Next(200);
+    if (n && n->ServiceOwned && !*n->ServiceOwned) return Fail("Morvane ended before the move did");
     if (n && n->Idle) {
       quiet = MonotonicMicros();
       if (!*n->Idle) seenBusy = true;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
-need=(cmake ninja-build g++ pkg-config qt6-base-dev libdbus-1-dev libgtest-dev libgmock-dev dbus locales)
+need=(cmake ninja-build g++ pkg-config qt6-base-dev libdbus-1-dev libgtest-dev libgmock-dev dbus locales
+      xdg-utils xvfb xdotool imagemagick)
 need+=(indi-bin libindi-dev)  # the INDI focuser driver and its tests
 missing=()
 for p in "${need[@]}"; do

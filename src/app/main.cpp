@@ -6,6 +6,14 @@
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
 // every port for this run.
 
+#include <QIcon>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,11 +31,53 @@
 
 using namespace morvane;
 
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(SignalPipe[1], &byte, 1);
+}
+
+// A dialog or message box open now is closed first, and the window only once their loops
+// have ended (a later turn of the event loop), so that nothing still running inside them
+// outlives what the window's close frees.
+void CloseWhenNoDialog(QWidget& window) {
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->close();
+    QTimer::singleShot(10, &window, [&window] { CloseWhenNoDialog(window); });
+    return;
+  }
+  window.close();
+}
+
+// SIGTERM (a logout, a service manager) and SIGINT close the window as Exit does, so that the
+// motion is stopped and the window position written rather than lost.
+void CloseOnTerminate(QWidget& window) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = read(SignalPipe[0], &byte, 1);
+    CloseWhenNoDialog(window);
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // The named events and registered names exist before any window.
   TStartupObjects startup;
 
   TMorvaneApplication app(argc, argv);
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("morvane")));
   QApplication::setApplicationName(QStringLiteral("Morvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Morvane"));
   QApplication::setDesktopFileName(QStringLiteral("morvane"));
@@ -56,6 +106,7 @@ int main(int argc, char** argv) {
 
   TQtControllerHost host;
   TMainForm form(host, opener, iniPath);
+  CloseOnTerminate(form);
   form.show();
   return QApplication::exec();
 }

@@ -32,7 +32,8 @@ std::string SettingsPathFor(const std::string& programDir, bool writable,
   if (writable) return programDir + FileName;
   // The base directory specification ignores a relative XDG_CONFIG_HOME.
   std::string config = xdgConfigHome;
-  if (config.empty() || config[0] != '/') config = (home.empty() ? std::string(".") : home) + "/.config";
+  if (config.empty() || config[0] != '/')
+    config = (home.empty() ? std::string(".") : home) + "/.config";
   return config + "/Morvane/" + FileName;
 }
 

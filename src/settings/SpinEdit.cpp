@@ -3,19 +3,18 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QWheelEvent>
 
 namespace morvane {
 
 TSpinEdit::TSpinEdit(QWidget* parent) : QDoubleSpinBox(parent) {
   setAlignment(Qt::AlignCenter);
-  setKeyboardTracking(false);
 }
 
 double TSpinEdit::Value() const {
-  QString text = lineEdit()->text();
-  int pos = 0;
-  if (validate(text, pos) != QValidator::Acceptable) return minimum();
-  return valueFromText(text);
+  bool ok = false;
+  const double value = locale().toDouble(cleanText().trimmed(), &ok);
+  return ok ? value : minimum();
 }
 
 void TSpinEdit::stepBy(int steps) {
@@ -26,9 +25,16 @@ void TSpinEdit::stepBy(int steps) {
 }
 
 void TSpinEdit::keyPressEvent(QKeyEvent* event) {
-  if (FTypingRefused && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+  if (FTypingRefused) {
+    // One increment at a time: no page steps.
+    if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
+      event->accept();
+      return;
+    }
     const QString text = event->text();
-    const bool printable = !text.isEmpty() && text.at(0).isPrint();
+    const bool command =
+        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool printable = !command && !text.isEmpty() && text.at(0).isPrint();
     if (printable || event->key() == Qt::Key_Backspace) {
       QApplication::beep();
       event->accept();
@@ -36,6 +42,15 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
     }
   }
   QDoubleSpinBox::keyPressEvent(event);
+}
+
+void TSpinEdit::wheelEvent(QWheelEvent* event) {
+  // The wheel scrolls past a refused edit instead of changing it.
+  if (FTypingRefused) {
+    event->ignore();
+    return;
+  }
+  QDoubleSpinBox::wheelEvent(event);
 }
 
 }  // namespace morvane

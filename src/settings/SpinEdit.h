@@ -1,8 +1,8 @@
 #pragma once
 // A numeric spin edit: its value centred, with a fixed number of decimals (0 for a whole
 // number). With typing refused, a printable key or Backspace only beeps, and the value changes
-// by the buttons or the Up and Down keys, one increment at a time. A text that does not read
-// as a number counts as the minimum, for stepping as for reading.
+// by the buttons or the Up and Down keys only, one increment at a time. A text that does not
+// read as a number counts as the minimum, for stepping as for reading.
 
 #include <QDoubleSpinBox>
 
@@ -26,6 +26,7 @@ class TSpinEdit : public QDoubleSpinBox {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   bool FTypingRefused = false;

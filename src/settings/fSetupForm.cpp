@@ -13,7 +13,9 @@ namespace morvane {
 
 namespace {
 
-void ShowSpin(TSpinEdit* edit, const TSpinItem& item) { edit->setValue(item.Value()); }
+void ShowSpin(TSpinEdit* edit, const TSpinItem& item) {
+  edit->setValue(item.Value());
+}
 
 TSpinItem ReadSpin(const TSpinEdit* edit, TSpinItem item) {
   item.SetValue(edit->Value());
@@ -34,13 +36,22 @@ TSetupForm::~TSetupForm() = default;
 void TSetupForm::PrepareControls() {
   setFixedSize(434, 299);
   setSizeGripEnabled(false);
+  // The hints break their lines with CR LF; uic keeps only the LF of the form file.
+  for (QWidget* control : findChildren<QWidget*>()) {
+    QString hint = control->toolTip();
+    if (hint.isEmpty()) continue;
+    hint.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    control->setToolTip(hint);
+  }
 }
 
 void TSetupForm::MakeConnections() {
   // Each button's handler runs behind the exception boundary, so that a settings file that
   // refuses a write is reported and the dialog stays usable.
   const auto connectClick = [this](QPushButton* button, void (TSetupForm::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { CallHandler([this, handler] { (this->*handler)(); }); });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { CallHandler([this, handler] { (this->*handler)(); }); });
   };
   connectClick(ui->UpdatePgmParametersButton, &TSetupForm::UpdatePgmParametersButtonClick);
   connectClick(ui->SaveSettingsButton, &TSetupForm::SaveSettingsButtonClick);
@@ -81,9 +92,13 @@ void TSetupForm::SetStaged(const TStagedSettings& staged) {
   ui->SavePosCB->setChecked(staged.SavePosCB.Checked());
 }
 
-int TSetupForm::VoiceIndex() const { return ui->VoiceRG->ItemIndex(); }
+int TSetupForm::VoiceIndex() const {
+  return ui->VoiceRG->ItemIndex();
+}
 
-bool TSetupForm::SavePos() const { return ui->SavePosCB->isChecked(); }
+bool TSetupForm::SavePos() const {
+  return ui->SavePosCB->isChecked();
+}
 
 void TSetupForm::LoadSettings() {
   // Loaded into a copy, so that a file that cannot be made leaves the controls as they were.
@@ -133,9 +148,13 @@ void TSetupForm::UpdatePgmParametersButtonClick() {
   FHost.SetAppliedVoice(staged.VoiceRG.ItemIndex());
 }
 
-void TSetupForm::SaveSettingsButtonClick() { morvane::SaveSettings(FHost.IniPath(), Staged()); }
+void TSetupForm::SaveSettingsButtonClick() {
+  morvane::SaveSettings(FHost.IniPath(), Staged());
+}
 
-void TSetupForm::RevertSavedButtonClick() { LoadSettings(); }
+void TSetupForm::RevertSavedButtonClick() {
+  LoadSettings();
+}
 
 void TSetupForm::FactoryDefaultsButtonClick() {
   TStagedSettings staged = Staged();
@@ -156,6 +175,8 @@ void TSetupForm::FactoryDefaultsButtonClick() {
   FHost.SetLeft(1);
 }
 
-void TSetupForm::CloseButtonClick() { reject(); }
+void TSetupForm::CloseButtonClick() {
+  reject();
+}
 
 }  // namespace morvane

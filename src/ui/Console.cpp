@@ -20,7 +20,9 @@ namespace {
 
 constexpr int VoiceNone = 2;
 
-QString ReadoutText(int32_t count) { return QString::asprintf("%.4d", count); }
+QString ReadoutText(int32_t count) {
+  return QString::asprintf("%.4d", count);
+}
 
 }  // namespace
 
@@ -46,6 +48,8 @@ void TMainForm::FocusControlIdleChange(TFocusControl* /*Sender*/, bool IdleValue
 }
 
 void TMainForm::ShowIdleChange(bool IdleValue) {
+  // The motion threads' last changes may arrive after the close has freed the controller.
+  if (!FocusControl) return;
   // Count changes raised before this idle change are shown first.
   FCountHandOver->Flush();
   ui->CancelButton->setEnabled(!IdleValue);
@@ -156,19 +160,53 @@ bool TMainForm::IsPreviewedKey(QObject* watched) const {
   return widget == focus || (focus == nullptr && widget == this);
 }
 
+void TMainForm::PreviewKey(const QKeyEvent& key) {
+  const bool coarseKey = key.key() == Qt::Key_I || key.key() == Qt::Key_O;
+  if (key.type() == QEvent::KeyPress) {
+    if (FPendingReleaseKey == key.key() && FPendingReleaseTime == key.timestamp()) {
+      // The release held back and this press carry one time stamp: an auto-repeat pair whose
+      // release the platform did not mark. The run goes on.
+      FPendingReleaseKey = 0;
+      FKeyReleaseTimer.stop();
+    }
+    FlushKeyRelease();
+    FormKeyDown(key.key());
+    return;
+  }
+  // X11 and Wayland repeat a held key as release-press pairs; only the real release ends the
+  // run.
+  if (key.isAutoRepeat()) return;
+  FlushKeyRelease();
+  if (!coarseKey) {
+    FormKeyUp(key.key());
+    return;
+  }
+  FPendingReleaseKey = key.key();
+  FPendingReleaseTime = key.timestamp();
+  FKeyReleaseTimer.start();
+}
+
+void TMainForm::FlushKeyRelease() {
+  if (!FPendingReleaseKey) return;
+  const int key = FPendingReleaseKey;
+  FPendingReleaseKey = 0;
+  FKeyReleaseTimer.stop();
+  FormKeyUp(key);
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
+    case QEvent::Paint:
+      if (FFormShowPending && watched->isWidgetType() &&
+          static_cast<QWidget*>(watched)->window() == this) {
+        // After this paint has reached the screen.
+        QMetaObject::invokeMethod(this, &TMainForm::FinishFormShow, Qt::QueuedConnection);
+      }
+      break;
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
       if (!FocusControl || !IsPreviewedKey(watched)) break;
-      auto* key = static_cast<QKeyEvent*>(event);
-      if (event->type() == QEvent::KeyPress) {
-        CallHandler([&] { FormKeyDown(key->key()); });
-      } else if (!key->isAutoRepeat()) {
-        // X11 and Wayland repeat a held key as release-press pairs; only the real release
-        // ends the run.
-        CallHandler([&] { FormKeyUp(key->key()); });
-      }
+      CallHandler([&] { PreviewKey(*static_cast<QKeyEvent*>(event)); });
       break;  // the focused control gets the key afterwards
     }
     case QEvent::MouseButtonPress:

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <csignal>
 
@@ -74,10 +75,14 @@ QString ReadExec(const QString& path) {
       for (int i = 0; i < value.size(); ++i) {
         if (value[i] == QLatin1Char('\\') && i + 1 < value.size()) {
           const QChar c = value[++i];
-          if (c == QLatin1Char('s')) out += QLatin1Char(' ');
-          else if (c == QLatin1Char('n')) out += QLatin1Char('\n');
-          else if (c == QLatin1Char('t')) out += QLatin1Char('\t');
-          else out += c == QLatin1Char('\\') ? QStringLiteral("\\\\") : QString(QLatin1Char('\\')) + c;
+          if (c == QLatin1Char('s'))
+            out += QLatin1Char(' ');
+          else if (c == QLatin1Char('n'))
+            out += QLatin1Char('\n');
+          else if (c == QLatin1Char('t'))
+            out += QLatin1Char('\t');
+          else
+            out += c == QLatin1Char('\\') ? QStringLiteral("\\\\") : QString(QLatin1Char('\\')) + c;
         } else {
           out += value[i];
         }
@@ -117,8 +122,11 @@ std::optional<QStringList> THelpViewer::ExpandExec(const QString& exec, const QS
       if (code == QLatin1Char('%')) {
         current += code;
         haveArg = true;
-      } else if (QStringLiteral("fFuU").contains(code)) {
+      } else if (code == QLatin1Char('f') || code == QLatin1Char('F')) {
         current += file;
+        haveArg = true;
+      } else if (code == QLatin1Char('u') || code == QLatin1Char('U')) {
+        current += QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded());
         haveArg = true;
       }
       // %i, %c, %k and the deprecated codes stand for nothing here.
@@ -136,8 +144,10 @@ std::optional<QStringList> THelpViewer::ExpandExec(const QString& exec, const QS
 std::optional<QStringList> THelpViewer::DefaultCommand(const QString& mimeType,
                                                        const QString& file) {
   QProcess query;
-  query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), mimeType});
-  if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit) return std::nullopt;
+  query.start(QStringLiteral("xdg-mime"),
+              {QStringLiteral("query"), QStringLiteral("default"), mimeType});
+  if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit)
+    return std::nullopt;
   // One desktop id, or several separated by ';' in some versions: the first wins.
   const QString ids = QString::fromUtf8(query.readAllStandardOutput()).trimmed();
   for (const QString& id : ids.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -156,7 +166,8 @@ std::optional<QStringList> THelpViewer::DefaultCommand(const QString& mimeType,
 bool THelpViewer::Open(const QString& dir, const QString& fileName) {
   const QString path = QDir(dir).filePath(fileName);
   if (!QFileInfo(path).isFile()) return false;
-  const std::optional<QStringList> command = DefaultCommand(QStringLiteral("application/pdf"), path);
+  const std::optional<QStringList> command =
+      DefaultCommand(QStringLiteral("application/pdf"), path);
   if (!command) return false;
   qint64 pid = 0;
   if (!QProcess::startDetached(command->first(), command->mid(1), dir, &pid) || pid <= 0)

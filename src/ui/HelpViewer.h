@@ -12,8 +12,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
 #include <sys/types.h>
+#include <optional>
 
 namespace morvane {
 
@@ -35,8 +35,9 @@ class THelpViewer {
   // The command that opens file in the desktop's default application for mimeType: the
   // program first, then its arguments. Empty when none is known.
   static std::optional<QStringList> DefaultCommand(const QString& mimeType, const QString& file);
-  // Splits a .desktop entry's Exec value into the program and its arguments, putting file in
-  // place of the file and URL field codes and dropping the others.
+  // Splits a .desktop entry's Exec value into the program and its arguments, putting file (an
+  // absolute path) in place of the file field codes and its URL in place of the URL codes, and
+  // dropping the others.
   static std::optional<QStringList> ExpandExec(const QString& exec, const QString& file);
 
  private:

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QPointer>
 #include <QToolTip>
 #include <QWidget>
 
@@ -28,7 +29,8 @@ class TToolTipTime : public QObject {
 }  // namespace
 
 void InstallToolTipTime(int showMs) {
-  auto* filter = qApp->findChild<TToolTipTime*>(QString(), Qt::FindDirectChildrenOnly);
+  // One filter per application object; a test program makes several windows on one.
+  static QPointer<TToolTipTime> filter;
   if (!filter) {
     filter = new TToolTipTime(qApp);  // owned by the application
     qApp->installEventFilter(filter);

@@ -46,7 +46,9 @@ TMainForm::TMainForm(TControllerHost& host, TPortOpener opener, std::string iniP
   MakeConnections();
 }
 
-TMainForm::~TMainForm() { FreeOwned(); }
+TMainForm::~TMainForm() {
+  FreeOwned();
+}
 
 void TMainForm::PrepareWidgets() {
   // A fixed single border with system menu and minimize, no maximize.
@@ -97,6 +99,8 @@ void TMainForm::PrepareWidgets() {
   FFW2Timer.setInterval(500);
   FTimer1.setObjectName(QStringLiteral("Timer1"));
   FTimer1.setInterval(200);
+  FKeyReleaseTimer.setSingleShot(true);
+  FKeyReleaseTimer.setInterval(10);
 
   // Keys are previewed for the whole window, and the coarse buttons react to every mouse
   // button: both are seen on their way to the controls (eventFilter, Console.cpp).
@@ -159,6 +163,7 @@ void TMainForm::MakeConnections() {
   onTimer(FMovingTimer, &TMainForm::MovingTimerTimer);
   onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
   onTimer(FTimer1, &TMainForm::Timer1Timer);
+  onTimer(FKeyReleaseTimer, &TMainForm::FlushKeyRelease);
 
   for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10}) {
     connect(fine, &QAbstractButton::clicked, this,
@@ -188,10 +193,23 @@ void TMainForm::showEvent(QShowEvent* event) {
 
 void TMainForm::FormShow() {
   SetupForm->LoadSettings();
-  SetupForm->UpdatePgmParametersButtonClick();
-  InstallToolTipTime(ToolTipShowMs);
-  ui->MovingLite->SetLit(false);
+  // Opening the port takes half a second (the line settles before the count is reset); the
+  // window shows itself first and the rest of the start follows its first paint, or a moment
+  // later should no paint come (a window started minimised).
+  FFormShowPending = true;
+  QTimer::singleShot(500, this, [this] { FinishFormShow(); });
+}
+
+void TMainForm::FinishFormShow() {
+  if (!FFormShowPending || !SetupForm) return;
+  FFormShowPending = false;
+  CallHandler([this] {
+    SetupForm->UpdatePgmParametersButtonClick();
+    InstallToolTipTime(ToolTipShowMs);
+    ui->MovingLite->SetLit(false);
+  });
   BusStateChanged();  // the port has been opened
+  FStarted = true;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -202,7 +220,13 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::FormClose() {
   if (FClosed) return;
   FClosed = true;
+  FFormShowPending = false;
   FHelpProcess->Terminate();
+  FMovingTimer.stop();
+  FFW2Timer.stop();
+  FTimer1.stop();
+  FKeyReleaseTimer.stop();
+  FPendingReleaseKey = 0;
   FocusControl->CancelMovement();
   Sleep(200);
   try {
@@ -239,7 +263,9 @@ void TMainForm::AboutMorvane1Click() {
   if (AboutBox) AboutBox->exec();
 }
 
-void TMainForm::Exit1Click() { close(); }
+void TMainForm::Exit1Click() {
+  close();
+}
 
 void TMainForm::MovingTimerTimer() {
   FMovingTimer.stop();
@@ -263,7 +289,9 @@ int32_t TMainForm::ReadoutValue() const {
   return value;
 }
 
-int TMainForm::VoiceSelection() const { return SetupForm ? SetupForm->VoiceIndex() : 2; }
+int TMainForm::VoiceSelection() const {
+  return SetupForm ? SetupForm->VoiceIndex() : 2;
+}
 
 void TMainForm::ShowInformationMessage(const std::string& text) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
@@ -271,12 +299,20 @@ void TMainForm::ShowInformationMessage(const std::string& text) {
   box.exec();
 }
 
-void TMainForm::ShowMessage(const std::string& text) { FHost.ShowMessage(text); }
+void TMainForm::ShowMessage(const std::string& text) {
+  FHost.ShowMessage(text);
+}
 
-void TMainForm::SetSpeedRGEnabled(bool enabled) { ui->SpeedRG->setEnabled(enabled); }
+void TMainForm::SetSpeedRGEnabled(bool enabled) {
+  ui->SpeedRG->setEnabled(enabled);
+}
 
-void TMainForm::SetWidth(int width) { setFixedWidth(width); }
+void TMainForm::SetWidth(int width) {
+  setFixedWidth(width);
+}
 
-std::unique_ptr<QDialog> TMainForm::CreateAboutBox() { return nullptr; }
+std::unique_ptr<QDialog> TMainForm::CreateAboutBox() {
+  return nullptr;
+}
 
 }  // namespace morvane

@@ -25,6 +25,7 @@ class TMainForm;
 }
 
 class QAbstractButton;
+class QKeyEvent;
 class QDialog;
 
 namespace morvane {
@@ -44,10 +45,14 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
             QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // Start-up and shut-down.
+  // Start-up and shut-down. FormShow loads the settings; the rest of the show, applying them
+  // and opening the port, runs in FinishFormShow once the window has been painted.
   void FormCreate();
   void FormShow();
+  void FinishFormShow();
   void FormClose();
+  // True once the start has been completed (settings applied, port opened or reported).
+  bool Started() const { return FStarted; }
 
   // Menu.
   void Setup1Click();
@@ -148,6 +153,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void FreeOwned();
   // Keyboard preview: true when the key event is the first delivery of a key to this window.
   bool IsPreviewedKey(QObject* watched) const;
+  void PreviewKey(const QKeyEvent& key);
+  // Runs the key-up path of a release held back to see whether it is half of an auto-repeat.
+  void FlushKeyRelease();
 
   std::unique_ptr<Ui::TMainForm> ui;
   TControllerHost& FHost;
@@ -157,10 +165,16 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   int FCollapsedWidth = 0;
   uint32_t FMorvaneMessage = 0;
   bool FClosed = false;
+  bool FFormShowPending = false;
+  bool FStarted = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;
   QTimer FTimer1;
+  // A release of I or O waits this long for the press that would make it an auto-repeat pair.
+  QTimer FKeyReleaseTimer;
+  int FPendingReleaseKey = 0;
+  quint64 FPendingReleaseTime = 0;
 
   std::unique_ptr<THelpViewer> FHelpProcess;
   // The bus side; goes before the controller it calls.

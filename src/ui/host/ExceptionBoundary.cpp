@@ -1,5 +1,6 @@
 #include "ui/host/ExceptionBoundary.h"
 
+#include <QFont>
 #include <QMessageBox>
 
 namespace morvane {
@@ -24,7 +25,14 @@ void ShowCurrentException() {
   box.exec();
 }
 
-TMorvaneApplication::TMorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TMorvaneApplication::TMorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // The windows are laid out for Tahoma; where it is missing, a face of about its width keeps
+  // the captions inside their controls.
+  QFont::insertSubstitutions(
+      QStringLiteral("Tahoma"),
+      {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Nimbus Sans"),
+       QStringLiteral("DejaVu Sans Condensed")});
+}
 
 bool TMorvaneApplication::notify(QObject* receiver, QEvent* event) {
   try {

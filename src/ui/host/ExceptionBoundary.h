@@ -28,7 +28,8 @@ void CallHandler(F&& handler) noexcept {
 }
 
 // The application object; behind the handlers' own boundaries it stops an exception that
-// would otherwise leave an event handler and cross Qt's event loop.
+// would otherwise leave an event handler and cross Qt's event loop. It also names the faces
+// that stand in for the windows' Tahoma where that is not installed.
 class TMorvaneApplication : public QApplication {
  public:
   TMorvaneApplication(int& argc, char** argv);

@@ -21,7 +21,9 @@ TQtControllerHost::TQtControllerHost() : FReceiver(std::make_unique<QObject>()) 
 // The receiver takes its timers with it, and Qt drops the calls still queued for it.
 TQtControllerHost::~TQtControllerHost() = default;
 
-bool TQtControllerHost::OnGuiThread() const { return QThread::currentThread() == FReceiver->thread(); }
+bool TQtControllerHost::OnGuiThread() const {
+  return QThread::currentThread() == FReceiver->thread();
+}
 
 void TQtControllerHost::ShowMessage(const std::string& text) {
   if (!OnGuiThread()) {
@@ -53,7 +55,8 @@ int TQtControllerHost::StartTimer(int intervalMs, std::function<void()> tick) {
   if (OnGuiThread())
     CreateTimer(id);
   else
-    QMetaObject::invokeMethod(FReceiver.get(), [this, id] { CreateTimer(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        FReceiver.get(), [this, id] { CreateTimer(id); }, Qt::QueuedConnection);
   return id;
 }
 

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The real program under Xvfb on the simulated focuser, with its own session bus and a scratch
+# settings directory: hold "I" and release it, click "+10", and check the broadcasts seen on
+# the bus, the window position written at close and a screenshot that is not blank.
+#
+#   EndToEnd.sh <path of the morvane binary>
+set -uo pipefail
+program=$1
+
+# A bus of our own, so that no other program's broadcasts mix in.
+if [ -z "${MORVANE_E2E_BUS:-}" ]; then
+  MORVANE_E2E_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+for tool in Xvfb xdotool dbus-monitor import identify; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIPPED: $tool is not installed (scripts/deps.sh installs it)"
+    exit 77
+  fi
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { cat "$work/out"; echo "FAIL: $*"; echo "--- broadcasts"; cat "$work/messages" 2>/dev/null; exit 1; }
+
+# Xvfb picks a free display and tells its number.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=:$(cat "$work/display")
+unset QT_QPA_PLATFORM
+
+# The program beside its own settings file, in command mode, without voice.
+cp "$program" "$work/morvane"
+printf '[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n\r\n[FocusControl]\r\nNudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\nStayOnTop=1\r\n\r\n[Position]\r\n' >"$work/Morvane.ini"
+
+dbus-monitor "type='signal',interface='org.morvane.Broadcast',member='MORVANE_MESSAGE'" \
+  >"$work/monitor" 2>/dev/null &
+pids+=($!)
+"$work/morvane" --simulate >"$work/out" 2>&1 &
+app=$!
+pids+=($app)
+
+wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvane$' | head -1)
+[ -n "$wid" ] || fail "no Morvane window"
+sleep 0.5
+xdotool windowmove "$wid" 200 150
+xdotool windowfocus "$wid" 2>/dev/null
+sleep 0.3
+
+# The broadcasts seen so far, one "w l" line each.
+messages() {
+  awk '/member=MORVANE_MESSAGE/ {n=0; next} /int32/ {v[n++]=$2; if (n==2) print v[0], v[1]}' \
+    "$work/monitor" >"$work/messages"
+  cat "$work/messages"
+}
+wait_for() {  # a "w l" line, up to 10 s
+  for _ in $(seq 200); do messages | grep -qx "$1" && return 0; sleep 0.05; done
+  return 1
+}
+
+# Hold "I" for a second (the X server's auto-repeat sends release-press pairs) and release.
+xdotool keydown i
+sleep 1
+xdotool keyup i
+wait_for "6 1" || fail "no idle broadcast after releasing I"
+sleep 1
+messages >/dev/null
+[ "$(grep -c '^6 1$' "$work/messages")" -eq 1 ] || fail "auto-repeat ran the release path"
+grep -q '^6 0$' "$work/messages" || fail "no moving broadcast while I was held"
+position=$(grep '^2 ' "$work/messages" | tail -1 | cut -d' ' -f2)
+[ -n "$position" ] && [ "$position" -gt 0 ] || fail "no position broadcast after the coarse move"
+
+# Click "+10": the last button of the fine-focus row, 25 pixels above the window's bottom.
+height=$(xdotool getwindowgeometry --shell "$wid" | sed -n 's/^HEIGHT=//p')
+xdotool mousemove --window "$wid" 232 $((height - 25)) click 1
+wait_for "2 $((position + 10))" || fail "the +10 move did not end at $((position + 10))"
+
+import -window "$wid" "$work/shot.png" || fail "no screenshot"
+colours=$(identify -format '%k' "$work/shot.png")
+[ "$colours" -gt 20 ] || fail "the screenshot is blank ($colours colours)"
+
+# Close as a logout would; the position is written at close.
+kill -TERM "$app"
+for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$app" 2>/dev/null && fail "the program did not end"
+wait "$app"
+status=$?
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+grep -q '^Left=200' "$work/Morvane.ini" || fail "Left not written: $(cat "$work/Morvane.ini")"
+grep -q '^Top=150' "$work/Morvane.ini" || fail "Top not written"
+echo "PASS: $(wc -l <"$work/messages") broadcasts, position $position then $((position + 10)), $colours colours"

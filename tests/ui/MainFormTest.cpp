@@ -1,0 +1,441 @@
+// The main window offscreen on the simulated focuser, driven by mouse and key events; the
+// focuser's trace, the message boxes and the bus broadcasts are the witnesses.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <signal.h>
+
+#include "settings/RadioGroup.h"
+#include "settings/fSetupForm.h"
+#include "sim/SimFocuser.h"
+#include "support/TraceView.h"
+#include "ui/CountHandOver.h"
+#include "ui/HelpViewer.h"
+#include "ui/MessageWitness.h"
+#include "ui/fMorvane.h"
+#include "ui/host/QtControllerHost.h"
+#include "ui_fMorvane.h"
+
+namespace morvane::test {
+namespace {
+
+// Command mode on COM1, no voice: the usual start.
+constexpr char CommandModeIni[] =
+    "[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n\r\n[FocusControl]\r\n"
+    "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
+    "StayOnTop=1\r\n\r\n[Position]\r\n";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    IniPath = Dir.filePath(QStringLiteral("Morvane.ini")).toStdString();
+    ASSERT_TRUE(Bus.Ok()) << "no session bus";
+  }
+
+  void TearDown() override {
+    if (Form) Form->close();
+    Form.reset();
+    Host.reset();
+    Sim.reset();
+  }
+
+  void WriteIni(const std::string& text) { std::ofstream(IniPath, std::ios::binary) << text; }
+
+  void MakeForm() {
+    if (Form) Form->close();
+    Form.reset();
+    Sim = std::make_unique<sim::TSimFocuser>();
+    if (!Host) Host = std::make_unique<TQtControllerHost>();
+    Form = std::make_unique<TMainForm>(
+        *Host,
+        [this](int n) -> std::unique_ptr<TSerialPort> {
+          if (FailingPorts.count(n)) return nullptr;
+          return Sim->Open();
+        },
+        IniPath);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
+    Bus.LearnOwnName(Form->MorvaneMessage());
+    Bus.Clear();
+    Sim->ClearTrace();
+  }
+
+  Ui::TMainForm& ui() { return Form->Form(); }
+  std::vector<std::string> Writes() { return test::Writes(Sim->Trace()); }
+  QString Readout() { return ui().CTSLabel->Caption(); }
+  // The console shows a move by or to a count while Stop is enabled. (Reading the controller's
+  // Idle here would swallow the idle change the window waits for.)
+  bool Moving() { return ui().CancelButton->isEnabled(); }
+  bool WaitMoveEnded(int timeoutMs = 15000) {
+    return QTest::qWaitFor([&] { return !Moving(); }, timeoutMs);
+  }
+  static size_t Count(const std::vector<TMessage>& v, TMessage m) {
+    return static_cast<size_t>(std::count(v.begin(), v.end(), m));
+  }
+
+  QTemporaryDir Dir;
+  std::string IniPath;
+  std::set<int> FailingPorts;
+  TBoxCloser Boxes;
+  TMessageListener& Bus = TMessageListener::Instance();
+  std::unique_ptr<sim::TSimFocuser> Sim;
+  std::unique_ptr<TQtControllerHost> Host;
+  std::unique_ptr<TMainForm> Form;
+};
+
+TEST_F(MainFormTest, FirstStartWritesDefaultsAndStaysOnTopFromTheNextStart) {
+  MakeForm();
+  ASSERT_EQ(Boxes.Seen.size(), 1u);
+  EXPECT_EQ(Boxes.Seen[0].Caption, "Information");
+  EXPECT_EQ(Boxes.Seen[0].Text,
+            "MORVANE.INI is missing....  A factory default INI is being installed");
+  EXPECT_NE(ReadFile(IniPath).find("StayOnTop=1\r\n"), std::string::npos);
+  EXPECT_FALSE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_FALSE(Form->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(Form->width(), 272);
+  EXPECT_GE(ui().TempPanel->mapTo(Form.get(), QPoint(0, 0)).x(), Form->width());
+  // The factory file drives the focuser directly: no speed to choose.
+  EXPECT_TRUE(Form->Controller().PortOpen());
+  EXPECT_FALSE(ui().SpeedRG->isEnabled());
+
+  // The position is written at every close, with SavePosition off.
+  Form->move(123, 77);
+  Form->close();
+  const std::string file = ReadFile(IniPath);
+  EXPECT_NE(file.find("Left=123"), std::string::npos) << file;
+  EXPECT_NE(file.find("Top=77"), std::string::npos) << file;
+
+  MakeForm();
+  EXPECT_TRUE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(Boxes.Seen.size(), 1u);
+}
+
+TEST_F(MainFormTest, StayOnTopKeyMissingIsAddedAndZeroGivesANormalWindow) {
+  WriteIni(
+      "[Device/"
+      "Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n[FocusControl]\r\nStopFactor=12\r\n");
+  MakeForm();
+  EXPECT_TRUE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_NE(ReadFile(IniPath).find("StayOnTop=1"), std::string::npos);
+
+  WriteIni(
+      "[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n[FocusControl]\r\nStayOnTop=0\r\n");
+  MakeForm();
+  EXPECT_FALSE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(Boxes.Seen.empty());
+}
+
+TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  EXPECT_TRUE(ui().SpeedRG->isEnabled());
+
+  // Another port that fails: the message names the new number and no port stays open.
+  FailingPorts = {3};
+  TStagedSettings staged = Form->Setup().Staged();
+  staged.ComPortRG.SetItemIndex(2);
+  Form->Setup().SetStaged(staged);
+  Form->Setup().UpdatePgmParametersButtonClick();
+  QTest::qWait(50);
+  ASSERT_EQ(Boxes.Seen.size(), 1u);
+  EXPECT_EQ(Boxes.Seen[0].Text, "Could not open COM 3");
+  EXPECT_EQ(Boxes.Seen[0].Caption, "Morvane");
+  EXPECT_FALSE(Form->Controller().PortOpen());
+
+  // Direct mode applied disables Speed; Factory Defaults moves the window to 1, 1 and applies
+  // nothing.
+  staged.ComPortRG.SetItemIndex(0);
+  staged.CommandRG.SetItemIndex(1);
+  Form->Setup().SetStaged(staged);
+  Form->Setup().UpdatePgmParametersButtonClick();
+  EXPECT_FALSE(ui().SpeedRG->isEnabled());
+  EXPECT_TRUE(Form->Controller().PortOpen());
+  Form->Setup().FactoryDefaultsButtonClick();
+  Form->Setup().CloseButtonClick();
+  EXPECT_EQ(Form->pos(), QPoint(1, 1));
+  EXPECT_EQ(Form->Controller().StopFactor(), 12);
+
+  // In direct mode Speed stays disabled through a move.
+  QTest::mouseClick(ui().In10, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  EXPECT_FALSE(ui().SpeedRG->isEnabled());
+  ASSERT_TRUE(WaitMoveEnded());
+  EXPECT_FALSE(ui().SpeedRG->isEnabled());
+}
+
+TEST_F(MainFormTest, ReadoutFormatsAndLights) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  QTest::qWait(1800);  // the start-up tick of the moving light has passed
+  EXPECT_EQ(Readout(), "0000");
+  EXPECT_FALSE(ui().MovingLite->Lit());
+
+  Sim->Turn(-12, 400);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout() == "-0012"; }, 3000))
+      << Readout().toStdString();
+  EXPECT_TRUE(ui().OutLite->Lit());
+  EXPECT_FALSE(ui().InLite->Lit());
+  EXPECT_TRUE(ui().MovingLite->Lit());
+  // Out no later than 1700 ms after the last change.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !ui().MovingLite->Lit(); }, 1700 + 300));
+
+  // Counts raised on another thread, as the counting thread raises them.
+  std::thread([&] { Form->FocusControlCountChange(nullptr, 12345, false); }).join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout() == "12345"; }, 1000));
+  EXPECT_TRUE(ui().InLite->Lit());
+  std::thread([&] { Form->FocusControlCountChange(nullptr, 42, true); }).join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout() == "0042"; }, 1000));
+}
+
+TEST_F(MainFormTest, FloodOfCountsShowsTheLastAtOnce) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  const uint64_t shownBefore = Form->CountHandOver().Shown();
+  std::thread flood([&] {
+    for (int i = 1; i <= 200000; ++i) Form->FocusControlCountChange(nullptr, i, i % 2 != 0);
+  });
+  flood.join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout() == "200000"; }, 2000));
+  EXPECT_TRUE(ui().InLite->Lit());
+  // Coalesced: far fewer updates than edges.
+  EXPECT_LT(Form->CountHandOver().Shown() - shownBefore, 20000u);
+}
+
+TEST_F(MainFormTest, CoarseButtonPressAndRelease) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
+  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
+  QTest::qWait(300);
+  Bus.Clear();
+  QTest::mouseRelease(ui().Focus_InBtn, Qt::LeftButton);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#", ":FQ#", ":FQ#"}));
+  ASSERT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  // A second release within 500 ms: still one position broadcast, 500 ms after the first.
+  QTest::qWait(200);
+  QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
+  QTest::mouseRelease(ui().Focus_InBtn, Qt::LeftButton);
+  QTest::qWait(1500);
+  const std::vector<TMessage> seen = Bus.Drain(0);
+  size_t positions = 0;
+  for (const auto& m : seen) positions += m.W == 2;
+  EXPECT_EQ(positions, 1u);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back().W, 2);
+  EXPECT_EQ(seen.back().L, Readout().toInt());
+  EXPECT_GT(Readout().toInt(), 0);
+
+  // Any mouse button drives.
+  Sim->ClearTrace();
+  QTest::mousePress(ui().Focus_OutBtn, Qt::RightButton);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F+#"}));
+  QTest::mouseRelease(ui().Focus_OutBtn, Qt::RightButton);
+  EXPECT_EQ(Writes().size(), 4u);
+}
+
+TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  Form->activateWindow();
+  ui().MoveBySE->setFocus();
+  const Qt::KeyboardModifiers mods = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+  QTest::keyPress(ui().MoveBySE, Qt::Key_I, mods);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
+  EXPECT_TRUE(ui().MovingLite->Lit());
+  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
+  Bus.Clear();
+
+  // Auto-repeat: a release-press pair. The release must not stop; the press drives again.
+  QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_I, Qt::NoModifier, QStringLiteral("i"), true);
+  QKeyEvent repeatPress(QEvent::KeyPress, Qt::Key_I, Qt::NoModifier, QStringLiteral("i"), true);
+  QApplication::sendEvent(ui().MoveBySE, &repeatRelease);
+  QApplication::sendEvent(ui().MoveBySE, &repeatPress);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#", ":FQ#", ":F-#"}));
+  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
+  EXPECT_EQ(Count(Bus.Drain(100), {6, 1}), 0u);
+
+  // A pair the platform left unmarked is known by its one time stamp.
+  QKeyEvent bareRelease(QEvent::KeyRelease, Qt::Key_I, Qt::NoModifier, QStringLiteral("i"));
+  QKeyEvent barePress(QEvent::KeyPress, Qt::Key_I, Qt::NoModifier, QStringLiteral("i"));
+  bareRelease.setTimestamp(4242);
+  barePress.setTimestamp(4242);
+  QApplication::sendEvent(ui().MoveBySE, &bareRelease);
+  QApplication::sendEvent(ui().MoveBySE, &barePress);
+  EXPECT_EQ(Writes().size(), 6u);
+  EXPECT_EQ(Count(Bus.Drain(100), {6, 1}), 0u);
+
+  QTest::keyRelease(ui().MoveBySE, Qt::Key_I, Qt::ShiftModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Writes().size() == 8u; }, 1000));
+  EXPECT_EQ(Writes().back(), ":FQ#");
+  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+
+  // "O" with Caps Lock gives the upper-case letter, the same key.
+  Sim->ClearTrace();
+  ui().Out5->setFocus();
+  QKeyEvent capsO(QEvent::KeyPress, Qt::Key_O, Qt::NoModifier, QStringLiteral("O"));
+  QApplication::sendEvent(ui().Out5, &capsO);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F+#"}));
+  QTest::keyRelease(ui().Out5, Qt::Key_O);
+
+  // F1 with a modifier: help (no guide beside the test program).
+  QTest::keyClick(ui().Out5, Qt::Key_F1, Qt::ControlModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 3000));
+  EXPECT_EQ(Boxes.Seen.back().Text, "Could not load Help File");
+}
+
+TEST_F(MainFormTest, MoveByClampsTypedValueAndRequestsDuringAMoveAreDropped) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  Form->activateWindow();
+  ui().MoveBySE->setFocus();
+  ui().MoveBySE->selectAll();
+  QTest::keyClicks(ui().MoveBySE, QStringLiteral("300"));
+  QTest::keyClicks(ui().MoveBySE, QStringLiteral("x."));  // refused
+  EXPECT_EQ(ui().MoveBySE->text(), "300");
+  QTest::mouseClick(ui().MoveByButton, Qt::LeftButton);
+  EXPECT_EQ(ui().MoveBySE->value(), 250);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  EXPECT_FALSE(ui().In10->isEnabled());
+  EXPECT_FALSE(ui().SpeedRG->isEnabled());
+
+  // While it moves: Move To, Move By and Help do nothing at all.
+  ui().MoveToSE->setValue(-100);
+  QTest::mouseClick(ui().MoveToButton, Qt::LeftButton);
+  QTest::mouseClick(ui().MoveByButton, Qt::LeftButton);
+  QTest::keyClick(Form.get(), Qt::Key_F1);
+  ASSERT_TRUE(WaitMoveEnded());
+  EXPECT_TRUE(Boxes.Seen.empty()) << Boxes.Seen[0].Text;
+  EXPECT_NEAR(Readout().toInt(), 250, 2);
+  EXPECT_TRUE(ui().In10->isEnabled());
+  EXPECT_TRUE(ui().SpeedRG->isEnabled());
+  const std::vector<TMessage> seen = Bus.Drain(200);
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(seen[0], (TMessage{6, 0}));
+  EXPECT_EQ(seen[seen.size() - 2], (TMessage{6, 1}));
+  EXPECT_EQ(seen.back(), (TMessage{2, Readout().toInt()}));
+}
+
+TEST_F(MainFormTest, ResetWhileMovingThenStop) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  ui().MoveToSE->setValue(250);
+  QTest::mouseClick(ui().MoveToButton, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout().toInt() > 30; }, 5000));
+  Bus.Clear();
+  QTest::mouseClick(ui().ResetButton, Qt::LeftButton);
+  EXPECT_EQ(Readout(), "0000");
+  const std::vector<TMessage> afterReset = Bus.Drain(200);
+  ASSERT_GE(afterReset.size(), 2u);
+  EXPECT_EQ(afterReset[0], (TMessage{2, 0}));
+  EXPECT_EQ(afterReset[1], (TMessage{8, 0}));
+  ASSERT_TRUE(Moving());
+
+  QTest::mouseClick(ui().CancelButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitMoveEnded(3000));
+  EXPECT_FALSE(ui().CancelButton->isEnabled());
+  EXPECT_TRUE(ui().In1->isEnabled());
+  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+}
+
+TEST_F(MainFormTest, HelpViewerStartedIsClosedWithTheProgram) {
+  // A desktop whose PDF application is a script that waits.
+  const QString data = Dir.filePath(QStringLiteral("data"));
+  const QString config = Dir.filePath(QStringLiteral("config"));
+  QDir().mkpath(data + QStringLiteral("/applications"));
+  QDir().mkpath(config);
+  const QString viewer = Dir.filePath(QStringLiteral("viewer.sh"));
+  {
+    QFile f(viewer);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\nexec sleep 30\n");
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  QFile desktop(data + QStringLiteral("/applications/testpdf.desktop"));
+  ASSERT_TRUE(desktop.open(QIODevice::WriteOnly));
+  desktop.write(
+      ("[Desktop Entry]\nType=Application\nName=Test\nExec=" + viewer + " %f\n").toUtf8());
+  desktop.close();
+  QFile mimeapps(config + QStringLiteral("/mimeapps.list"));
+  ASSERT_TRUE(mimeapps.open(QIODevice::WriteOnly));
+  mimeapps.write("[Default Applications]\napplication/pdf=testpdf.desktop\n");
+  mimeapps.close();
+  qputenv("XDG_DATA_HOME", data.toUtf8());
+  qputenv("XDG_CONFIG_HOME", config.toUtf8());
+  qunsetenv("XDG_CURRENT_DESKTOP");
+  const QString guide = QStringLiteral("guide.pdf");
+
+  WriteIni(CommandModeIni);
+  MakeForm();
+  THelpViewer& help = Form->HelpProcess();
+  EXPECT_FALSE(help.Open(Dir.path(), QStringLiteral("missing.pdf")));
+  QFile(Dir.filePath(guide)).open(QIODevice::WriteOnly);
+  ASSERT_TRUE(help.Open(Dir.path(), guide))
+      << (THelpViewer::DefaultCommand(QStringLiteral("application/pdf"), guide)
+              ? THelpViewer::DefaultCommand(QStringLiteral("application/pdf"), guide)
+                    ->join(' ')
+                    .toStdString()
+              : std::string("no command"));
+  const qint64 first = help.Pid();
+  ASSERT_TRUE(help.Open(Dir.path(), guide));
+  const qint64 second = help.Pid();
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(help.Running());
+
+  Form->close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return kill(static_cast<pid_t>(second), 0) != 0; }, 3000));
+  // The viewer of the earlier, replaced request is left open.
+  EXPECT_EQ(kill(static_cast<pid_t>(first), 0), 0);
+  kill(static_cast<pid_t>(first), SIGTERM);
+  qunsetenv("XDG_DATA_HOME");
+  qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(HelpViewerExec, FieldCodesAndQuoting) {
+  EXPECT_EQ(*THelpViewer::ExpandExec(QStringLiteral("evince %U"), QStringLiteral("/a b.pdf")),
+            (QStringList{"evince", "file:///a%20b.pdf"}));
+  EXPECT_EQ(*THelpViewer::ExpandExec(QStringLiteral("\"/opt/my viewer\" --x %i %f 100%%"),
+                                     QStringLiteral("g.pdf")),
+            (QStringList{"/opt/my viewer", "--x", "g.pdf", "100%"}));
+  EXPECT_FALSE(THelpViewer::ExpandExec(QStringLiteral("\"unclosed %f"), QStringLiteral("g")));
+}
+
+TEST_F(MainFormTest, CloseWithReadOnlySettingsReportsAndEnds) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  QFile::setPermissions(QString::fromStdString(IniPath), QFile::ReadOwner);
+  // Root writes whatever the permissions say; a directory in the file's place refuses anyone.
+  if (QFileInfo(QString::fromStdString(IniPath)).isWritable()) {
+    QFile::remove(QString::fromStdString(IniPath));
+    QDir().mkpath(QString::fromStdString(IniPath));
+  }
+  Form->close();
+  EXPECT_FALSE(Form->isVisible());
+  ASSERT_EQ(Boxes.Seen.size(), 1u);
+  EXPECT_EQ(Boxes.Seen[0].Text, "Unable to write to " + IniPath + ".");
+}
+
+}  // namespace
+}  // namespace morvane::test

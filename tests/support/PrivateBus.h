@@ -3,15 +3,14 @@
 // every "MORVANE_MESSAGE" share nothing with test programs running beside them. The programs
 // it starts inherit the address.
 
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
-
-extern char** environ;
 
 namespace morvane::test {
 
@@ -20,17 +19,21 @@ class TPrivateBus {
   TPrivateBus() {
     int out[2];
     if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char program[] = "dbus-daemon";
-    char session[] = "--session";
-    char nofork[] = "--nofork";
-    char print[] = "--print-address=1";
-    char* argv[] = {program, session, nofork, print, nullptr};
-    if (posix_spawnp(&FPid, program, &actions, nullptr, argv, environ) != 0) FPid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    FPid = fork();
+    if (FPid == 0) {
+      // The daemon goes when the test does, also when the test is killed.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(1);
+      dup2(out[1], 1);
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, 0);
+      dup2(null, 2);
+      for (int fd = 3; fd < 1024; ++fd) close(fd);
+      execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
     close(out[1]);
     std::string address;
     char c;

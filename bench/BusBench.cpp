@@ -100,7 +100,8 @@ void MeasureRoundTrips(int n, std::vector<double>& message, std::vector<double>&
     for (int i = 0; i < n; ++i) {
       int32_t position = 0;
       const int64_t start = MonotonicMicros();
-      if (client.GetPosition(position).Ok) property.push_back(static_cast<double>(MonotonicMicros() - start));
+      if (client.GetPosition(position).Ok)
+        property.push_back(static_cast<double>(MonotonicMicros() - start));
     }
     return 0;
   });
@@ -171,7 +172,8 @@ struct TIndiFigures {
   size_t Updates = 0;
 };
 
-TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator, const std::filesystem::path& dir) {
+TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator,
+                         const std::filesystem::path& dir) {
   TIndiFigures f;
   if (access("/usr/bin/indiserver", X_OK) != 0 || access(INDI_DRIVER, X_OK) != 0) {
     f.Why = "indiserver or the driver is missing";
@@ -179,16 +181,19 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator, const std
   }
   const int port = FreePort();
   std::filesystem::create_directories(dir / "indi");
-  test::TToolProcess server("/usr/bin/indiserver",
-                            {"-p", std::to_string(port), "-u", (dir / "indi" / "sock").string(), INDI_DRIVER},
-                            {"HOME=" + (dir / "indi").string()});
+  test::TToolProcess server(
+      "/usr/bin/indiserver",
+      {"-p", std::to_string(port), "-u", (dir / "indi" / "sock").string(), INDI_DRIVER},
+      {"HOME=" + (dir / "indi").string()});
   const std::string device = "Morvane Focuser";
   bool connected = false;
   for (int i = 0; i < 50 && !connected; ++i) {
     connected = WhileServing([&] {
-      test::RunTool("/usr/bin/indi_setprop", {"-p", std::to_string(port), device + ".CONNECTION.CONNECT=On"});
+      test::RunTool("/usr/bin/indi_setprop",
+                    {"-p", std::to_string(port), device + ".CONNECTION.CONNECT=On"});
       return test::RunTool("/usr/bin/indi_eval", {"-p", std::to_string(port), "-t", "1", "-w",
-                                                  "\"" + device + ".CONNECTION.CONNECT\"==1"}).Status == 0;
+                                                  "\"" + device + ".CONNECTION.CONNECT\"==1"})
+                 .Status == 0;
     });
   }
   if (!connected) {
@@ -198,7 +203,10 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator, const std
   std::atomic<bool> ready{false}, stop{false};
   auto listener = std::async(std::launch::async, [&] { return ListenToIndi(port, ready, stop); });
   while (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  WhileServing([] { std::this_thread::sleep_for(std::chrono::milliseconds(500)); return 0; });
+  WhileServing([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return 0;
+  });
   simulator.ClearTrace();
   const int64_t start = MonotonicMicros();
   const int32_t from = form.Controller().CTSCount();
@@ -210,8 +218,10 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator, const std
     while (MonotonicMicros() - start < 20'000'000) {
       const auto n = client.Next(100);
       if (n && n->Idle) {
-        if (!*n->Idle) busy = true;
-        else if (busy) break;
+        if (!*n->Idle)
+          busy = true;
+        else if (busy)
+          break;
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last update on its way
@@ -256,9 +266,12 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator, const std
 int main(int argc, char** argv) {
   TOptions o;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--json")) o.Json = true;
-    else if (!std::strcmp(argv[i], "--skip-indi")) o.Indi = false;
-    else if (!std::strcmp(argv[i], "--queries") && i + 1 < argc) o.Queries = std::max(10, std::atoi(argv[++i]));
+    if (!std::strcmp(argv[i], "--json"))
+      o.Json = true;
+    else if (!std::strcmp(argv[i], "--skip-indi"))
+      o.Indi = false;
+    else if (!std::strcmp(argv[i], "--queries") && i + 1 < argc)
+      o.Queries = std::max(10, std::atoi(argv[++i]));
     else {
       std::fprintf(stderr, "usage: morvane_bus_bench [--json] [--queries N] [--skip-indi]\n");
       return 2;
@@ -269,7 +282,8 @@ int main(int argc, char** argv) {
   SetNamedEventScope("bench" + std::to_string(getpid()));
   TStartupObjects startup;
   QApplication app(argc, argv);
-  const auto dir = std::filesystem::temp_directory_path() / ("morvane-bus-bench-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("morvane-bus-bench-" + std::to_string(getpid()));
   std::vector<double> message, property;
   TIndiFigures indi;
   {
@@ -292,21 +306,26 @@ int main(int argc, char** argv) {
   const double p50 = Percentile(message, 0.5), p99 = Percentile(message, 0.99);
   const double g50 = Percentile(property, 0.5), g99 = Percentile(property, 0.99);
   if (o.Json) {
-    std::printf("{\"message_round_trip_us_p50\": %.0f, \"message_round_trip_us_p99\": %.0f, "
-                "\"position_get_us_p50\": %.0f, \"position_get_us_p99\": %.0f, \"queries\": %zu",
-                p50, p99, g50, g99, message.size());
+    std::printf(
+        "{\"message_round_trip_us_p50\": %.0f, \"message_round_trip_us_p99\": %.0f, "
+        "\"position_get_us_p50\": %.0f, \"position_get_us_p99\": %.0f, \"queries\": %zu",
+        p50, p99, g50, g99, message.size());
     if (indi.Measured) {
-      std::printf(", \"indi_position_lag_ms_p50\": %.1f, \"indi_position_lag_ms_p99\": %.1f, "
-                  "\"indi_updates_per_second\": %.1f",
-                  indi.LagP50, indi.LagP99, indi.UpdatesPerSecond);
+      std::printf(
+          ", \"indi_position_lag_ms_p50\": %.1f, \"indi_position_lag_ms_p99\": %.1f, "
+          "\"indi_updates_per_second\": %.1f",
+          indi.LagP50, indi.LagP99, indi.UpdatesPerSecond);
     }
     std::printf("}\n");
   } else {
-    std::printf("MORVANE_MESSAGE (1, 0) -> (2, n): p50 %.0f us, p99 %.0f us over %zu queries\n", p50, p99, message.size());
+    std::printf("MORVANE_MESSAGE (1, 0) -> (2, n): p50 %.0f us, p99 %.0f us over %zu queries\n",
+                p50, p99, message.size());
     std::printf("Position over org.morvane.Focuser1: p50 %.0f us, p99 %.0f us\n", g50, g99);
     if (indi.Measured) {
-      std::printf("INDI client, encoder edge to position: p50 %.1f ms, p99 %.1f ms; %.1f updates/s (%zu) during a 250-code move\n",
-                  indi.LagP50, indi.LagP99, indi.UpdatesPerSecond, indi.Updates);
+      std::printf(
+          "INDI client, encoder edge to position: p50 %.1f ms, p99 %.1f ms; %.1f updates/s (%zu) "
+          "during a 250-code move\n",
+          indi.LagP50, indi.LagP99, indi.UpdatesPerSecond, indi.Updates);
     } else if (o.Indi) {
       std::printf("INDI: not measured (%s)\n", indi.Why.c_str());
     }

@@ -123,9 +123,9 @@ TBusReply TFocuserClient::Send(DBusMessage* call, DBusMessage** reply) {
 }
 
 TBusReply TFocuserClient::Call(const char* method) {
-  return Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface,
-                                           method),
-              nullptr);
+  return Send(
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface, method),
+      nullptr);
 }
 
 TBusReply TFocuserClient::CallInt(const char* method, int32_t value) {
@@ -173,7 +173,8 @@ TBusReply TFocuserClient::GetState(TFocuserState& state) {
   if (!r.Ok) return r;
   TNotification n;
   DBusMessageIter it;
-  if (dbus_message_iter_init(reply, &it) && dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
+  if (dbus_message_iter_init(reply, &it) &&
+      dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
     DBusMessageIter entries;
     dbus_message_iter_recurse(&it, &entries);
     while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
@@ -236,9 +237,11 @@ bool TFocuserClient::Watch(bool messages) {
                                  Focuser1Interface + "'";
   dbus_bus_add_match(FConnection, properties.c_str(), &error);
   if (!dbus_error_is_set(&error)) {
-    const std::string owner = std::string(
-        "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-        "member='NameOwnerChanged',arg0='") + MorvaneBusName + "'";
+    const std::string owner =
+        std::string(
+            "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+            "member='NameOwnerChanged',arg0='") +
+        MorvaneBusName + "'";
     dbus_bus_add_match(FConnection, owner.c_str(), &error);
   }
   if (messages && !dbus_error_is_set(&error)) {
@@ -275,8 +278,8 @@ void TFocuserClient::Decode(DBusMessage* message) {
     dbus_error_init(&error);
     dbus_int32_t w = 0;
     dbus_int32_t l = 0;
-    const bool ok = dbus_message_get_args(message, &error, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32,
-                                          &l, DBUS_TYPE_INVALID);
+    const bool ok = dbus_message_get_args(message, &error, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l,
+                                          DBUS_TYPE_INVALID);
     dbus_error_free(&error);
     if (!ok) return;
     n.IsMessage = true;
@@ -291,9 +294,9 @@ void TFocuserClient::Decode(DBusMessage* message) {
     const char* name = nullptr;
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
-    const bool ok = dbus_message_get_args(message, &error, DBUS_TYPE_STRING, &name,
-                                          DBUS_TYPE_STRING, &oldOwner, DBUS_TYPE_STRING,
-                                          &newOwner, DBUS_TYPE_INVALID);
+    const bool ok =
+        dbus_message_get_args(message, &error, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner,
+                              DBUS_TYPE_STRING, &newOwner, DBUS_TYPE_INVALID);
     dbus_error_free(&error);
     if (!ok || std::strcmp(name, MorvaneBusName) != 0) return;
     n.ServiceOwned = *newOwner != '\0';

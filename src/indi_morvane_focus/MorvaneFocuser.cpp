@@ -14,7 +14,8 @@ namespace {
 // The one device of this driver; the INDI library's main dispatches to it.
 std::unique_ptr<TMorvaneFocuser> GFocuser(new TMorvaneFocuser());
 
-constexpr const char* BusyText = "A move is under way: the request is refused; wait until it has ended";
+constexpr const char* BusyText =
+    "A move is under way: the request is refused; wait until it has ended";
 
 }  // namespace
 
@@ -27,7 +28,9 @@ TMorvaneFocuser::TMorvaneFocuser() {
 
 TMorvaneFocuser::~TMorvaneFocuser() = default;
 
-const char* TMorvaneFocuser::getDefaultName() { return "Morvane Focuser"; }
+const char* TMorvaneFocuser::getDefaultName() {
+  return "Morvane Focuser";
+}
 
 bool TMorvaneFocuser::initProperties() {
   INDI::Focuser::initProperties();
@@ -78,7 +81,8 @@ bool TMorvaneFocuser::Connect() {
   const TBusReply r = FClient->GetState(FState);
   if (!r.Ok) {
     if (r.NoService()) {
-      LOG_ERROR("Morvane is not running on this desktop's session bus: start Morvane, then connect.");
+      LOG_ERROR(
+          "Morvane is not running on this desktop's session bus: start Morvane, then connect.");
     } else {
       LOGF_ERROR("Morvane did not answer: %s", r.ErrorMessage.c_str());
     }
@@ -117,7 +121,9 @@ bool TMorvaneFocuser::Disconnect() {
   return true;
 }
 
-void TMorvaneFocuser::OnBus(int, void* self) { static_cast<TMorvaneFocuser*>(self)->ReadBus(); }
+void TMorvaneFocuser::OnBus(int, void* self) {
+  static_cast<TMorvaneFocuser*>(self)->ReadBus();
+}
 
 void TMorvaneFocuser::ReadBus() {
   if (!FClient) return;
@@ -203,7 +209,8 @@ IPState TMorvaneFocuser::StartMove(int64_t target) {
   FTarget = target;
   const TBusReply r = FClient->CallInt("MoveTo", static_cast<int32_t>(target));
   // Announcements read while waiting for the reply are taken once this request is done.
-  IEAddTimer(0, [](void* self) { static_cast<TMorvaneFocuser*>(self)->ReadBus(); }, this);
+  IEAddTimer(
+      0, [](void* self) { static_cast<TMorvaneFocuser*>(self)->ReadBus(); }, this);
   if (!r.Ok) {
     FMoving = false;
     if (r.NoService()) {
@@ -216,8 +223,8 @@ IPState TMorvaneFocuser::StartMove(int64_t target) {
   return IPS_BUSY;
 }
 
-bool TMorvaneFocuser::ISNewNumber(const char* dev, const char* name, double values[],
-                                  char* names[], int n) {
+bool TMorvaneFocuser::ISNewNumber(const char* dev, const char* name, double values[], char* names[],
+                                  int n) {
   if (dev && !std::strcmp(dev, getDeviceName()) && n > 0) {
     const bool absolute = !std::strcmp(name, FocusAbsPosNP.name);
     const bool relative = !std::strcmp(name, FocusRelPosNP.name);
@@ -268,10 +275,13 @@ bool TMorvaneFocuser::ISNewNumber(const char* dev, const char* name, double valu
 }
 
 // Both moves go through ISNewNumber above; these serve a caller of the base class.
-IPState TMorvaneFocuser::MoveAbsFocuser(uint32_t targetTicks) { return StartMove(targetTicks); }
+IPState TMorvaneFocuser::MoveAbsFocuser(uint32_t targetTicks) {
+  return StartMove(targetTicks);
+}
 
 IPState TMorvaneFocuser::MoveRelFocuser(FocusDirection dir, uint32_t ticks) {
-  return StartMove(int64_t{FState.Position} + (dir == FOCUS_INWARD ? int64_t{ticks} : -int64_t{ticks}));
+  return StartMove(int64_t{FState.Position} +
+                   (dir == FOCUS_INWARD ? int64_t{ticks} : -int64_t{ticks}));
 }
 
 IPState TMorvaneFocuser::MoveFocuser(FocusDirection dir, int, uint16_t duration) {
@@ -363,7 +373,8 @@ void TMorvaneFocuser::ReadTemperature() {
     return;  // a move began meanwhile; read at the next turn
   } else {
     TemperatureNP.s = IPS_ALERT;
-    if (!FTemperatureFailed) LOGF_WARN("Reading the temperature failed: %s", r.ErrorMessage.c_str());
+    if (!FTemperatureFailed)
+      LOGF_WARN("Reading the temperature failed: %s", r.ErrorMessage.c_str());
     FTemperatureFailed = true;
   }
   IDSetNumber(&TemperatureNP, nullptr);

@@ -20,7 +20,8 @@ class TMorvaneFocuser : public INDI::Focuser {
   const char* getDefaultName() override;
   bool initProperties() override;
   bool updateProperties() override;
-  bool ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) override;
+  bool ISNewNumber(const char* dev, const char* name, double values[], char* names[],
+                   int n) override;
 
  protected:
   bool Connect() override;
@@ -57,10 +58,10 @@ class TMorvaneFocuser : public INDI::Focuser {
   int FBusCallback = -1;
   int FTemperatureTimer = -1;
   int FRunTimer = -1;
-  bool FMoving = false;      // a move this driver asked for runs
-  bool FSawBusy = false;     // Morvane has said the move runs
-  bool FAborted = false;     // this driver stopped it
-  bool FRunning = false;     // a timed coarse run
+  bool FMoving = false;   // a move this driver asked for runs
+  bool FSawBusy = false;  // Morvane has said the move runs
+  bool FAborted = false;  // this driver stopped it
+  bool FRunning = false;  // a timed coarse run
   int64_t FTarget = 0;
   bool FTemperatureShown = false;
   bool FTemperatureFailed = false;

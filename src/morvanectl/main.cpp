@@ -52,7 +52,9 @@ Exit status: 0 success, 1 failure (no Morvane running, a move under way, a time-
 )";
 
 volatile std::sig_atomic_t GStop = 0;
-void OnSignal(int) { GStop = 1; }
+void OnSignal(int) {
+  GStop = 1;
+}
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "morvanectl: %s\nTry 'morvanectl --help'.\n", problem.c_str());
@@ -104,14 +106,17 @@ int WaitMoveEnd(TFocuserClient& client) {
     if (n && n->ServiceOwned && !*n->ServiceOwned) return Fail("Morvane ended before the move did");
     if (n && n->Idle) {
       quiet = MonotonicMicros();
-      if (!*n->Idle) seenBusy = true;
-      else if (seenBusy) return 0;
+      if (!*n->Idle)
+        seenBusy = true;
+      else if (seenBusy)
+        return 0;
       continue;
     }
     if (MonotonicMicros() - quiet < 1000000) continue;
     quiet = MonotonicMicros();
     TFocuserState state;
-    if (const TBusReply r = client.GetState(state); !r.Ok) return Fail("Morvane ended before the move did");
+    if (const TBusReply r = client.GetState(state); !r.Ok)
+      return Fail("Morvane ended before the move did");
     if (!seenBusy && state.Idle) return 0;
   }
   return 1;
@@ -143,16 +148,23 @@ int Watch(TFocuserClient& client, bool json) {
     const double t = WallSeconds();
     switch (n->WParam) {
       case 2:
-        if (json) std::printf("{\"time\":%.3f,\"event\":\"position\",\"position\":%d}\n", t, n->LParam);
-        else std::printf("position %d\n", n->LParam);
+        if (json)
+          std::printf("{\"time\":%.3f,\"event\":\"position\",\"position\":%d}\n", t, n->LParam);
+        else
+          std::printf("position %d\n", n->LParam);
         break;
       case 6:
-        if (json) std::printf("{\"time\":%.3f,\"event\":\"idle\",\"idle\":%s}\n", t, n->LParam ? "true" : "false");
-        else std::printf("%s\n", n->LParam ? "idle" : "moving");
+        if (json)
+          std::printf("{\"time\":%.3f,\"event\":\"idle\",\"idle\":%s}\n", t,
+                      n->LParam ? "true" : "false");
+        else
+          std::printf("%s\n", n->LParam ? "idle" : "moving");
         break;
       case 8:
-        if (json) std::printf("{\"time\":%.3f,\"event\":\"reset\"}\n", t);
-        else std::printf("reset\n");
+        if (json)
+          std::printf("{\"time\":%.3f,\"event\":\"reset\"}\n", t);
+        else
+          std::printf("reset\n");
         break;
       default:
         break;  // commands other programs send
@@ -199,7 +211,8 @@ int main(int argc, char** argv) {
   if (words.size() != wantArgs)
     return Usage(command + (wantArgs == 2 ? " takes one number" : " takes no arguments"));
   const bool moves = command == "move-by" || command == "move-to" || command == "stop";
-  if (wait && !moves && command != "reset") return Usage("--wait goes with move-by, move-to, stop and reset");
+  if (wait && !moves && command != "reset")
+    return Usage("--wait goes with move-by, move-to, stop and reset");
   if (json && command != "watch") return Usage("--json goes with watch");
   if (timeout >= 0 && command != "wait-move") return Usage("--timeout goes with wait-move");
   int32_t number = 0;
@@ -213,7 +226,8 @@ int main(int argc, char** argv) {
   if (const char* scope = std::getenv("MORVANE_EVENT_SCOPE")) SetNamedEventScope(scope);
   if (command == "wait-move" || command == "permit") {
     const char* name = command == "permit" ? "FOCUSER_WAIT_EVENT" : "GENERAL_DELAY_EVENT";
-    if (!EventHeld(name)) return Fail("no Morvane is running (" + std::string(name) + " does not exist)");
+    if (!EventHeld(name))
+      return Fail("no Morvane is running (" + std::string(name) + " does not exist)");
     TEvent event(false, false, name);
     if (command == "permit") {
       event.SetEvent();
@@ -224,8 +238,7 @@ int main(int argc, char** argv) {
       case TWaitResult::wrSignaled:
       case TWaitResult::wrAbandoned:
         return 0;
-      case TWaitResult::wrTimeout:
-      {
+      case TWaitResult::wrTimeout: {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", timeout);
         return Fail(std::string("the move did not finish within ") + seconds + " s");
@@ -241,8 +254,10 @@ int main(int argc, char** argv) {
   if (command == "position" || command == "idle") {
     TFocuserState state;
     if (const TBusReply r = client.GetState(state); !r.Ok) return Fail(r);
-    if (command == "position") std::printf("%d\n", state.Position);
-    else std::printf("%s\n", state.Idle ? "idle" : "moving");
+    if (command == "position")
+      std::printf("%d\n", state.Position);
+    else
+      std::printf("%s\n", state.Idle ? "idle" : "moving");
     return 0;
   }
   // Listen before the call, so that no change of the move is missed.
@@ -252,10 +267,14 @@ int main(int argc, char** argv) {
     if (const TBusReply r = client.GetState(before); !r.Ok) return Fail(r);
   }
   TBusReply r;
-  if (command == "move-by") r = client.CallInt("MoveBy", number);
-  else if (command == "move-to") r = client.CallInt("MoveTo", number);
-  else if (command == "stop") r = client.Call("Stop");
-  else r = client.Call("ResetCount");
+  if (command == "move-by")
+    r = client.CallInt("MoveBy", number);
+  else if (command == "move-to")
+    r = client.CallInt("MoveTo", number);
+  else if (command == "stop")
+    r = client.Call("Stop");
+  else
+    r = client.Call("ResetCount");
   if (!r.Ok) return Fail(r);
   if (!wait || command == "reset") return 0;
   if (command == "stop") return before.Idle ? 0 : Report(client, WaitMoveEnd(client));

@@ -8,8 +8,8 @@
 
 #include <exception>
 
-#include "platform/Broadcast.h"
 #include "Focuser1Adaptor.h"  // made from the interface's XML at build time
+#include "platform/Broadcast.h"
 
 namespace morvane {
 
@@ -55,7 +55,9 @@ bool TFocuserService::Publish() {
   return true;
 }
 
-void TFocuserService::StateChanged() { Announce(false); }
+void TFocuserService::StateChanged() {
+  Announce(false);
+}
 
 // One PropertiesChanged with everything that differs from what the bus was told. Position
 // alone waits out the rest of its interval; any other change takes the position with it, so
@@ -68,7 +70,8 @@ void TFocuserService::Announce(bool flushPosition) {
   const int comPort = ComPort();
   const bool temperature = TemperatureAvailable();
   if (idle != FSentIdle) changed.insert(QStringLiteral("Idle"), FSentIdle = idle);
-  if (portOpen != FSentPortOpen) changed.insert(QStringLiteral("PortOpen"), FSentPortOpen = portOpen);
+  if (portOpen != FSentPortOpen)
+    changed.insert(QStringLiteral("PortOpen"), FSentPortOpen = portOpen);
   if (comPort != FSentComPort) changed.insert(QStringLiteral("ComPort"), FSentComPort = comPort);
   if (temperature != FSentTemperature)
     changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
@@ -84,9 +87,9 @@ void TFocuserService::Announce(bool flushPosition) {
     }
   }
   if (changed.isEmpty()) return;
-  QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(BroadcastPath),
-                                                   QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                   QStringLiteral("PropertiesChanged"));
+  QDBusMessage signal = QDBusMessage::createSignal(
+      QString::fromLatin1(BroadcastPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+      QStringLiteral("PropertiesChanged"));
   signal << QString::fromLatin1(FocuserInterface) << changed << QStringList();
   QDBusConnection::sessionBus().send(signal);
 }

@@ -21,7 +21,8 @@ void HandleMorvaneMessage(TConsoleActions& console, int32_t wParam, int32_t lPar
       if (MoveTargetInRange(lParam)) console.MessageMoveTo(lParam);
       break;
     case 4:
-      if (MoveTargetInRange(int64_t{console.ReadoutValue()} + lParam)) console.MessageMoveBy(lParam);
+      if (MoveTargetInRange(int64_t{console.ReadoutValue()} + lParam))
+        console.MessageMoveBy(lParam);
       break;
     case 5:
       console.Broadcast(6, console.Idle() ? 1 : 0);
@@ -36,18 +37,17 @@ TMessageListener::TMessageListener(THandler handler, QObject* parent)
   QDBusConnection bus = QDBusConnection::sessionBus();
   // The signature picks out (int32, int32): a signal with other arguments is not delivered.
   // The string-based slot is what QtDBus's connect takes.
-  FListening = bus.isConnected() &&
-               bus.connect(QString(), QString::fromLatin1(BroadcastPath),
-                           QString::fromLatin1(BroadcastInterface), MessageName,
-                           QStringLiteral("ii"), this, SLOT(MorvaneMessage(int, int)));
+  FListening =
+      bus.isConnected() && bus.connect(QString(), QString::fromLatin1(BroadcastPath),
+                                       QString::fromLatin1(BroadcastInterface), MessageName,
+                                       QStringLiteral("ii"), this, SLOT(MorvaneMessage(int, int)));
 }
 
 TMessageListener::~TMessageListener() {
   if (!FListening) return;
-  QDBusConnection::sessionBus().disconnect(QString(), QString::fromLatin1(BroadcastPath),
-                                           QString::fromLatin1(BroadcastInterface), MessageName,
-                                           QStringLiteral("ii"), this,
-                                           SLOT(MorvaneMessage(int, int)));
+  QDBusConnection::sessionBus().disconnect(
+      QString(), QString::fromLatin1(BroadcastPath), QString::fromLatin1(BroadcastInterface),
+      MessageName, QStringLiteral("ii"), this, SLOT(MorvaneMessage(int, int)));
 }
 
 void TMessageListener::MorvaneMessage(int wParam, int lParam) {

@@ -31,14 +31,22 @@ bool TMainFormConsole::Idle() {
 }
 
 // Stop is enabled exactly while the console shows a move by or to a count.
-bool TMainFormConsole::ShownIdle() { return !Form.Form().CancelButton->isEnabled(); }
+bool TMainFormConsole::ShownIdle() {
+  return !Form.Form().CancelButton->isEnabled();
+}
 
-bool TMainFormConsole::PortOpen() { return Form.Controller().PortOpen(); }
+bool TMainFormConsole::PortOpen() {
+  return Form.Controller().PortOpen();
+}
 
-int32_t TMainFormConsole::ComPort() { return Form.Controller().ComPort(); }
+int32_t TMainFormConsole::ComPort() {
+  return Form.Controller().ComPort();
+}
 
 // The module's last answer; asking again would be an exchange on the line.
-bool TMainFormConsole::TemperatureAvailable() { return Form.Controller().LastTCAvail(); }
+bool TMainFormConsole::TemperatureAvailable() {
+  return Form.Controller().LastTCAvail();
+}
 
 bool TMainFormConsole::ReadTemperature(double& celsius) {
   if (FProbed && !Form.Controller().LastTCAvail()) return false;
@@ -65,13 +73,17 @@ void TMainFormConsole::StopClick() {
   if (Form.Form().CancelButton->isEnabled()) Form.CancelButtonClick();
 }
 
-void TMainFormConsole::ResetClick() { Form.ResetButtonClick(); }
+void TMainFormConsole::ResetClick() {
+  Form.ResetButtonClick();
+}
 
 void TMainFormConsole::CoarseDown(bool in) {
   Form.Focus_InBtnMouseDown(in ? Form.Form().Focus_InBtn : Form.Form().Focus_OutBtn);
 }
 
-void TMainFormConsole::CoarseUp() { Form.Focus_InBtnMouseUp(Form.Form().Focus_InBtn); }
+void TMainFormConsole::CoarseUp() {
+  Form.Focus_InBtnMouseUp(Form.Form().Focus_InBtn);
+}
 
 void TMainFormConsole::MessageMoveTo(int32_t count) {
   Form.SilenceVoice();
@@ -83,7 +95,9 @@ void TMainFormConsole::MessageMoveBy(int32_t codes) {
   Form.Controller().MoveBy(codes);
 }
 
-void TMainFormConsole::Broadcast(int32_t wParam, int32_t lParam) { Form.Broadcast(wParam, lParam); }
+void TMainFormConsole::Broadcast(int32_t wParam, int32_t lParam) {
+  Form.Broadcast(wParam, lParam);
+}
 
 void TMainForm::StartBusInterfaces() {
   FBus = std::make_unique<TMainFormBus>(*this);
@@ -95,7 +109,9 @@ void TMainForm::StartBusInterfaces() {
   }
 }
 
-void TMainForm::StopBusInterfaces() { FBus.reset(); }
+void TMainForm::StopBusInterfaces() {
+  FBus.reset();
+}
 
 void TMainForm::MorvaneMessageReceived(int32_t WParam, int32_t LParam) {
   if (FBus && FocusControl) HandleMorvaneMessage(FBus->Console, WParam, LParam);

@@ -77,7 +77,8 @@ class TIndiServer {
   // indi_getprop of "Device.property.element".
   TValue Get(const std::string& spec) {
     const TToolResult r = FromOtherThread([&] {
-      return RunTool("/usr/bin/indi_getprop", {"-p", std::to_string(Port), "-t", "2", Device + "." + spec});
+      return RunTool("/usr/bin/indi_getprop",
+                     {"-p", std::to_string(Port), "-t", "2", Device + "." + spec});
     });
     TValue v;
     const auto eq = r.Out.find('=');
@@ -99,7 +100,8 @@ class TIndiServer {
     return FromOtherThread([&] {
       return RunTool("/usr/bin/indi_eval",
                      {"-p", std::to_string(Port), "-t", std::to_string(seconds), "-w", expression},
-                     {}, (seconds + 5) * 1000).Status == 0;
+                     {}, (seconds + 5) * 1000)
+                 .Status == 0;
     });
   }
   static std::string Operand(const std::string& spec) { return "\"" + Device + "." + spec + "\""; }
@@ -124,7 +126,8 @@ class IndiDriverTest : public testing::Test {
  protected:
   void SetUp() override {
     for (const char* tool : {"indiserver", "indi_setprop", "indi_getprop", "indi_eval"})
-      if (!ToolThere(tool)) GTEST_SKIP() << "INDI's " << tool << " is missing (Debian's indi-bin): INDI tests skipped";
+      if (!ToolThere(tool))
+        GTEST_SKIP() << "INDI's " << tool << " is missing (Debian's indi-bin): INDI tests skipped";
   }
   const std::string Abs = TIndiServer::Operand("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION");
   const std::string AbsState = TIndiServer::Operand("ABS_FOCUS_POSITION._STATE");
@@ -145,12 +148,14 @@ TEST_F(IndiDriverTest, MovesAbortAndRefusalThroughTheDriver) {
   ASSERT_TRUE(rig.Controller().PortOpen());
   TIndiServer indi;
   ASSERT_EQ(indi.Set("CONNECTION.CONNECT=On"), 0);
-  ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("CONNECTION.CONNECT") + "==1", 10)) << indi.Messages();
+  ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("CONNECTION.CONNECT") + "==1", 10))
+      << indi.Messages();
   ASSERT_TRUE(indi.WaitFor(Abs + ">=0", 5));
 
   indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=100");
   ASSERT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-100)<=1")) << indi.Messages();
-  EXPECT_EQ(indi.Get("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION").Number(), rig.Controller().CTSCount());
+  EXPECT_EQ(indi.Get("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION").Number(),
+            rig.Controller().CTSCount());
 
   // In raises the count, out lowers it.
   indi.Set("FOCUS_MOTION.FOCUS_INWARD=On");
@@ -174,7 +179,11 @@ TEST_F(IndiDriverTest, MovesAbortAndRefusalThroughTheDriver) {
   indi.Set("FOCUS_ABORT_MOTION.ABORT=On");
   ASSERT_TRUE(indi.WaitFor(AbsState + "==0", 10)) << indi.Messages();
   // Read without recording, as another program's query would not either.
-  ServeUntil([&] { return rig.Controller().RunIdle && rig.Controller().NudgeIdle && !rig.Simulator->Moving(); }, 5000);
+  ServeUntil(
+      [&] {
+        return rig.Controller().RunIdle && rig.Controller().NudgeIdle && !rig.Simulator->Moving();
+      },
+      5000);
   Serve(300);
   const int32_t stopped = rig.Controller().CTSCount();
   EXPECT_LT(stopped, 2000);
@@ -197,7 +206,8 @@ TEST_F(IndiDriverTest, TemperatureShownWithTheModule) {
   TMainWindowRig rig;
   TIndiServer indi;
   indi.Set("CONNECTION.CONNECT=On");
-  ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_TEMPERATURE._STATE") + "==1", 10)) << indi.Messages();
+  ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_TEMPERATURE._STATE") + "==1", 10))
+      << indi.Messages();
   const double shown = indi.Get("FOCUS_TEMPERATURE.TEMPERATURE").Number();
   EXPECT_NEAR(shown, rig.Simulator->ModuleTemperature(), 1.0);
 }
@@ -208,7 +218,8 @@ TEST_F(IndiDriverTest, NoTemperatureWithoutTheModule) {
   TMainWindowRig rig(params);
   TIndiServer indi;
   indi.Set("CONNECTION.CONNECT=On");
-  ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("CONNECTION.CONNECT") + "==1", 10)) << indi.Messages();
+  ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("CONNECTION.CONNECT") + "==1", 10))
+      << indi.Messages();
   EXPECT_TRUE(indi.Get("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION").Ok);
   EXPECT_FALSE(indi.Get("FOCUS_TEMPERATURE.TEMPERATURE").Ok);
 }

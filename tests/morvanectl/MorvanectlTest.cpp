@@ -73,19 +73,18 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   for (const char* c : {"position", "idle", "move-by", "move-to", "stop", "reset", "watch",
                         "--json", "wait-move", "--timeout", "permit", "--wait"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {},
-           {"frobnicate"},
-           {"move-by"},
-           {"move-by", "ten"},
-           {"move-to", "2.5"},
-           {"move-to", "99999999999"},
-           {"position", "3"},
-           {"position", "--json"},
-           {"idle", "--wait"},
-           {"wait-move", "--timeout"},
-           {"wait-move", "--timeout", "-1"},
-           {"watch", "--bogus"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"frobnicate"},
+                                                                {"move-by"},
+                                                                {"move-by", "ten"},
+                                                                {"move-to", "2.5"},
+                                                                {"move-to", "99999999999"},
+                                                                {"position", "3"},
+                                                                {"position", "--json"},
+                                                                {"idle", "--wait"},
+                                                                {"wait-move", "--timeout"},
+                                                                {"wait-move", "--timeout", "-1"},
+                                                                {"watch", "--bogus"}}) {
     const TToolResult r = RunTool(Tool, args);
     EXPECT_EQ(r.Status, 2) << (args.empty() ? "" : args[0]) << ": " << r.Err;
     EXPECT_NE(r.Err.find("morvanectl: "), std::string::npos);
@@ -148,8 +147,8 @@ TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {
   EXPECT_EQ(r.Out, "19\n");
   EXPECT_EQ(Ctl({"reset"}).Status, 0);
   EXPECT_EQ(Ctl({"position"}).Out, "0\n");
-  const std::vector<std::string> expected = {"MoveByClick 30", "MoveToClick 18",
-                                             "MoveToClick 100", "StopClick", "ResetClick"};
+  const std::vector<std::string> expected = {"MoveByClick 30", "MoveToClick 18", "MoveToClick 100",
+                                             "StopClick", "ResetClick"};
   EXPECT_EQ(console.Calls, expected);
 }
 

@@ -40,7 +40,8 @@ class TToolProcess {
       const std::string entry = *e;
       const std::string name = entry.substr(0, entry.find('=') + 1);
       bool replaced = false;
-      for (const std::string& extra : env) replaced = replaced || extra.compare(0, name.size(), name) == 0;
+      for (const std::string& extra : env)
+        replaced = replaced || extra.compare(0, name.size(), name) == 0;
       if (!replaced) envStrings.push_back(entry);
     }
     envStrings.insert(envStrings.end(), env.begin(), env.end());

@@ -14,10 +14,10 @@
 
 #include "busclient/FocuserClient.h"
 #include "platform/Broadcast.h"
-#include "ui/FocuserService.h"
-#include "ui/MessageListener.h"
 #include "ui/BusTestSupport.h"
 #include "ui/FakeConsole.h"
+#include "ui/FocuserService.h"
+#include "ui/MessageListener.h"
 
 using namespace morvane;
 using morvane::test::FromOtherThread;
@@ -27,7 +27,6 @@ using morvane::test::TFakeConsole;
 
 namespace {
 
-
 bool SendSignal(const std::vector<std::pair<int, const void*>>& args) {
   DBusError error;
   dbus_error_init(&error);
@@ -36,7 +35,8 @@ bool SendSignal(const std::vector<std::pair<int, const void*>>& args) {
   if (!c) return false;
   dbus_connection_set_exit_on_disconnect(c, FALSE);
   DBusMessage* m = dbus_message_new_signal(BroadcastPath, BroadcastInterface, "MORVANE_MESSAGE");
-  for (const auto& [type, value] : args) dbus_message_append_args(m, type, value, DBUS_TYPE_INVALID);
+  for (const auto& [type, value] : args)
+    dbus_message_append_args(m, type, value, DBUS_TYPE_INVALID);
   dbus_connection_send(c, m, nullptr);
   dbus_connection_flush(c);
   dbus_message_unref(m);
@@ -51,8 +51,7 @@ class BusServiceTest : public testing::Test {
 };
 
 TEST_F(BusServiceTest, OnlyCommandsWithTwoIntegersReachTheConsole) {
-  TMessageListener listener(
-      [this](int32_t w, int32_t l) { HandleMorvaneMessage(Console, w, l); });
+  TMessageListener listener([this](int32_t w, int32_t l) { HandleMorvaneMessage(Console, w, l); });
   ASSERT_TRUE(listener.Listening()) << "no session bus";
   Console.Readout = -12;
   Console.IsIdle = false;
@@ -179,11 +178,13 @@ TEST_F(FocuserServiceTest, PositionsPacedWhileMovingAndTheLastAlwaysSent) {
   Service->StateChanged();
   const auto start = std::chrono::steady_clock::now();
   int n = 0;
-  ServeUntil([&] {
-    Console.Readout = ++n;
-    Service->StateChanged();
-    return std::chrono::steady_clock::now() - start >= std::chrono::seconds(1);
-  }, 5000);
+  ServeUntil(
+      [&] {
+        Console.Readout = ++n;
+        Service->StateChanged();
+        return std::chrono::steady_clock::now() - start >= std::chrono::seconds(1);
+      },
+      5000);
   ++Console.Readout;
   Console.IsIdle = true;
   Service->StateChanged();

@@ -34,8 +34,9 @@ inline void Serve(int ms) {
 template <typename F>
 auto FromOtherThread(F work) {
   auto done = std::async(std::launch::async, std::move(work));
-  ServeUntil([&] { return done.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; },
-             60000);
+  ServeUntil(
+      [&] { return done.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; },
+      60000);
   return done.get();
 }
 

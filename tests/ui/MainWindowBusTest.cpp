@@ -12,8 +12,8 @@
 
 #include "busclient/FocuserClient.h"
 #include "support/ToolProcess.h"
-#include "ui/MainWindowRig.h"
 #include "ui/FocuserService.h"
+#include "ui/MainWindowRig.h"
 #include "ui_fMorvane.h"
 
 using namespace morvane;
@@ -42,7 +42,8 @@ class TOtherProgram {
       const int64_t end = MonotonicMicros() + int64_t{timeoutMs} * 1000;
       while (!done(Answers) && MonotonicMicros() < end) {
         const auto n = Client.Next(20);
-        const bool notification = n && n->IsMessage && (n->WParam == 2 || n->WParam == 6 || n->WParam == 8);
+        const bool notification =
+            n && n->IsMessage && (n->WParam == 2 || n->WParam == 6 || n->WParam == 8);
         if (notification && n->Sender != Client.UniqueName()) {
           Answers.push_back({n->WParam, n->LParam, n->Sender});
         }
@@ -81,7 +82,8 @@ class MainWindowBusTest : public testing::Test {
     if (Rig.Controller().CTSCount() == target) return;  // nothing would be announced
     Other.Send(3, target);
     const auto a = Other.Gather([](const auto& v) {
-      return std::any_of(v.begin(), v.end(), [](const TAnswer& x) { return x.W == 6 && x.L == 1; }) &&
+      return std::any_of(v.begin(), v.end(),
+                         [](const TAnswer& x) { return x.W == 6 && x.L == 1; }) &&
              v.back().W == 2;
     });
     ASSERT_TRUE(Has(a, 2)) << Text(a);
@@ -159,9 +161,8 @@ TEST_F(MainWindowBusTest, TwoProgramsBothAnswerAQuery) {
   for (int attempt = 0; attempt < 50; ++attempt) {
     Other.Clear();
     Other.Send(1, 0);
-    a = Other.Gather([](const auto& v) {
-      return v.size() >= 2 && v[0].Sender != v[1].Sender;
-    }, 200);
+    a = Other.Gather([](const auto& v) { return v.size() >= 2 && v[0].Sender != v[1].Sender; },
+                     200);
     if (a.size() >= 2) break;
   }
   ASSERT_GE(a.size(), 2u) << Text(a);
@@ -188,8 +189,8 @@ TEST_F(MainWindowBusTest, TenThousandCommandsLeaveTheProgramCorrect) {
     }
     return 0;
   });
-  const auto a = Other.Gather([&](const auto& v) { return static_cast<int>(v.size()) >= queries; },
-                              60000);
+  const auto a =
+      Other.Gather([&](const auto& v) { return static_cast<int>(v.size()) >= queries; }, 60000);
   EXPECT_EQ(static_cast<int>(a.size()), queries);
   Other.Clear();
   MoveToAndWait(40);
@@ -255,9 +256,11 @@ TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
     for (int i = 0; i < 20; ++i) client.SendMessage(5, 0);
     return 0;
   });
-  a = Other.Gather([](const auto& v) {
-    return std::any_of(v.begin(), v.end(), [](const TAnswer& x) { return x.W == 2; });
-  }, 5000);
+  a = Other.Gather(
+      [](const auto& v) {
+        return std::any_of(v.begin(), v.end(), [](const TAnswer& x) { return x.W == 2; });
+      },
+      5000);
   ASSERT_TRUE(Has(a, 2)) << "no end of move announced: " << Text(a);
   EXPECT_FALSE(Rig.Form->Form().CancelButton->isEnabled());
   EXPECT_TRUE(Rig.Form->Form().In10->isEnabled());
@@ -267,7 +270,9 @@ TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
 // returns when the window's move has finished.
 TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
   const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
-  TToolResult r = FromOtherThread([&] { return RunTool(MORVANECTL, {"move-to", "60", "--wait"}, scope); });
+  TToolResult r = FromOtherThread([&] {
+    return RunTool(MORVANECTL, {"move-to", "60", "--wait"}, scope);
+  });
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(Rig.Controller().Idle());
   EXPECT_EQ(r.Out, std::to_string(Rig.Controller().CTSCount()) + "\n");

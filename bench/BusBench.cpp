@@ -169,6 +169,7 @@ struct TIndiFigures {
   bool Measured = false;
   std::string Why;
   double LagP50 = 0, LagP99 = 0, UpdatesPerSecond = 0;
+  size_t PeakPerSecond = 0;  // most updates in any one second (the run's fast part)
   size_t Updates = 0;
 };
 
@@ -235,6 +236,7 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator,
   for (const auto& e : simulator.Trace())
     if (e.Kind == sim::TTraceKind::Edge && e.Us >= start) reached[e.Position].push_back(e.Us);
   std::vector<double> lags;
+  std::vector<int64_t> times;
   int64_t first = 0, last = 0;
   size_t during = 0;
   int32_t previous = from;
@@ -248,6 +250,7 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator,
     const auto after = std::upper_bound(r->second.begin(), r->second.end(), s.Us);
     if (after == r->second.begin()) continue;
     lags.push_back((s.Us - *(after - 1)) / 1000.0);
+    times.push_back(s.Us);
     if (!first) first = s.Us;
     last = s.Us;
     ++during;
@@ -258,6 +261,11 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator,
   f.LagP99 = Percentile(lags, 0.99);
   f.Updates = during;
   f.UpdatesPerSecond = last > first ? (during - 1) / ((last - first) / 1e6) : 0;
+  for (size_t i = 0; i < times.size(); ++i) {
+    const auto end =
+        std::upper_bound(times.begin() + static_cast<long>(i), times.end(), times[i] + 999'999);
+    f.PeakPerSecond = std::max(f.PeakPerSecond, static_cast<size_t>(end - times.begin()) - i);
+  }
   return f;
 }
 
@@ -313,8 +321,8 @@ int main(int argc, char** argv) {
     if (indi.Measured) {
       std::printf(
           ", \"indi_position_lag_ms_p50\": %.1f, \"indi_position_lag_ms_p99\": %.1f, "
-          "\"indi_updates_per_second\": %.1f",
-          indi.LagP50, indi.LagP99, indi.UpdatesPerSecond);
+          "\"indi_updates_per_second\": %.1f, \"indi_updates_peak_per_second\": %zu",
+          indi.LagP50, indi.LagP99, indi.UpdatesPerSecond, indi.PeakPerSecond);
     }
     std::printf("}\n");
   } else {
@@ -323,9 +331,9 @@ int main(int argc, char** argv) {
     std::printf("Position over org.morvane.Focuser1: p50 %.0f us, p99 %.0f us\n", g50, g99);
     if (indi.Measured) {
       std::printf(
-          "INDI client, encoder edge to position: p50 %.1f ms, p99 %.1f ms; %.1f updates/s (%zu) "
-          "during a 250-code move\n",
-          indi.LagP50, indi.LagP99, indi.UpdatesPerSecond, indi.Updates);
+          "INDI client, encoder edge to position: p50 %.1f ms, p99 %.1f ms; %.1f updates/s (%zu "
+          "in all, at most %zu in one second) during a 250-code move\n",
+          indi.LagP50, indi.LagP99, indi.UpdatesPerSecond, indi.Updates, indi.PeakPerSecond);
     } else if (o.Indi) {
       std::printf("INDI: not measured (%s)\n", indi.Why.c_str());
     }

@@ -189,6 +189,15 @@ TEST_F(IndiDriverTest, MovesAbortAndRefusalThroughTheDriver) {
   EXPECT_LT(stopped, 2000);
   EXPECT_TRUE(indi.WaitFor("abs(" + Abs + "-(" + std::to_string(stopped) + "))<1", 5));
 
+  // The coarse drive for a set time: the count rises (in) and the run ends by itself.
+  indi.Set("FOCUS_MOTION.FOCUS_INWARD=On");
+  indi.Set("FOCUS_TIMER.FOCUS_TIMER_VALUE=400");
+  EXPECT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_TIMER._STATE") + "==1", 5))
+      << indi.Messages();
+  ServeUntil([&] { return !rig.Simulator->Moving(); }, 3000);
+  EXPECT_GT(rig.Controller().CTSCount(), stopped + 30);
+  EXPECT_FALSE(rig.Simulator->Moving());
+
   // The user's maximum bounds the moves and is kept in the driver's configuration.
   indi.Set("FOCUS_MAX.FOCUS_MAX_VALUE=2500");
   ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_MAX.FOCUS_MAX_VALUE") + "==2500", 5));

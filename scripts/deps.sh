@@ -6,6 +6,8 @@ need=(cmake ninja-build g++ pkg-config qt6-base-dev libdbus-1-dev libgtest-dev l
 need+=(libelf-dev libjpeg-dev poppler-utils)  # version note, about box picture, guide test
 # The spoken readout: recordings made at build time, sound through ALSA.
 need+=(espeak-ng sox libasound2-dev)
+
+need+=(indi-bin libindi-dev)  # the INDI focuser driver and its tests
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

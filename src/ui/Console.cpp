@@ -37,6 +37,7 @@ void TMainForm::ShowCountChange(int32_t CTSCount, bool DSRValue) {
   ui->CTSLabel->SetCaption(ReadoutText(CTSCount));
   ui->OutLite->SetLit(DSRValue);
   ui->InLite->SetLit(!ui->OutLite->Lit());
+  BusStateChanged();
 }
 
 void TMainForm::FocusControlIdleChange(TFocusControl* /*Sender*/, bool IdleValue) {
@@ -61,6 +62,7 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   }
   Broadcast(6, IdleValue ? 1 : 0);
   if (IdleValue) Broadcast(2, ReadoutValue());
+  BusStateChanged();
 }
 
 void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {

@@ -16,6 +16,7 @@
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
+#include "ui/MainFormBus.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
 #include "ui/host/ExceptionBoundary.h"
@@ -132,10 +133,12 @@ void TMainForm::FormCreate() {
   };
   FocusControl->OnAvailChange = [this](TFocusControl* sender, bool avail) {
     CallHandler([&] { FocusControlAvailChange(sender, avail); });
+    BusStateChanged();
   };
 
   // Other programs' commands on this name are received by the inter-program message handling.
   FMorvaneMessage = RegisterWindowMessage("MORVANE_MESSAGE");
+  StartBusInterfaces();
 }
 
 void TMainForm::MakeConnections() {
@@ -206,6 +209,7 @@ void TMainForm::FinishFormShow() {
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
   });
+  BusStateChanged();  // the port has been opened
   FStarted = true;
 }
 
@@ -237,6 +241,7 @@ void TMainForm::FormClose() {
 }
 
 void TMainForm::FreeOwned() {
+  StopBusInterfaces();
   SetupForm.reset();
   AboutBox.reset();
   FocusControl.reset();
@@ -244,6 +249,7 @@ void TMainForm::FreeOwned() {
 
 void TMainForm::Setup1Click() {
   SetupForm->exec();
+  BusStateChanged();  // the port may have changed
 }
 
 void TMainForm::MorvaneHelp1Click() {

@@ -33,6 +33,7 @@ namespace morvane {
 
 class TSetupForm;
 class TCountHandOver;
+struct TMainFormBus;
 class THelpViewer;
 
 class TMainForm : public QMainWindow, public TSetupFormHost {
@@ -98,6 +99,13 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   int32_t ReadoutValue() const;
   // The voice chosen in the setup dialog: 0 female, 1 male, 2 none (-1 none selected).
   int VoiceSelection() const;
+
+  // Other programs (Messages.cpp): "MORVANE_MESSAGE" from the session bus and the focuser's
+  // D-Bus interface. BusStateChanged tells the interface that what it shows may have changed.
+  void StartBusInterfaces();
+  void StopBusInterfaces();
+  void MorvaneMessageReceived(int32_t WParam, int32_t LParam);
+  void BusStateChanged();
 
   // The voice (Voice.cpp). SilenceVoice: when a voice is selected and one is speaking, asks the
   // speaking thread to stop. SayReadout: speaks the readout after delayMs.
@@ -172,6 +180,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   quint64 FPendingReleaseTime = 0;
 
   std::unique_ptr<THelpViewer> FHelpProcess;
+  // The bus side; goes before the controller it calls.
+  std::unique_ptr<TMainFormBus> FBus;
   std::unique_ptr<TCountHandOver> FCountHandOver;
   // Owned; freed in FormClose in the order setup dialog, about box, controller.
   std::unique_ptr<TFocusControl> FocusControl;

@@ -1,0 +1,369 @@
+#include "busclient/FocuserClient.h"
+
+#include <poll.h>
+
+#include <cstring>
+
+#include "platform/Timing.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr const char* PropertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr const char* BroadcastInterfaceName = "org.morvane.Broadcast";
+constexpr const char* MessageMember = "MORVANE_MESSAGE";
+
+TBusReply ErrorReply(const DBusError& error) {
+  TBusReply r;
+  r.ErrorName = error.name ? error.name : DBUS_ERROR_FAILED;
+  r.ErrorMessage = error.message ? error.message : "";
+  return r;
+}
+
+// Reads a variant holding an int32 or a boolean.
+bool ReadVariant(DBusMessageIter* variant, int& type, int32_t& i, bool& b) {
+  DBusMessageIter inner;
+  dbus_message_iter_recurse(variant, &inner);
+  type = dbus_message_iter_get_arg_type(&inner);
+  if (type == DBUS_TYPE_INT32) {
+    dbus_int32_t v = 0;
+    dbus_message_iter_get_basic(&inner, &v);
+    i = v;
+    return true;
+  }
+  if (type == DBUS_TYPE_BOOLEAN) {
+    dbus_bool_t v = FALSE;
+    dbus_message_iter_get_basic(&inner, &v);
+    b = v != FALSE;
+    return true;
+  }
+  return false;
+}
+
+void Store(TNotification& n, const char* name, int type, int32_t i, bool b) {
+  if (type == DBUS_TYPE_INT32) {
+    if (!std::strcmp(name, "Position")) n.Position = i;
+    if (!std::strcmp(name, "ComPort")) n.ComPort = i;
+  } else if (type == DBUS_TYPE_BOOLEAN) {
+    if (!std::strcmp(name, "Idle")) n.Idle = b;
+    if (!std::strcmp(name, "PortOpen")) n.PortOpen = b;
+    if (!std::strcmp(name, "TemperatureAvailable")) n.TemperatureAvailable = b;
+  }
+}
+
+}  // namespace
+
+bool TBusReply::NoService() const {
+  return ErrorName == DBUS_ERROR_SERVICE_UNKNOWN || ErrorName == DBUS_ERROR_NAME_HAS_NO_OWNER ||
+         ErrorName == DBUS_ERROR_NO_SERVER || ErrorName == DBUS_ERROR_DISCONNECTED;
+}
+
+TFocuserClient::TFocuserClient() {
+  static const bool threadsReady = dbus_threads_init_default();
+  (void)threadsReady;
+  DBusError error;
+  dbus_error_init(&error);
+  FConnection = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+  if (!FConnection) {
+    FError = error.message ? error.message : "no session bus";
+  } else {
+    dbus_connection_set_exit_on_disconnect(FConnection, FALSE);
+  }
+  dbus_error_free(&error);
+}
+
+TFocuserClient::~TFocuserClient() {
+  if (!FConnection) return;
+  dbus_connection_close(FConnection);
+  dbus_connection_unref(FConnection);
+}
+
+bool TFocuserClient::ServiceRunning() {
+  if (!FConnection) return false;
+  DBusError error;
+  dbus_error_init(&error);
+  const bool has = dbus_bus_name_has_owner(FConnection, MorvaneBusName, &error);
+  dbus_error_free(&error);
+  return has;
+}
+
+std::string TFocuserClient::UniqueName() const {
+  const char* name = FConnection ? dbus_bus_get_unique_name(FConnection) : nullptr;
+  return name ? name : "";
+}
+
+TBusReply TFocuserClient::Send(DBusMessage* call, DBusMessage** reply) {
+  if (!FConnection) {
+    dbus_message_unref(call);
+    TBusReply r;
+    r.ErrorName = DBUS_ERROR_NO_SERVER;
+    r.ErrorMessage = FError;
+    return r;
+  }
+  DBusError error;
+  dbus_error_init(&error);
+  // Signals that come in meanwhile stay queued in the connection for Next().
+  DBusMessage* answer =
+      dbus_connection_send_with_reply_and_block(FConnection, call, CallTimeoutMs, &error);
+  dbus_message_unref(call);
+  if (!answer) {
+    TBusReply r = ErrorReply(error);
+    dbus_error_free(&error);
+    return r;
+  }
+  if (reply) {
+    *reply = answer;
+  } else {
+    dbus_message_unref(answer);
+  }
+  TBusReply ok;
+  ok.Ok = true;
+  return ok;
+}
+
+TBusReply TFocuserClient::Call(const char* method) {
+  return Send(
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface, method),
+      nullptr);
+}
+
+TBusReply TFocuserClient::CallInt(const char* method, int32_t value) {
+  DBusMessage* call =
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface, method);
+  const dbus_int32_t v = value;
+  dbus_message_append_args(call, DBUS_TYPE_INT32, &v, DBUS_TYPE_INVALID);
+  return Send(call, nullptr);
+}
+
+TBusReply TFocuserClient::CallBool(const char* method, bool value) {
+  DBusMessage* call =
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface, method);
+  const dbus_bool_t v = value ? TRUE : FALSE;
+  dbus_message_append_args(call, DBUS_TYPE_BOOLEAN, &v, DBUS_TYPE_INVALID);
+  return Send(call, nullptr);
+}
+
+TBusReply TFocuserClient::ReadTemperature(double& celsius) {
+  DBusMessage* reply = nullptr;
+  TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
+                                                  Focuser1Interface, "ReadTemperature"),
+                     &reply);
+  if (!r.Ok) return r;
+  DBusError error;
+  dbus_error_init(&error);
+  double v = 0;
+  if (dbus_message_get_args(reply, &error, DBUS_TYPE_DOUBLE, &v, DBUS_TYPE_INVALID)) {
+    celsius = v;
+  } else {
+    r = ErrorReply(error);
+  }
+  dbus_error_free(&error);
+  dbus_message_unref(reply);
+  return r;
+}
+
+TBusReply TFocuserClient::GetState(TFocuserState& state) {
+  DBusMessage* call = dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
+                                                   PropertiesInterface, "GetAll");
+  const char* iface = Focuser1Interface;
+  dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_INVALID);
+  DBusMessage* reply = nullptr;
+  TBusReply r = Send(call, &reply);
+  if (!r.Ok) return r;
+  TNotification n;
+  DBusMessageIter it;
+  if (dbus_message_iter_init(reply, &it) &&
+      dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
+    DBusMessageIter entries;
+    dbus_message_iter_recurse(&it, &entries);
+    while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
+      DBusMessageIter entry;
+      dbus_message_iter_recurse(&entries, &entry);
+      const char* name = nullptr;
+      dbus_message_iter_get_basic(&entry, &name);
+      dbus_message_iter_next(&entry);
+      int type = 0;
+      int32_t i = 0;
+      bool b = false;
+      if (ReadVariant(&entry, type, i, b)) Store(n, name, type, i, b);
+      dbus_message_iter_next(&entries);
+    }
+  }
+  dbus_message_unref(reply);
+  if (!n.Position || !n.Idle || !n.PortOpen || !n.ComPort || !n.TemperatureAvailable) {
+    r.Ok = false;
+    r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
+    r.ErrorMessage = "the focuser's properties are incomplete";
+    return r;
+  }
+  state = {*n.Position, *n.Idle, *n.PortOpen, *n.ComPort, *n.TemperatureAvailable};
+  return r;
+}
+
+TBusReply TFocuserClient::GetPosition(int32_t& position) {
+  DBusMessage* call =
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, PropertiesInterface, "Get");
+  const char* iface = Focuser1Interface;
+  const char* name = "Position";
+  dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &name,
+                           DBUS_TYPE_INVALID);
+  DBusMessage* reply = nullptr;
+  TBusReply r = Send(call, &reply);
+  if (!r.Ok) return r;
+  DBusMessageIter it;
+  int type = 0;
+  int32_t i = 0;
+  bool b = false;
+  if (!dbus_message_iter_init(reply, &it) || !ReadVariant(&it, type, i, b) ||
+      type != DBUS_TYPE_INT32) {
+    r.Ok = false;
+    r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
+    r.ErrorMessage = "Position is not an int32";
+  } else {
+    position = i;
+  }
+  dbus_message_unref(reply);
+  return r;
+}
+
+bool TFocuserClient::Watch(bool messages) {
+  if (!FConnection) return false;
+  DBusError error;
+  dbus_error_init(&error);
+  const std::string properties = std::string("type='signal',sender='") + MorvaneBusName +
+                                 "',path='" + MorvaneObjectPath + "',interface='" +
+                                 PropertiesInterface + "',member='PropertiesChanged',arg0='" +
+                                 Focuser1Interface + "'";
+  dbus_bus_add_match(FConnection, properties.c_str(), &error);
+  if (!dbus_error_is_set(&error)) {
+    const std::string owner =
+        std::string(
+            "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+            "member='NameOwnerChanged',arg0='") +
+        MorvaneBusName + "'";
+    dbus_bus_add_match(FConnection, owner.c_str(), &error);
+  }
+  if (messages && !dbus_error_is_set(&error)) {
+    const std::string rule = std::string("type='signal',interface='") + BroadcastInterfaceName +
+                             "',member='" + MessageMember + "'";
+    dbus_bus_add_match(FConnection, rule.c_str(), &error);
+  }
+  const bool ok = !dbus_error_is_set(&error);
+  if (!ok) FError = error.message ? error.message : "cannot listen on the bus";
+  dbus_error_free(&error);
+  return ok;
+}
+
+bool TFocuserClient::SendMessage(int32_t wParam, int32_t lParam) {
+  if (!FConnection) return false;
+  DBusMessage* signal =
+      dbus_message_new_signal(MorvaneObjectPath, BroadcastInterfaceName, MessageMember);
+  const dbus_int32_t w = wParam;
+  const dbus_int32_t l = lParam;
+  dbus_message_append_args(signal, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l, DBUS_TYPE_INVALID);
+  const bool sent = dbus_connection_send(FConnection, signal, nullptr);
+  dbus_connection_flush(FConnection);
+  dbus_message_unref(signal);
+  return sent;
+}
+
+void TFocuserClient::Decode(DBusMessage* message) {
+  if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_SIGNAL) return;
+  TNotification n;
+  n.ReceivedUs = MonotonicMicros();
+  if (const char* sender = dbus_message_get_sender(message)) n.Sender = sender;
+  if (dbus_message_is_signal(message, BroadcastInterfaceName, MessageMember)) {
+    DBusError error;
+    dbus_error_init(&error);
+    dbus_int32_t w = 0;
+    dbus_int32_t l = 0;
+    const bool ok = dbus_message_get_args(message, &error, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l,
+                                          DBUS_TYPE_INVALID);
+    dbus_error_free(&error);
+    if (!ok) return;
+    n.IsMessage = true;
+    n.WParam = w;
+    n.LParam = l;
+    FQueue.push_back(n);
+    return;
+  }
+  if (dbus_message_is_signal(message, "org.freedesktop.DBus", "NameOwnerChanged")) {
+    DBusError error;
+    dbus_error_init(&error);
+    const char* name = nullptr;
+    const char* oldOwner = nullptr;
+    const char* newOwner = nullptr;
+    const bool ok =
+        dbus_message_get_args(message, &error, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner,
+                              DBUS_TYPE_STRING, &newOwner, DBUS_TYPE_INVALID);
+    dbus_error_free(&error);
+    if (!ok || std::strcmp(name, MorvaneBusName) != 0) return;
+    n.ServiceOwned = *newOwner != '\0';
+    FQueue.push_back(n);
+    return;
+  }
+  if (!dbus_message_is_signal(message, PropertiesInterface, "PropertiesChanged")) return;
+  DBusMessageIter it;
+  if (!dbus_message_iter_init(message, &it) ||
+      dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_STRING) {
+    return;
+  }
+  const char* iface = nullptr;
+  dbus_message_iter_get_basic(&it, &iface);
+  if (std::strcmp(iface, Focuser1Interface) != 0 || !dbus_message_iter_next(&it) ||
+      dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY) {
+    return;
+  }
+  DBusMessageIter entries;
+  dbus_message_iter_recurse(&it, &entries);
+  while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
+    DBusMessageIter entry;
+    dbus_message_iter_recurse(&entries, &entry);
+    const char* name = nullptr;
+    dbus_message_iter_get_basic(&entry, &name);
+    dbus_message_iter_next(&entry);
+    int type = 0;
+    int32_t i = 0;
+    bool b = false;
+    if (ReadVariant(&entry, type, i, b)) Store(n, name, type, i, b);
+    dbus_message_iter_next(&entries);
+  }
+  FQueue.push_back(n);
+}
+
+std::optional<TNotification> TFocuserClient::Next(int timeoutMs) {
+  if (!FConnection) return std::nullopt;
+  const int64_t end = MonotonicMicros() + int64_t{timeoutMs} * 1000;
+  for (;;) {
+    // What libdbus has already read (for instance while waiting for a method's reply) is
+    // taken before the socket is looked at again.
+    while (FQueue.empty()) {
+      DBusMessage* message = dbus_connection_pop_message(FConnection);
+      if (!message) break;
+      Decode(message);
+      dbus_message_unref(message);
+    }
+    if (!FQueue.empty()) {
+      TNotification n = FQueue.front();
+      FQueue.pop_front();
+      return n;
+    }
+    const int64_t left = (end - MonotonicMicros()) / 1000;
+    if (!dbus_connection_read_write(FConnection, static_cast<int>(left > 0 ? left : 0))) {
+      return std::nullopt;  // disconnected
+    }
+    if (dbus_connection_get_dispatch_status(FConnection) == DBUS_DISPATCH_COMPLETE &&
+        MonotonicMicros() >= end) {
+      return std::nullopt;
+    }
+  }
+}
+
+int TFocuserClient::Fd() const {
+  int fd = -1;
+  if (FConnection) dbus_connection_get_unix_fd(FConnection, &fd);
+  return fd;
+}
+
+}  // namespace morvane

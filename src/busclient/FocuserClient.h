@@ -1,0 +1,102 @@
+#pragma once
+// A client of a running Morvane on the user's session bus, in plain C++ over libdbus: calls
+// of "org.morvane.Focuser1", its properties, its PropertiesChanged notifications and the
+// "MORVANE_MESSAGE" signal. For the programs beside Morvane (morvanectl, the INDI driver) and
+// the tests. One thread at a time.
+
+#include <dbus/dbus.h>
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+namespace morvane {
+
+inline constexpr const char* MorvaneBusName = "org.morvane.Morvane";
+inline constexpr const char* MorvaneObjectPath = "/org/morvane/Morvane";
+inline constexpr const char* Focuser1Interface = "org.morvane.Focuser1";
+
+// The outcome of a call: Ok, or the D-Bus error's name and message.
+struct TBusReply {
+  bool Ok = false;
+  std::string ErrorName;
+  std::string ErrorMessage;
+  bool NoService() const;  // nobody owns the name, or the bus is not there
+};
+
+struct TFocuserState {
+  int32_t Position = 0;
+  bool Idle = true;
+  bool PortOpen = false;
+  int32_t ComPort = 0;
+  bool TemperatureAvailable = false;
+};
+
+// One notification: a "MORVANE_MESSAGE" (IsMessage) or the properties a PropertiesChanged
+// carried.
+struct TNotification {
+  bool IsMessage = false;
+  int32_t WParam = 0;
+  int32_t LParam = 0;
+  std::optional<int32_t> Position;
+  std::optional<bool> Idle;
+  std::optional<bool> PortOpen;
+  std::optional<int32_t> ComPort;
+  std::optional<bool> TemperatureAvailable;
+  // The bus name "org.morvane.Morvane" was taken (true) or given up (false): Morvane started
+  // or ended.
+  std::optional<bool> ServiceOwned;
+  int64_t ReceivedUs = 0;  // monotonic clock
+  std::string Sender;      // the sender's unique bus name
+};
+
+class TFocuserClient {
+ public:
+  TFocuserClient();
+  ~TFocuserClient();
+  TFocuserClient(const TFocuserClient&) = delete;
+  TFocuserClient& operator=(const TFocuserClient&) = delete;
+
+  // False when the session bus cannot be reached; Error() says why.
+  bool Connected() const { return FConnection != nullptr; }
+  // Still connected: false once the bus has gone.
+  bool Open() const { return FConnection && dbus_connection_get_is_connected(FConnection); }
+  const std::string& Error() const { return FError; }
+  // Whether some program owns "org.morvane.Morvane" now.
+  bool ServiceRunning();
+  // This connection's unique name on the bus.
+  std::string UniqueName() const;
+
+  // Methods of org.morvane.Focuser1.
+  TBusReply Call(const char* method);
+  TBusReply CallInt(const char* method, int32_t value);
+  TBusReply CallBool(const char* method, bool value);
+  TBusReply ReadTemperature(double& celsius);
+  TBusReply GetState(TFocuserState& state);
+  TBusReply GetPosition(int32_t& position);
+
+  // Starts listening: to PropertiesChanged of the interface's owner and to the owner coming
+  // and going, and to
+  // "MORVANE_MESSAGE" from anyone when messages is true.
+  bool Watch(bool messages);
+  // Broadcasts "MORVANE_MESSAGE" (wParam, lParam) as another program would.
+  bool SendMessage(int32_t wParam, int32_t lParam);
+  // The next notification, waiting up to timeoutMs (0: only what has arrived).
+  std::optional<TNotification> Next(int timeoutMs);
+  // For a program's own event loop: the descriptor to watch for input; then call Next(0)
+  // until it gives nothing.
+  int Fd() const;
+
+  int CallTimeoutMs = 5000;
+
+ private:
+  TBusReply Send(DBusMessage* call, DBusMessage** reply);
+  void Decode(DBusMessage* message);
+
+  DBusConnection* FConnection = nullptr;
+  std::string FError;
+  std::deque<TNotification> FQueue;
+};
+
+}  // namespace morvane

@@ -1,0 +1,283 @@
+// morvanectl: focus with a running Morvane from a shell or a script, over its D-Bus interface
+// and the named events. Exit status 0 on success, 1 on failure (one line on standard error),
+// 2 on a usage error.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "busclient/FocuserClient.h"
+#include "platform/Event.h"
+#include "platform/SharedEventBlock.h"
+#include "platform/Timing.h"
+
+using namespace morvane;
+
+namespace {
+
+constexpr const char* Help = R"(usage: morvanectl COMMAND [OPTIONS]
+
+Focus with the Morvane running on this desktop.
+
+Commands:
+  position             print the position (the number the readout shows)
+  idle                 print "idle", or "moving" while a move by or to a count runs
+  move-by N [--wait]   move by N encoder codes (positive: in, the rising count)
+  move-to N [--wait]   move to the count N
+  stop [--wait]        stop a move by or to a count
+  reset                set the count to zero
+  watch [--json]       print every position, idle and reset notification, one a line,
+                       until interrupted; --json prints JSON objects
+  wait-move [--timeout S]
+                       wait until the current move has finished ("GENERAL_DELAY_EVENT"),
+                       at most S seconds
+  permit               let an interlocked move go on ("FOCUSER_WAIT_EVENT")
+
+Options:
+  --wait               return once the move has ended (at once when nothing moves)
+  --help               show this text
+
+Exit status: 0 success, 1 failure (no Morvane running, a move under way, a time-out),
+2 usage error.
+)";
+
+volatile std::sig_atomic_t GStop = 0;
+void OnSignal(int) {
+  GStop = 1;
+}
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "morvanectl: %s\nTry 'morvanectl --help'.\n", problem.c_str());
+  return 2;
+}
+
+int Fail(const std::string& problem) {
+  std::fprintf(stderr, "morvanectl: %s\n", problem.c_str());
+  return 1;
+}
+
+int Fail(const TBusReply& r) {
+  if (r.NoService()) return Fail("no Morvane is running on the session bus");
+  return Fail(r.ErrorMessage.empty() ? r.ErrorName : r.ErrorMessage);
+}
+
+bool ParseInt(const std::string& text, int32_t& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto [end, ec] = std::from_chars(first, last, value);
+  return ec == std::errc() && end == last && first != last;
+}
+
+bool ParseSeconds(const std::string& text, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && end && *end == '\0' && !text.empty() && value >= 0 && value < 1e7;
+}
+
+// A named event that a running Morvane holds; waiting on one that nobody holds would wait for
+// ever.
+bool EventHeld(const char* name) {
+  const int fd = shm_open(SharedEventObjectName(name).c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+// Waits until the idle state has gone to false and back to true (the move's end). A move that
+// never starts (already at the count) is over at once; one that does not show within a second
+// is over if Morvane reads idle.
+int WaitMoveEnd(TFocuserClient& client) {
+  bool seenBusy = false;
+  int64_t quiet = MonotonicMicros();
+  while (!GStop) {
+    const auto n = client.Next(200);
+    if (n && n->ServiceOwned && !*n->ServiceOwned) return Fail("Morvane ended before the move did");
+    if (n && n->Idle) {
+      quiet = MonotonicMicros();
+      if (!*n->Idle)
+        seenBusy = true;
+      else if (seenBusy)
+        return 0;
+      continue;
+    }
+    if (MonotonicMicros() - quiet < 1000000) continue;
+    quiet = MonotonicMicros();
+    TFocuserState state;
+    if (const TBusReply r = client.GetState(state); !r.Ok)
+      return Fail("Morvane ended before the move did");
+    if (!seenBusy && state.Idle) return 0;
+  }
+  return 1;
+}
+
+int Report(TFocuserClient& client, int status) {
+  if (status != 0) return status;
+  int32_t position = 0;
+  if (const TBusReply r = client.GetPosition(position); !r.Ok) return Fail(r);
+  std::printf("%d\n", position);
+  return 0;
+}
+
+double WallSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+int Watch(TFocuserClient& client, bool json) {
+  if (!client.Watch(true)) return Fail(client.Error());
+  if (!client.ServiceRunning())
+    std::fprintf(stderr, "morvanectl: no Morvane is running on the session bus yet; watching\n");
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  while (!GStop) {
+    const auto n = client.Next(200);
+    if (!n) continue;
+    if (!n->IsMessage) continue;
+    const double t = WallSeconds();
+    switch (n->WParam) {
+      case 2:
+        if (json)
+          std::printf("{\"time\":%.3f,\"event\":\"position\",\"position\":%d}\n", t, n->LParam);
+        else
+          std::printf("position %d\n", n->LParam);
+        break;
+      case 6:
+        if (json)
+          std::printf("{\"time\":%.3f,\"event\":\"idle\",\"idle\":%s}\n", t,
+                      n->LParam ? "true" : "false");
+        else
+          std::printf("%s\n", n->LParam ? "idle" : "moving");
+        break;
+      case 8:
+        if (json)
+          std::printf("{\"time\":%.3f,\"event\":\"reset\"}\n", t);
+        else
+          std::printf("reset\n");
+        break;
+      default:
+        break;  // commands other programs send
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool wait = false;
+  bool json = false;
+  double timeout = -1;
+  std::vector<std::string> words;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(Help, stdout);
+      return 0;
+    } else if (a == "--wait") {
+      wait = true;
+    } else if (a == "--json") {
+      json = true;
+    } else if (a == "--timeout") {
+      if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], timeout))
+        return Usage("--timeout needs a number of seconds");
+      ++i;
+    } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      return Usage("unknown option '" + a + "'");
+    } else {
+      words.push_back(a);
+    }
+  }
+  if (words.empty()) return Usage("no command given");
+  const std::string command = words[0];
+  const size_t wantArgs = (command == "move-by" || command == "move-to") ? 2 : 1;
+  static const char* const known[] = {"position", "idle",  "move-by",   "move-to", "stop",
+                                      "reset",    "watch", "wait-move", "permit"};
+  bool isKnown = false;
+  for (const char* k : known) isKnown = isKnown || command == k;
+  if (!isKnown) return Usage("unknown command '" + command + "'");
+  if (words.size() != wantArgs)
+    return Usage(command + (wantArgs == 2 ? " takes one number" : " takes no arguments"));
+  const bool moves = command == "move-by" || command == "move-to" || command == "stop";
+  if (wait && !moves && command != "reset")
+    return Usage("--wait goes with move-by, move-to, stop and reset");
+  if (json && command != "watch") return Usage("--json goes with watch");
+  if (timeout >= 0 && command != "wait-move") return Usage("--timeout goes with wait-move");
+  int32_t number = 0;
+  if (wantArgs == 2 && !ParseInt(words[1], number))
+    return Usage(command + ": '" + words[1] + "' is not a whole number");
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
+  // Named events are shared between the processes of one scope; a test gives its own.
+  if (const char* scope = std::getenv("MORVANE_EVENT_SCOPE")) SetNamedEventScope(scope);
+  if (command == "wait-move" || command == "permit") {
+    const char* name = command == "permit" ? "FOCUSER_WAIT_EVENT" : "GENERAL_DELAY_EVENT";
+    if (!EventHeld(name))
+      return Fail("no Morvane is running (" + std::string(name) + " does not exist)");
+    TEvent event(false, false, name);
+    if (command == "permit") {
+      event.SetEvent();
+      return 0;
+    }
+    const unsigned ms = timeout < 0 ? INFINITE : static_cast<unsigned>(timeout * 1000 + 0.5);
+    switch (event.WaitFor(ms)) {
+      case TWaitResult::wrSignaled:
+      case TWaitResult::wrAbandoned:
+        return 0;
+      case TWaitResult::wrTimeout: {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", timeout);
+        return Fail(std::string("the move did not finish within ") + seconds + " s");
+      }
+      case TWaitResult::wrError:
+        return Fail(std::string("waiting failed: ") + std::strerror(event.LastError()));
+    }
+  }
+
+  TFocuserClient client;
+  if (!client.Connected()) return Fail("no session bus: " + client.Error());
+  if (command == "watch") return Watch(client, json);
+  if (command == "position" || command == "idle") {
+    TFocuserState state;
+    if (const TBusReply r = client.GetState(state); !r.Ok) return Fail(r);
+    if (command == "position")
+      std::printf("%d\n", state.Position);
+    else
+      std::printf("%s\n", state.Idle ? "idle" : "moving");
+    return 0;
+  }
+  // Listen before the call, so that no change of the move is missed.
+  if (wait && !client.Watch(false)) return Fail(client.Error());
+  TFocuserState before;
+  if (wait) {
+    if (const TBusReply r = client.GetState(before); !r.Ok) return Fail(r);
+  }
+  TBusReply r;
+  if (command == "move-by")
+    r = client.CallInt("MoveBy", number);
+  else if (command == "move-to")
+    r = client.CallInt("MoveTo", number);
+  else if (command == "stop")
+    r = client.Call("Stop");
+  else
+    r = client.Call("ResetCount");
+  if (!r.Ok) return Fail(r);
+  if (!wait || command == "reset") return 0;
+  if (command == "stop") return before.Idle ? 0 : Report(client, WaitMoveEnd(client));
+  const bool nothingToDo = command == "move-by" ? number == 0 : number == before.Position;
+  return Report(client, nothingToDo ? 0 : WaitMoveEnd(client));
+}

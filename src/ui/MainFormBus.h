@@ -1,0 +1,49 @@
+#pragma once
+// The main window's side of the bus: the console as the bus sees it, the focuser's D-Bus
+// interface and the listener for "MORVANE_MESSAGE". Owned by TMainForm.
+
+#include <memory>
+
+#include "ui/ConsoleActions.h"
+#include "ui/FocuserService.h"
+#include "ui/MessageListener.h"
+
+namespace morvane {
+
+class TMainForm;
+
+// The console as the bus side sees it: the window's own handlers and state.
+class TMainFormConsole : public TConsoleActions {
+ public:
+  explicit TMainFormConsole(TMainForm& form) : Form(form) {}
+
+  int32_t ReadoutValue() override;
+  bool Idle() override;
+  bool ShownIdle() override;
+  bool PortOpen() override;
+  int32_t ComPort() override;
+  bool TemperatureAvailable() override;
+  bool ReadTemperature(double& celsius) override;
+  void MoveByClick(int32_t codes) override;
+  void MoveToClick(int32_t count) override;
+  void StopClick() override;
+  void ResetClick() override;
+  void CoarseDown(bool in) override;
+  void CoarseUp() override;
+  void MessageMoveTo(int32_t count) override;
+  void MessageMoveBy(int32_t codes) override;
+  void Broadcast(int32_t wParam, int32_t lParam) override;
+
+ private:
+  TMainForm& Form;
+  bool FProbed = false;
+};
+
+struct TMainFormBus {
+  explicit TMainFormBus(TMainForm& form) : Console(form), Service(Console) {}
+  TMainFormConsole Console;
+  TFocuserService Service;
+  std::unique_ptr<TMessageListener> Listener;
+};
+
+}  // namespace morvane

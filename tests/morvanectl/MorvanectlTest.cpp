@@ -1,0 +1,197 @@
+// morvanectl as a user runs it: every command, --wait, its exit statuses and messages, with
+// and without a Morvane on the session bus.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "busclient/FocuserClient.h"
+#include "motion/Signals.h"
+#include "platform/Timing.h"
+#include "support/ToolProcess.h"
+#include "ui/BusTestSupport.h"
+#include "ui/FakeConsole.h"
+#include "ui/FocuserService.h"
+
+using namespace morvane;
+using namespace morvane::test;
+
+namespace {
+
+const std::string Tool = MORVANECTL;
+
+// A console whose moves take a while: busy at once, landed 300 ms later.
+class TMovingConsole : public TFakeConsole {
+ public:
+  TFocuserService* Service = nullptr;
+  void MoveByClick(int32_t codes) override {
+    TFakeConsole::MoveByClick(codes);
+    Move(Readout + codes);
+  }
+  void MoveToClick(int32_t count) override {
+    TFakeConsole::MoveToClick(count);
+    if (count != Readout) Move(count);
+  }
+  void StopClick() override {
+    TFakeConsole::StopClick();
+    if (!IsIdle) Land(Readout + 1);
+  }
+  void ResetClick() override {
+    TFakeConsole::ResetClick();
+    Readout = 0;
+    Service->StateChanged();
+  }
+
+ private:
+  void Move(int32_t target) {
+    IsIdle = false;
+    Service->StateChanged();
+    QTimer::singleShot(300, Service, [this, target] { Land(target); });
+  }
+  void Land(int32_t target) {
+    if (IsIdle) return;
+    Readout = target;
+    IsIdle = true;
+    Service->StateChanged();
+  }
+};
+
+class MorvanectlTest : public testing::Test {};
+
+TToolResult Ctl(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  return FromOtherThread([&] { return RunTool(Tool, args, env); });
+}
+
+TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
+  const TToolResult help = RunTool(Tool, {"--help"});
+  EXPECT_EQ(help.Status, 0);
+  for (const char* c : {"position", "idle", "move-by", "move-to", "stop", "reset", "watch",
+                        "--json", "wait-move", "--timeout", "permit", "--wait"})
+    EXPECT_NE(help.Out.find(c), std::string::npos) << c;
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"frobnicate"},
+                                                                {"move-by"},
+                                                                {"move-by", "ten"},
+                                                                {"move-to", "2.5"},
+                                                                {"move-to", "99999999999"},
+                                                                {"position", "3"},
+                                                                {"position", "--json"},
+                                                                {"idle", "--wait"},
+                                                                {"wait-move", "--timeout"},
+                                                                {"wait-move", "--timeout", "-1"},
+                                                                {"watch", "--bogus"}}) {
+    const TToolResult r = RunTool(Tool, args);
+    EXPECT_EQ(r.Status, 2) << (args.empty() ? "" : args[0]) << ": " << r.Err;
+    EXPECT_NE(r.Err.find("morvanectl: "), std::string::npos);
+    EXPECT_TRUE(r.Out.empty());
+  }
+}
+
+TEST_F(MorvanectlTest, WithoutMorvaneEveryCommandFailsWithOneLine) {
+  TFocuserClient probe;
+  ASSERT_FALSE(probe.ServiceRunning()) << "a Morvane is on this test's bus";
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=nobody" + std::to_string(getpid())};
+  for (const auto& args : std::vector<std::vector<std::string>>{{"position"},
+                                                                {"idle"},
+                                                                {"move-by", "5", "--wait"},
+                                                                {"move-to", "-3"},
+                                                                {"stop"},
+                                                                {"reset"},
+                                                                {"wait-move", "--timeout", "1"},
+                                                                {"permit"}}) {
+    const TToolResult r = RunTool(Tool, args, scope);
+    EXPECT_EQ(r.Status, 1) << args[0];
+    EXPECT_NE(r.Err.find("no Morvane is running"), std::string::npos) << args[0] << ": " << r.Err;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+  }
+}
+
+TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {
+  TMovingConsole console;
+  TFocuserService service(console);
+  console.Service = &service;
+  ASSERT_TRUE(service.Publish());
+  console.Readout = -12;
+  service.StateChanged();
+
+  TToolResult r = Ctl({"position"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, "-12\n");
+  EXPECT_EQ(Ctl({"idle"}).Out, "idle\n");
+
+  r = Ctl({"move-by", "30", "--wait"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "18\n");
+  EXPECT_TRUE(console.IsIdle);
+
+  // Already there: --wait comes back at once.
+  const auto start = std::chrono::steady_clock::now();
+  r = Ctl({"move-to", "18", "--wait"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, "18\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+
+  // Without --wait it returns while moving; a second move is refused; stop --wait waits.
+  EXPECT_EQ(Ctl({"move-to", "+100"}).Status, 0);
+  EXPECT_EQ(Ctl({"idle"}).Out, "moving\n");
+  r = Ctl({"move-by", "-5"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("move is under way"), std::string::npos) << r.Err;
+  r = Ctl({"stop", "--wait"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, "19\n");
+  EXPECT_EQ(Ctl({"reset"}).Status, 0);
+  EXPECT_EQ(Ctl({"position"}).Out, "0\n");
+  const std::vector<std::string> expected = {"MoveByClick 30", "MoveToClick 18", "MoveToClick 100",
+                                             "StopClick", "ResetClick"};
+  EXPECT_EQ(console.Calls, expected);
+}
+
+TEST_F(MorvanectlTest, WatchPrintsNotificationsAsTheyCome) {
+  TToolProcess plain(Tool, {"watch"});
+  TToolProcess json(Tool, {"watch", "--json"});
+  TFocuserClient client;
+  ServeUntil([] { return false; }, 300);  // both listening
+  for (auto [w, l] : {std::pair{6, 0}, {2, -12}, {1, 0}, {6, 1}, {8, 0}}) client.SendMessage(w, l);
+  ServeUntil([&] { return std::count(json.OutSoFar().begin(), json.OutSoFar().end(), '\n') >= 4; },
+             5000);
+  plain.Signal(SIGINT);
+  json.Signal(SIGINT);
+  const TToolResult p = plain.Wait(5000);
+  const TToolResult j = json.Wait(5000);
+  EXPECT_EQ(p.Status, 0);
+  EXPECT_EQ(p.Out, "moving\nposition -12\nidle\nreset\n");
+  EXPECT_EQ(j.Status, 0);
+  EXPECT_NE(j.Out.find("\"event\":\"position\",\"position\":-12}"), std::string::npos) << j.Out;
+  EXPECT_NE(j.Out.find("\"event\":\"idle\",\"idle\":false}"), std::string::npos);
+  EXPECT_NE(j.Out.find("\"event\":\"reset\"}"), std::string::npos);
+  EXPECT_EQ(std::count(j.Out.begin(), j.Out.end(), '\n'), 4);
+}
+
+// The named events, in this test's own scope: wait-move returns when the move-finished event
+// is set, and times out otherwise; permit releases an interlocked wait.
+TEST_F(MorvanectlTest, WaitMoveAndPermitUseTheNamedEvents) {
+  SetNamedEventScope("ctl" + std::to_string(getpid()));
+  TStartupObjects startup;
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=ctl" + std::to_string(getpid())};
+  TToolResult r = RunTool(Tool, {"wait-move", "--timeout", "0.3"}, scope);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("did not finish within 0.3 s"), std::string::npos) << r.Err;
+  std::thread setter([&] {
+    Sleep(300);
+    GeneralDelayEvent().SetEvent();
+  });
+  r = RunTool(Tool, {"wait-move", "--timeout", "10"}, scope);
+  setter.join();
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(RunTool(Tool, {"permit"}, scope).Status, 0);
+  EXPECT_EQ(FocuserWaitEvent().WaitFor(0), TWaitResult::wrSignaled);
+  SetNamedEventScope("");
+}
+
+}  // namespace

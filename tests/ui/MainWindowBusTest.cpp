@@ -1,0 +1,290 @@
+// What other programs see of the real main window on the session bus: "MORVANE_MESSAGE"
+// commands and answers, and the focuser interface, on the simulated focuser.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "busclient/FocuserClient.h"
+#include "support/ToolProcess.h"
+#include "ui/FocuserService.h"
+#include "ui/MainWindowRig.h"
+#include "ui_fMorvane.h"
+
+using namespace morvane;
+using namespace morvane::test;
+
+namespace {
+
+struct TAnswer {
+  int32_t W;
+  int32_t L;
+  std::string Sender;
+};
+
+// Another program: sends commands and gathers the answers of every Morvane on the bus.
+class TOtherProgram {
+ public:
+  TOtherProgram() { Client.Watch(true); }
+
+  void Send(int32_t w, int32_t l) { Client.SendMessage(w, l); }
+
+  // Gathers notifications (2, 6, 8 from others) until done(answers) or timeoutMs; the GUI
+  // thread serves meanwhile.
+  std::vector<TAnswer> Gather(const std::function<bool(const std::vector<TAnswer>&)>& done,
+                              int timeoutMs = 10000) {
+    return FromOtherThread([&] {
+      const int64_t end = MonotonicMicros() + int64_t{timeoutMs} * 1000;
+      while (!done(Answers) && MonotonicMicros() < end) {
+        const auto n = Client.Next(20);
+        const bool notification =
+            n && n->IsMessage && (n->WParam == 2 || n->WParam == 6 || n->WParam == 8);
+        if (notification && n->Sender != Client.UniqueName()) {
+          Answers.push_back({n->WParam, n->LParam, n->Sender});
+        }
+      }
+      return Answers;
+    });
+  }
+  std::vector<TAnswer> GatherFor(int ms) {
+    return Gather([](const auto&) { return false; }, ms);
+  }
+  void Clear() { Answers.clear(); }
+
+  TFocuserClient Client;
+
+ private:
+  std::vector<TAnswer> Answers;
+};
+
+bool Has(const std::vector<TAnswer>& a, int32_t w) {
+  return std::any_of(a.begin(), a.end(), [w](const TAnswer& x) { return x.W == w; });
+}
+
+std::string Text(const std::vector<TAnswer>& answers) {
+  std::string s;
+  for (const auto& a : answers) {
+    s.append("(").append(std::to_string(a.W)).append(", ");
+    s.append(std::to_string(a.L)).append(") ");
+  }
+  return s;
+}
+
+class MainWindowBusTest : public testing::Test {
+ protected:
+  // Moves by messages and waits for the move's end.
+  void MoveToAndWait(int32_t target) {
+    if (Rig.Controller().CTSCount() == target) return;  // nothing would be announced
+    Other.Send(3, target);
+    const auto a = Other.Gather([](const auto& v) {
+      return std::any_of(v.begin(), v.end(),
+                         [](const TAnswer& x) { return x.W == 6 && x.L == 1; }) &&
+             v.back().W == 2;
+    });
+    ASSERT_TRUE(Has(a, 2)) << Text(a);
+    Other.Clear();
+  }
+
+  TMainWindowRig Rig;
+  TOtherProgram Other;
+};
+
+TEST_F(MainWindowBusTest, QueriesAnsweredWithTheReadoutAndTheIdleState) {
+  ASSERT_TRUE(Rig.Controller().PortOpen());
+  MoveToAndWait(-12);
+  const std::string shown = Rig.Form->Form().CTSLabel->Caption().toStdString();
+  ASSERT_TRUE(shown == "-0012" || shown == "-0011" || shown == "-0013") << shown;
+  Other.Send(1, 0);
+  auto a = Other.Gather([](const auto& v) { return !v.empty(); });
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].W, 2);
+  EXPECT_EQ(a[0].L, std::stoi(shown));
+  Other.Clear();
+
+  // A coarse button held: the window said (6, 0), the controller stays idle.
+  Rig.Form->Focus_InBtnMouseDown(Rig.Form->Form().Focus_InBtn);
+  Other.Send(5, 0);
+  a = Other.Gather([](const auto& v) { return v.size() >= 2; });
+  Rig.Form->Focus_InBtnMouseUp(Rig.Form->Form().Focus_InBtn);
+  ASSERT_GE(a.size(), 2u) << Text(a);
+  EXPECT_EQ(a[0].W, 6);
+  EXPECT_EQ(a[0].L, 0);  // the press
+  EXPECT_EQ(a[1].W, 6);
+  EXPECT_EQ(a[1].L, 1);  // the answer
+}
+
+TEST_F(MainWindowBusTest, MoveByMessageAnnouncesStartEndAndPosition) {
+  MoveToAndWait(0);
+  const int32_t start = Rig.Controller().CTSCount();
+  Other.Send(4, -25);
+  const auto a = Other.Gather([](const auto& v) { return v.size() >= 3; });
+  ASSERT_GE(a.size(), 3u) << Text(a);
+  EXPECT_EQ(a[0].W, 6);
+  EXPECT_EQ(a[0].L, 0);
+  EXPECT_EQ(a[1].W, 6);
+  EXPECT_EQ(a[1].L, 1);
+  EXPECT_EQ(a[2].W, 2);
+  EXPECT_LE(std::abs(a[2].L - (start - 25)), 1) << Text(a);
+  EXPECT_EQ(a[2].L, Rig.Controller().CTSCount());
+}
+
+TEST_F(MainWindowBusTest, CommandsThatDoNothingAnswerNothing) {
+  MoveToAndWait(30);
+  const int32_t here = Rig.Controller().CTSCount();
+  Rig.Simulator->ClearTrace();
+  Other.Send(3, here);  // already there
+  Other.Send(7, 5);
+  Other.Send(2, 99);
+  Other.Send(6, 0);
+  Other.Send(8, 0);
+  Other.Send(4, 2147483647);  // would wrap round the count
+  const auto a = Other.GatherFor(700);
+  EXPECT_TRUE(a.empty()) << Text(a);
+  EXPECT_EQ(Rig.Controller().CTSCount(), here);
+  EXPECT_FALSE(Rig.Simulator->Moving());
+}
+
+// Two copies of the program: the second (the real binary) runs without the interface and says
+// so, and both answer one query.
+TEST_F(MainWindowBusTest, TwoProgramsBothAnswerAQuery) {
+  const std::string dir = (Rig.Dir / "second").string();
+  WriteTestSettings(dir);
+  std::filesystem::copy_file(MORVANE_PROGRAM, dir + "/morvane");
+  TToolProcess second(dir + "/morvane", {"--simulate"}, {"QT_QPA_PLATFORM=offscreen"});
+  // The second copy is up once it answers.
+  std::vector<TAnswer> a;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    Other.Clear();
+    Other.Send(1, 0);
+    a = Other.Gather([](const auto& v) { return v.size() >= 2 && v[0].Sender != v[1].Sender; },
+                     200);
+    if (a.size() >= 2) break;
+  }
+  ASSERT_GE(a.size(), 2u) << Text(a);
+  EXPECT_EQ(a[0].W, 2);
+  EXPECT_EQ(a[1].W, 2);
+  EXPECT_NE(a[0].Sender, a[1].Sender);
+  second.Signal(SIGTERM);
+  const TToolResult r = second.Wait(5000);
+  EXPECT_NE(r.Err.find("running without the focuser's D-Bus interface"), std::string::npos)
+      << r.Err;
+  EXPECT_NE(r.Err.find("org.morvane.Morvane"), std::string::npos);
+}
+
+// A flood of commands: every query answered, the window still answering and landing a move.
+TEST_F(MainWindowBusTest, TenThousandCommandsLeaveTheProgramCorrect) {
+  MoveToAndWait(0);
+  int queries = 0;
+  FromOtherThread([&] {
+    TFocuserClient sender;
+    for (int i = 0; i < 10000; ++i) {
+      const int kind = i % 4;
+      if (kind == 0 || kind == 1) ++queries;
+      sender.SendMessage(kind == 0 ? 1 : kind == 1 ? 5 : 7, i);
+    }
+    return 0;
+  });
+  const auto a =
+      Other.Gather([&](const auto& v) { return static_cast<int>(v.size()) >= queries; }, 60000);
+  EXPECT_EQ(static_cast<int>(a.size()), queries);
+  Other.Clear();
+  MoveToAndWait(40);
+  EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 40), 1);
+  TFocuserState state;
+  ASSERT_TRUE(FromOtherThread([&] { return Other.Client.GetState(state); }).Ok);
+  EXPECT_EQ(state.Position, Rig.Controller().CTSCount());
+  EXPECT_TRUE(state.Idle);
+}
+
+TEST_F(MainWindowBusTest, FocuserInterfaceRefusesAMoveWhileMovingAndPacesPositions) {
+  TFocuserClient& client = Other.Client;
+  MoveToAndWait(0);
+  ASSERT_TRUE(FromOtherThread([&] { return client.CallInt("MoveBy", 250); }).Ok);
+  // The idle change may still be on its way; the controller is busy at once.
+  const TBusReply busy = FromOtherThread([&] { return client.CallInt("MoveTo", 3); });
+  EXPECT_EQ(busy.ErrorName, BusyError);
+  std::vector<TNotification> changes = FromOtherThread([&] {
+    std::vector<TNotification> all;
+    const int64_t end = MonotonicMicros() + 20'000'000;
+    while (MonotonicMicros() < end) {
+      const auto n = client.Next(50);
+      if (!n || n->IsMessage) continue;
+      all.push_back(*n);
+      if (n->Idle == true) break;
+    }
+    return all;
+  });
+  ASSERT_FALSE(changes.empty());
+  EXPECT_EQ(changes.back().Idle, true);
+  std::vector<int64_t> times;
+  int32_t last = 0;
+  for (const auto& c : changes) {
+    if (!c.Position) continue;
+    times.push_back(c.ReceivedUs);
+    last = *c.Position;
+  }
+  EXPECT_EQ(last, Rig.Controller().CTSCount()) << "the landed position is announced by idle";
+  ASSERT_GE(times.size(), 5u);
+  // At most 50 a second: no window of one second holds more than 50 (and a little for the
+  // bus's own timing).
+  for (size_t i = 0; i < times.size(); ++i) {
+    const auto inSecond = std::count_if(times.begin() + static_cast<long>(i), times.end(),
+                                        [&](int64_t t) { return t - times[i] < 1'000'000; });
+    EXPECT_LE(inSecond, 52);
+  }
+  EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 250), 1);
+}
+
+// Queries of the idle state between a stop and the motion threads' report of it must not
+// swallow the report: the move's end still reaches the console and the bus.
+TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
+  MoveToAndWait(0);
+  // A short move: a nudge thread alone, which reports its end only after its settling pause.
+  Other.Send(4, 9);
+  auto a = Other.Gather([](const auto& v) { return !v.empty(); });
+  ASSERT_FALSE(a.empty());
+  ASSERT_EQ(a[0].W, 6);
+  Other.Clear();
+  TFocuserClient& client = Other.Client;
+  FromOtherThread([&] {
+    client.Call("Stop");
+    for (int i = 0; i < 20; ++i) client.SendMessage(5, 0);
+    return 0;
+  });
+  a = Other.Gather(
+      [](const auto& v) {
+        return std::any_of(v.begin(), v.end(), [](const TAnswer& x) { return x.W == 2; });
+      },
+      5000);
+  ASSERT_TRUE(Has(a, 2)) << "no end of move announced: " << Text(a);
+  EXPECT_FALSE(Rig.Form->Form().CancelButton->isEnabled());
+  EXPECT_TRUE(Rig.Form->Form().In10->isEnabled());
+}
+
+// morvanectl against the real window: a waited move prints where it landed, and wait-move
+// returns when the window's move has finished.
+TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
+  TToolResult r = FromOtherThread([&] {
+    return RunTool(MORVANECTL, {"move-to", "60", "--wait"}, scope);
+  });
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Rig.Controller().Idle());
+  EXPECT_EQ(r.Out, std::to_string(Rig.Controller().CTSCount()) + "\n");
+  EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 60), 1);
+
+  r = FromOtherThread([&] {
+    const TToolResult started = RunTool(MORVANECTL, {"move-by", "-40"}, scope);
+    if (started.Status != 0) return started;
+    return RunTool(MORVANECTL, {"wait-move", "--timeout", "20"}, scope);
+  });
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_LE(std::abs(Rig.Controller().CTSCount() - 20), 1);
+}
+
+}  // namespace

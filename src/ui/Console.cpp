@@ -65,8 +65,12 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   BusStateChanged();
 }
 
+bool TMainForm::MotionIdle() const {
+  return FocusControl->RunIdle.load() && FocusControl->NudgeIdle.load();
+}
+
 void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
-  if (FocusControl->Idle()) SilenceVoice();
+  if (MotionIdle()) SilenceVoice();
   const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
   if (Sender == ui->Focus_OutBtn) FocusControl->StartMove(false, speed);
@@ -83,7 +87,7 @@ void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
 
 void TMainForm::In10Click(QAbstractButton* Sender) {
   SilenceVoice();
-  if (!FocusControl->Idle()) return;
+  if (!MotionIdle()) return;
   int32_t amount = 0;
   if (Sender == ui->In10) amount = 10;
   if (Sender == ui->In5) amount = 5;
@@ -98,14 +102,14 @@ void TMainForm::MoveByButtonClick() {
   // The field gives up the focus before a click is handled; a click from the keyboard or a
   // program does not move the focus, so the typed text is taken here as leaving would take it.
   const int32_t n = ui->MoveBySE->Commit();
-  if (!FocusControl->Idle()) return;
+  if (!MotionIdle()) return;
   SilenceVoice();
   FocusControl->MoveBy(n);
 }
 
 void TMainForm::MoveToButtonClick() {
   const int32_t n = ui->MoveToSE->Commit();
-  if (!FocusControl->Idle()) return;
+  if (!MotionIdle()) return;
   SilenceVoice();
   FocusControl->MoveTo(n);
 }
@@ -120,7 +124,7 @@ void TMainForm::ResetButtonClick() {
   if (VoiceSelection() != VoiceNone) {
     SilenceVoice();
     Sleep(500);
-    if (FocusControl->Idle()) SayReadout(100);
+    if (MotionIdle()) SayReadout(100);
   }
   Broadcast(2, ReadoutValue());
   Broadcast(8, 0);

@@ -253,14 +253,14 @@ void TMainForm::Setup1Click() {
 }
 
 void TMainForm::MorvaneHelp1Click() {
-  if (!FocusControl->Idle()) return;
+  if (!MotionIdle()) return;
   const QString dir = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
   if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName)))
     ShowMessage("Could not load Help File");
 }
 
 void TMainForm::AboutMorvane1Click() {
-  if (!FocusControl->Idle()) return;
+  if (!MotionIdle()) return;
   if (AboutBox) AboutBox->exec();
 }
 

@@ -147,6 +147,10 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The console's guards read whether a move runs without recording it as the controller's
+  // last seen idle state: a guard between a motion thread's change and its report would
+  // otherwise swallow the report, and the console would stay showing a move that has ended.
+  bool MotionIdle() const;
   void PrepareWidgets();
   void MakeConnections();
   // The GUI thread's part of the two controller events, in the handlers' order of effects.

@@ -360,6 +360,21 @@ TEST_F(MainFormTest, ResetWhileMovingThenStop) {
   EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
 }
 
+// A guard that looks at the idle state between Stop and the motion thread's report (here a
+// coarse press) must not swallow the report: the console would keep showing the move.
+TEST_F(MainFormTest, AGuardRightAfterStopLeavesTheMovesEndShown) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  ui().MoveToSE->setValue(250);
+  QTest::mouseClick(ui().MoveToButton, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout().toInt() > 30; }, 5000));
+  QTest::mouseClick(ui().CancelButton, Qt::LeftButton);
+  QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
+  QTest::mouseRelease(ui().Focus_InBtn, Qt::LeftButton);
+  EXPECT_TRUE(WaitMoveEnded(3000));
+  EXPECT_TRUE(ui().In1->isEnabled());
+}
+
 TEST_F(MainFormTest, HelpViewerStartedIsClosedWithTheProgram) {
   // A desktop whose PDF application is a script that waits.
   const QString data = Dir.filePath(QStringLiteral("data"));

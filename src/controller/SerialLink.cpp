@@ -49,6 +49,9 @@ bool TFocusControl::OpenPort() {
   // The controller alone owns and joins the counting thread.
   if (!CountingThread) CountingThread = std::make_shared<TCTSThread>(*this, port);
   Sleep(500);
+  // Another port may lead to another motor.
+  SetNudgeResponse(false, {});
+  SetNudgeResponse(true, {});
   ResetCount();
   TCommTimeouts timeouts;
   port->GetCommTimeouts(timeouts);

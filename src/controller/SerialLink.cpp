@@ -49,9 +49,6 @@ bool TFocusControl::OpenPort() {
   // The controller alone owns and joins the counting thread.
   if (!CountingThread) CountingThread = std::make_shared<TCTSThread>(*this, port);
   Sleep(500);
-  // Another port may lead to another motor.
-  SetNudgeResponse(false, {});
-  SetNudgeResponse(true, {});
   ResetCount();
   TCommTimeouts timeouts;
   port->GetCommTimeouts(timeouts);
@@ -96,7 +93,10 @@ void TFocusControl::SetComPort(int32_t Value) {
   CancelMovementAndWait();
   StopCoarseRunForClose();
   CloseCountingThread();
-  FComPort.store(Value);
+  // Another port may lead to another motor: what the nudges learnt of this one is forgotten.
+  if (FComPort.exchange(Value) != Value)
+    for (bool direct : {false, true})
+      for (bool dual : {false, true}) SetNudgeResponse(direct, dual, {});
 }
 
 void TFocusControl::PurgePort() {

@@ -165,14 +165,14 @@ void TFocusControl::FinishMove() {
   if (!FSuccessorPending && !FMoveActive) GeneralDelayEvent().SetEvent();
 }
 
-TFocusControl::TNudgeResponse TFocusControl::NudgeResponse(bool direct) {
+TFocusControl::TNudgeResponse TFocusControl::NudgeResponse(bool direct, bool dual) {
   std::lock_guard lock(FNudgeResponseLock);
-  return FNudgeResponse[direct];
+  return FNudgeResponse[int{direct} + 2 * int{dual}];
 }
 
-void TFocusControl::SetNudgeResponse(bool direct, const TNudgeResponse& response) {
+void TFocusControl::SetNudgeResponse(bool direct, bool dual, const TNudgeResponse& response) {
   std::lock_guard lock(FNudgeResponseLock);
-  FNudgeResponse[direct] = response;
+  FNudgeResponse[int{direct} + 2 * int{dual}] = response;
 }
 
 bool TFocusControl::MovementRunning() {

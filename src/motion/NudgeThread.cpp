@@ -122,8 +122,9 @@ void TNudgeThread::Execute() {
   auto far = [&distance] { return distance() > CloseCodes; };
   const int64_t startDistance = distance();
   const bool direct = c.UseRTS_DTR();
-  // Starts from what earlier moves learnt of this motor in this drive mode.
-  const TFocusControl::TNudgeResponse learnt = c.NudgeResponse(direct);
+  const bool dual = c.DualSense();
+  // Starts from what earlier moves learnt of this motor in this drive mode and resolution.
+  const TFocusControl::TNudgeResponse learnt = c.NudgeResponse(direct, dual);
   double stillMs = learnt.StillMs;  // the longest pulse that left the count where it was
   int64_t lastMoved = learnt.Moved;  // codes the last pass that moved the count moved it ...
   double lastPulseMs = learnt.PulseMs;  // ... with a pulse this long
@@ -134,16 +135,19 @@ void TNudgeThread::Execute() {
   auto pulseLength = [&](int64_t d) {
     double ms = SecondsToMs(d > CloseCodes ? c.NudgeTime() : c.CloseNudgeTime());
     if (lastMoved > 0) {
-      // Reckoned as growing with the square of the drive time beyond the command's time on
-      // the wire (a motor spinning up, then coasting on what it reached): this overrates a
-      // longer pulse rather than underrates it.
+      // Reckoned from the last pulse that moved the count, in proportion to the drive time
+      // beyond the command's time on the wire for a shorter pulse and with its cube for a
+      // longer one (a motor spinning up against friction, then coasting on what it reached):
+      // either way this rates the pulse's travel high rather than low. Aimed at the target,
+      // so that the scatter of the travel stays within a code past it.
       const double dead = direct ? 0.0 : CommandWireMs;
       const double lastDrive = std::max(lastPulseMs - dead, 1.0);
-      const double drive = std::max(ms - dead, 0.0);
-      if (ms > lastPulseMs && lastMoved >= d)
-        ms = lastPulseMs;  // the last pulse that moved the motor carries it there already
-      else if (lastMoved * (drive / lastDrive) * (drive / lastDrive) > double(d + 1))
-        ms = dead + lastDrive * std::sqrt((double(d) + 0.5) / double(lastMoved));
+      // The last pulse that moved the motor this far carries it there already.
+      if (lastMoved >= d) ms = std::min(ms, lastPulseMs);
+      const double r = std::max(ms - dead, 0.0) / lastDrive;
+      const double wanted = (double(d) + 0.5) / double(lastMoved);  // the travel's share
+      if (lastMoved * (r <= 1 ? r : r * r * r) > double(d) + 0.5)
+        ms = dead + lastDrive * (wanted <= 1 ? wanted : std::cbrt(wanted));
     }
     ms = std::max(ms, stillMs * Lengthening);
     const double shortest = c.UseRTS_DTR() ? ShortestDirectPulseMs : ShortestCommandPulseMs;
@@ -182,7 +186,8 @@ void TNudgeThread::Execute() {
     // A closed port brings no more counts.
     if (!c.Port()) Terminate();
     const int32_t count = c.CTSCount();
-    if (drove) {
+    // A pass cut short by a cancel took its count before the motor came to rest.
+    if (drove && !c.NudgeCancel.load()) {
       if (count != before) {
         lastMoved = std::abs(int64_t{count} - before);
         lastPulseMs = pulseMs;
@@ -210,9 +215,9 @@ void TNudgeThread::Execute() {
     }
   }
   if (giveUp == NotMovingText)
-    c.SetNudgeResponse(direct, {});
+    c.SetNudgeResponse(direct, dual, {});
   else if (lastMoved > 0)
-    c.SetNudgeResponse(direct, {lastMoved, lastPulseMs, stillMs < lastPulseMs ? stillMs : 0});
+    c.SetNudgeResponse(direct, dual, {lastMoved, lastPulseMs, stillMs < lastPulseMs ? stillMs : 0});
   CheckSuspended();
   {
     // Superseded by a move waiting to start, this thread only stops the motor: the controller

@@ -527,7 +527,7 @@ int main(int argc, char** argv) {
                 "turn:\n",
                 TCountingResult::LossTrials);
     for (size_t i = 0; i < counting.ControllerLoss.size(); ++i)
-      std::printf("  %6.0f edges/s: %.4f / %.4f  (%ld counts each)\n",
+      std::printf("  %6.0f edges/s: %.4f / %.4f  (%ld counts per reader in all)\n",
                   TCountingResult::LossRates[i], counting.ControllerLoss[i],
                   counting.ReferenceLoss[i], counting.CountsPerRate[i]);
     std::printf("  highest rate without any loss in 3 trials running: %.0f / %.0f edges/s "

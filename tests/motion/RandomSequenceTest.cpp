@@ -33,7 +33,8 @@ int64_t NowUs() {
 std::string DriveAfter(const std::vector<sim::TTraceEntry>& trace, int64_t us) {
   for (const auto& e : trace) {
     if (e.Us <= us) continue;
-    if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#")) return e.Bytes;
+    if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#"))
+      return e.Bytes;
     if (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && e.Level) return "RTS+";
   }
   return {};
@@ -46,9 +47,9 @@ std::string TraceTail(const std::vector<sim::TTraceEntry>& trace) {
   for (auto it = trace.rbegin(); it != trace.rend() && shown < 40; ++it) {
     if (it->Kind != sim::TTraceKind::Write && it->Kind != sim::TTraceKind::Line) continue;
     out << (it->Us - trace.back().Us) / 1000 << "ms "
-        << (it->Kind == sim::TTraceKind::Write ? it->Bytes
-                                                : std::string(it->Line == 'R' ? "RTS" : "DTR") +
-                                                      (it->Level ? "+" : "-"))
+        << (it->Kind == sim::TTraceKind::Write
+                ? it->Bytes
+                : std::string(it->Line == 'R' ? "RTS" : "DTR") + (it->Level ? "+" : "-"))
         << " @" << it->Position << "; ";
     ++shown;
   }
@@ -79,7 +80,9 @@ class RandomSequenceTest : public MotionFixture, public ::testing::WithParamInte
     Controller->SetDualSense(false);
   }
 
-  int32_t EncoderPosition() { return Controller->DualSense() ? Sim->DualPosition() : Sim->Position(); }
+  int32_t EncoderPosition() {
+    return Controller->DualSense() ? Sim->DualPosition() : Sim->Position();
+  }
   // Takes the count and the encoder as they stand, the shaft at rest.
   void Rebase() {
     WaitUntil([&] { return !Sim->Moving(); }, 3000);
@@ -112,17 +115,17 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
   Controller->SetNudgeTime(0.015);
   Controller->SetCloseNudgeTime(0.01);
   Controller->SetNudgeSleep(0.05 + 0.01 * pick(4));
-  log << (Controller->UseRTS_DTR() ? "direct" : "LX-200") << (Controller->DualSense() ? " dual" : "")
-      << " SF" << Controller->StopFactor() << ":";
+  log << (Controller->UseRTS_DTR() ? "direct" : "LX-200")
+      << (Controller->DualSense() ? " dual" : "") << " SF" << Controller->StopFactor() << ":";
   Rebase();
   ClearReports();
   Sim->ClearTrace();
   GeneralDelayEvent().ResetEvent();
 
-  bool coarse = false;      // a coarse run is driving
-  bool moveAsked = false;   // a move by or to a count was asked for since the last Stop
-  int32_t target = 0;       // of the last move asked for
-  bool raced = false;       // the shaft turned while its target was taken
+  bool coarse = false;     // a coarse run is driving
+  bool moveAsked = false;  // a move by or to a count was asked for since the last Stop
+  int32_t target = 0;      // of the last move asked for
+  bool raced = false;      // the shaft turned while its target was taken
   const int ops = 1 + pick(4);
   for (int i = 0; i < ops; ++i) {
     const int op = pick(20);
@@ -227,7 +230,8 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
     // count a landing is judged by may itself lose an edge while the motor turns.
     const int onePast = (Controller->DualSense() ? 2 : 1) + (Merged ? 1 : 0);
     EXPECT_LE(std::abs(int64_t{count} - target), raced ? onePast + 1 : onePast)
-        << log.str() << " landed at " << count << "\n" << TraceTail(Sim->Trace());
+        << log.str() << " landed at " << count << "\n"
+        << TraceTail(Sim->Trace());
     EXPECT_EQ(GeneralDelayEvent().WaitFor(0), TWaitResult::wrSignaled) << log.str();
   }
   // The idle reports alternate, busy first, and end idle.
@@ -241,13 +245,15 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
 
 TEST_P(RandomSequenceTest, EveryMoveEndsAndNothingRunsAway) {
   uint32_t base = 1000 * (1 + static_cast<uint32_t>(std::string(GetParam()).size()));
-  if (const char* s = std::getenv("MORVANE_SEED")) base = static_cast<uint32_t>(std::strtoul(s, nullptr, 10));
+  if (const char* s = std::getenv("MORVANE_SEED"))
+    base = static_cast<uint32_t>(std::strtoul(s, nullptr, 10));
   // The heavy motor's moves take longest.
-  const int sequences = std::string(GetParam()) == "heavy" ? SequencesPerModel * 2 / 3 : SequencesPerModel;
+  const int sequences =
+      std::string(GetParam()) == "heavy" ? SequencesPerModel * 2 / 3 : SequencesPerModel;
   for (int i = 0; i < sequences; ++i) {
     const uint32_t seed = base + static_cast<uint32_t>(i);
-    SCOPED_TRACE(::testing::Message() << "model " << GetParam() << ", replay with MORVANE_SEED="
-                                      << seed);
+    SCOPED_TRACE(::testing::Message()
+                 << "model " << GetParam() << ", replay with MORVANE_SEED=" << seed);
     RunSequence(seed);
     if (HasFatalFailure() || HasNonfatalFailure()) break;
   }

@@ -1,8 +1,8 @@
 // Motion benchmark on the simulated focuser, in real time: how moves land, how soon a run is
 // stopped, what the motion threads cost, and how fast an encoder can be counted.
 //
-//   morvane_bench [--json] [--moves N] [--set Name=Value]... [--skip-landing]
-//                 [--skip-cost] [--skip-counting]
+//   morvane_bench [--json] [--moves N] [--model Name|all] [--set Name=Value]...
+//                 [--skip-landing] [--skip-cost] [--skip-counting]
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +25,7 @@
 #include "controller/Objects.h"
 #include "motion/Signals.h"
 #include "sim/SimFocuser.h"
+#include "sim/SimModels.h"
 
 using namespace morvane;
 using morvane::bench::ProcessCpuSeconds;
@@ -40,6 +41,9 @@ struct TOptions {
   bool Cost = true;
   bool Counting = true;
   sim::TSimParams Params;
+  // Landing runs on each of these models (the --set assignments apply to every one).
+  std::vector<std::string> Models{"default"};
+  std::vector<std::string> Sets;
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -106,16 +110,37 @@ bool WaitRest(sim::TSimFocuser& s, int ms) {
   return !s.Moving();
 }
 
-struct TLandingResult {
-  std::map<int, int> ErrorHistogram;  // (final - target) in the direction of travel
-  int OnOrOnePast = 0;
+struct TLandingMode {
+  std::map<int, int> ErrorHistogram;  // (final - target) in the direction of the move
+  int OnOrOnePast = 0;        // in the direction of the move
+  int OnOrOnePastApproach = 0;  // in the direction of the final approach (a run that coasted
+                                // past is nudged back, and lands one past coming back)
   int Total = 0;
   int MaxAbsError = 0;
+  int TimedOut = 0;           // moves that did not finish within the bound and were cancelled
+};
+
+struct TLandingResult {
+  std::string Model;
+  TLandingMode Mode[2];             // LX-200, direct
   int CountMismatches = 0;          // controller count differing from the shaft's
   std::vector<double> MoveMs;       // all moves
   std::vector<double> Move100Ms;    // moves of 100 codes
   std::vector<double> LatencyUs[2];  // edge reaching the stop point to the stop, per mode
 };
+
+// The direction of the last drive of a move: +1 toward rising codes, -1 the other way; 0 when
+// none is found. From the position at the last drive on the line and the target, since the
+// nudges always drive toward it (downwards when they start on it).
+int ApproachDirection(const std::vector<sim::TTraceEntry>& trace, int32_t target, bool direct) {
+  for (auto it = trace.rbegin(); it != trace.rend(); ++it) {
+    const bool drive =
+        direct ? (it->Kind == sim::TTraceKind::Line && it->Line == 'R' && it->Level)
+               : (it->Kind == sim::TTraceKind::Write && (it->Bytes == ":F-#" || it->Bytes == ":F+#"));
+    if (drive) return it->Position < target ? 1 : -1;
+  }
+  return 0;
+}
 
 // The stop of a run: from the encoder edge that reaches the stop point to the first stop on
 // the line (the ":FQ#" write in command mode, RTS cleared in direct mode).
@@ -136,14 +161,15 @@ double StopLatencyUs(const std::vector<sim::TTraceEntry>& trace, int32_t stopPoi
   return NAN;
 }
 
-void RunLanding(const TOptions& opt, TLandingResult& r) {
-  TRig rig(opt.Params);
+void RunLanding(const TOptions& opt, const sim::TSimParams& params, TLandingResult& r) {
+  TRig rig(params);
   auto& [focuser, host, readout, c] = rig;
   FactorySettings(c);
   if (!rig.Open()) return;
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> size(1, 250);
   for (int mode = 0; mode < 2; ++mode) {
+    TLandingMode& m = r.Mode[mode];
     c.SetUseRTS_DTR(mode == 1);
     for (int i = 0; i < opt.Moves; ++i) {
       // Every fifth move is 100 codes, for the move time; the rest are spread over 1..250.
@@ -155,29 +181,36 @@ void RunLanding(const TOptions& opt, TLandingResult& r) {
       GeneralDelayEvent().ResetEvent();
       const auto t0 = Clock::now();
       host.Run([&] { c.MoveBy(delta); });
-      if (GeneralDelayEvent().WaitFor(60000) != TWaitResult::wrSignaled) {
-        std::fprintf(stderr, "move %d did not finish\n", delta);
-        host.Run([&] { c.CancelMovement(); });
+      if (GeneralDelayEvent().WaitFor(30000) != TWaitResult::wrSignaled) {
+        // Waited out, so that its late closing signal cannot end the next move's wait.
+        std::fprintf(stderr, "\n%s: move %+d did not finish within 30 s\n", r.Model.c_str(), delta);
+        ++m.TimedOut;
+        host.Run([&] { c.CancelMovementAndWait(); });
+        GeneralDelayEvent().ResetEvent();
       }
       const double ms = Ms(Clock::now() - t0);
       WaitRest(focuser, 2000);
       const int32_t final = c.CTSCount();
       if (final != focuser.Position()) ++r.CountMismatches;
       const int err = (final - target) * (delta > 0 ? 1 : -1);
-      ++r.ErrorHistogram[err];
-      ++r.Total;
-      r.OnOrOnePast += err == 0 || err == 1;
-      r.MaxAbsError = std::max(r.MaxAbsError, std::abs(err));
+      const auto trace = focuser.Trace();
+      const int approach = ApproachDirection(trace, target, mode == 1);
+      const int approachErr = (final - target) * approach;
+      ++m.ErrorHistogram[err];
+      ++m.Total;
+      m.OnOrOnePast += err == 0 || err == 1;
+      m.OnOrOnePastApproach += final == target || approachErr == 1;
+      m.MaxAbsError = std::max(m.MaxAbsError, std::abs(err));
       r.MoveMs.push_back(ms);
       if (magnitude == 100) r.Move100Ms.push_back(ms);
       if (magnitude >= c.StopFactor() + 2) {
         const int32_t stopPoint = target + (delta > 0 ? -c.StopFactor() : c.StopFactor());
-        const double us = StopLatencyUs(focuser.Trace(), stopPoint, delta > 0, mode == 1);
+        const double us = StopLatencyUs(trace, stopPoint, delta > 0, mode == 1);
         if (!std::isnan(us)) r.LatencyUs[mode].push_back(us);
       }
       if (!opt.Json)
-        std::fprintf(stderr, "\r%s move %3d/%d: %+4d -> error %+d, %.0f ms   ",
-                     mode ? "direct" : "LX-200", i + 1, opt.Moves, delta, err, ms);
+        std::fprintf(stderr, "\r%s %s move %3d/%d: %+4d -> error %+d, %.0f ms   ",
+                     r.Model.c_str(), mode ? "direct" : "LX-200", i + 1, opt.Moves, delta, err, ms);
     }
   }
   if (!opt.Json) std::fprintf(stderr, "\n");
@@ -232,9 +265,12 @@ void RunCost(const TOptions& opt, TCostResult& r) {
 
 struct TCountingResult {
   static constexpr double LossRates[] = {2000, 5000, 10000, 20000};
+  static constexpr int LossTrials = 5;  // per reader and rate, taken in turn
   double CountingRateHz = 0;
   double ReferenceRateHz = 0;
+  int LadderTrials[2] = {0, 0};  // trials the no-loss rates rest on, controller and reference
   std::vector<double> ControllerLoss, ReferenceLoss;  // share of counts lost, per LossRates
+  std::vector<long> CountsPerRate;                    // counts turned per reader and rate
 };
 
 // Counts lost when the shaft turns at rateHz CTS changes per second (0: followed).
@@ -288,9 +324,11 @@ void RunCounting(const TOptions& opt, TCountingResult& r) {
   sim::TSimParams params = opt.Params;
   params.MergeEdges = true;
   auto passes = [&](bool controller, double rate) {
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
+      ++r.LadderTrials[controller ? 0 : 1];
       if ((controller ? LostController(params, rate) : LostReference(params, rate)) != 0)
         return false;
+    }
     return true;
   };
   double good[2] = {0, 0}, bad[2] = {0, 0};
@@ -309,11 +347,12 @@ void RunCounting(const TOptions& opt, TCountingResult& r) {
   // over trials taken in turn, compares the two readers more steadily.
   for (double rate : TCountingResult::LossRates) {
     long lost[2] = {0, 0}, total = 0;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < TCountingResult::LossTrials; ++i) {
       lost[0] += LostController(params, rate);
       lost[1] += LostReference(params, rate);
       total += std::max(1000, static_cast<int>(rate * 0.1 / 2));
     }
+    r.CountsPerRate.push_back(total);
     r.ControllerLoss.push_back(double(lost[0]) / total);
     r.ReferenceLoss.push_back(double(lost[1]) / total);
   }
@@ -321,11 +360,13 @@ void RunCounting(const TOptions& opt, TCountingResult& r) {
 
 void Usage(FILE* out) {
   std::fprintf(out,
-               "usage: morvane_bench [--json] [--moves N] [--set Name=Value]...\n"
+               "usage: morvane_bench [--json] [--moves N] [--model Name|all] [--set Name=Value]...\n"
                "                     [--skip-landing] [--skip-cost] [--skip-counting]\n"
                "Runs the simulated focuser in real time at the factory settings (stop factor 12,\n"
                "nudge 0.015 s, close 0.01 s, delay 0.15 s). N moves per drive mode (default 40).\n"
-               "Simulator parameters (--set Name=Value; defaults in brackets):\n");
+               "--model (repeatable) picks the motor models the landing runs on (default: default):\n");
+  for (const auto& m : sim::MotorModels()) std::fprintf(out, "  %-26s %s\n", m.Name, m.Description);
+  std::fprintf(out, "Simulator parameters (--set Name=Value, applied to every model; defaults in brackets):\n");
   const sim::TSimParams defaults;
   for (const auto& f : bench::ParamFields())
     std::fprintf(out, "  %-26s %-52s [%g]\n", f.Name, f.Help, f.Get(defaults));
@@ -335,6 +376,7 @@ void Usage(FILE* out) {
 
 int main(int argc, char** argv) {
   TOptions opt;
+  bool modelsGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     std::string error;
@@ -342,8 +384,23 @@ int main(int argc, char** argv) {
       opt.Json = true;
     } else if (a == "--moves" && i + 1 < argc) {
       opt.Moves = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--model" && i + 1 < argc) {
+      const std::string name = argv[++i];
+      if (!modelsGiven) opt.Models.clear();
+      modelsGiven = true;
+      if (name == "all") {
+        for (const auto& m : sim::MotorModels()) opt.Models.push_back(m.Name);
+      } else {
+        sim::TSimParams p;
+        if (!sim::FindMotorModel(name, p)) {
+          std::fprintf(stderr, "morvane_bench: unknown model: %s\n", name.c_str());
+          return 2;
+        }
+        opt.Models.push_back(name);
+      }
     } else if (a == "--set" && i + 1 < argc) {
-      if (!bench::ApplyParam(opt.Params, argv[++i], error)) {
+      opt.Sets.push_back(argv[++i]);
+      if (!bench::ApplyParam(opt.Params, opt.Sets.back(), error)) {
         std::fprintf(stderr, "morvane_bench: %s\n", error.c_str());
         return 2;
       }
@@ -365,24 +422,29 @@ int main(int argc, char** argv) {
   // Its own events, so that a program running beside it is neither disturbed nor disturbs.
   SetNamedEventScope("bench" + std::to_string(getpid()));
   TStartupObjects startup;
-  TLandingResult landing;
+  std::vector<TLandingResult> landings;
   TCostResult cost;
   TCountingResult counting;
-  if (opt.Landing) RunLanding(opt, landing);
+  if (opt.Landing)
+    for (const auto& name : opt.Models) {
+      sim::TSimParams params;
+      sim::FindMotorModel(name, params);
+      std::string error;
+      for (const auto& set : opt.Sets) bench::ApplyParam(params, set, error);
+      landings.push_back({});
+      landings.back().Model = name;
+      RunLanding(opt, params, landings.back());
+    }
   if (opt.Cost) RunCost(opt, cost);
   if (opt.Counting) RunCounting(opt, counting);
 
-  const double fraction = landing.Total ? double(landing.OnOrOnePast) / landing.Total : NAN;
-  const double move100 = Percentile(landing.Move100Ms, 50);
-  const auto& direct = landing.LatencyUs[1];
-  const auto& lx = landing.LatencyUs[0];
   auto num = [](double v) {
     char buf[64];
     if (std::isnan(v)) return std::string("null");
     std::snprintf(buf, sizeof buf, "%.6g", v);
     return std::string(buf);
   };
-
+  auto share = [](int n, int total) { return total ? double(n) / total : NAN; };
   auto losses = [&](const std::vector<double>& v) {
     std::string out;
     for (size_t i = 0; i < v.size(); ++i)
@@ -391,52 +453,88 @@ int main(int argc, char** argv) {
     return out;
   };
   if (opt.Json) {
-    std::string hist;
-    for (auto& [err, n] : landing.ErrorHistogram)
-      hist += (hist.empty() ? "" : ", ") + std::string("\"") + std::to_string(err) + "\": " +
-              std::to_string(n);
+    std::string models;
+    for (const auto& l : landings) {
+      std::string modes;
+      for (int k = 0; k < 2; ++k) {
+        const TLandingMode& m = l.Mode[k];
+        std::string hist;
+        for (auto& [err, n] : m.ErrorHistogram)
+          hist += (hist.empty() ? "" : ", ") + std::string("\"") + std::to_string(err) +
+                  "\": " + std::to_string(n);
+        modes += std::string(k ? ", " : "") + "\"" + (k ? "direct" : "lx200") +
+                 "\": {\"moves\": " + std::to_string(m.Total) +
+                 ", \"on_target_or_one_past\": " + num(share(m.OnOrOnePast, m.Total)) +
+                 ", \"on_target_or_one_past_final_approach\": " +
+                 num(share(m.OnOrOnePastApproach, m.Total)) +
+                 ", \"max_abs_error\": " + std::to_string(m.MaxAbsError) +
+                 ", \"timed_out\": " + std::to_string(m.TimedOut) + ", \"error_histogram\": {" +
+                 hist + "}}";
+      }
+      models += std::string(models.empty() ? "" : ", ") + "\"" + l.Model + "\": {" + modes +
+                ", \"count_mismatches\": " + std::to_string(l.CountMismatches) +
+                ", \"move_time_ms_median_100\": " + num(Percentile(l.Move100Ms, 50)) +
+                ", \"move_time_ms_p90_all\": " + num(Percentile(l.MoveMs, 90)) +
+                ", \"stop_latency_direct_us_p50\": " + num(Percentile(l.LatencyUs[1], 50)) +
+                ", \"stop_latency_direct_us_p99\": " + num(Percentile(l.LatencyUs[1], 99)) +
+                ", \"stop_latency_lx200_us_p50\": " + num(Percentile(l.LatencyUs[0], 50)) +
+                ", \"stop_latency_lx200_us_p99\": " + num(Percentile(l.LatencyUs[0], 99)) + "}";
+    }
+    std::string counts;
+    for (size_t i = 0; i < counting.CountsPerRate.size(); ++i)
+      counts += (i ? ", \"" : "\"") + std::to_string(int(TCountingResult::LossRates[i])) +
+                "\": " + std::to_string(counting.CountsPerRate[i]);
     std::printf(
-        "{\"moves\": %d, \"landing_fraction_on_target_or_one_past\": %s, "
-        "\"landing_max_abs_error\": %d, \"landing_error_histogram\": {%s}, "
-        "\"count_mismatches\": %d, \"move_time_ms_median\": %s, \"move_time_ms_p90_all\": %s, "
-        "\"stop_latency_us_p50\": %s, \"stop_latency_us_p99\": %s, "
-        "\"stop_latency_lx200_us_p50\": %s, \"stop_latency_lx200_us_p99\": %s, "
+        "{\"moves_per_mode\": %d, \"landing\": {%s}, "
         "\"run_cpu_fraction\": %s, \"idle_cpu_fraction\": %s, "
-        "\"counting_rate_hz\": %s, \"reference_rate_hz\": %s, \"counting_loss\": {%s}, "
-        "\"reference_loss\": {%s}}\n",
-        landing.Total, num(fraction).c_str(), landing.MaxAbsError, hist.c_str(),
-        landing.CountMismatches, num(move100).c_str(), num(Percentile(landing.MoveMs, 90)).c_str(),
-        num(Percentile(direct, 50)).c_str(), num(Percentile(direct, 99)).c_str(),
-        num(Percentile(lx, 50)).c_str(), num(Percentile(lx, 99)).c_str(),
-        num(cost.RunCpuFraction).c_str(), num(cost.IdleCpuFraction).c_str(),
+        "\"counting_loss\": {%s}, \"reference_loss\": {%s}, \"loss_trials_per_rate\": %d, "
+        "\"loss_counts_per_rate\": {%s}, "
+        "\"counting_rate_hz\": %s, \"reference_rate_hz\": %s, \"ladder_trials\": [%d, %d]}\n",
+        opt.Moves, models.c_str(), num(cost.RunCpuFraction).c_str(),
+        num(cost.IdleCpuFraction).c_str(), losses(counting.ControllerLoss).c_str(),
+        losses(counting.ReferenceLoss).c_str(), TCountingResult::LossTrials, counts.c_str(),
         num(counting.CountingRateHz).c_str(), num(counting.ReferenceRateHz).c_str(),
-        losses(counting.ControllerLoss).c_str(), losses(counting.ReferenceLoss).c_str());
+        counting.LadderTrials[0], counting.LadderTrials[1]);
     return 0;
   }
-  std::printf("Landing: %d moves, %.1f %% on the target or one code past (goal 99 %%), "
-              "largest error %d codes, %d count mismatches\n",
-              landing.Total, 100 * fraction, landing.MaxAbsError, landing.CountMismatches);
-  std::printf("  error (codes past the target): ");
-  for (auto& [err, n] : landing.ErrorHistogram) std::printf("%+d: %d  ", err, n);
-  std::printf("\n  move of 100 codes: median %.0f ms; all moves p90 %.0f ms\n", move100,
-              Percentile(landing.MoveMs, 90));
-  std::printf("Stop latency, edge at the stop point to the stop on the line:\n"
-              "  direct drive: median %.0f us, p99 %.0f us (goal p99 < 1000 us)\n"
-              "  LX-200 (the write waits its 20 ms purge): median %.0f us, p99 %.0f us\n",
-              Percentile(direct, 50), Percentile(direct, 99), Percentile(lx, 50),
-              Percentile(lx, 99));
-  std::printf("Cost: motion threads %.2f %% of a core during a run (goal < 5 %%), whole program "
-              "%.2f %% idle with the port open (goal < 0.5 %%)\n",
-              100 * cost.RunCpuFraction, 100 * cost.IdleCpuFraction);
-  std::printf("Counting: %.0f edges/s with the readout hand-over, %.0f edges/s bare reference "
-              "(%.0f %%, goal >= 90 %%)\n",
-              counting.CountingRateHz, counting.ReferenceRateHz,
-              counting.ReferenceRateHz ? 100 * counting.CountingRateHz / counting.ReferenceRateHz
-                                       : NAN);
-  std::printf("  share of counts lost (controller / reference):");
-  for (size_t i = 0; i < counting.ControllerLoss.size(); ++i)
-    std::printf("  %.0f/s %.4f / %.4f", TCountingResult::LossRates[i], counting.ControllerLoss[i],
-                counting.ReferenceLoss[i]);
-  std::printf("\n");
+  for (const auto& l : landings) {
+    std::printf("Landing on the %s motor (%d moves per mode):\n", l.Model.c_str(), opt.Moves);
+    for (int k = 0; k < 2; ++k) {
+      const TLandingMode& m = l.Mode[k];
+      std::printf("  %-7s %.1f %% on the target or one past (%.1f %% counted in the direction of "
+                  "the final approach), largest error %d codes, %d timed out\n    error (codes past "
+                  "the target in the move's direction): ",
+                  k ? "direct" : "LX-200", 100 * share(m.OnOrOnePast, m.Total),
+                  100 * share(m.OnOrOnePastApproach, m.Total), m.MaxAbsError, m.TimedOut);
+      for (auto& [err, n] : m.ErrorHistogram) std::printf("%+d: %d  ", err, n);
+      std::printf("\n");
+    }
+    std::printf("  %d count mismatches; move of 100 codes: median %.0f ms; all moves p90 %.0f ms\n",
+                l.CountMismatches, Percentile(l.Move100Ms, 50), Percentile(l.MoveMs, 90));
+    std::printf("  stop latency, edge at the stop point to the stop on the line: direct median "
+                "%.0f us, p99 %.0f us (goal p99 < 1000 us); LX-200 (after its 20 ms purge) "
+                "median %.0f us, p99 %.0f us\n",
+                Percentile(l.LatencyUs[1], 50), Percentile(l.LatencyUs[1], 99),
+                Percentile(l.LatencyUs[0], 50), Percentile(l.LatencyUs[0], 99));
+  }
+  if (opt.Cost)
+    std::printf("Cost: motion threads %.2f %% of a core during a run (goal < 5 %%), whole program "
+                "%.2f %% idle with the port open (goal < 0.5 %%)\n",
+                100 * cost.RunCpuFraction, 100 * cost.IdleCpuFraction);
+  if (opt.Counting) {
+    std::printf("Counting on a real UART's merged edges: share of counts lost (controller with the "
+                "readout hand-over / bare reference), %d trials of each at each rate, taken in "
+                "turn:\n",
+                TCountingResult::LossTrials);
+    for (size_t i = 0; i < counting.ControllerLoss.size(); ++i)
+      std::printf("  %6.0f edges/s: %.4f / %.4f  (%ld counts per reader in all)\n",
+                  TCountingResult::LossRates[i], counting.ControllerLoss[i],
+                  counting.ReferenceLoss[i], counting.CountsPerRate[i]);
+    std::printf("  highest rate without any loss in 3 trials running: %.0f / %.0f edges/s "
+                "(%d / %d trials; 0: a count was lost already at 250 edges/s, as on a loaded "
+                "machine)\n",
+                counting.CountingRateHz, counting.ReferenceRateHz, counting.LadderTrials[0],
+                counting.LadderTrials[1]);
+  }
   return 0;
 }

@@ -205,6 +205,18 @@ class TFocusControl {
   // next move starts. In direct mode a downward drive clears DTR first: a stop made while a
   // nudge runs leaves DTR set, and ":F+#" alone would then turn the motor up.
   bool SendMoveDrive(bool up, const std::atomic<bool>& cancel, bool pauseToo = true);
+  // What the nudges learnt of the motor's answer to a pulse, per drive mode and resolution
+  // (DualSense), so that the next
+  // move starts from it: Moved codes for a pulse of PulseMs; StillMs, a pulse too short to
+  // move it (0: none found). Forgotten when another port is chosen.
+  struct TNudgeResponse {
+    int64_t Moved = 0;
+    double PulseMs = 0;
+    double StillMs = 0;
+  };
+  TNudgeResponse NudgeResponse(bool direct, bool dual);
+  void SetNudgeResponse(bool direct, bool dual, const TNudgeResponse& response);
+
   // The end of a move: under the move lock, decides whether this thread reports the idle
   // change and sets "GENERAL_DELAY_EVENT" (no later move is waiting to take over), and does.
   void FinishMove();
@@ -280,6 +292,8 @@ class TFocusControl {
   bool FMoveActive = false;
   // Held while a move's drive command is decided and sent (SendMoveDrive).
   std::mutex FDriveLock;
+  std::mutex FNudgeResponseLock;
+  TNudgeResponse FNudgeResponse[4];
   // A coarse run (StartMove) is driving: closing the port stops it first.
   std::atomic<bool> FCoarseDrive{false};
 

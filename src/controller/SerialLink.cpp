@@ -110,7 +110,10 @@ void TFocusControl::SetComPort(int32_t Value) {
   CancelMovementAndWait();
   StopCoarseRunForClose();
   CloseCountingThread();
-  FComPort.store(Value);
+  // Another port may lead to another motor: what the nudges learnt of this one is forgotten.
+  if (FComPort.exchange(Value) != Value)
+    for (bool direct : {false, true})
+      for (bool dual : {false, true}) SetNudgeResponse(direct, dual, {});
 }
 
 void TFocusControl::PurgePort() {

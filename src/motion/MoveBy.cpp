@@ -68,6 +68,12 @@ void TFocusControl::MoveToTarget(int64_t target) {
   std::lock_guard lock(FMoveLock);
   // The move is not finished from the moment it is asked for.
   GeneralDelayEvent().ResetEvent();
+  // A coarse run still driving would carry the motor on under the nudges: the move takes
+  // the motor from it.
+  if (FCoarseDrive.exchange(false)) {
+    SendFocusCommand(":FQ#");
+    SendFocusCommand(":FQ#");
+  }
   FThreads.Reap();
   const uint32_t generation = FMoveGeneration.fetch_add(1) + 1;
   std::vector<std::shared_ptr<TThread>> running = FThreads.Running();
@@ -157,6 +163,16 @@ void TFocusControl::FinishMove() {
   DoIdleChange();
   // An idle handler may have started the next move.
   if (!FSuccessorPending && !FMoveActive) GeneralDelayEvent().SetEvent();
+}
+
+TFocusControl::TNudgeResponse TFocusControl::NudgeResponse(bool direct, bool dual) {
+  std::lock_guard lock(FNudgeResponseLock);
+  return FNudgeResponse[int{direct} + 2 * int{dual}];
+}
+
+void TFocusControl::SetNudgeResponse(bool direct, bool dual, const TNudgeResponse& response) {
+  std::lock_guard lock(FNudgeResponseLock);
+  FNudgeResponse[int{direct} + 2 * int{dual}] = response;
 }
 
 bool TFocusControl::MovementRunning() {

@@ -24,6 +24,8 @@ class TNudgeThread : public TThread {
 
  private:
   void ShowMessageText();
+  // Waits until the count has come to rest (or a cancel).
+  void WaitForRest();
   void Report(TWaitResult r, const char* timedOut, const char* abandoned, const char* failed);
 
   TFocusControl& Controller;

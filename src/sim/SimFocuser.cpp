@@ -194,6 +194,11 @@ int32_t TSimFocuser::Position() const {
   return FCount;
 }
 
+int32_t TSimFocuser::DualPosition() const {
+  std::lock_guard lock(FLock);
+  return FDualCount;
+}
+
 double TSimFocuser::ShaftPosition() const {
   std::lock_guard lock(FLock);
   TSimMotor motor = FMotor;

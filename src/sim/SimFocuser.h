@@ -53,6 +53,8 @@ class TSimFocuser {
   // What a single-resolution reader counts from 0 (one rising CTS edge with DSR low is +1,
   // with DSR high -1): the count a controller that loses no edge shows.
   int32_t Position() const;
+  // The same for a reader that counts both CTS edges (double resolution).
+  int32_t DualPosition() const;
   // The encoder shaft's angle in codes, also while the encoder is dead; starts at 0.125,
   // the middle of the first quarter cycle.
   double ShaftPosition() const;
@@ -180,6 +182,7 @@ class TSimFocuser {
   double FOffset = 0;    // shaft angle at which the encoder's quarter 0 begins
   bool FDeadEncoder = false;
   int32_t FCount = 0;
+  int32_t FDualCount = 0;  // both CTS edges counted
   bool FUnplugged = false;
   uint64_t FUnpluggedSession = 0;    // the session the last unplug ended
   std::deque<TTimedByte> FToDevice;  // written bytes with their arrival at the device

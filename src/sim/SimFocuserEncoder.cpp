@@ -74,6 +74,7 @@ void TSimFocuser::SetEncoderLevel(char line, bool level) {
   if (line == 'C') {
     FCts = level;
     if (level) FCount += FDsr ? -1 : 1;
+    FDualCount += (level == FDsr) ? -1 : 1;
     bit = EV_CTS;
   } else {
     FDsr = level;

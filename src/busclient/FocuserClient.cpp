@@ -52,6 +52,24 @@ void Store(TNotification& n, const char* name, int type, int32_t i, bool b) {
   }
 }
 
+// Stores the properties of an a{sv} dictionary that the iterator stands on.
+void StoreProperties(DBusMessageIter* dictionary, TNotification& n) {
+  DBusMessageIter entries;
+  dbus_message_iter_recurse(dictionary, &entries);
+  while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
+    DBusMessageIter entry;
+    dbus_message_iter_recurse(&entries, &entry);
+    const char* name = nullptr;
+    dbus_message_iter_get_basic(&entry, &name);
+    dbus_message_iter_next(&entry);
+    int type = 0;
+    int32_t i = 0;
+    bool b = false;
+    if (ReadVariant(&entry, type, i, b)) Store(n, name, type, i, b);
+    dbus_message_iter_next(&entries);
+  }
+}
+
 }  // namespace
 
 bool TBusReply::NoService() const {
@@ -175,20 +193,7 @@ TBusReply TFocuserClient::GetState(TFocuserState& state) {
   DBusMessageIter it;
   if (dbus_message_iter_init(reply, &it) &&
       dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
-    DBusMessageIter entries;
-    dbus_message_iter_recurse(&it, &entries);
-    while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
-      DBusMessageIter entry;
-      dbus_message_iter_recurse(&entries, &entry);
-      const char* name = nullptr;
-      dbus_message_iter_get_basic(&entry, &name);
-      dbus_message_iter_next(&entry);
-      int type = 0;
-      int32_t i = 0;
-      bool b = false;
-      if (ReadVariant(&entry, type, i, b)) Store(n, name, type, i, b);
-      dbus_message_iter_next(&entries);
-    }
+    StoreProperties(&it, n);
   }
   dbus_message_unref(reply);
   if (!n.Position || !n.Idle || !n.PortOpen || !n.ComPort || !n.TemperatureAvailable) {
@@ -315,20 +320,7 @@ void TFocuserClient::Decode(DBusMessage* message) {
       dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY) {
     return;
   }
-  DBusMessageIter entries;
-  dbus_message_iter_recurse(&it, &entries);
-  while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
-    DBusMessageIter entry;
-    dbus_message_iter_recurse(&entries, &entry);
-    const char* name = nullptr;
-    dbus_message_iter_get_basic(&entry, &name);
-    dbus_message_iter_next(&entry);
-    int type = 0;
-    int32_t i = 0;
-    bool b = false;
-    if (ReadVariant(&entry, type, i, b)) Store(n, name, type, i, b);
-    dbus_message_iter_next(&entries);
-  }
+  StoreProperties(&it, n);
   FQueue.push_back(n);
 }
 

@@ -7,34 +7,12 @@
 set -uo pipefail
 program=$1
 
-# A bus of our own, so that no other program's broadcasts mix in.
-if [ -z "${MORVANE_E2E_BUS:-}" ]; then
-  MORVANE_E2E_BUS=1 exec dbus-run-session -- "$0" "$@"
-fi
-for tool in Xvfb xdotool dbus-monitor import identify; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIPPED: $tool is not installed (scripts/deps.sh installs it)"
-    exit 77
-  fi
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/XvfbSession.sh"
+own_bus "$0" "$@"
+require_tools Xvfb xdotool dbus-monitor import identify
+start_work
 fail() { cat "$work/out"; echo "FAIL: $*"; echo "--- broadcasts"; cat "$work/messages" 2>/dev/null; exit 1; }
-
-# Xvfb picks a free display and tells its number.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$work/display")
-unset QT_QPA_PLATFORM
+start_xvfb
 
 # The program beside its own settings file, in command mode, without voice.
 cp "$program" "$work/morvane"

@@ -8,32 +8,12 @@
 set -uo pipefail
 program=$1 bundle=$2 recordings=$3
 
-if [ -z "${MORVANE_E2E_BUS:-}" ]; then
-  MORVANE_E2E_BUS=1 exec dbus-run-session -- "$0" "$@"
-fi
-for tool in Xvfb xdotool dbus-monitor sox; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIPPED: $tool is not installed (scripts/deps.sh installs it)"
-    exit 77
-  fi
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/XvfbSession.sh"
+own_bus "$0" "$@"
+require_tools Xvfb xdotool dbus-monitor sox
+start_work
 fail() { cat "$work/out"; echo "FAIL: $*"; ls -l "$work/heard"; exit 1; }
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$work/display")
-unset QT_QPA_PLATFORM
+start_xvfb
 
 # Every sound the program plays goes to a file of its own: sound, sound.0001, ...
 mkdir -p "$work/home" "$work/heard"

@@ -91,7 +91,6 @@ void TMainForm::PrepareWidgets() {
   ui->lxmLiteFP1->SetOffColor(clDarkGreen);
   ui->lxmLiteFP1->SetFlashType(TlxmLiteFP::ftPulse);
   ui->lxmLiteFP1->SetDuration(50);
-  ui->OffsetSE->setReadOnly(true);  // changed by its arrows only
 
   FMovingTimer.setObjectName(QStringLiteral("MovingTimer"));
   FMovingTimer.setInterval(1700);

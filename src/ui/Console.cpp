@@ -136,12 +136,14 @@ void TMainForm::FormKeyDown(int Key) {
     ui->MovingLite->SetLit(true);
     QAbstractButton* button = Key == Qt::Key_I ? ui->Focus_InBtn : ui->Focus_OutBtn;
     button->setDown(true);
+    FHeldKey = Key;
     Focus_InBtnMouseDown(button);
   }
 }
 
 void TMainForm::FormKeyUp(int Key) {
   if (Key == Qt::Key_I || Key == Qt::Key_O) {
+    if (Key == FHeldKey) FHeldKey = 0;
     QAbstractButton* button = Key == Qt::Key_I ? ui->Focus_InBtn : ui->Focus_OutBtn;
     button->setDown(false);
     Focus_InBtnMouseUp(button);
@@ -192,8 +194,18 @@ void TMainForm::FlushKeyRelease() {
   FormKeyUp(key);
 }
 
+void TMainForm::EndHeldKeyRun() {
+  FlushKeyRelease();
+  if (FHeldKey) FormKeyUp(FHeldKey);
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
+    case QEvent::WindowDeactivate:
+      // Another window or a message box has the keyboard now and gets the key's release, so
+      // the motor would run on unattended.
+      if (watched == this && FocusControl && FHeldKey) CallHandler([&] { EndHeldKeyRun(); });
+      break;
     case QEvent::Paint:
       if (FFormShowPending && watched->isWidgetType() &&
           static_cast<QWidget*>(watched)->window() == this) {

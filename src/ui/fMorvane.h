@@ -151,6 +151,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void PreviewKey(const QKeyEvent& key);
   // Runs the key-up path of a release held back to see whether it is half of an auto-repeat.
   void FlushKeyRelease();
+  // The window lost the keyboard while I or O was held: the run ends as at the key's release.
+  void EndHeldKeyRun();
 
   std::unique_ptr<Ui::TMainForm> ui;
   TControllerHost& FHost;
@@ -170,6 +172,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer FKeyReleaseTimer;
   int FPendingReleaseKey = 0;
   quint64 FPendingReleaseTime = 0;
+  // The key (I or O) whose press started the coarse run now going, 0 when none: its release
+  // may reach another window once the focus has gone.
+  int FHeldKey = 0;
 
   std::unique_ptr<THelpViewer> FHelpProcess;
   std::unique_ptr<TCountHandOver> FCountHandOver;

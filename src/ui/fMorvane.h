@@ -151,8 +151,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void PreviewKey(const QKeyEvent& key);
   // Runs the key-up path of a release held back to see whether it is half of an auto-repeat.
   void FlushKeyRelease();
-  // The window lost the keyboard while I or O was held: the run ends as at the key's release.
-  void EndHeldKeyRun();
+  // The window lost the keyboard, or a message box now blocks it, while a coarse run was held
+  // by a key or the mouse: the run ends as at the release.
+  void EndHeldRun();
 
   std::unique_ptr<Ui::TMainForm> ui;
   TControllerHost& FHost;
@@ -172,9 +173,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer FKeyReleaseTimer;
   int FPendingReleaseKey = 0;
   quint64 FPendingReleaseTime = 0;
-  // The key (I or O) whose press started the coarse run now going, 0 when none: its release
-  // may reach another window once the focus has gone.
+  // The key (I or O) or the coarse button whose press started the run now going, 0 or null
+  // when none: a release may never reach the window once the keyboard has gone elsewhere or a
+  // message box blocks the window.
   int FHeldKey = 0;
+  QAbstractButton* FHeldButton = nullptr;
 
   std::unique_ptr<THelpViewer> FHelpProcess;
   std::unique_ptr<TCountHandOver> FCountHandOver;

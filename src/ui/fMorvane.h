@@ -108,9 +108,15 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
 
   // TSetupFormHost.
   int Left() const override { return x(); }
-  void SetLeft(int left) override { move(left, y()); }
+  void SetLeft(int left) override {
+    move(left, y());
+    KeepOnScreenLater();
+  }
   int Top() const override { return y(); }
-  void SetTop(int top) override { move(x(), top); }
+  void SetTop(int top) override {
+    move(x(), top);
+    KeepOnScreenLater();
+  }
   int AppliedVoice() const override { return FAppliedVoice; }
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
@@ -146,6 +152,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void ShowIdleChange(bool IdleValue);
   // Frees the dialogs and then the controller, in that order; once.
   void FreeOwned();
+  // A stored place may lie on a screen that is gone (a monitor unplugged since the last
+  // night), where the window could be neither seen nor moved. Once the settings have placed
+  // it, the window goes back to its designed place unless its top shows on some screen.
+  void KeepOnScreenLater();
+  void KeepOnScreen();
   // Keyboard preview: true when the key event is the first delivery of a key to this window.
   bool IsPreviewedKey(QObject* watched) const;
   void PreviewKey(const QKeyEvent& key);
@@ -165,6 +176,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   bool FClosed = false;
   bool FFormShowPending = false;
   bool FStarted = false;
+  bool FKeepOnScreenQueued = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;

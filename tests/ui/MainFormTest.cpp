@@ -147,6 +147,20 @@ TEST_F(MainFormTest, StayOnTopKeyMissingIsAddedAndZeroGivesANormalWindow) {
   EXPECT_TRUE(Boxes.Seen.empty());
 }
 
+TEST_F(MainFormTest, ASavedPlaceOnNoScreenGivesTheDesignedPlace) {
+  const std::string saved = std::string(CommandModeIni) + "SavePosition=1\r\n";
+  WriteIni(saved + "Left=40\r\nTop=30\r\n");
+  MakeForm();
+  QTest::qWait(50);
+  EXPECT_EQ(Form->pos(), QPoint(40, 30));
+
+  Form->close();  // which writes its own place
+  WriteIni(saved + "Left=30000\r\nTop=20000\r\n");
+  MakeForm();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Form->pos() == QPoint(346, 240); }, 1000))
+      << Form->pos().x() << "," << Form->pos().y();
+}
+
 TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
   WriteIni(CommandModeIni);
   MakeForm();

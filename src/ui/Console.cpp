@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QPointer>
 
+#include <utility>
+
 #include "platform/Timing.h"
 #include "settings/RadioGroup.h"
 #include "ui/CountHandOver.h"
@@ -142,12 +144,14 @@ void TMainForm::FormKeyDown(int Key) {
     ui->MovingLite->SetLit(true);
     QAbstractButton* button = Key == Qt::Key_I ? ui->Focus_InBtn : ui->Focus_OutBtn;
     button->setDown(true);
+    FHeldKey = Key;
     Focus_InBtnMouseDown(button);
   }
 }
 
 void TMainForm::FormKeyUp(int Key) {
   if (Key == Qt::Key_I || Key == Qt::Key_O) {
+    if (Key == FHeldKey) FHeldKey = 0;
     QAbstractButton* button = Key == Qt::Key_I ? ui->Focus_InBtn : ui->Focus_OutBtn;
     button->setDown(false);
     Focus_InBtnMouseUp(button);
@@ -198,8 +202,25 @@ void TMainForm::FlushKeyRelease() {
   FormKeyUp(key);
 }
 
+void TMainForm::EndHeldRun() {
+  FlushKeyRelease();
+  if (FHeldKey) FormKeyUp(FHeldKey);
+  if (QAbstractButton* button = std::exchange(FHeldButton, nullptr)) {
+    button->setDown(false);
+    Focus_InBtnMouseUp(button);
+  }
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
+    case QEvent::WindowDeactivate:
+    case QEvent::WindowBlocked:
+      // Another window has the keyboard now and gets the key's release, or a message box (a
+      // voice or port failure, say) blocks the window and Qt drops the button's release: the
+      // motor would run on unattended.
+      if (watched == this && FocusControl && (FHeldKey || FHeldButton))
+        CallHandler([&] { EndHeldRun(); });
+      break;
     case QEvent::Paint:
       if (FFormShowPending && watched->isWidgetType() &&
           static_cast<QWidget*>(watched)->window() == this) {
@@ -219,8 +240,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
       if (!FocusControl || (watched != ui->Focus_InBtn && watched != ui->Focus_OutBtn)) break;
       auto* button = static_cast<QAbstractButton*>(watched);
       if (event->type() == QEvent::MouseButtonRelease) {
+        FHeldButton = nullptr;
         CallHandler([&] { Focus_InBtnMouseUp(button); });
       } else {
+        FHeldButton = button;
         CallHandler([&] { Focus_InBtnMouseDown(button); });
       }
       break;

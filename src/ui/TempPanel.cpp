@@ -5,7 +5,7 @@
 // form leaves it visible): an owner of the module needs the panel, and without a module the
 // item only answers that the functions are not available.
 
-#include <QSpinBox>
+#include <cmath>
 
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
@@ -54,7 +54,7 @@ void TMainForm::GetCalButtonClick() {
 void TMainForm::SetCalButtonClick() {
   // Raises "Set Cal value failed!" when the module does not confirm the value; Label2 then
   // keeps what it showed.
-  FocusControl->SetTCCal(ui->OffsetSE->value() + CalibrationBase);
+  FocusControl->SetTCCal(static_cast<int>(std::lround(ui->OffsetSE->Value())) + CalibrationBase);
   ui->Label2->setText(QString::number(FocusControl->TCCal()));
 }
 

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
 
@@ -29,6 +30,7 @@ namespace {
 constexpr int DesignedClientHeight = 321;
 constexpr int CollapsedFormWidth = 272;
 constexpr int ToolTipShowMs = 7500;
+constexpr QPoint DesignedPlace(346, 240);
 constexpr char HelpFileName[] = "Kestrum and Morvane User's Guides.pdf";
 
 }  // namespace
@@ -51,9 +53,29 @@ TMainForm::~TMainForm() {
   FreeOwned();
 }
 
+void TMainForm::KeepOnScreenLater() {
+  // Left and top are set one after the other: the place is judged once both are.
+  if (FKeepOnScreenQueued) return;
+  FKeepOnScreenQueued = true;
+  QTimer::singleShot(0, this, [this] {
+    FKeepOnScreenQueued = false;
+    KeepOnScreen();
+  });
+}
+
+void TMainForm::KeepOnScreen() {
+  // Enough of the menu bar to take the window by.
+  const QRect top(pos(), QSize(width(), 20));
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect seen = screen->availableGeometry().intersected(top);
+    if (seen.width() >= 40 && seen.height() >= 10) return;
+  }
+  move(DesignedPlace);
+}
+
 void TMainForm::PrepareWidgets() {
   // A fixed single border with system menu and minimize, no maximize.
-  move(346, 240);  // the designed place, until the saved one replaces it
+  move(DesignedPlace);  // until the saved one replaces it
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -92,7 +114,6 @@ void TMainForm::PrepareWidgets() {
   ui->lxmLiteFP1->SetOffColor(clDarkGreen);
   ui->lxmLiteFP1->SetFlashType(TlxmLiteFP::ftPulse);
   ui->lxmLiteFP1->SetDuration(50);
-  ui->OffsetSE->setReadOnly(true);  // changed by its arrows only
 
   FMovingTimer.setObjectName(QStringLiteral("MovingTimer"));
   FMovingTimer.setInterval(1700);

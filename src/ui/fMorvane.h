@@ -116,9 +116,15 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
 
   // TSetupFormHost.
   int Left() const override { return x(); }
-  void SetLeft(int left) override { move(left, y()); }
+  void SetLeft(int left) override {
+    move(left, y());
+    KeepOnScreenLater();
+  }
   int Top() const override { return y(); }
-  void SetTop(int top) override { move(x(), top); }
+  void SetTop(int top) override {
+    move(x(), top);
+    KeepOnScreenLater();
+  }
   int AppliedVoice() const override { return FAppliedVoice; }
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
@@ -158,11 +164,19 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void ShowIdleChange(bool IdleValue);
   // Frees the dialogs and then the controller, in that order; once.
   void FreeOwned();
+  // A stored place may lie on a screen that is gone (a monitor unplugged since the last
+  // night), where the window could be neither seen nor moved. Once the settings have placed
+  // it, the window goes back to its designed place unless its top shows on some screen.
+  void KeepOnScreenLater();
+  void KeepOnScreen();
   // Keyboard preview: true when the key event is the first delivery of a key to this window.
   bool IsPreviewedKey(QObject* watched) const;
   void PreviewKey(const QKeyEvent& key);
   // Runs the key-up path of a release held back to see whether it is half of an auto-repeat.
   void FlushKeyRelease();
+  // The window lost the keyboard, or a message box now blocks it, while a coarse run was held
+  // by a key or the mouse: the run ends as at the release.
+  void EndHeldRun();
 
   std::unique_ptr<Ui::TMainForm> ui;
   TControllerHost& FHost;
@@ -174,6 +188,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   bool FClosed = false;
   bool FFormShowPending = false;
   bool FStarted = false;
+  bool FKeepOnScreenQueued = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;
@@ -182,6 +197,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer FKeyReleaseTimer;
   int FPendingReleaseKey = 0;
   quint64 FPendingReleaseTime = 0;
+  // The key (I or O) or the coarse button whose press started the run now going, 0 or null
+  // when none: a release may never reach the window once the keyboard has gone elsewhere or a
+  // message box blocks the window.
+  int FHeldKey = 0;
+  QAbstractButton* FHeldButton = nullptr;
 
   std::unique_ptr<THelpViewer> FHelpProcess;
   // The bus side; goes before the controller it calls.

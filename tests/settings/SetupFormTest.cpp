@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -131,6 +133,24 @@ TEST_F(SetupFormTest, DesignedState) {
   EXPECT_EQ(Control<QWidget>("SavePosCB")->toolTip().toStdString(),
             "If this box is checked the program will restart wherever you \r\n"
             "leave the program window when you shut down.");
+}
+
+// Captions are measured in the fonts the dialog really gets, so that none is cut off and no
+// item of a group sits on its caption or frame.
+TEST_F(SetupFormTest, EveryShownCaptionFitsItsControl) {
+  Open();
+  for (QWidget* w : Form->findChildren<QWidget*>()) {
+    // A push button's size hint holds a minimum width of the style's, not of its caption.
+    if (w->isHidden() || !(qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w) ||
+                           qobject_cast<QLabel*>(w)))
+      continue;
+    EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
+    if (auto* group = qobject_cast<QGroupBox*>(w->parentWidget())) {
+      const QRect inside = group->contentsRect();
+      EXPECT_GE(w->y(), inside.top()) << w->objectName().toStdString();
+      EXPECT_LE(w->geometry().bottom(), inside.bottom()) << w->objectName().toStdString();
+    }
+  }
 }
 
 TEST_F(SetupFormTest, StartUpOpensTheUsablePortOnceAndModeSetsTheSpeedGroup) {

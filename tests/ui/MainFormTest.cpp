@@ -147,6 +147,20 @@ TEST_F(MainFormTest, StayOnTopKeyMissingIsAddedAndZeroGivesANormalWindow) {
   EXPECT_TRUE(Boxes.Seen.empty());
 }
 
+TEST_F(MainFormTest, ASavedPlaceOnNoScreenGivesTheDesignedPlace) {
+  const std::string saved = std::string(CommandModeIni) + "SavePosition=1\r\n";
+  WriteIni(saved + "Left=40\r\nTop=30\r\n");
+  MakeForm();
+  QTest::qWait(50);
+  EXPECT_EQ(Form->pos(), QPoint(40, 30));
+
+  Form->close();  // which writes its own place
+  WriteIni(saved + "Left=30000\r\nTop=20000\r\n");
+  MakeForm();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Form->pos() == QPoint(346, 240); }, 1000))
+      << Form->pos().x() << "," << Form->pos().y();
+}
+
 TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
   WriteIni(CommandModeIni);
   MakeForm();
@@ -254,6 +268,15 @@ TEST_F(MainFormTest, CoarseButtonPressAndRelease) {
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F+#"}));
   QTest::mouseRelease(ui().Focus_OutBtn, Qt::RightButton);
   EXPECT_EQ(Writes().size(), 4u);
+
+  // A message box opened while the button is held blocks the window, and Qt drops the
+  // release: the run ends as the box opens.
+  Sim->ClearTrace();
+  QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
+  QEvent blocked(QEvent::WindowBlocked);
+  QApplication::sendEvent(Form.get(), &blocked);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#", ":FQ#", ":FQ#"}));
+  EXPECT_FALSE(ui().Focus_InBtn->isDown());
 }
 
 TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
@@ -298,7 +321,13 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QKeyEvent capsO(QEvent::KeyPress, Qt::Key_O, Qt::NoModifier, QStringLiteral("O"));
   QApplication::sendEvent(ui().Out5, &capsO);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F+#"}));
-  QTest::keyRelease(ui().Out5, Qt::Key_O);
+  // The window loses the keyboard while O is held, so that its release goes elsewhere: the
+  // run ends at once.
+  Bus.Clear();
+  QEvent deactivate(QEvent::WindowDeactivate);
+  QApplication::sendEvent(Form.get(), &deactivate);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F+#", ":FQ#", ":FQ#"}));
+  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
 
   // F1 with a modifier: help (no guide beside the test program).
   QTest::keyClick(ui().Out5, Qt::Key_F1, Qt::ControlModifier);

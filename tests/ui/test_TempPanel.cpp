@@ -151,6 +151,12 @@ TEST_F(TempPanelTest, OffsetsWriteTheirCalibrationValueAndAFailedWriteIsReported
   ui->GetCalButton->click();
   EXPECT_EQ(ui->Label2->text(), "250");
 
+  // The offset is changed by its arrow keys; typing is refused.
+  QTest::keyClick(ui->OffsetSE, Qt::Key_Up);
+  QTest::keyClick(ui->OffsetSE, Qt::Key_7);
+  ui->SetCalButton->click();
+  EXPECT_EQ(Sim.ModuleCal(), 236);
+
   ui->OffsetSE->setValue(-10);
   ui->SetCalButton->click();
   EXPECT_EQ(Sim.ModuleCal(), 225);

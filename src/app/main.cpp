@@ -79,7 +79,9 @@ int main(int argc, char** argv) {
   TMorvaneApplication app(argc, argv);
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("morvane")));
   QApplication::setApplicationName(QStringLiteral("Morvane"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Morvane"));
+  // No display name: the platform would add " — Morvane" to every caption that does not end in
+  // it, and the boxes' captions ("Information", "Setup") are the program's own texts. The
+  // display name falls back to the application name where one is asked for.
   QApplication::setDesktopFileName(QStringLiteral("morvane"));
 
   bool simulate = false;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "controller/ControllerHost.h"
+#include "controller/SharedHandle.h"
 #include "controller/Thread.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
@@ -268,7 +269,7 @@ class TFocusControl {
 
   // The port is reached by the GUI thread and the worker threads; a thread that took a
   // reference keeps the object alive, and a closed port fails its operations cleanly.
-  std::atomic<std::shared_ptr<TSerialPort>> FPortHandle;
+  TSharedHandle<TSerialPort> FPortHandle;
   // A failed open leaves the invalid-handle value rather than none (reads then fail only
   // after their wait).
   std::atomic<bool> FPortHandleInvalid{false};

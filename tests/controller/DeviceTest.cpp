@@ -34,7 +34,7 @@ TEST_F(DeviceTest, AnUnpluggedDeviceCancelsTheMoveClosesThePortAndTellsOnce) {
   ASSERT_TRUE(Host.RunOnGui([&] { return Controller->OpenPort(); }));
   ClearReports();
   Sim->SetEncoderLines(true, false);
-  EXPECT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 1; }, 1000));
+  EXPECT_TRUE(WaitUntil([&] { return Controller->CTSCount() == 1; }, 3000));
   EXPECT_EQ(Host.Messages().size(), 1u);
 }
 

@@ -65,6 +65,7 @@ class RandomSequenceTest : public MotionFixture, public ::testing::WithParamInte
     MakeController(params);
     Open();
     Merged = params.MergeEdges;
+    Light = std::string(GetParam()) == "light";
     // A session's first moves, in both modes: the nudges learn how far a pulse carries this
     // motor. (Until then a motor whose shortest Part pulse moves it several codes lands
     // further past.)
@@ -100,6 +101,7 @@ class RandomSequenceTest : public MotionFixture, public ::testing::WithParamInte
   void RunSequence(uint32_t seed);
 
   bool Merged = false;
+  bool Light = false;  // a motor that one pulse carries several codes
   int32_t BaseCount = 0, BaseEncoder = 0;
 };
 
@@ -228,7 +230,10 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
   if (leftAlone) {
     // One code past: with DualSense a count is half a code. Where the UART merges edges, the
     // count a landing is judged by may itself lose an edge while the motor turns.
-    const int onePast = (Controller->DualSense() ? 2 : 1) + (Merged ? 1 : 0);
+    // A light motor moves about half a code per millisecond of drive: a few milliseconds of
+    // scheduling delay on a machine busy with other tests is a code or two. How it lands on a
+    // quiet machine is the benchmark's figure.
+    const int onePast = (Controller->DualSense() ? 2 : 1) + (Merged ? 1 : 0) + (Light ? 2 : 0);
     EXPECT_LE(std::abs(int64_t{count} - target), raced ? onePast + 1 : onePast)
         << log.str() << " landed at " << count << "\n"
         << TraceTail(Sim->Trace());

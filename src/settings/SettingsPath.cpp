@@ -30,7 +30,7 @@ std::string ProgramDirectory() {
 std::string SettingsPathFor(const std::string& programDir, bool writable,
                             const std::string& xdgConfigHome, const std::string& home) {
   if (writable) return programDir + FileName;
-  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  // A relative XDG_CONFIG_HOME is not a base directory: desktops ignore it, and so do we.
   std::string config = xdgConfigHome;
   if (config.empty() || config[0] != '/')
     config = (home.empty() ? std::string(".") : home) + "/.config";

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "support/FreePort.h"
 #include "support/ToolProcess.h"
 #include "ui/BusTestSupport.h"
 #include "ui/MainWindowRig.h"
@@ -30,18 +31,6 @@ bool ToolThere(const char* name) {
   for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"})
     if (access((std::string(dir) + name).c_str(), X_OK) == 0) return true;
   return false;
-}
-
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
 }
 
 // indiserver with the driver on a free port; its local socket, the driver's configuration
@@ -75,10 +64,10 @@ class TIndiServer {
   };
 
   // indi_getprop of "Device.property.element".
-  TValue Get(const std::string& spec) {
+  TValue Get(const std::string& property) {
     const TToolResult r = FromOtherThread([&] {
       return RunTool("/usr/bin/indi_getprop",
-                     {"-p", std::to_string(Port), "-t", "2", Device + "." + spec});
+                     {"-p", std::to_string(Port), "-t", "2", Device + "." + property});
     });
     TValue v;
     const auto eq = r.Out.find('=');
@@ -87,11 +76,11 @@ class TIndiServer {
     return v;
   }
   // typeFlag "-n" sends a number unchecked, as a client that does not look at the limits.
-  int Set(const std::string& spec, const std::string& typeFlag = {}) {
+  int Set(const std::string& property, const std::string& typeFlag = {}) {
     return FromOtherThread([&] {
       std::vector<std::string> args{"-p", std::to_string(Port)};
       if (!typeFlag.empty()) args.push_back(typeFlag);
-      args.push_back(Device + "." + spec);
+      args.push_back(Device + "." + property);
       return RunTool("/usr/bin/indi_setprop", args).Status;
     });
   }
@@ -104,7 +93,7 @@ class TIndiServer {
                  .Status == 0;
     });
   }
-  static std::string Operand(const std::string& spec) { return "\"" + Device + "." + spec + "\""; }
+  static std::string Operand(const std::string& property) { return "\"" + Device + "." + property + "\""; }
   // What the driver told its clients, as indiserver logged it.
   std::string Messages() const {
     std::string all;

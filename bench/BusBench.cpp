@@ -32,8 +32,10 @@
 #include "platform/Event.h"
 #include "platform/Timing.h"
 #include "sim/SimFocuser.h"
+#include "support/FreePort.h"
 #include "support/PrivateBus.h"
 #include "support/ToolProcess.h"
+#include "ui/MainWindowRig.h"
 #include "ui/fMorvane.h"
 #include "ui/host/QtControllerHost.h"
 
@@ -68,17 +70,6 @@ double Percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-std::string WriteSettings(const std::filesystem::path& dir) {
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "Morvane.ini").string();
-  std::ofstream f(path, std::ios::binary);
-  f << "[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n"
-    << "[FocusControl]\r\nNudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.08\r\n"
-    << "StopFactor=12\r\nCodesPerRev=512\r\nReverseDirection=0\r\nTravelPerRev=0.58\r\n"
-    << "HiResPositioning=0\r\n[Position]\r\nSavePosition=0\r\nLeft=10\r\nTop=10\r\n";
-  return path;
-}
-
 // Round trips of (1, 0) -> (2, n) and of a Position read, in microseconds.
 void MeasureRoundTrips(int n, std::vector<double>& message, std::vector<double>& property) {
   WhileServing([&] {
@@ -105,18 +96,6 @@ void MeasureRoundTrips(int n, std::vector<double>& message, std::vector<double>&
     }
     return 0;
   });
-}
-
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
 }
 
 struct TSeen {
@@ -180,7 +159,7 @@ TIndiFigures MeasureIndi(TMainForm& form, sim::TSimFocuser& simulator,
     f.Why = "indiserver or the driver is missing";
     return f;
   }
-  const int port = FreePort();
+  const int port = test::FreePort();
   std::filesystem::create_directories(dir / "indi");
   test::TToolProcess server(
       "/usr/bin/indiserver",
@@ -297,7 +276,7 @@ int main(int argc, char** argv) {
   {
     sim::TSimFocuser simulator;
     TQtControllerHost host;
-    TMainForm form(host, simulator.Opener(), WriteSettings(dir));
+    TMainForm form(host, simulator.Opener(), test::WriteTestSettings(dir.string()));
     form.show();
     WhileServing([&] {
       for (int i = 0; i < 500 && !form.Controller().PortOpen(); ++i)

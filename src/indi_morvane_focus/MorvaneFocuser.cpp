@@ -300,6 +300,17 @@ bool TMorvaneFocuser::ISNewNumber(const char* dev, const char* name, double valu
       Request(property, values[0]);
       return true;
     }
+    // Presets are positions a Go moves to: checked as such before they are stored.
+    if (!std::strcmp(name, PresetNP.name)) {
+      for (int i = 0; i < n; ++i) {
+        const TFocuserRequest r = CheckRequest(TRequestProperty::Absolute, values[i], View());
+        if (r.Ok) continue;
+        LOG_ERROR(r.Error.c_str());
+        PresetNP.s = IPS_ALERT;
+        IDSetNumber(&PresetNP, nullptr);
+        return true;
+      }
+    }
   }
   return INDI::Focuser::ISNewNumber(dev, name, values, names, n);
 }
@@ -310,6 +321,11 @@ IPState TMorvaneFocuser::MoveAbsFocuser(uint32_t targetTicks) {
   return FocusAbsPosNP.s;
 }
 
+TRequestView TMorvaneFocuser::View() const {
+  return {FState.Position, std::llround(FocusMaxPosN[0].value),
+          FocusMotionS[FOCUS_INWARD].s == ISS_ON};
+}
+
 void TMorvaneFocuser::Refuse(TRequestProperty property, const std::string& why) {
   LOG_ERROR(why.c_str());
   INumberVectorProperty& p = PropertyOf(property);
@@ -318,9 +334,7 @@ void TMorvaneFocuser::Refuse(TRequestProperty property, const std::string& why) 
 }
 
 void TMorvaneFocuser::Request(TRequestProperty property, double value) {
-  const TRequestView view{FState.Position, std::llround(FocusMaxPosN[0].value),
-                          FocusMotionS[FOCUS_INWARD].s == ISS_ON};
-  const TFocuserRequest r = CheckRequest(property, value, view);
+  const TFocuserRequest r = CheckRequest(property, value, View());
   if (!r.Ok) return Refuse(property, r.Error);
   if (property == TRequestProperty::Max) return SetFocusMax(r.FocusMax);
   if (!FClient) return Refuse(property, "Not connected to Morvane.");
@@ -424,6 +438,7 @@ void TMorvaneFocuser::SetFocusMax(uint32_t focusMax) {
   FocusAbsPosN[0].max = FocusRelPosN[0].max = focusMax;
   IUUpdateMinMax(&FocusAbsPosNP);
   IUUpdateMinMax(&FocusRelPosNP);
+  SyncPresets(focusMax);
   FocusMaxPosNP.s = IPS_OK;
   IDSetNumber(&FocusMaxPosNP, nullptr);
   saveConfig(true, FocusMaxPosNP.name);

@@ -64,6 +64,7 @@ class TMorvaneFocuser : public INDI::Focuser {
   void Watchdog();
   // The one way a client's number acts: checked, then a move, a run or a new maximum.
   void Request(TRequestProperty property, double value);
+  TRequestView View() const;
   void Refuse(TRequestProperty property, const std::string& why);
   INumberVectorProperty& PropertyOf(TRequestProperty property);
   void StartMove(int64_t target, TRequestProperty from);

@@ -235,6 +235,7 @@ TEST_F(IndiDriverTest, BadNumbersAreRefusedWithAMessage) {
       {"FOCUS_MAX.FOCUS_MAX_VALUE", "nan", "maximum position of nan is refused"},
       {"ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", "4294967196", "Position 4294967196 is"},
       {"REL_FOCUS_POSITION.FOCUS_RELATIVE_POSITION", "nan", "relative move of nan steps"},
+      {"Presets.PRESET_1", "nan", "Position nan is refused"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.Property) + "=" + row.Value);

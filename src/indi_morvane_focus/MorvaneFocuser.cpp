@@ -376,6 +376,12 @@ void TMorvaneFocuser::StartMove(int64_t target, TRequestProperty from) {
         [target](TFocuserClient& c) { return c.CallInt("MoveTo", static_cast<int32_t>(target)); },
         [this](const TBusReply& r) {
           if (r.Ok || !FMoving) return;
+          if (r.ErrorName == DBUS_ERROR_NO_REPLY) {
+            // A Morvane slow to answer may still make the move: its state tells, and the
+            // watchdog ends a move that never starts.
+            LOG_WARN("Morvane has not answered the move yet; its state is followed.");
+            return;
+          }
           FMoving = false;
           if (r.NoService()) {
             LOG_ERROR("Morvane is not running on the session bus any more.");
@@ -409,6 +415,10 @@ void TMorvaneFocuser::StartRun(bool in, uint32_t milliseconds) {
       },
       [this](const TBusReply& r) {
         if (r.Ok || !FRunning) return;
+        if (r.ErrorName == DBUS_ERROR_NO_REPLY && FRunMs > 0) {
+          LOG_WARN("Morvane has not answered the run yet; its state is followed.");
+          return;
+        }
         FRunning = false;
         LOGF_ERROR("Morvane refused the run: %s", r.ErrorMessage.c_str());
         FocusTimerNP.s = IPS_ALERT;

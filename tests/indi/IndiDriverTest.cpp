@@ -257,7 +257,14 @@ TEST_F(IndiDriverTest, AStalledMoveIsStoppedAndReported) {
   TMainWindowRig rig;
   TIndiServer indi;
   Connect(indi);
-  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=2000");
+  // Morvane not answering (its event loop is not served meanwhile) does not hold the driver:
+  // the request is taken at once, and other clients get their answers.
+  const std::string port = std::to_string(indi.Port);
+  RunTool("/usr/bin/indi_setprop",
+          {"-p", port, Device + ".ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=2000"});
+  const TToolResult state = RunTool("/usr/bin/indi_getprop",
+                                    {"-p", port, "-t", "2", Device + ".ABS_FOCUS_POSITION._STATE"});
+  EXPECT_NE(state.Out.find("=Busy"), std::string::npos) << state.Out << indi.Messages();
   ASSERT_TRUE(indi.WaitFor(Abs + "<4800", 10)) << indi.Messages();
   rig.Controller().SetInterruptsOff(true);
   EXPECT_TRUE(indi.WaitFor(AbsState + "==3", 40)) << indi.Messages();

@@ -79,7 +79,8 @@ int TAlpacaFocuser::PositionError(const TFocuserView& v, int32_t maxStep, std::s
   if (v.Position < 0 || v.Position > maxStep) {
     message = "Morvane's count " + std::to_string(v.Position) + " is outside 0 to " +
               std::to_string(maxStep) +
-              ": move into that range, or reset the count in Morvane where position 0 should be";
+              ": move into that range, or reset the count in Morvane with the focuser all the way "
+              "out";
     return CountOutOfRange;
   }
   return 0;
@@ -107,7 +108,7 @@ TDeviceReply TAlpacaFocuser::DeviceState(const TFocuserView& v,
   list.push_back({{"Name", "IsMoving"}, {"Value", v.Moving()}});
   std::string ignored;
   if (PositionError(v, FConfig.MaxStep, ignored) == 0)
-    list.push_back({{"Name", "Position"}, {"Value", v.Position}});
+    list.push_back({{"Name", "Position"}, {"Value", FConfig.MaxStep - v.Position}});
   const TDeviceReply t = Temperature(v);
   if (t.ErrorNumber == 0) list.push_back({{"Name", "Temperature"}, {"Value", t.Value}});
   list.push_back({{"Name", "TimeStamp"}, {"Value", timeStamp}});
@@ -146,7 +147,7 @@ TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStam
   // position
   std::string message;
   if (const int e = PositionError(v, FConfig.MaxStep, message)) return Fail(e, message);
-  return Value(v.Position);
+  return Value(FConfig.MaxStep - v.Position);
 }
 
 TDeviceReply TAlpacaFocuser::SetConnected(bool on) {
@@ -170,7 +171,7 @@ TDeviceReply TAlpacaFocuser::Move(const TParams& form) {
   if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
   if (!FLink.View().MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
   // A target beyond the travel is taken as its end, as ASCOM's focusers do.
-  return FromLink(FLink.MoveTo(std::clamp(*target, 0, FConfig.MaxStep)));
+  return FromLink(FLink.MoveTo(FConfig.MaxStep - std::clamp(*target, 0, FConfig.MaxStep)));
 }
 
 TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form) {

@@ -2,6 +2,11 @@
 // focuser/0 as an Alpaca device (IFocuserV4 and the common members): what each GET and PUT
 // answers, decided from the cached view of Morvane and the link's command results. No clock,
 // no socket: the HTTP side adds the transaction numbers and writes the JSON.
+//
+// Positions: Alpaca's rise outward from 0 (all the way in) to MaxStep, Morvane's count rises
+// inward from where it was reset. As in the INDI driver, position = MaxStep - count: the count
+// is reset with the focuser all the way out. A count outside 0..MaxStep has no position; reading
+// it is refused with CountOutOfRange until a move brings the count back.
 
 #include <atomic>
 #include <cstdint>

@@ -116,6 +116,7 @@ void TBusLink::Apply(const TNotification& n) {
   if (n.Position) FView.Position = *n.Position;
   if (n.PortOpen) FView.PortOpen = *n.PortOpen;
   if (n.ComPort) FView.ComPort = *n.ComPort;
+  if (n.Running) FView.Running = *n.Running;
   if (n.TemperatureAvailable && *n.TemperatureAvailable && FView.Module != TModule::mdPresent) {
     FView.Module = TModule::mdPresent;
     FNextReadUs = 0;
@@ -189,6 +190,7 @@ void TBusLink::RunBus() {
         FView.Idle = state.Idle;
         FView.PortOpen = state.PortOpen;
         FView.ComPort = state.ComPort;
+        FView.Running = state.Running;
         if (state.TemperatureAvailable) FView.Module = TModule::mdPresent;
         FNextReadUs = 0;
         FTemperatureCv.notify_all();

@@ -13,6 +13,7 @@ struct TFocuserView {
   bool MorvaneRunning = false;  // someone owns org.morvane.Morvane and its state was read
   bool PortOpen = false;
   bool Idle = true;
+  bool Running = false;  // a coarse run (a button held in the window, a run over the bus)
   // A move was accepted and has not ended yet (its start may not have been signalled).
   bool MovePending = false;
   int32_t Position = 0;
@@ -21,7 +22,7 @@ struct TFocuserView {
   bool HasTemperature = false;  // a reading is cached
   double Celsius = 0;
   std::string TemperatureError;  // why the last reading failed, if it did
-  bool Moving() const { return MovePending || !Idle; }
+  bool Moving() const { return MovePending || !Idle || Running; }
 };
 
 enum class TLinkResult { lrOk, lrNoService, lrPortClosed, lrBusy, lrFailed };

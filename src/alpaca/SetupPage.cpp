@@ -66,8 +66,10 @@ std::string SetupPage(const TSetupFacts& f) {
   std::string temperature;
   Row(page, "Morvane", StateText(f, temperature));
   Row(page, "Connected (Alpaca)", f.Connected ? "yes" : "no");
-  Row(page, "Position (Morvane's count)",
-      f.View.MorvaneRunning ? std::to_string(f.View.Position) : "-");
+  const bool inRange = f.View.Position >= 0 && f.View.Position <= f.Config.MaxStep;
+  Row(page, "Position",
+      f.View.MorvaneRunning && inRange ? std::to_string(f.Config.MaxStep - f.View.Position) : "-");
+  Row(page, "Morvane's count", f.View.MorvaneRunning ? std::to_string(f.View.Position) : "-");
   Row(page, "Temperature", temperature);
   page += "</table>\n<h2>Settings</h2>\n<table>\n";
   Row(page, "MaxStep", std::to_string(f.Config.MaxStep));
@@ -80,12 +82,13 @@ std::string SetupPage(const TSetupFacts& f) {
   Row(page, "Settings file", f.SettingsPath);
   Row(page, "Morvane's settings (step size)", f.Settings.MorvaneSettings);
   page +=
-      "</table>\n<h2>Position</h2>\n<p>Position is Morvane's count: 0 is where the count was "
-      "last reset in Morvane. Clients are given positions from 0 to MaxStep (" +
+      "</table>\n<h2>Position</h2>\n<p>Positions run from 0 (all the way in) to MaxStep (" +
       std::to_string(f.Config.MaxStep) +
-      "). While the count lies outside that range, reading Position gives error 0x503 with the "
+      ", all the way out): position = MaxStep - Morvane's count, as in the INDI driver, since "
+      "Morvane's count rises inward. Reset the count in Morvane with the focuser all the way out. "
+      "While the count lies outside 0 to MaxStep, reading Position gives error 0x503 with the "
       "count in its message; Move still works, and a target beyond either end is taken as that "
-      "end. To set where 0 is, move the focuser there in Morvane and press Reset.</p>\n"
+      "end.</p>\n"
       "<p>Alpaca has no authentication: anyone who can reach this port can move the focuser. "
       "Listen on a trusted network only, behind a firewall.</p>\n"
       "<p>The settings are changed in the settings file (then restart morvane-alpaca) or "

@@ -50,6 +50,8 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
   closed.PortOpen = false;
   auto pending = Running();
   pending.MovePending = true;
+  auto coarse = Running();
+  coarse.Running = true;
   const struct {
     TFocuserView View;
     bool Connect;
@@ -62,56 +64,34 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
     const char* Value;
     int32_t MovedTo;  // the count asked of Morvane, -1: no move
   } rows[] = {
+      // clang-format off
       {Running(), false, "GET", "position", {}, {}, 200, NotConnected, "", -1},
       {Running(), false, "GET", "name", {}, {}, 200, 0, "\"Morvane Focuser\"", -1},
       {Running(), false, "PUT", "move", {{"Position", "5"}}, {}, 200, NotConnected, "", -1},
       {Running(), false, "PUT", "move", {{"Position", "x"}}, {}, 400, 0, "", -1},
       {Gone(), false, "PUT", "connect", {}, {}, 200, MorvaneNotRunning, "", -1},
-      {Running(), true, "GET", "position", {}, {}, 200, 0, "100", -1},
+      {Running(), true, "GET", "position", {}, {}, 200, 0, "900", -1},
       {Running(-1), true, "GET", "position", {}, {}, 200, CountOutOfRange, "", -1},
       {Running(1001), true, "GET", "position", {}, {}, 200, CountOutOfRange, "", -1},
-      {Running(1000), true, "GET", "position", {}, {}, 200, 0, "1000", -1},
+      {Running(1000), true, "GET", "position", {}, {}, 200, 0, "0", -1},
       {closed, true, "GET", "position", {}, {}, 200, MorvanePortClosed, "", -1},
       {pending, true, "GET", "ismoving", {}, {}, 200, 0, "true", -1},
+      {coarse, true, "GET", "ismoving", {}, {}, 200, 0, "true", -1},
+      {Running(), true, "GET", "ismoving", {}, {}, 200, 0, "false", -1},
       {Running(), true, "GET", "temperature", {}, {}, 200, 0, "12.5", -1},
       {absent, true, "GET", "temperature", {}, {}, 200, NotImplemented, "", -1},
       {hot, true, "GET", "temperature", {}, {}, 200, TemperatureUnread, "", -1},
-      {Running(), true, "PUT", "move", {{"Position", "-10"}}, {}, 200, 0, "", 0},
-      {Running(), true, "PUT", "move", {{"Position", "2147483647"}}, {}, 200, 0, "", 1000},
-      {Running(),
-       true,
-       "PUT",
-       "move",
-       {{"Position", "7"}},
-       TLinkResult::lrBusy,
-       200,
-       InvalidOperation,
-       "",
-       7},
-      {Running(),
-       true,
-       "PUT",
-       "move",
-       {{"Position", "7"}},
-       TLinkResult::lrPortClosed,
-       200,
-       MorvanePortClosed,
-       "",
-       7},
-      {Running(),
-       true,
-       "PUT",
-       "move",
-       {{"Position", "7"}},
-       TLinkResult::lrNoService,
-       200,
-       MorvaneNotRunning,
-       "",
-       7},
+      {Running(), true, "PUT", "move", {{"Position", "-10"}}, {}, 200, 0, "", 1000},
+      {Running(), true, "PUT", "move", {{"Position", "2147483647"}}, {}, 200, 0, "", 0},
+      {Running(), true, "PUT", "move", {{"Position", "300"}}, {}, 200, 0, "", 700},
+      {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrBusy, 200, InvalidOperation, "", 993},
+      {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrPortClosed, 200, MorvanePortClosed, "", 993},
+      {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrNoService, 200, MorvaneNotRunning, "", 993},
       {Gone(), true, "PUT", "move", {{"Position", "7"}}, {}, 200, MorvaneNotRunning, "", -1},
       {Running(), true, "PUT", "tempcomp", {{"TempComp", "TRUE"}}, {}, 200, NotImplemented, "", -1},
       {Running(), true, "PUT", "move", {{"position", "7"}}, {}, 400, 0, "", -1},
       {Running(), true, "GET", "halt", {}, {}, 405, 0, "", -1},
+      // clang-format on
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.Verb) + " " + r.Method);

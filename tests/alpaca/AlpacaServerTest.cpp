@@ -160,8 +160,8 @@ TEST_F(AlpacaServerTest, MovesClampAndConnectedIsTheLinksOwn) {
   EXPECT_TRUE(state.PortOpen) << "disconnecting the link must leave Morvane's port open";
 }
 
-// The count below zero is refused with its own error until a move brings it back; Morvane
-// going and coming back is followed without restarting the server.
+// The count below zero (beyond MaxStep outward) is refused with its own error until a move brings
+// it back; Morvane going and coming back is followed without restarting the server.
 TEST_F(AlpacaServerTest, OutOfRangeCountAndMorvaneRestart) {
   Connect();
   TFocuserClient bus;
@@ -174,14 +174,14 @@ TEST_F(AlpacaServerTest, OutOfRangeCountAndMorvaneRestart) {
   ASSERT_TRUE(Client.WaitIdle());
   EXPECT_EQ(Client.Get("position").Error(), 0x503);
   for (const auto& item : Client.Value("devicestate")) EXPECT_NE(item["Name"], "Position");
-  MoveAndLand(20, 20);
+  MoveAndLand(1490, 1490);
 
   Rig.StopMorvane();
   EXPECT_TRUE(WaitUntil([&] { return Client.Get("position").Error() == 0x500; }, 5000));
   EXPECT_EQ(Client.Put("move", "Position=10").Error(), 0x500);
   Rig.StartMorvane();
   EXPECT_TRUE(WaitUntil([&] { return Client.Get("position").Error() == 0; }, 5000));
-  MoveAndLand(60, 60);
+  MoveAndLand(1440, 1440);
 }
 
 // As NINA does it: discovery, the device list, connect, three moves, the temperature, a halt

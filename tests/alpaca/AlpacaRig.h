@@ -16,24 +16,13 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "alpaca/FreeUdpPort.h"
 #include "busclient/FocuserClient.h"
 #include "platform/Timing.h"
 #include "support/FreePort.h"
 #include "support/ToolProcess.h"
 
 namespace morvane::test {
-
-inline int FreeUdpPort() {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 template <typename F>
 bool WaitUntil(F done, int ms) {

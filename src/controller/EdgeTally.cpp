@@ -17,6 +17,11 @@ int EdgeDir(bool cts, bool dsr) {
   return cts == dsr ? -1 : 1;
 }
 
+// Changes between two readings of a counter, which wraps as the kernel's does.
+int Changes(int before, int after) {
+  return static_cast<int>(static_cast<uint32_t>(after) - static_cast<uint32_t>(before));
+}
+
 }  // namespace
 
 void TEdgeTally::Reset(const TLineSample& sample) {
@@ -26,11 +31,15 @@ void TEdgeTally::Reset(const TLineSample& sample) {
 
 TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
   TTallyStep step;
-  const int cts = sample.Counts.Cts - FLast.Counts.Cts;
-  const int dsr = sample.Counts.Dsr - FLast.Counts.Dsr;
+  const int cts = Changes(FLast.Counts.Cts, sample.Counts.Cts);
+  const int dsr = Changes(FLast.Counts.Dsr, sample.Counts.Dsr);
   const TLineSample last = FLast;
   FLast = sample;
-  if (cts <= 0) return step;
+  if (cts <= 0) {
+    // A DSR change alone still tells which way the shaft went.
+    if (dsr == 1) FLastDir = EvenQuarter(last.Cts, last.Dsr) ? -1 : 1;
+    return step;
+  }
   step.CtsChanges = cts;
   // The last edge left CTS at its level now; counted from there, every other one rose.
   const int rising = sample.Cts ? (cts + 1) / 2 : cts / 2;

@@ -433,8 +433,9 @@ class TPosixSerialPort final : public TSerialPort {
       errno = EBADF;
       return false;
     }
-    // Two calls: read the counters on both sides of the levels, so that the levels belong to
-    // them. An encoder turning fast enough to keep them apart still gets the last levels.
+    // Two calls: the counters are read on both sides of the levels, so that the levels belong
+    // to them. Should the lines never hold still that long, the newest counters go with levels
+    // a change older, which the next reading puts right.
     int lines = 0;
     for (int attempt = 0; attempt < 4; ++attempt) {
       TModemCounts after;

@@ -5,10 +5,11 @@
 //
 // The count is the one the lines' levels give edge by edge: a rising CTS edge counts +1 with
 // DSR low and -1 with DSR high; in double resolution a falling one counts +1 with DSR high and
-// -1 with DSR low. Several changes found at once are taken as one steady turn (a shaft turning
-// fast enough to outrun the reader cannot reverse within those few changes): CTS and DSR then
-// change in turn, and which of them changed first, seen from the last levels, gives the
-// direction. Pure: no clock, no thread.
+// -1 with DSR low. Several changes found at once are taken as one steady turn where they can
+// be: CTS and DSR then change in turn, and which of them changed first, seen from the last
+// levels, gives the direction. Where they cannot (the shaft turned back among them) their order
+// is lost, and the least turn that ends on the levels now is taken; only a reader late across
+// a turn-back can miscount. Pure: no clock, no thread.
 
 #include <cstdint>
 

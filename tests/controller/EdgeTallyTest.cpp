@@ -90,6 +90,9 @@ TEST(EdgeTallyTest, ReportsWhatTheLastRisingEdgeSaw) {
       {{{0, 0}, false, false}, {{2, 1}, false, true}, false, 1, 2, true, false},
       // Three changes late, DSR first from (0,0): down, the rising edge saw DSR high.
       {{{0, 0}, false, false}, {{1, 2}, true, false}, true, -1, 1, true, true},
+      // No steady turn gives 1 CTS and 3 DSR changes: the least turn to the levels now.
+      {{{0, 0}, false, false}, {{1, 3}, true, true}, false, -1, 1, true, true},
+      {{{0, 0}, true, false}, {{1, 3}, false, false}, true, -1, 1, false, false},
       // Counters that wrapped still give the number of changes.
       {{{0x7fffffff, 5}, false, false}, {{static_cast<int>(0x80000000), 5}, true, false}, false,
        1, 1, true, false},

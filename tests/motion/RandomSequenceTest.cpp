@@ -223,8 +223,15 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const int32_t count = Controller->CTSCount();
   const int32_t encoder = EncoderPosition();
-  // Also where a late reader finds several edges at once: the UART's counters saw every one.
-  EXPECT_EQ(count - BaseCount, encoder - BaseEncoder) << log.str();
+  // The UART's counters see every edge, and a reader woken late counts all it finds; but where
+  // it wakes late across a turn-back (the fast motor reversed under a superseding move) the
+  // order of the changes is lost and a few may count the wrong way. Without merging, exact.
+  if (Merged)
+    EXPECT_NEAR(count - BaseCount, encoder - BaseEncoder,
+                4 + std::abs(int64_t{encoder} - BaseEncoder) / 25)
+        << log.str();
+  else
+    EXPECT_EQ(count - BaseCount, encoder - BaseEncoder) << log.str();
   if (leftAlone) {
     // One code past: with DualSense a count is half a code. Where the UART merges edges, the
     // count a landing is judged by may itself lose an edge while the motor turns.

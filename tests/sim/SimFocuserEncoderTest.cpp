@@ -133,12 +133,11 @@ TEST(SimEncoder, ACountersPortCountsEveryChangeUnreadAndRefusesWithoutCounters) 
   ASSERT_TRUE(port->GetCommCounts(counts, status));
   EXPECT_EQ(counts, (TModemCounts{6, 6}));
   EXPECT_EQ(status, 0u);
-  port.reset();
   p.ModemCounters = false;
   TSimFocuser bare(p);
-  port = bare.Open();
+  auto barePort = bare.Open();
   errno = 0;
-  EXPECT_FALSE(port->GetCommCounts(counts, status));
+  EXPECT_FALSE(barePort->GetCommCounts(counts, status));
   EXPECT_EQ(errno, ENOTTY);
 }
 

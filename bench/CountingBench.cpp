@@ -19,6 +19,7 @@
 
 #include "controller/DispatchHost.h"
 #include "controller/Objects.h"
+#include "motion/Signals.h"
 #include "sim/SimFocuser.h"
 
 namespace morvane {
@@ -157,6 +158,7 @@ int main(int argc, char** argv) {
       return a == "--help" ? 0 : 2;
     }
   }
+  TStartupObjects startup;
   sim::TSimParams uart;
   uart.MergeEdges = true;
   sim::TSimParams bare = uart;

@@ -82,7 +82,11 @@ void TSimFocuser::SetEncoderLevel(char line, bool level) {
   }
   FLastEdgeAt = t;
   AddTrace(TTraceKind::Edge, line, level);
-  if (!Adapter()) SeeLineChange(line == 'C' ? EV_CTS : EV_DSR);
+  if (!Adapter()) {
+    SeeLineChange(line == 'C' ? EV_CTS : EV_DSR);
+  } else {
+    FWake.notify_one();  // the physics thread sends the next report, even with the shaft still
+  }
 }
 
 void TSimFocuser::SeeLineChange(uint32_t bit) {

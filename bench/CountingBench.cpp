@@ -96,8 +96,8 @@ struct TRow {
   std::vector<long> Counts;  // counts turned, per rate
 };
 
-TRow Measure(const std::string& name, const sim::TSimParams& params, const double* rates,
-             size_t n, int trials, int leastCodes) {
+TRow Measure(const std::string& name, const sim::TSimParams& params, const double* rates, size_t n,
+             int trials, int leastCodes) {
   TRow row{name, {}, {}, {}};
   for (size_t i = 0; i < n; ++i) {
     long lost = 0, total = 0;
@@ -114,12 +114,13 @@ TRow Measure(const std::string& name, const sim::TSimParams& params, const doubl
 }
 
 void Usage(FILE* out) {
-  std::fprintf(out,
-               "usage: morvane_counting_bench [--json] [--trials N] [--load N]\n"
-               "Turns the simulated encoder at fixed rates (CTS changes per second) and prints the\n"
-               "share of counts the controller loses: on a UART with line counters, quiet and with\n"
-               "N CPU-bound processes it starts beside itself (default 2); without line counters;\n"
-               "and on USB adapters per latency interval. N trials per rate (default 5).\n");
+  std::fprintf(
+      out,
+      "usage: morvane_counting_bench [--json] [--trials N] [--load N]\n"
+      "Turns the simulated encoder at fixed rates (CTS changes per second) and prints the\n"
+      "share of counts the controller loses: on a UART with line counters, quiet and with\n"
+      "N CPU-bound processes it starts beside itself (default 2); without line counters;\n"
+      "and on USB adapters per latency interval. N trials per rate (default 5).\n");
 }
 
 std::string JsonRow(const TRow& r) {
@@ -182,23 +183,26 @@ int main(int argc, char** argv) {
                                AdapterRates, std::size(AdapterRates), 1, 100));
   }
   if (opt.Json) {
-    std::printf("{\"trials_per_rate\": %d, \"load_processes\": %d,\n \"uart_quiet\": %s,\n"
-                " \"uart_loaded\": %s,\n \"no_counters_loaded\": %s,\n \"no_counters_quiet\": %s,\n"
-                " \"usb_adapter\": {",
-                opt.Trials, opt.Load, JsonRow(rows[0]).c_str(), JsonRow(rows[1]).c_str(),
-                JsonRow(rows[2]).c_str(), JsonRow(rows[3]).c_str());
+    std::printf(
+        "{\"trials_per_rate\": %d, \"load_processes\": %d,\n \"uart_quiet\": %s,\n"
+        " \"uart_loaded\": %s,\n \"no_counters_loaded\": %s,\n \"no_counters_quiet\": %s,\n"
+        " \"usb_adapter\": {",
+        opt.Trials, opt.Load, JsonRow(rows[0]).c_str(), JsonRow(rows[1]).c_str(),
+        JsonRow(rows[2]).c_str(), JsonRow(rows[3]).c_str());
     for (size_t i = 0; i < adapters.size(); ++i)
       std::printf("%s\n  \"%d\": %s", i ? "," : "", AdapterLatenciesUs[i],
                   JsonRow(adapters[i]).c_str());
     std::printf("}}\n");
     return 0;
   }
-  std::printf("Counts lost while the encoder turns at fixed rates (CTS changes per second), %d "
-              "trials per rate:\n",
-              opt.Trials);
+  std::printf(
+      "Counts lost while the encoder turns at fixed rates (CTS changes per second), %d "
+      "trials per rate:\n",
+      opt.Trials);
   for (const TRow& r : rows) PrintRow(r);
-  std::printf("USB adapters, the levels sent once per latency interval (1 trial of at least 100 "
-              "codes per rate):\n");
+  std::printf(
+      "USB adapters, the levels sent once per latency interval (1 trial of at least 100 "
+      "codes per rate):\n");
   for (const TRow& r : adapters) PrintRow(r);
   return 0;
 }

@@ -7,7 +7,9 @@
 namespace morvane {
 
 TCTSThread::TCTSThread(TFocusControl& controller, std::shared_ptr<TSerialPort> port)
-    : TThread("mrv-cts", TThreadPriority::tpHighest), Controller(controller), PortHandle(std::move(port)) {
+    : TThread("mrv-cts", TThreadPriority::tpHighest),
+      Controller(controller),
+      PortHandle(std::move(port)) {
   Start();
 }
 

@@ -68,7 +68,10 @@ TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
   if (up || down) {
     // Both when there are as many of each: a turn goes on the way it went; the first one after
     // opening is taken as read at once after its CTS edge.
-    const int dir = !down ? 1 : !up ? -1 : FLastDir != 0 ? FLastDir : EdgeDir(sample.Cts, sample.Dsr);
+    const int dir = !down           ? 1
+                    : !up           ? -1
+                    : FLastDir != 0 ? FLastDir
+                                    : EdgeDir(sample.Cts, sample.Dsr);
     const int rising = sample.Cts ? (cts + 1) / 2 : cts / 2;
     step.Delta = dir * (dual ? cts : rising);
     if (rising > 0) {

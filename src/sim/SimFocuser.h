@@ -193,7 +193,7 @@ class TSimFocuser {
   // an adapter) and its counters of their changes.
   bool FSeenCts = false, FSeenDsr = false;
   TModemCounts FCounts;
-  double FLastEdgeAt = 0;   // when a line last changed
+  double FLastEdgeAt = 0;    // when a line last changed
   int64_t FAdapterTick = 0;  // the adapter's last status report, in intervals since the start
   int32_t FCount = 0;
   int32_t FDualCount = 0;  // both CTS edges counted

@@ -212,8 +212,7 @@ bool TSimFocuser::PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus
   return true;
 }
 
-bool TSimFocuser::PortGetCommCounts(uint64_t session, TModemCounts& counts,
-                                    uint32_t& modemStatus) {
+bool TSimFocuser::PortGetCommCounts(uint64_t session, TModemCounts& counts, uint32_t& modemStatus) {
   modemStatus = 0;
   if (!FParams.ModemCounters) {
     errno = ENOTTY;

@@ -110,8 +110,9 @@ TEST_P(CountingTest, TurningFollowsEveryEdgeBothWays) {
   EXPECT_EQ(CTSReports().size(), 2u * 275);
 }
 
-INSTANTIATE_TEST_SUITE_P(Port, CountingTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "LineCounters" : "NoCounters"; });
+INSTANTIATE_TEST_SUITE_P(Port, CountingTest, ::testing::Values(true, false), [](const auto& info) {
+  return info.param ? "LineCounters" : "NoCounters";
+});
 
 // A reader that wakes milliseconds late on a UART, whose counters see every edge: each wake-up
 // finds several edges, and the count still follows the encoder edge for edge.

@@ -45,7 +45,8 @@ TEST(EdgeTallyTest, ReadEveryFewChangesFollowsATurnEitherWayExactly) {
           for (int i = 1; i <= 400; ++i) {
             shaft.Step(dir);
             // A turn starts from rest: its first change is seen alone.
-            if (i == 1 || i % every == 0 || i == 400) count += tally.Take(shaft.Sample(), dual).Delta;
+            if (i == 1 || i % every == 0 || i == 400)
+              count += tally.Take(shaft.Sample(), dual).Delta;
           }
           EXPECT_EQ(count, dual ? shaft.Dual : shaft.Single)
               << "dual " << dual << " dir " << dir << " start " << start << " every " << every;
@@ -94,8 +95,13 @@ TEST(EdgeTallyTest, ReportsWhatTheLastRisingEdgeSaw) {
       {{{0, 0}, false, false}, {{1, 3}, true, true}, false, -1, 1, true, true},
       {{{0, 0}, true, false}, {{1, 3}, false, false}, true, -1, 1, false, false},
       // Counters that wrapped still give the number of changes.
-      {{{0x7fffffff, 5}, false, false}, {{static_cast<int>(0x80000000), 5}, true, false}, false,
-       1, 1, true, false},
+      {{{0x7fffffff, 5}, false, false},
+       {{static_cast<int>(0x80000000), 5}, true, false},
+       false,
+       1,
+       1,
+       true,
+       false},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     const TRow& r = rows[i];

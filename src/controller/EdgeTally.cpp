@@ -65,10 +65,7 @@ TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
   const bool even = EvenQuarter(last.Cts, last.Dsr);
   const bool up = alternate && (n & 3) == turned && (cts == dsr || (cts > dsr) == even);
   const bool down = alternate && ((-n) & 3) == turned && (cts == dsr || (cts > dsr) != even);
-  // Several changes that only a turn against the last one explains: a shaft that starts from
-  // rest is seen changing one line at a time, so this is one that turned back among them.
-  const bool against = FLastDir != 0 && (FLastDir > 0 ? !up : !down);
-  if ((up || down) && !against) {
+  if (up || down) {
     // Both when there are as many of each: a turn goes on the way it went; the first one after
     // opening is taken as read at once after its CTS edge.
     const int dir = !down           ? 1
@@ -84,8 +81,8 @@ TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
     FLastDir = dir;
     return step;
   }
-  // No steady turn the way it went gives these changes: the shaft turned back among them (or a
-  // line chattered at rest). Their order is lost; the least turn to the levels now is taken.
+  // No steady turn gives these changes: the shaft turned back among them (or a line chattered
+  // at rest). Their order is lost; the least turn that ends on these levels is taken.
   // Two quarters either way: the way it went.
   const int ahead = FLastDir != 0 ? FLastDir : EdgeDir(sample.Cts, sample.Dsr);
   const int quarters = turned == 3 ? -1 : turned == 2 ? 2 * ahead : turned;

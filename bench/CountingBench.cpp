@@ -5,6 +5,7 @@
 // Not part of the test suite.
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,8 @@ class TCpuLoad {
     for (int i = 0; i < n; ++i) {
       const pid_t pid = fork();
       if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with the benchmark, however it ends
+        if (getppid() == 1) _exit(0);
         volatile unsigned long spin = 0;
         for (;;) spin = spin + 1;
       }

@@ -80,8 +80,8 @@ TAlpacaSettings LoadAlpacaSettings(const std::string& path, std::string& warning
   } else {
     // Installed beside Morvane, this is Morvane's own file.
     const std::string dir = ProgramDirectory();
-    s.MorvaneSettings =
-        SettingsPathFor(dir, access(dir.c_str(), W_OK) == 0, Env("XDG_CONFIG_HOME"), Env("HOME"));
+    const bool writable = access(dir.c_str(), W_OK) == 0 && InstalledDataDirectory(dir).empty();
+    s.MorvaneSettings = SettingsPathFor(dir, writable, Env("XDG_CONFIG_HOME"), Env("HOME"));
   }
   const auto id = p.ReadString(Section, "UniqueID");
   if (id && id->size() == 36) {

@@ -100,10 +100,12 @@ int main(int argc, char** argv) {
         c.Get("/api/v1/focuser/0/position");
         get.push_back(static_cast<double>(MonotonicMicros() - t) / 1000.0);
       }
+      // Positions are MaxStep (5000) minus the count: near count 0, as the bus moves below.
+      MoveMs(c, 4900);
       std::vector<double> toMoving;
       for (int i = 0; i < 10; ++i) {
         const int64_t t = MonotonicMicros();
-        c.Put("/api/v1/focuser/0/move", "Position=" + std::to_string(i % 2 ? 100 : 300),
+        c.Put("/api/v1/focuser/0/move", "Position=" + std::to_string(i % 2 ? 4900 : 4700),
               "application/x-www-form-urlencoded");
         const bool moving = Moving(c);
         toMoving.push_back(moving ? static_cast<double>(MonotonicMicros() - t) / 1000.0 : 1e9);
@@ -118,8 +120,8 @@ int main(int argc, char** argv) {
         Sleep(100);
         while (Moving(c)) Sleep(5);
       }
-      const double quietMs = MoveMs(c, 1100);
-      MoveMs(c, 100);
+      const double quietMs = MoveMs(c, 3900);
+      MoveMs(c, 4900);
       std::atomic<bool> stop{false};
       std::atomic<long> served{0};
       std::vector<std::thread> pollers;
@@ -132,7 +134,7 @@ int main(int argc, char** argv) {
             if (p.Get("/api/v1/focuser/0/position")) ++served;
         });
       const int64_t t = MonotonicMicros();
-      const double loadedMs = MoveMs(c, 1100);
+      const double loadedMs = MoveMs(c, 3900);
       const double rate =
           static_cast<double>(served) * 1e6 / static_cast<double>(MonotonicMicros() - t);
       stop = true;

@@ -65,6 +65,10 @@ std::string SetupPage(const TSetupFacts& f) {
       "<h2>State</h2>\n<table>\n";
   std::string temperature;
   Row(page, "Morvane", StateText(f, temperature));
+  Row(page, "Morvane's port",
+      f.View.MorvaneRunning
+          ? "COM " + std::to_string(f.View.ComPort) + (f.View.PortOpen ? " (open)" : " (closed)")
+          : "-");
   Row(page, "Connected (Alpaca)", f.Connected ? "yes" : "no");
   const bool inRange = f.View.Position >= 0 && f.View.Position <= f.Config.MaxStep;
   Row(page, "Position",

@@ -139,6 +139,7 @@ TEST_F(AlpacaServerTest, TheConformanceRulesHold) {
     const TReply r = Client.Get(page);
     EXPECT_EQ(r.Status, 200);
     EXPECT_NE(r.Body.find("MaxStep"), std::string::npos);
+    EXPECT_NE(r.Body.find("COM 1 (open)"), std::string::npos);
     EXPECT_NE(r.Body.find("background:#000"), std::string::npos);
   }
 }

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <functional>
+#include <iostream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -401,29 +405,49 @@ TEST_F(SettingsFileTest, SaveKeepsEveryOtherLineOfAHandEditedFile) {
             "SavePosition=1\r\n");
 }
 
-TEST_F(SettingsFileTest, SaveWritesTheKeysInOrderAndKeepsThoseBeforeAFailure) {
-  for (int failAt = 1; failAt <= 12; ++failAt) {
-    SCOPED_TRACE(testing::Message() << "write " << failAt << " fails");
-    WriteFileBytes(FPath, DefaultFile);
-    TFailNthReplacementOps ops(failAt);
-    try {
-      SaveSettings(FPath, NonDefaultSettings(), ops);
-      ADD_FAILURE() << "no error raised";
-    } catch (const ESettingsWriteError& e) {
-      EXPECT_EQ(std::string(e.what()), "Unable to write to " + FPath);
-    }
-    EXPECT_EQ(ops.FRenames, failAt);
-    const TProfileText after = ReadProfileFile(FPath);
-    const TProfileText before(DefaultFile);
-    for (int i = 0; i < 12; ++i) {
-      const TSavedKey& k = SavedKeys[i];
-      if (i < failAt - 1)
-        EXPECT_EQ(after.ReadString(k.Section, k.Key), NonDefaultValues[i]) << k.Key;
-      else
-        EXPECT_EQ(after.ReadString(k.Section, k.Key), before.ReadString(k.Section, k.Key)) << k.Key;
-    }
-    EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+TEST_F(SettingsFileTest, SaveIsOneReplacementAndAFailedOneChangesNothing) {
+  WriteFileBytes(FPath, DefaultFile);
+  TFailNthReplacementOps ops(1);
+  try {
+    SaveSettings(FPath, NonDefaultSettings(), ops);
+    ADD_FAILURE() << "no error raised";
+  } catch (const ESettingsWriteError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + FPath);
   }
+  EXPECT_EQ(ops.FRenames, 1);
+  EXPECT_EQ(ReadFileBytes(FPath), DefaultFile);
+  EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+
+  TFailNthReplacementOps counting(0);
+  SaveSettings(FPath, NonDefaultSettings(), counting);
+  EXPECT_EQ(counting.FRenames, 1);
+  const TProfileText after = ReadProfileFile(FPath);
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(after.ReadString(SavedKeys[i].Section, SavedKeys[i].Key), NonDefaultValues[i])
+        << SavedKeys[i].Key;
+}
+
+// Something other than a file where the settings file should be: the operator is told what,
+// the factory settings are loaded, and nothing is written over it or beside it.
+TEST_F(SettingsFileTest, ADirectoryOrDeviceInThePlaceOfTheFileIsNamedAndLeftAlone) {
+  ASSERT_EQ(::mkdir(FPath.c_str(), 0755), 0);
+  for (const auto& [path, what] : std::vector<std::pair<std::string, std::string>>{
+           {FPath, "a directory"}, {"/dev/null", "a device"}}) {
+    SCOPED_TRACE(path);
+    FHost.FEvents.clear();
+    TStagedSettings s = NonDefaultSettings();
+    LoadSettings(path, s, FHost);
+    EXPECT_EQ(FHost.FEvents, (std::vector<std::string>{
+                                 "Message: The settings file " + path + " is " + what +
+                                     ". Morvane runs with factory settings and leaves it as it is.",
+                                 "AppliedVoice=0"}));
+    EXPECT_EQ(s.CommandRG.ItemIndex(), 1);
+    EXPECT_EQ(s.ComPortRG.ItemIndex(), 0);
+    EXPECT_EQ(s.StopFactorSE.Value(), 12);
+    EXPECT_THROW(SaveSettings(path, s), ESettingsWriteError);
+  }
+  EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+  EXPECT_TRUE(std::filesystem::is_empty(FPath));
 }
 
 TEST_F(SettingsFileTest, SaveToAReadOnlyFileRaisesAndChangesNothing) {
@@ -471,6 +495,53 @@ TEST_F(SettingsFileTest, SaveOnAFullDiskRaisesAndKeepsTheFile) {
   EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
 }
 
+// A process saving two sets of settings by turns is killed at random moments: each file it
+// leaves is wholly the one set or the other, and the next save clears the temporary files
+// that the killed writers left.
+TEST_F(SettingsFileTest, KilledSavesLeaveAWholeFileAndTheNextSaveNoTemporaryFile) {
+  TStagedSettings first = NonDefaultSettings();
+  TStagedSettings second;
+  WriteFileBytes(FPath, DefaultFile);
+  SaveSettings(FPath, first);
+  const std::string firstText = ReadFileBytes(FPath);
+  SaveSettings(FPath, second);
+  const std::string secondText = ReadFileBytes(FPath);
+  ASSERT_NE(firstText, secondText);
+
+  std::mt19937 random(15);
+  std::uniform_int_distribution<int> delayUs(0, 3000);
+  constexpr int Kills = 300;
+  int mixed = 0;
+  size_t tempsLeft = 0;
+  for (int kill = 0; kill < Kills; ++kill) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (unsigned n = 0;; ++n) {
+        try {
+          SaveSettings(FPath, n % 2 == 0 ? first : second);
+        } catch (...) {
+          ::_exit(1);
+        }
+      }
+    }
+    ::usleep(static_cast<useconds_t>(delayUs(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process failed";
+    const std::string text = ReadFileBytes(FPath);
+    if (text != firstText && text != secondText) ++mixed;
+    tempsLeft = FDir.Names().size() - 1;
+  }
+  std::cout << Kills << " kills: " << mixed << " files mixed, " << tempsLeft
+            << " temporary files left before the next save\n";
+  EXPECT_EQ(mixed, 0);
+  SaveSettings(FPath, first);
+  EXPECT_EQ(ReadFileBytes(FPath), firstText);
+  EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
 TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameStagedSettings) {
   const TStagedSettings saved = NonDefaultSettings();
   SaveSettings(FPath, saved);
@@ -504,9 +575,9 @@ TEST_F(SettingsFileTest, WindowPositionIsWrittenLeftThenTop) {
 
   FHost.FLeft = 7;
   FHost.FTop = 8;
-  TFailNthReplacementOps ops(2);
+  TFailNthReplacementOps ops(1);
   EXPECT_THROW(SaveWindowPosition(FPath, FHost, ops), ESettingsWriteError);
-  EXPECT_EQ(Value("Position", "Left"), "7");
+  EXPECT_EQ(Value("Position", "Left"), "-1280");
   EXPECT_EQ(Value("Position", "Top"), "15");
 }
 

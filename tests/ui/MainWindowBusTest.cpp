@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QMessageBox>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
+#include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
 #include "ui/FocuserService.h"
 #include "ui/MainWindowRig.h"
@@ -290,6 +292,49 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
   EXPECT_TRUE(Rig.Controller().RunIdle.load() && Rig.Controller().NudgeIdle.load());
   EXPECT_LE(Rig.Controller().CTSCount(), target);
   EXPECT_GE(Rig.Controller().CTSCount(), target - 8);
+}
+
+// The first start, with no settings file: the port opens on the factory settings while the
+// box that says so still stands, so that other programs can focus though nobody answers it.
+TEST(MainWindowFirstStartTest, ThePortIsOpenWhileTheMissingFileBoxStands) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("morvane-first-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  sim::TSimFocuser simulator;
+  TQtControllerHost host;
+  std::string boxText;
+  bool openWhileShown = false;
+  bool looked = false;
+  // Looks at the box from the event loop (a nested one, should the box wait for OK), asks the
+  // bus meanwhile, and then answers the box.
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (looked || !box || !box->isVisible()) return;
+    looked = true;
+    boxText = box->text().toStdString();
+    openWhileShown = FromOtherThread([] {
+      TFocuserClient client;
+      const int64_t end = MonotonicMicros() + 10000000;
+      TFocuserState state;
+      while (MonotonicMicros() < end) {
+        if (client.GetState(state).Ok && state.PortOpen) return true;
+        usleep(20000);
+      }
+      return false;
+    });
+    openWhileShown = openWhileShown && box->isVisible();
+    box->done(QMessageBox::Ok);
+  });
+  watcher.start(10);
+  auto form = std::make_unique<TMainForm>(host, simulator.Opener(), (dir / "Morvane.ini").string());
+  form->show();
+  EXPECT_TRUE(ServeUntil([&] { return looked; }, 15000));
+  EXPECT_EQ(boxText, MissingSettingsFileMessage);
+  EXPECT_TRUE(openWhileShown);
+  form->close();
+  form.reset();
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

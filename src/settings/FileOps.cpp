@@ -109,10 +109,10 @@ std::optional<pid_t> WriterOfTemp(std::string_view rest) {
   return static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
 }
 
-// Removes the temporary files beside target whose writers have ended (killed between making one
-// and renaming it), so that none outlives its writer for longer than until the next save. A
-// file of a writer that still runs, or that this user may not signal, is left alone.
-void RemoveStaleTemps(const std::string& target) {
+}  // namespace
+
+void RemoveStaleTemps(const std::string& path) {
+  const std::string target = ReplacementTarget(path);
   const std::string::size_type slash = target.rfind('/');
   const std::string prefix =
       (slash == std::string::npos ? target : target.substr(slash + 1)) + TempInfix;
@@ -132,6 +132,8 @@ void RemoveStaleTemps(const std::string& target) {
     ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
   }
 }
+
+namespace {
 
 int CreateTempBeside(const std::string& target, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};

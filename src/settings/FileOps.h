@@ -34,6 +34,12 @@ bool FileExists(const std::string& path);
 enum class TPathKind { pkNothing, pkFile, pkDirectory, pkDevice, pkOther };
 TPathKind PathKind(const std::string& path);
 
+// Removes the temporary files of replacements of path (see below) whose writers have ended,
+// killed between making one and renaming it, so that none outlives its writer for longer than
+// until the next save. A file of a writer that still runs, or that this user may not signal,
+// is left alone.
+void RemoveStaleTemps(const std::string& path);
+
 // Replaces the file at path by content as a whole: a temporary file beside it is written,
 // flushed and renamed over it, so that a crash or a full disk leaves either the old or the new
 // file. A symbolic link is followed and stays a link. Keeps the old file's mode and owner.

@@ -62,7 +62,10 @@ class TSettingsWriter {
   }
 
   void Commit() {
-    if (FExisted && FProfile.Text() == FOld) return;
+    if (FExisted && FProfile.Text() == FOld) {
+      RemoveStaleTemps(FPath);  // what a killed save left, even when nothing changes now
+      return;
+    }
     if (!ReplaceWholeFile(FPath, FProfile.Text(), FOps)) throw ESettingsWriteError(FPath);
   }
 
@@ -151,6 +154,10 @@ void SaveSettings(const std::string& iniPath, const TStagedSettings& staged, TFi
 }
 
 void SaveWindowPosition(const std::string& iniPath, const TSettingsHost& host, TFileOps& ops) {
+  // A directory or device in the file's place was named at the start and is left alone; the
+  // close that writes the position must not stop on it.
+  const TPathKind kind = PathKind(iniPath);
+  if (kind != TPathKind::pkFile && kind != TPathKind::pkNothing) return;
   TSettingsWriter w(iniPath, ops);
   w.WriteInteger(Position, "Left", host.Left());
   w.WriteInteger(Position, "Top", host.Top());

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdlib>
@@ -297,44 +298,37 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
 // The first start, with no settings file: the port opens on the factory settings while the
 // box that says so still stands, so that other programs can focus though nobody answers it.
 TEST(MainWindowFirstStartTest, ThePortIsOpenWhileTheMissingFileBoxStands) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("morvane-first-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const QTemporaryDir dir;
   sim::TSimFocuser simulator;
   TQtControllerHost host;
   std::string boxText;
   bool openWhileShown = false;
-  bool looked = false;
   // Looks at the box from the event loop (a nested one, should the box wait for OK), asks the
   // bus meanwhile, and then answers the box.
   QTimer watcher;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (looked || !box || !box->isVisible()) return;
-    looked = true;
+    if (!boxText.empty() || !box || !box->isVisible()) return;
     boxText = box->text().toStdString();
-    openWhileShown = FromOtherThread([] {
-      TFocuserClient client;
-      const int64_t end = MonotonicMicros() + 10000000;
-      TFocuserState state;
-      while (MonotonicMicros() < end) {
-        if (client.GetState(state).Ok && state.PortOpen) return true;
-        usleep(20000);
-      }
-      return false;
-    });
-    openWhileShown = openWhileShown && box->isVisible();
+    openWhileShown =
+        FromOtherThread([] {
+          TFocuserClient client;
+          TFocuserState state;
+          for (int64_t end = MonotonicMicros() + 10000000; MonotonicMicros() < end; usleep(20000))
+            if (client.GetState(state).Ok && state.PortOpen) return true;
+          return false;
+        }) &&
+        box->isVisible();
     box->done(QMessageBox::Ok);
   });
   watcher.start(10);
-  auto form = std::make_unique<TMainForm>(host, simulator.Opener(), (dir / "Morvane.ini").string());
-  form->show();
-  EXPECT_TRUE(ServeUntil([&] { return looked; }, 15000));
+  TMainForm form(host, simulator.Opener(),
+                 dir.filePath(QStringLiteral("Morvane.ini")).toStdString());
+  form.show();
+  EXPECT_TRUE(ServeUntil([&] { return !boxText.empty(); }, 15000));
   EXPECT_EQ(boxText, MissingSettingsFileMessage);
   EXPECT_TRUE(openWhileShown);
-  form->close();
-  form.reset();
-  std::filesystem::remove_all(dir);
+  form.close();
 }
 
 }  // namespace

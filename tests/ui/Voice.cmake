@@ -42,12 +42,3 @@ add_test(NAME VoiceEndToEnd
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/VoiceEndToEnd.sh $<TARGET_FILE:morvane> ${MORVANE_RES01}
           ${PROJECT_BINARY_DIR}/src/Res01/recordings)
 set_tests_properties(VoiceEndToEnd PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
-
-# The resource reader under libFuzzer (Clang only; not run by the suite).
-if(MORVANE_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-  add_executable(fuzz_resource_file ${CMAKE_CURRENT_LIST_DIR}/ResourceFileFuzz.cpp
-                                    ${CMAKE_SOURCE_DIR}/src/ui/ResourceFile.cpp)
-  target_include_directories(fuzz_resource_file PRIVATE ${CMAKE_SOURCE_DIR}/src)
-  target_compile_options(fuzz_resource_file PRIVATE -fsanitize=fuzzer,address,undefined)
-  target_link_options(fuzz_resource_file PRIVATE -fsanitize=fuzzer,address,undefined)
-endif()

@@ -1,7 +1,8 @@
-// libFuzzer entry for the voice bundle's resource reader; built only with -DMORVANE_FUZZ=ON
-// and Clang, not part of the suite:
-//   build/fuzz/tests/ui/fuzz_resource_file -max_total_time=600 CORPUS_DIR
-// (start CORPUS_DIR with the built Res01.rcc).
+// libFuzzer entry for the voice bundle's resource reader (not part of the suite):
+//   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -Isrc \
+//     src/ui/ResourceFile.cpp tools/fuzz/ResourceFileFuzz.cpp -o fuzz_resource_file
+//   ./fuzz_resource_file -max_total_time=600 CORPUS_DIR
+// Small resource files made by rcc --binary are the best start for CORPUS_DIR.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -154,10 +154,6 @@ void SaveSettings(const std::string& iniPath, const TStagedSettings& staged, TFi
 }
 
 void SaveWindowPosition(const std::string& iniPath, const TSettingsHost& host, TFileOps& ops) {
-  // A directory or device in the file's place was named at the start and is left alone; the
-  // close that writes the position must not stop on it.
-  const TPathKind kind = PathKind(iniPath);
-  if (kind != TPathKind::pkFile && kind != TPathKind::pkNothing) return;
   TSettingsWriter w(iniPath, ops);
   w.WriteInteger(Position, "Left", host.Left());
   w.WriteInteger(Position, "Top", host.Top());

@@ -39,8 +39,7 @@ void LoadSettings(const std::string& iniPath, TStagedSettings& staged, TSettings
 void SaveSettings(const std::string& iniPath, const TStagedSettings& staged,
                   TFileOps& ops = DefaultFileOps());
 
-// Writes the window's Left and then Top, in one replacement of the file; nothing where a
-// directory or device stands in the file's place.
+// Writes the window's Left and then Top, in one replacement of the file.
 void SaveWindowPosition(const std::string& iniPath, const TSettingsHost& host,
                         TFileOps& ops = DefaultFileOps());
 

@@ -429,7 +429,7 @@ TEST_F(SettingsFileTest, ADirectoryOrDeviceInThePlaceOfTheFileIsNamedAndLeftAlon
     EXPECT_EQ(s.ComPortRG.ItemIndex(), 0);
     EXPECT_EQ(s.StopFactorSE.Value(), 12);
     EXPECT_THROW(SaveSettings(path, s), ESettingsWriteError);
-    EXPECT_NO_THROW(SaveWindowPosition(path, FHost));
+    EXPECT_THROW(SaveWindowPosition(path, FHost), ESettingsWriteError);
   }
   EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
   EXPECT_TRUE(std::filesystem::is_empty(FPath));

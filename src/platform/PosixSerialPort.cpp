@@ -816,4 +816,21 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
   return std::make_unique<TPosixSerialPort>(fd, std::move(modemIo));
 }
 
+std::string PortOpenAdvice(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "Permission denied: this user may not use the serial port. Add the user to the "
+             "group that owns it (sudo usermod -aG dialout $USER) and log in again.";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "No such device: check the cable and the port's device in the settings file.";
+    case EBUSY:
+      return "The port is in use by another program.";
+    default:
+      return std::strerror(error);
+  }
+}
+
 }  // namespace morvane

@@ -9,6 +9,8 @@
 
 #include "ui/ResourceFile.h"
 
+#include "settings/SettingsPath.h"
+
 namespace morvane {
 
 namespace {
@@ -40,7 +42,7 @@ QString VoiceBundlePath() {
     QMutexLocker Lock(&PathLock);
     if (!BundlePathOverride.isEmpty()) return BundlePathOverride;
   }
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Res01.rcc"));
+  return QString::fromStdString(ProgramDataFile("Res01.rcc"));
 }
 
 void SetVoiceBundlePath(const QString& Path) {

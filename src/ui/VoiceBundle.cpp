@@ -7,9 +7,8 @@
 
 #include <span>
 
-#include "ui/ResourceFile.h"
-
 #include "settings/SettingsPath.h"
+#include "ui/ResourceFile.h"
 
 namespace morvane {
 

@@ -84,9 +84,9 @@ void TDiscovery::Run() {
       here = here || info.ipi_spec_dst.s_addr == FListen;
     }
     if (!here) continue;
-    if (sendto(FSocket, answer.data(), answer.size(), MSG_DONTWAIT,
-               reinterpret_cast<sockaddr*>(&from), sizeof from) > 0)
-      ++FAnswered;
+    ++FAnswered;  // before the answer leaves, so that its receiver sees the count
+    sendto(FSocket, answer.data(), answer.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+           sizeof from);
   }
 }
 

@@ -1,10 +1,11 @@
 // Morvane: the main window on the focuser's serial port.
 //
-//   morvane [--simulate]
+//   morvane [--simulate] [--unattended]
 //
 // Port n is the device named by [Devices] COM<n> in the settings file (/dev/ttyS<n-1> without
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
-// every port for this run.
+// every port for this run. --unattended: messages go to standard error and no box waits for a
+// click (a run with nobody at the screen).
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -85,11 +86,14 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("morvane"));
 
   bool simulate = false;
+  bool unattended = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
+    } else if (!std::strcmp(argv[i], "--unattended")) {
+      unattended = true;
     } else {
-      std::fprintf(stderr, "usage: morvane [--simulate]\n");
+      std::fprintf(stderr, "usage: morvane [--simulate] [--unattended]\n");
       return 2;
     }
   }
@@ -107,6 +111,7 @@ int main(int argc, char** argv) {
   };
 
   TQtControllerHost host;
+  host.SetUnattended(unattended);
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
   form.show();

@@ -17,7 +17,9 @@ struct TSyncState {
 TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
     : FHost(host), FOpener(std::move(opener)) {
   if (DiagnosticLogging) LogLine("In FocusControl Base Class constructor");
-  FCTSEvent = std::make_unique<TEvent>(false, false, "THE_CTS_EVENT");
+  // The hand-over between this controller's own threads: no other controller, in this
+  // program or another, may set or consume it.
+  FCTSEvent = std::make_unique<TEvent>(false, false, InstanceEventName("THE_CTS_EVENT"));
   GeneralDelayEvent().ResetEvent();
   if (DiagnosticLogging) LogLine("Focuser signalled objects created");
   Samples.reserve(10);

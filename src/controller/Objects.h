@@ -156,6 +156,9 @@ class TFocusControl {
   void CancelMovementAndWait();
   // True while a move by or to a count has a thread running or waiting to start.
   bool MovementRunning();
+  // Stops a coarse run (StartMove) that is still driving: its stop commands, at once. False
+  // when none drives.
+  bool StopCoarseRun();
   virtual void MoveBy(int32_t Codes);
   virtual void MoveTo(int32_t Target);
   virtual void ResetCount();
@@ -253,7 +256,6 @@ class TFocusControl {
   void MoveToTarget(int64_t target);
   // The Part's StartMove without cancelling a move first: MoveBy's own run.
   void StartRun(bool Up);
-  void StopCoarseRunForClose();
   // Cancels under the move lock: a waiting successor is dropped, suspended threads resumed.
   void CancelLocked();
   // Lifts every suspension of the motion threads, so that a cancelled move can end.

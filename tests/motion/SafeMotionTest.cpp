@@ -1,5 +1,7 @@
 // Every move ends, nothing drives after Stop, a pause or a close, and one move at a time
 // drives the motor, whatever arrives while a move runs.
+#include <dirent.h>
+
 #include <random>
 #include <thread>
 
@@ -285,6 +287,70 @@ TEST_F(SafeMotionTest, MoveFinishedSignalStaysOffFromResetCountToTheNextMovesEnd
   Controller->MoveBy(5);
   EXPECT_EQ(GeneralDelayEvent().WaitFor(50), TWaitResult::wrTimeout);
   EXPECT_TRUE(WaitMoveFinished());
+}
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+TEST_F(SafeMotionTest, ABurstOfMovesHoldsFewThreadsAndTheLastWins) {
+  FactorySettings();
+  const int before = ThreadCount();
+  int peak = before;
+  for (int i = 0; i < 2000; ++i) {
+    Controller->MoveTo(i % 2 ? 200 : -200);
+    if (i % 50 == 0) peak = std::max(peak, ThreadCount());
+  }
+  Controller->MoveTo(40);
+  peak = std::max(peak, ThreadCount());
+  // A move's run, its nudges and one starter waiting to take over: never one per request.
+  EXPECT_LE(peak - before, 6);
+  ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 20000));
+  EXPECT_NEAR(SettledCount(), 40, 3);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(SafeMotionTest, ResetDuringAMoveGoesNoFurtherThanAsked) {
+  FactorySettings();
+  const int32_t start = Sim->Position();
+  Controller->MoveBy(300);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 60; }, 3000));
+  Controller->ResetCount();
+  ASSERT_TRUE(WaitMoveFinished(15000));
+  SettledCount();
+  // The motor ends where the move was asked to take it, counted from the new zero.
+  EXPECT_NEAR(Sim->Position() - start, 300, 3);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(SafeMotionTest, TwoControllersInOneProcessKeepTheirHandOversApart) {
+  // Each run hands over to its own nudges: a hand-over taken by the other controller would
+  // leave one waiting for it until the time-out and its message.
+  FactorySettings();
+  Controller->Timeouts.HandOverWaitMs = 5000;
+  TFakeHost otherHost;
+  sim::TSimFocuser otherSim;
+  TFocusControl other(otherHost, otherSim.Opener());
+  other.Timeouts.HandOverWaitMs = 5000;
+  other.SetStopFactor(12);
+  ASSERT_TRUE(other.OpenPort());
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    const int32_t a = Controller->CTSCount() + 60, b = other.CTSCount() - 70;
+    Controller->MoveTo(a);
+    other.MoveTo(b);
+    ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning() && !other.MovementRunning(); },
+                          15000));
+    EXPECT_NEAR(SettledCount(), a, 2);
+    EXPECT_NEAR(other.CTSCount(), b, 2);
+  }
+  EXPECT_TRUE(Host.Messages().empty()) << Host.Messages()[0];
+  EXPECT_TRUE(otherHost.Messages().empty()) << otherHost.Messages()[0];
 }
 
 }  // namespace

@@ -329,28 +329,31 @@ TEST_F(SafeMotionTest, ResetDuringAMoveGoesNoFurtherThanAsked) {
 }
 
 TEST_F(SafeMotionTest, TwoControllersInOneProcessKeepTheirHandOversApart) {
-  // Each run hands over to its own nudges: a hand-over taken by the other controller would
-  // leave one waiting for it until the time-out and its message.
+  // A short run beside a long one: the short run's hand-over, taken by the other controller's
+  // nudges, would start those while their own run still drives.
   FactorySettings();
-  Controller->Timeouts.HandOverWaitMs = 5000;
   TFakeHost otherHost;
   sim::TSimFocuser otherSim;
   TFocusControl other(otherHost, otherSim.Opener());
-  other.Timeouts.HandOverWaitMs = 5000;
   other.SetStopFactor(12);
   ASSERT_TRUE(other.OpenPort());
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
-    const int32_t a = Controller->CTSCount() + 60, b = other.CTSCount() - 70;
-    Controller->MoveTo(a);
-    other.MoveTo(b);
+    Sim->ClearTrace();
+    otherSim.ClearTrace();
+    const bool shortHere = round % 2 == 0;
+    Controller->MoveBy(shortHere ? 40 : -400);
+    other.MoveBy(shortHere ? -400 : 40);
     ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning() && !other.MovementRunning(); },
-                          15000));
-    EXPECT_NEAR(SettledCount(), a, 2);
-    EXPECT_NEAR(other.CTSCount(), b, 2);
+                          20000));
+    for (sim::TSimFocuser* s : {Sim.get(), &otherSim}) {
+      const auto writes = Writes(s->Trace());
+      ASSERT_GE(writes.size(), 5u);
+      // The run's start and drive, its stop, and only then the nudges.
+      EXPECT_EQ(std::vector<std::string>(writes.begin() + 2, writes.begin() + 5),
+                (std::vector<std::string>{":FQ#", ":FQ#", ":FS#"}));
+    }
   }
-  EXPECT_TRUE(Host.Messages().empty()) << Host.Messages()[0];
-  EXPECT_TRUE(otherHost.Messages().empty()) << otherHost.Messages()[0];
 }
 
 }  // namespace

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   done.store(true);
   watcher.join();
   auto s = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
-  std::printf("moves %d: sent in %.2f s, landed after %.2f s, peak threads %d, count %d (last %d)\n",
-              moves, s(sent - start), s(end - start), peak.load(), controller.CTSCount(), last);
+  std::printf(
+      "moves %d: sent in %.2f s, landed after %.2f s, peak threads %d, count %d (last %d)\n", moves,
+      s(sent - start), s(end - start), peak.load(), controller.CTSCount(), last);
   return 0;
 }

@@ -29,8 +29,10 @@ class TMoveStarterThread : public TThread {
  public:
   TMoveStarterThread(TFocusControl& controller, std::vector<std::shared_ptr<TThread>> previous,
                      uint64_t serial)
-      : TThread("mrv-starter", TThreadPriority::tpNormal), Controller(controller),
-        Previous(std::move(previous)), Serial(serial) {
+      : TThread("mrv-starter", TThreadPriority::tpNormal),
+        Controller(controller),
+        Previous(std::move(previous)),
+        Serial(serial) {
     Start();
   }
 
@@ -104,7 +106,8 @@ void TFocusControl::SupersedeMove(int32_t Target, std::vector<std::shared_ptr<TT
   // The starter already waiting takes the newest target.
   if (FSuccessorPending) return;
   FSuccessorPending = true;
-  KeepMotionThread(std::make_shared<TMoveStarterThread>(*this, std::move(running), ++FStarterSerial));
+  KeepMotionThread(
+      std::make_shared<TMoveStarterThread>(*this, std::move(running), ++FStarterSerial));
 }
 
 // A move under way keeps its goal: it is stopped where it is and the rest of its way is moved

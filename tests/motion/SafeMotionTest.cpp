@@ -344,8 +344,8 @@ TEST_F(SafeMotionTest, TwoControllersInOneProcessKeepTheirHandOversApart) {
     const bool shortHere = round % 2 == 0;
     Controller->MoveBy(shortHere ? 40 : -400);
     other.MoveBy(shortHere ? -400 : 40);
-    ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning() && !other.MovementRunning(); },
-                          20000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !Controller->MovementRunning() && !other.MovementRunning(); }, 20000));
     for (sim::TSimFocuser* s : {Sim.get(), &otherSim}) {
       const auto writes = Writes(s->Trace());
       ASSERT_GE(writes.size(), 5u);

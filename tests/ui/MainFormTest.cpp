@@ -476,9 +476,8 @@ TEST_F(MainFormTest, ClosingDuringACoarseRunStopsTheMotor) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(Sim->Speed()) > 50; }, 2000));
   Form->close();
   const std::vector<std::string> w = Writes();
-  const auto drive = std::find_if(w.rbegin(), w.rend(), [](const std::string& c) {
-    return c == ":F-#" || c == ":F+#";
-  });
+  const auto drive = std::find_if(w.rbegin(), w.rend(),
+                                  [](const std::string& c) { return c == ":F-#" || c == ":F+#"; });
   ASSERT_NE(drive, w.rend());
   EXPECT_NE(std::find(w.rbegin(), drive, ":FQ#"), drive) << "no stop command after the run";
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Sim->Moving(); }, 2000)) << "still driven";

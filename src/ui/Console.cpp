@@ -129,7 +129,8 @@ void TMainForm::CancelButtonClick() {
 void TMainForm::StopAllClick() {
   CancelButtonClick();
   // A coarse run ends as at its button's release.
-  if (FocusControl->StopCoarseRun()) {
+  const bool stopped = FocusControl->StopCoarseRun();
+  if (stopped || FCoarseRunning) {
     FHeldKey = 0;
     FHeldButton = nullptr;
     Focus_InBtnMouseUp(nullptr);

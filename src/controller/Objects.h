@@ -14,8 +14,9 @@
 // counting (TCTSThread)         CountingThread              CloseCountingThread (port closed,
 //                                                            port changed, destructor)
 // keep-alive (TKeepAliveThread) FKeepAliveThread            CloseCountingThread
-// end-move, move-it, nudge,     FThreads (TThreadKeeper)    FThreads.Reap at the next move or
-//   move starter (TThread)                                   ClosePort, JoinAll in the destructor
+// end-move, move-it, nudge,     FThreads (TThreadKeeper)    FThreads.Reap when a move or a
+//   move starter (TThread)                                   reset starts and when a thread is
+//                                                            added; JoinAll in the destructor
 // module reader (TRxThread)     ReadBytes, on its stack     ReadBytes, before it returns
 // Nobody else joins or keeps a motion thread: NudgeThread is a weak reference that finds the
 // running nudge thread for a pause; the move starter waits for the threads it supersedes to
@@ -27,7 +28,8 @@
 //   FDriveLock            held while a move's drive is decided and sent
 //   FMotionRefsLock       the nudge thread's weak reference
 //   FThreads' own lock    the kept threads
-//   FSyncState->Lock, FNudgeResponseLock, FPortLossGuard->Lock   leaves
+//   FSyncState->Lock, FNudgeResponseLock, FPortLossGuard->Lock, a thread's suspend and finish
+//   locks, the host's queue   leaves
 // FKeepAliveLock and FLineLock are never held together with the ones above: the keep-alive
 // thread only tries FLineLock, and the module exchanges take no motion lock.
 

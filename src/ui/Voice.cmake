@@ -9,4 +9,4 @@ add_library(morvane_voice STATIC
   ${CMAKE_CURRENT_LIST_DIR}/WaveFile.cpp ${CMAKE_CURRENT_LIST_DIR}/WaveFile.h)
 target_include_directories(morvane_voice PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
 target_link_libraries(morvane_voice PUBLIC morvane_core morvane_widgets Qt6::Widgets ALSA::ALSA)
-target_link_libraries(morvane_voice PUBLIC morvane_settings)
+target_link_libraries(morvane_voice PUBLIC morvane_settings morvane_uihost)

@@ -11,6 +11,7 @@
 
 #include "ui/SoundSink.h"
 #include "ui/VoiceBundle.h"
+#include "ui/host/ExceptionBoundary.h"
 #include "widgets/ulxmLbl.h"
 
 namespace morvane {
@@ -50,10 +51,8 @@ TVoiceThread::TVoiceThread(TlxmLbl* Label, QString Text, int VoiceKind, int Dela
   const bool Loaded = FBundle->Loaded();
   Start();
   if (!Loaded) {
-    QMessageBox Box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
-                    QStringLiteral("Resource DLL Load Failed"), QMessageBox::Ok,
-                    QApplication::activeWindow());
-    Box.exec();
+    TellOperator(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+                 QStringLiteral("Resource DLL Load Failed"), QApplication::activeWindow());
   }
 }
 

@@ -10,6 +10,8 @@
 #include <QShowEvent>
 #include <QStyle>
 
+#include <cstdio>
+
 #include "motion/Signals.h"
 #include "platform/Broadcast.h"
 #include "platform/Timing.h"
@@ -243,6 +245,15 @@ void TMainForm::FinishFormShow() {
   FStarted = true;
 }
 
+void TMainForm::ReloadSettings() {
+  if (!FStarted || !SetupForm) return;  // the start reads them anyway
+  CallHandler([this] {
+    SetupForm->LoadSettings();
+    SetupForm->UpdatePgmParametersButtonClick();
+  });
+  BusStateChanged();  // the port may have changed
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
   CallHandler([this] { FormClose(); });
   event->accept();
@@ -334,6 +345,10 @@ int TMainForm::VoiceSelection() const {
 void TMainForm::ShowInformationMessage(const std::string& text) {
   // Shown without waiting for OK: the start goes on behind it (the port opens, the bus and
   // INDI are served), since an unattended observatory may never answer it.
+  if (UnattendedRun()) {
+    std::fprintf(stderr, "Morvane: %s\n", text.c_str());
+    return;
+  }
   auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Information"),
                               QString::fromStdString(text), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);

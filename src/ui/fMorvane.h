@@ -54,6 +54,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void FormClose();
   // True once the start has been completed (settings applied, port opened or reported).
   bool Started() const { return FStarted; }
+  // Reads the settings file again and applies it as Setup's Update Parameters does (SIGHUP).
+  void ReloadSettings();
 
   // Menu.
   void Setup1Click();

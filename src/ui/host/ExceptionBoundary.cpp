@@ -3,7 +3,34 @@
 #include <QFont>
 #include <QMessageBox>
 
+#include <atomic>
+#include <cstdio>
+
 namespace morvane {
+
+namespace {
+
+std::atomic<bool> Unattended{false};
+
+}  // namespace
+
+void SetUnattendedRun(bool on) {
+  Unattended.store(on);
+}
+
+bool UnattendedRun() {
+  return Unattended.load();
+}
+
+void TellOperator(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                  QWidget* parent) {
+  if (UnattendedRun()) {
+    std::fprintf(stderr, "Morvane: %s\n", text.toLocal8Bit().constData());
+    return;
+  }
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  box.exec();
+}
 
 std::string ExceptionMessageText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
@@ -19,10 +46,8 @@ void ShowCurrentException() {
   } catch (...) {
     message = "Unknown error";
   }
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Morvane"),
-                  QString::fromStdString(ExceptionMessageText(message)), QMessageBox::Ok,
-                  QApplication::activeWindow());
-  box.exec();
+  TellOperator(QMessageBox::Critical, QStringLiteral("Morvane"),
+               QString::fromStdString(ExceptionMessageText(message)), QApplication::activeWindow());
 }
 
 TMorvaneApplication::TMorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {

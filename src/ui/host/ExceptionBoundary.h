@@ -3,6 +3,7 @@
 // the application's default handler shows it, and the program runs on.
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <exception>
 #include <string>
@@ -12,6 +13,16 @@ namespace morvane {
 // The text the default handler shows for an error message: a full stop is added when the
 // message ends in a character above '.', so "Set Cal value failed!" stays as it is.
 std::string ExceptionMessageText(const std::string& message);
+
+// A run with nobody at the screen (--unattended, --headless): no box waits for a click, and
+// each message goes to standard error (the journal under systemd) instead. Off by default.
+void SetUnattendedRun(bool on);
+bool UnattendedRun();
+
+// Tells the operator: a modal box with one OK button, or in an unattended run a line
+// "Morvane: <text>" on standard error, returning at once.
+void TellOperator(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                  QWidget* parent);
 
 // Shows the exception that is being handled (call it from a catch block): a box captioned
 // "Morvane" with the error icon and one OK button.

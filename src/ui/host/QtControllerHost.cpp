@@ -28,7 +28,7 @@ bool TQtControllerHost::OnGuiThread() const {
 }
 
 void TQtControllerHost::ShowMessage(const std::string& text) {
-  if (FUnattended.load()) {
+  if (UnattendedRun()) {
     std::fprintf(stderr, "Morvane: %s\n", text.c_str());
     return;
   }

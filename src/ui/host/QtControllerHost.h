@@ -13,6 +13,7 @@
 #include <string>
 
 #include "controller/ControllerHost.h"
+#include "ui/host/ExceptionBoundary.h"
 
 class QTimer;
 
@@ -30,8 +31,9 @@ class TQtControllerHost : public TControllerHost {
   void ShowMessage(const std::string& text) override;
   // Unattended (off by default): no box waits for a click; each message goes to standard
   // error as "Morvane: <text>" instead. For runs with nobody at the screen.
-  void SetUnattended(bool on) { FUnattended.store(on); }
-  bool Unattended() const { return FUnattended.load(); }
+  // (A switch of the whole run: the exception boundary and the voice follow it too.)
+  void SetUnattended(bool on) { SetUnattendedRun(on); }
+  bool Unattended() const { return UnattendedRun(); }
   // Queued as an event to the GUI thread: calls from one thread run in the order posted, and
   // posting takes only the event queue's short lock, whatever the GUI thread is doing. Calls
   // still queued when the host goes are dropped.
@@ -55,7 +57,6 @@ class TQtControllerHost : public TControllerHost {
   std::condition_variable FChanged;
   std::map<int, std::shared_ptr<TTimerSlot>> FTimers;
   int FNextTimer = 1;
-  std::atomic<bool> FUnattended{false};
 };
 
 }  // namespace morvane

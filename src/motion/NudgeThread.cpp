@@ -223,11 +223,13 @@ void TNudgeThread::Execute() {
     // Superseded by a move waiting to start, this thread only stops the motor: the controller
     // stays busy and the new move reports its end.
     std::lock_guard lock(c.MoveLock());
-    if (!c.SuccessorPending()) c.NudgeIdle.store(true);
+    // Nor is it idle between the legs of a compensated move.
+    if (!c.SuccessorPending() && !(c.FinalLegPending() && !giveUp && !c.NudgeCancel.load()))
+      c.NudgeIdle.store(true);
   }
   c.SendFocusCommand(":FQ#");
   c.SendFocusCommand(":FQ#");
-  c.FinishMove();
+  c.FinishMove(giveUp != nullptr);
   if (giveUp) {
     MessageText = giveUp;
     ShowMessageText();

@@ -15,12 +15,14 @@
 #include "motion/Signals.h"
 #include "platform/Broadcast.h"
 #include "platform/Timing.h"
+#include "settings/CompensationSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
 #include "ui/MainFormBus.h"
+#include "ui/TempCompDriver.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
 #include "ui/host/ExceptionBoundary.h"
@@ -153,6 +155,14 @@ void TMainForm::FormCreate() {
   FCollapsedWidth = width();
 
   SetupForm = std::make_unique<TSetupForm>(*FocusControl, *this, this);
+  FTempComp = std::make_unique<TTempCompDriver>(*FocusControl);
+  FTempComp->OnStatus = [](const std::string& text) {
+    if (!text.empty()) LogLine(text);
+  };
+  // The reference belongs to the focus found at that temperature: kept over a restart.
+  FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
+    if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
+  };
   AboutBox = CreateAboutBox();
 
   FCountHandOver = std::make_unique<TCountHandOver>(
@@ -238,6 +248,7 @@ void TMainForm::FinishFormShow() {
   FFormShowPending = false;
   CallHandler([this] {
     SetupForm->UpdatePgmParametersButtonClick();
+    FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
   });
@@ -250,6 +261,7 @@ void TMainForm::ReloadSettings() {
   CallHandler([this] {
     SetupForm->LoadSettings();
     SetupForm->UpdatePgmParametersButtonClick();
+    FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
   });
   BusStateChanged();  // the port may have changed
 }
@@ -290,6 +302,7 @@ void TMainForm::FreeOwned() {
   StopBusInterfaces();
   SetupForm.reset();
   AboutBox.reset();
+  FTempComp.reset();
   FocusControl.reset();
 }
 

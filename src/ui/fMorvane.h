@@ -19,6 +19,7 @@
 
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
+#include "ui/TempCompDriver.h"
 #include "ui/VoiceThread.h"
 
 namespace Ui {
@@ -217,6 +218,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::unique_ptr<TCountHandOver> FCountHandOver;
   // Owned; freed in FormClose in the order setup dialog, about box, controller.
   std::unique_ptr<TFocusControl> FocusControl;
+  // Backlash and temperature compensation; goes before the controller it moves.
+  std::unique_ptr<TTempCompDriver> FTempComp;
   std::unique_ptr<TSetupForm> SetupForm;
   // The about box; made by CreateAboutBox, shown modally by "About Morvane".
   std::unique_ptr<QDialog> AboutBox;

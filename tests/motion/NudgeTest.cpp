@@ -1,6 +1,6 @@
 // Short moves made of timed pulses alone.
-#include "motion/NudgeThread.h"
 #include "MotionFixture.h"
+#include "motion/NudgeThread.h"
 
 namespace morvane::test {
 namespace {
@@ -64,7 +64,8 @@ TEST_F(NudgeTest, ThreeCodesAwayIsFarAndTwoIsClose) {
     const std::string drive = delta > 0 ? "W:F-#" : "W:F+#";
     Sim->ClearTrace();
     Controller->MoveBy(delta);
-    ASSERT_TRUE(WaitUntil([&] { return CountOf(Writes(Sim->Trace()), drive.substr(1)) >= 2; }, 3000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return CountOf(Writes(Sim->Trace()), drive.substr(1)) >= 2; }, 3000));
     Controller->CancelMovementAndWait();
     auto passes = Passes(Steps(Sim->Trace()), drive);
     ASSERT_GE(passes.size(), 1u);
@@ -159,6 +160,43 @@ TEST_F(NudgeTest, PulsesSkippedWhileInterruptsOffWithoutASuspension) {
   Controller->CancelMovement();
   EXPECT_TRUE(WaitMoveFinished(2000));
   Controller->SetInterruptsOff(false);
+}
+
+// A nudge thread that starts late, as on a busy machine, still finds the run's hand-over; the
+// move is one busy time from the run to the last nudge, and its landing is reported first.
+TEST_F(NudgeTest, LateNudgeThreadFindsTheHandOverAndTheMoveStaysBusyThroughout) {
+  FactorySettings();
+  Controller->Timeouts.HandOverWaitMs = 5000;  // a lost hand-over shows in 5 s, not 120
+  // Counts and idle reports in the order they came ('C' count, 'I' idle, 'B' busy).
+  std::vector<std::pair<char, int32_t>> log;
+  Controller->ClosePort();
+  Controller->OnCTSChange = [&](TFocusControl*, int32_t count, bool) {
+    std::lock_guard lock(ReportLock);
+    log.push_back({'C', count});
+  };
+  Controller->OnIdleChange = [&](TFocusControl*, bool idle) {
+    std::lock_guard lock(ReportLock);
+    log.push_back({idle ? 'I' : 'B', 0});
+  };
+  Open();
+  TNudgeThread::StartHook = [] { std::this_thread::sleep_for(std::chrono::milliseconds(600)); };
+  Controller->MoveBy(50);
+  const bool finished = WaitMoveFinished(15000);
+  TNudgeThread::StartHook = nullptr;
+  ASSERT_TRUE(finished);
+  EXPECT_TRUE(Host.Messages().empty()) << Host.Messages().front();
+  const int32_t end = SettledCount();
+  std::lock_guard lock(ReportLock);
+  std::string idle;
+  int32_t reported = 0;  // the last count reported before idle
+  for (auto& [kind, count] : log) {
+    if (kind != 'C')
+      idle += kind;
+    else if (idle.find('I') == std::string::npos)
+      reported = count;
+  }
+  EXPECT_EQ(idle, "BI");
+  EXPECT_EQ(reported, end) << "the landing is reported before idle";
 }
 
 }  // namespace

@@ -34,9 +34,7 @@ TEST_F(NudgeTest, ShortMoveLandsOnTheTargetWithFarThenClosePasses) {
   FactorySettings();
   Controller->MoveBy(6);
   ASSERT_TRUE(WaitMoveFinished());
-  const int32_t end = SettledCount();
-  EXPECT_GE(end, 6);
-  EXPECT_LE(end, 7);
+  ExpectLanded(SettledCount(), 6);
   EXPECT_TRUE(Controller->Idle());
   EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
 
@@ -49,11 +47,11 @@ TEST_F(NudgeTest, ShortMoveLandsOnTheTargetWithFarThenClosePasses) {
 
   auto passes = Passes(Steps(Sim->Trace()), "W:F-#");
   ASSERT_GE(passes.size(), 2u);
-  // Six codes away the first pass is far: 15 ms on, 150 ms off; the last is close.
-  EXPECT_NEAR(passes.front().PulseMs, 15, 6);
-  EXPECT_NEAR(passes.front().PauseMs, 150, 25);
-  EXPECT_NEAR(passes.back().PulseMs, 10, 6);
-  EXPECT_NEAR(passes.back().PauseMs, 225, 25);
+  // Six codes away the first pass is far: 15 ms on, 150 ms off; the last is close, 225 ms
+  // off. A sleep ends no sooner than asked; how much later is the machine's load.
+  EXPECT_GE(passes.front().PulseMs, 14);
+  EXPECT_GE(passes.front().PauseMs, 140);
+  EXPECT_GE(passes.back().PauseMs, 215);
 }
 
 TEST_F(NudgeTest, ThreeCodesAwayIsFarAndTwoIsClose) {
@@ -69,13 +67,12 @@ TEST_F(NudgeTest, ThreeCodesAwayIsFarAndTwoIsClose) {
     Controller->CancelMovementAndWait();
     auto passes = Passes(Steps(Sim->Trace()), drive);
     ASSERT_GE(passes.size(), 1u);
-    // Far: 15 ms on, 150 ms off; close: 10 ms on, 225 ms off.
-    if (std::abs(delta) == 3) {
-      EXPECT_LT(passes[0].PauseMs, 187);
+    // Far: 15 ms on, 150 ms off; close: 10 ms on, 225 ms off. Load only lengthens a sleep,
+    // so the far pulse and the close pause are told apart by their lower bounds.
+    if (std::abs(delta) == 3)
       EXPECT_GE(passes[0].PulseMs, 14);
-    } else {
-      EXPECT_GT(passes[0].PauseMs, 187);
-    }
+    else
+      EXPECT_GT(passes[0].PauseMs, 215);
   }
 }
 
@@ -84,9 +81,7 @@ TEST_F(NudgeTest, DirectModeNudgesDownWithLinePulses) {
   Controller->SetUseRTS_DTR(true);
   Controller->MoveBy(-4);
   ASSERT_TRUE(WaitMoveFinished());
-  const int32_t end = SettledCount();
-  EXPECT_LE(end, -4);
-  EXPECT_GE(end, -5);
+  ExpectLanded(SettledCount(), -4);
   EXPECT_TRUE(Writes(Sim->Trace()).empty());
   auto steps = Steps(Sim->Trace());
   auto passes = Passes(steps, "RTS+");

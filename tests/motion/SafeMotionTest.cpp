@@ -197,7 +197,7 @@ TEST_F(SafeMotionTest, MotorThatNoPulseMovesEndsTheMoveWithAMessage) {
           break;
         }
   ASSERT_GE(pulses.size(), 4u);
-  EXPECT_GE(pulses.front(), 14);
+  EXPECT_GE(pulses.front(), 9);
   EXPECT_GT(pulses.back(), 95);
 }
 

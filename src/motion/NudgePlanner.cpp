@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/Timing.h"
+
 namespace morvane {
 
 namespace {

@@ -11,7 +11,7 @@ namespace morvane {
 namespace {
 constexpr int32_t CloseCodes = 2;  // within this distance pulses are short and pauses long
 
-// The Part's pulse lengths hold while they move the motor by about a code. A pulse that
+// The Setup's pulse lengths hold while they move the motor by about a code. A pulse that
 // leaves the count where it was three passes running is lengthened by half: in command mode
 // the command itself spends about 4 ms on the wire, and a motor that needs a little more to
 // break away would otherwise never move. The longest pulse is the Setup's upper bound for the
@@ -38,8 +38,9 @@ constexpr double PlayCodes = 12;
 // the wrong way: the move ends with a message rather than run on to the end stop.
 constexpr int64_t AwayLimitCodes = 20;
 
+// The Setup's times as the drive takes them: whole ms, from any value a settings file holds.
 uint32_t Ms(double seconds) {
-  return static_cast<uint32_t>(std::lround(seconds * 1000.0));
+  return SecondsToMs(seconds);
 }
 }  // namespace
 
@@ -109,7 +110,7 @@ TNudgeVerdict TNudgePlanner::Passed(int32_t before, int32_t after, bool drove) {
                travel >= 1 && FUnseenCodes + travel <= PlayCodes) {
       FUnseenCodes += travel;
     } else {
-      // A motor the Part's close pulse moves a fraction of a code at a time still moves:
+      // A motor the Setup's close pulse moves a fraction of a code at a time still moves:
       // the pulse is lengthened only after a few passes that all left the count alone.
       if (++FStillPasses >= StillPassesBeforeLengthening) {
         FStillMs = std::max<double>(FStillMs, FPulseMs);

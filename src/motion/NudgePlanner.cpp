@@ -28,11 +28,12 @@ constexpr double CommandWireMs = 4;           // a command's four characters at 
 constexpr double ShortestCommandPulseMs = 6;  // the command on the wire, and 2 ms more
 
 // Play between the motor and the encoder: after a reversal the motor turns this far, at
-// most, before the count moves. A pulse that by the last moving pass should have turned the
-// motor a code or more, and left the count alone, is taking up play: lengthened, it would
-// carry the motor on past the target once the play is taken up. Beyond this much unseen
-// travel the count's stillness is the motor's, and the pulses are lengthened.
-constexpr double PlayCodes = 12;
+// most, before the count moves. Until the count first moves, a pulse that by the last moving
+// pass should have turned the motor a code or more, and left the count alone, is taking up
+// play: lengthened, it would carry the motor on past the target once the play is taken up.
+// Beyond this much unseen travel the count's stillness is the motor's (a stiff motor), and
+// the pulses are lengthened.
+constexpr double PlayCodes = 8;
 
 // A count that runs this far beyond where the nudges began, away from the target, is driven
 // the wrong way: the move ends with a message rather than run on to the end stop.
@@ -44,13 +45,15 @@ uint32_t Ms(double seconds) {
 }
 }  // namespace
 
-TNudgePlanner::TNudgePlanner(int32_t target, int32_t start, const TNudgeLearnt& learnt)
+TNudgePlanner::TNudgePlanner(int32_t target, int32_t start, const TNudgeLearnt& learnt,
+                             bool reversing)
     : FTarget(target),
       FUp(start < target),
       FStartDistance(std::abs(int64_t{start} - target)),
       FStillMs(learnt.StillMs),
       FLastMoved(learnt.Moved),
-      FLastPulseMs(learnt.PulseMs) {}
+      FLastPulseMs(learnt.PulseMs),
+      FReversing(reversing) {}
 
 int64_t TNudgePlanner::Distance(int32_t count) const {
   return std::abs(int64_t{count} - FTarget);
@@ -105,9 +108,9 @@ TNudgeVerdict TNudgePlanner::Passed(int32_t before, int32_t after, bool drove) {
       FLastPulseMs = FPulseMs;
       FStillAtLongest = 0;
       FStillPasses = 0;
-      FUnseenCodes = 0;
+      FMovedYet = true;
     } else if (const double travel = Travel(FPulseMs);
-               travel >= 1 && FUnseenCodes + travel <= PlayCodes) {
+               FReversing && !FMovedYet && travel >= 1 && FUnseenCodes + travel <= PlayCodes) {
       FUnseenCodes += travel;
     } else {
       // A motor the Setup's close pulse moves a fraction of a code at a time still moves:

@@ -39,8 +39,9 @@ enum class TNudgeVerdict {
 class TNudgePlanner {
  public:
   // Start: the count at rest when the nudges begin; they drive toward Target from there
-  // (downwards when they start on it).
-  TNudgePlanner(int32_t target, int32_t start, const TNudgeLearnt& learnt);
+  // (downwards when they start on it). Reversing: the motor last turned the other way, so
+  // that play between it and the encoder is taken up first.
+  TNudgePlanner(int32_t target, int32_t start, const TNudgeLearnt& learnt, bool reversing);
 
   bool Up() const { return FUp; }
   // The pass to make from count.
@@ -67,8 +68,10 @@ class TNudgePlanner {
   double FLastPulseMs;  // ... with a pulse this long
   int FStillAtLongest = 0;
   int FStillPasses = 0;  // passes in a row that left the count alone
-  // Codes the motor should have turned, by the last moving pass, in the still passes since:
-  // play between it and the encoder being taken up.
+  // Codes the motor should have turned, by the last moving pass, in the still passes before
+  // the first that moved the count: play between it and the encoder being taken up.
+  const bool FReversing;
+  bool FMovedYet = false;
   double FUnseenCodes = 0;
   double FDeadMs = 0;     // of the drive: a command's time on the wire
   uint32_t FPulseMs = 0;  // of the pass last planned

@@ -114,7 +114,12 @@ void TNudgeThread::Execute() {
   const bool dual = c.DualSense();
   // Starts from what earlier moves learnt of this motor in this drive mode and resolution.
   const TFocusControl::TNudgeResponse known = c.NudgeResponse(direct, dual);
-  TNudgePlanner plan(Target, c.CTSCount(), {known.Moved, known.PulseMs, known.StillMs});
+  const int32_t start = c.CTSCount();
+  // A run that coasted past its target, or nudges against the last run's direction, take up
+  // the play between motor and encoder first.
+  const bool up = start < Target;
+  const bool reversing = up != (StandAlone ? c.LastDirection() : c.RunUp.load());
+  TNudgePlanner plan(Target, start, {known.Moved, known.PulseMs, known.StillMs}, reversing);
   TNudgeVerdict verdict = TNudgeVerdict::nvPulse;
   CheckSuspended();
   c.SendFocusCommand(":FS#");
@@ -146,6 +151,8 @@ void TNudgeThread::Execute() {
     if (!c.Port()) Terminate();
     // A pass cut short by a cancel took its count before the motor came to rest.
     verdict = plan.Passed(before, c.CTSCount(), drove && !c.NudgeCancel.load());
+      fprintf(stderr, "DBG T=%d %d->%d pulse=%u v=%d\n", Target, before, c.CTSCount(), pass.PulseMs,
+              int(verdict));
     if (verdict != TNudgeVerdict::nvPulse || Terminated()) break;
   }
   const TNudgeLearnt learnt = plan.Learnt();

@@ -49,6 +49,7 @@ const TMotorScript Dead{};                          // never moves
 const TMotorScript Reversed{0.09, 0, 0, 0, 0, -1};  // turns the wrong way
 
 // Each of these motors, from a plain start and from a run stopped short or coasted past.
+// Three codes away a pass is far (15 ms on, 150 ms off), two codes away close (10/225).
 // clang-format off
 const TRow Rows[] = {
     {"default", Default, false, 0, 6, {},
@@ -56,7 +57,7 @@ const TRow Rows[] = {
     {"default direct", Default, true, 0, -4, {},
      "15/150 15/150 10/225", -4, Landed},
     {"heavy coasted past", Heavy, false, 53, 50, {},
-     "15/150 10/225 10/225 10/225 10/225 10/225 10/225 10/225 10/225 10/225", 50, Landed},
+     "15/150 10/225 10/225 10/225 10/225 10/225 10/225 15/225", 50, Landed},
     {"heavy coasted past direct", Heavy, true, 53, 50, {},
      "15/150", 50, Landed},
     {"light", Light, false, 0, 12, {},
@@ -66,15 +67,15 @@ const TRow Rows[] = {
     {"sticky", Sticky, false, 0, 2, {},
      "10/225 10/225 10/225 15/225 15/225 15/225 23/225 23/225 23/225", 2, Landed},
     {"play", Play, false, 53, 50, {1, 15, 0},
-     "15/150 15/150 15/150 15/150 15/150 15/150 15/150 10/225 10/225 10/225 10/225 10/225 10/225 10/225", 50, Landed},
+     "15/150 15/150 15/150 15/150 15/150 15/150 15/150 10/225 10/225 10/225 10/225 15/225", 50, Landed},
     {"play direct", Play, true, 53, 50, {1, 15, 0},
      "15/150 15/150 15/150 10/225", 50, Landed},
     {"play, lengthened before", Play, true, 53, 50, {2, 23, 15},
      "23/150", 49, Landed},
     {"merged edges", Merged, false, 0, 20, {},
      "15/150 15/150 15/150 15/150 15/150 15/150 15/150 10/225 10/225", 21, Landed},
-    {"dead", Dead, false, 0, 3, {},
-     "15/150 15/150 15/150 23/150 23/150 23/150 35/150 35/150 35/150 53/150 53/150 53/150 80/150 80/150 80/150 100/150 100/150", 0, TNudgeVerdict::nvNotMoving},
+    {"dead", Dead, false, 0, -2, {},
+     "10/225 10/225 10/225 15/225 15/225 15/225 23/225 23/225 23/225 35/225 35/225 35/225 53/225 53/225 53/225 80/225 80/225 80/225 100/225 100/225", 0, TNudgeVerdict::nvNotMoving},
     {"reversed", Reversed, false, 0, 3, {},
      "15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150 15/150", -21, TNudgeVerdict::nvMovedAway},
 };
@@ -86,7 +87,9 @@ TEST(NudgePlannerTest, ScriptedMotorsLandOnTheTargetOrOnePast) {
     const TMotorScript& m = row.Motor;
     TNudgeSettings s = Factory;
     s.Direct = row.Direct;
-    TNudgePlanner plan(row.Target, row.Start, row.Learnt);
+    // The motor last turned upwards (a run that coasted past, or from rest): nudges down
+    // reverse it.
+    TNudgePlanner plan(row.Target, row.Start, row.Learnt, row.Start > row.Target);
     const int dir = plan.Up() ? 1 : -1;
     double motor = row.Start + 0.5;  // the shaft, within its code
     double play = m.Play;

@@ -59,28 +59,6 @@ TEST_F(NudgeTest, ShortMoveLandsOnTheTargetWithFarThenClosePasses) {
   }
 }
 
-TEST_F(NudgeTest, ThreeCodesAwayIsFarAndTwoIsClose) {
-  FactorySettings();
-  Sim->SetDeadEncoder(true);  // the distance holds through the first pass
-  for (int32_t delta : {3, 2, -3, -2}) {
-    SCOPED_TRACE(delta);
-    const std::string drive = delta > 0 ? "W:F-#" : "W:F+#";
-    Sim->ClearTrace();
-    Controller->MoveBy(delta);
-    ASSERT_TRUE(
-        WaitUntil([&] { return CountOf(Writes(Sim->Trace()), drive.substr(1)) >= 2; }, 3000));
-    Controller->CancelMovementAndWait();
-    auto passes = Passes(Steps(Sim->Trace()), drive);
-    ASSERT_GE(passes.size(), 1u);
-    // Far: 15 ms on, 150 ms off; close: 10 ms on, 225 ms off. Load only lengthens a sleep,
-    // so the far pulse and the close pause are told apart by their lower bounds.
-    if (std::abs(delta) == 3)
-      EXPECT_GE(passes[0].PulseMs, 14);
-    else
-      EXPECT_GT(passes[0].PauseMs, 215);
-  }
-}
-
 TEST_F(NudgeTest, DirectModeNudgesDownWithLinePulses) {
   FactorySettings();
   Controller->SetUseRTS_DTR(true);

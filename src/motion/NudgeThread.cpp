@@ -151,8 +151,6 @@ void TNudgeThread::Execute() {
     if (!c.Port()) Terminate();
     // A pass cut short by a cancel took its count before the motor came to rest.
     verdict = plan.Passed(before, c.CTSCount(), drove && !c.NudgeCancel.load());
-      fprintf(stderr, "DBG T=%d %d->%d pulse=%u v=%d\n", Target, before, c.CTSCount(), pass.PulseMs,
-              int(verdict));
     if (verdict != TNudgeVerdict::nvPulse || Terminated()) break;
   }
   const TNudgeLearnt learnt = plan.Learnt();

@@ -66,9 +66,9 @@ TEST_F(SafeMotionTest, ThirdMoveWhileASupersedingOneStartsLeavesOneMoveDriving) 
     Controller->MoveBy(40);
     ASSERT_TRUE(WaitMoveFinished(15000)) << "two moves fought over the motor";
     const int32_t end = SettledCount();
-    // The target was read while the shaft turned: a thread held up by other programs reads
-    // it some codes off.
-    EXPECT_NEAR(end, target, 10);
+    // The target was read while the shaft turned, and a pulse that a busy machine lengthens
+    // carries the motor on: near it, not driven on by a second move.
+    EXPECT_NEAR(end, target, 30);
     EXPECT_FALSE(Controller->MovementRunning());
     EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
   }

@@ -16,28 +16,19 @@ namespace {
 // Breakaway, then Rate codes per ms and Cube codes per ms cubed (a heavy motor spinning up
 // and coasting on). After a reversal it turns Play codes before the encoder moves. Merged
 // edges: the count misses every LoseEvery-th code.
+// clang-format off
 struct TMotorScript {
-  double Rate = 0;
-  double Cube = 0;
-  double BreakawayMs = 0;
-  double Play = 0;
-  int LoseEvery = 0;
-  int Sign = 1;  // -1: wired the wrong way round
+  double Rate = 0, Cube = 0, BreakawayMs = 0, Play = 0;
+  int LoseEvery = 0, Sign = 1;  // Sign -1: wired the wrong way round
 };
 
 struct TRow {
-  const char* Kind;
-  TMotorScript Motor;
-  bool Direct;
-  int32_t Start, Target;
-  TNudgeLearnt Learnt;
+  const char* Kind; TMotorScript Motor; bool Direct; int32_t Start, Target; TNudgeLearnt Learnt;
   const char* Passes;  // pulse/pause of each pass
-  int32_t Landing;
-  TNudgeVerdict Verdict;
+  int32_t Landing; TNudgeVerdict Verdict;
 };
 
 constexpr TNudgeVerdict Landed = TNudgeVerdict::nvLanded;
-const TNudgeSettings Factory{0.015, 0.01, 0.15, false};
 
 const TMotorScript Default{0.09};                   // about a code per far pulse
 const TMotorScript Heavy{0, 0.0008};                // 1 code at 11 ms, 5 at 19 ms
@@ -50,7 +41,6 @@ const TMotorScript Reversed{0.09, 0, 0, 0, 0, -1};  // turns the wrong way
 
 // Each of these motors, from a plain start and from a run stopped short or coasted past.
 // Three codes away a pass is far (15 ms on, 150 ms off), two codes away close (10/225).
-// clang-format off
 const TRow Rows[] = {
     {"default", Default, false, 0, 6, {},
      "15/150 15/150 15/150 15/150 10/225 10/225 10/225", 6, Landed},
@@ -85,8 +75,7 @@ TEST(NudgePlannerTest, ScriptedMotorsLandOnTheTargetOrOnePast) {
   for (const TRow& row : Rows) {
     SCOPED_TRACE(row.Kind);
     const TMotorScript& m = row.Motor;
-    TNudgeSettings s = Factory;
-    s.Direct = row.Direct;
+    const TNudgeSettings s{0.015, 0.01, 0.15, row.Direct};  // the factory settings
     // The motor last turned upwards (a run that coasted past, or from rest): nudges down
     // reverse it.
     TNudgePlanner plan(row.Target, row.Start, row.Learnt, row.Start > row.Target);
@@ -103,9 +92,8 @@ TEST(NudgePlannerTest, ScriptedMotorsLandOnTheTargetOrOnePast) {
       double travel = m.Rate * drive + m.Cube * drive * drive * drive;
       const double takenUp = std::min(travel, play);
       play -= takenUp;
-      travel -= takenUp;
       const int32_t before = count;
-      motor += dir * m.Sign * travel;
+      motor += dir * m.Sign * (travel - takenUp);
       // Codes crossed, less the ones merged edges lose.
       const int32_t crossed = int32_t(std::floor(motor)) - row.Start;
       count = row.Start + crossed - (m.LoseEvery ? crossed / m.LoseEvery : 0);

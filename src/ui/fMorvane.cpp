@@ -14,6 +14,7 @@
 #include "platform/Broadcast.h"
 #include "platform/Timing.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsPath.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
@@ -31,7 +32,6 @@ constexpr int DesignedClientHeight = 321;
 constexpr int CollapsedFormWidth = 272;
 constexpr int ToolTipShowMs = 7500;
 constexpr QPoint DesignedPlace(346, 240);
-constexpr char HelpFileName[] = "Kestrum and Morvane User's Guides.pdf";
 
 }  // namespace
 
@@ -284,7 +284,9 @@ void TMainForm::Setup1Click() {
 
 void TMainForm::MorvaneHelp1Click() {
   if (!MotionIdle()) return;
-  const QString dir = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
+  // Beside the program, else in the installed data folder.
+  const QString dir =
+      QFileInfo(QString::fromStdString(ProgramDataFile(HelpFileName))).absolutePath();
   if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName)))
     ShowMessage("Could not load Help File");
 }
@@ -325,9 +327,12 @@ int TMainForm::VoiceSelection() const {
 }
 
 void TMainForm::ShowInformationMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
-                  QString::fromStdString(text), QMessageBox::Ok, this);
-  box.exec();
+  // Shown without waiting for OK: the start goes on behind it (the port opens, the bus and
+  // INDI are served), since an unattended observatory may never answer it.
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Information"),
+                              QString::fromStdString(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void TMainForm::ShowMessage(const std::string& text) {

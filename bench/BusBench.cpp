@@ -28,8 +28,9 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
-#include "motion/Signals.h"
+#include "host/QtControllerHost.h"
 #include "platform/Event.h"
+#include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "sim/SimFocuser.h"
 #include "support/FreePort.h"
@@ -37,7 +38,6 @@
 #include "support/ToolProcess.h"
 #include "ui/MainWindowRig.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
 
 using namespace morvane;
 

@@ -28,12 +28,12 @@
 #include <vector>
 
 #include "ThreadCpu.h"
-#include "motion/Signals.h"
+#include "host/ExceptionBoundary.h"
+#include "host/QtControllerHost.h"
 #include "platform/Event.h"
+#include "platform/Signals.h"
 #include "sim/SimFocuser.h"
 #include "ui/fMorvane.h"
-#include "ui/host/ExceptionBoundary.h"
-#include "ui/host/QtControllerHost.h"
 #include "ui_fMorvane.h"
 
 using namespace morvane;

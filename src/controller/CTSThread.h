@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "controller/Thread.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 

@@ -3,8 +3,7 @@
 #include "controller/CTSThread.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
-#include "motion/NudgeThread.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 
@@ -112,7 +111,7 @@ void TFocusControl::SetCancelMovementFlag(bool Value) {
 void TFocusControl::CancelMovement() { SetCancelMovementFlag(true); }
 
 void TFocusControl::SetInterruptsOff(bool Value) {
-  std::shared_ptr<TNudgeThread> nudge;
+  std::shared_ptr<TThread> nudge;
   {
     std::lock_guard lock(FMotionRefsLock);
     nudge = NudgeThread;

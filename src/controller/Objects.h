@@ -20,9 +20,9 @@
 
 #include "controller/ControllerHost.h"
 #include "controller/SharedHandle.h"
-#include "controller/Thread.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 #include "platform/Timing.h"
 
 namespace morvane {
@@ -277,7 +277,7 @@ class TFocusControl {
 
   std::shared_ptr<TCTSThread> CountingThread;
   std::shared_ptr<TEndMoveThread> EndMoveThread;
-  std::shared_ptr<TNudgeThread> NudgeThread;
+  std::shared_ptr<TThread> NudgeThread;  // a motion thread: the controller needs only its base
   std::shared_ptr<TMoveItThread> MoveItThread;
   std::shared_ptr<TThread> FStarterThread;
   // Guards the three motion-thread references against MoveBy and SetInterruptsOff racing.

@@ -6,7 +6,7 @@
 #include "motion/EndMoveThread.h"
 #include "motion/MoveItThread.h"
 #include "motion/NudgeThread.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 
@@ -144,7 +144,8 @@ void TFocusControl::StartMoveTo(int32_t Target, bool up) {
       return;
     }
     FMoveActive = true;
-    KeepMotionThread(NudgeThread, std::make_shared<TNudgeThread>(*this, Target, false));
+    KeepMotionThread(NudgeThread, std::shared_ptr<TThread>(
+                                      std::make_shared<TNudgeThread>(*this, Target, false)));
     return;
   }
   if (count == Target) {
@@ -152,7 +153,8 @@ void TFocusControl::StartMoveTo(int32_t Target, bool up) {
     return;
   }
   FMoveActive = true;
-  KeepMotionThread(NudgeThread, std::make_shared<TNudgeThread>(*this, Target, true));
+  KeepMotionThread(NudgeThread,
+                   std::shared_ptr<TThread>(std::make_shared<TNudgeThread>(*this, Target, true)));
 }
 
 void TFocusControl::FinishMove() {

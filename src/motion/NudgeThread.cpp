@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 

@@ -5,8 +5,8 @@
 #include <QShowEvent>
 
 #include "controller/Objects.h"
+#include "host/ExceptionBoundary.h"
 #include "settings/SettingsFile.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fSetupForm.h"
 
 namespace morvane {

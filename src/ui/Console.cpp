@@ -9,11 +9,11 @@
 
 #include <utility>
 
+#include "host/ExceptionBoundary.h"
 #include "platform/Timing.h"
 #include "settings/RadioGroup.h"
 #include "ui/CountHandOver.h"
 #include "ui/fMorvane.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "controller/Thread.h"
+#include "platform/Thread.h"
 
 class TlxmLbl;
 

@@ -10,8 +10,9 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "motion/Signals.h"
+#include "host/ExceptionBoundary.h"
 #include "platform/Broadcast.h"
+#include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "settings/SettingsFile.h"
 #include "settings/fSetupForm.h"
@@ -20,7 +21,6 @@
 #include "ui/MainFormBus.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "busclient/FocuserClient.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "support/ToolProcess.h"
 #include "ui/BusTestSupport.h"

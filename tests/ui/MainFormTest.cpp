@@ -18,6 +18,7 @@
 
 #include <signal.h>
 
+#include "host/QtControllerHost.h"
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
 #include "sim/SimFocuser.h"
@@ -26,7 +27,6 @@
 #include "ui/HelpViewer.h"
 #include "ui/MessageWitness.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
 #include "ui_fMorvane.h"
 
 namespace morvane::test {

@@ -10,12 +10,12 @@
 
 #include <memory>
 
+#include "host/QtControllerHost.h"
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
 #include "sim/SimFocuser.h"
 #include "ui/RecordingSink.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
 #include "widgets/ulxmLbl.h"
 
 using namespace morvane;

@@ -13,10 +13,10 @@
 #include <string>
 
 #include "controller/Objects.h"
+#include "host/QtControllerHost.h"
 #include "sim/SimFocuser.h"
 #include "ui/BusTestSupport.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
 
 namespace morvane::test {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "motion/Signals.h"
 #include "platform/Event.h"
+#include "platform/Signals.h"
 #include "support/PrivateBus.h"
 
 namespace {

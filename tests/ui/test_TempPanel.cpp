@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "host/QtControllerHost.h"
 #include "sim/SimFocuser.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
 #include "ui_fMorvane.h"
 #include "widgets/ulxmLbl.h"
 #include "widgets/ulxmLite.h"

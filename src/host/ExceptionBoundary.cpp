@@ -1,4 +1,4 @@
-#include "ui/host/ExceptionBoundary.h"
+#include "host/ExceptionBoundary.h"
 
 #include <QFont>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 #include <atomic>
 #include <cassert>

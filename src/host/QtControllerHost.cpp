@@ -1,11 +1,11 @@
-#include "ui/host/QtControllerHost.h"
+#include "host/QtControllerHost.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 
-#include "ui/host/ExceptionBoundary.h"
+#include "host/ExceptionBoundary.h"
 
 namespace morvane {
 

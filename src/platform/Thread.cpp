@@ -1,4 +1,4 @@
-#include "controller/Thread.h"
+#include "platform/Thread.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "ui/host/QtControllerHost.h"
+#include "host/QtControllerHost.h"
 
 #include <gtest/gtest.h>
 #include <QTest>
@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/ExceptionBoundary.h"
 #include "support/MessageBoxCloser.h"
-#include "ui/host/ExceptionBoundary.h"
 
 namespace morvane {
 namespace {

@@ -13,10 +13,10 @@
 #include "busclient/FocuserClient.h"
 #include "platform/Signals.h"
 #include "platform/Timing.h"
+#include "support/BusTestSupport.h"
 #include "support/ToolProcess.h"
-#include "ui/BusTestSupport.h"
-#include "ui/FakeConsole.h"
-#include "ui/FocuserService.h"
+#include "ui/bus/FakeConsole.h"
+#include "ui/bus/FocuserService.h"
 
 using namespace morvane;
 using namespace morvane::test;

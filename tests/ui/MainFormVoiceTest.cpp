@@ -14,8 +14,8 @@
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
 #include "sim/SimFocuser.h"
-#include "ui/RecordingSink.h"
 #include "ui/fMorvane.h"
+#include "ui/voice/RecordingSink.h"
 #include "widgets/ulxmLbl.h"
 
 using namespace morvane;

@@ -12,8 +12,8 @@
 
 #include "busclient/FocuserClient.h"
 #include "support/ToolProcess.h"
-#include "ui/FocuserService.h"
 #include "ui/MainWindowRig.h"
+#include "ui/bus/FocuserService.h"
 #include "ui_fMorvane.h"
 
 using namespace morvane;

@@ -15,7 +15,7 @@
 #include "controller/Objects.h"
 #include "host/QtControllerHost.h"
 #include "sim/SimFocuser.h"
-#include "ui/BusTestSupport.h"
+#include "support/BusTestSupport.h"
 #include "ui/fMorvane.h"
 
 namespace morvane::test {

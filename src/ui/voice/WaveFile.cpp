@@ -1,4 +1,4 @@
-#include "ui/WaveFile.h"
+#include "ui/voice/WaveFile.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,8 +1,8 @@
-#include "ui/SoundSink.h"
+#include "ui/voice/SoundSink.h"
 
 #include <atomic>
 
-#include "ui/AlsaSink.h"
+#include "ui/voice/AlsaSink.h"
 
 namespace morvane {
 

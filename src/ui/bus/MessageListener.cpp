@@ -1,4 +1,4 @@
-#include "ui/MessageListener.h"
+#include "ui/bus/MessageListener.h"
 
 #include <QDBusConnection>
 #include <QString>

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "ui/ConsoleActions.h"
+#include "ui/bus/ConsoleActions.h"
 
 namespace morvane {
 

@@ -14,10 +14,10 @@
 
 #include "busclient/FocuserClient.h"
 #include "platform/Broadcast.h"
-#include "ui/BusTestSupport.h"
-#include "ui/FakeConsole.h"
-#include "ui/FocuserService.h"
-#include "ui/MessageListener.h"
+#include "support/BusTestSupport.h"
+#include "ui/bus/FakeConsole.h"
+#include "ui/bus/FocuserService.h"
+#include "ui/bus/MessageListener.h"
 
 using namespace morvane;
 using morvane::test::FromOtherThread;

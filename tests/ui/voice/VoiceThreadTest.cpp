@@ -7,9 +7,9 @@
 #include <chrono>
 #include <memory>
 
-#include "ui/RecordingSink.h"
-#include "ui/VoiceBundle.h"
-#include "ui/VoiceThread.h"
+#include "ui/voice/RecordingSink.h"
+#include "ui/voice/VoiceBundle.h"
+#include "ui/voice/VoiceThread.h"
 #include "widgets/ulxmLbl.h"
 
 using namespace std::chrono_literals;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "ui/ConsoleActions.h"
+#include "ui/bus/ConsoleActions.h"
 
 namespace morvane {
 

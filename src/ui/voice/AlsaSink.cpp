@@ -1,4 +1,4 @@
-#include "ui/AlsaSink.h"
+#include "ui/voice/AlsaSink.h"
 
 #include <alsa/asoundlib.h>
 
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/WaveFile.h"
+#include "ui/voice/WaveFile.h"
 
 namespace morvane {
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "ui/SoundSink.h"
+#include "ui/voice/SoundSink.h"
 
 namespace morvane {
 

@@ -1,4 +1,4 @@
-#include "ui/FocuserService.h"
+#include "ui/bus/FocuserService.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -9,10 +9,10 @@
 
 #include <set>
 
-#include "ui/RecordingSink.h"
-#include "ui/VoiceBundle.h"
-#include "ui/VoiceThread.h"
-#include "ui/WaveFile.h"
+#include "ui/voice/RecordingSink.h"
+#include "ui/voice/VoiceBundle.h"
+#include "ui/voice/VoiceThread.h"
+#include "ui/voice/WaveFile.h"
 
 using namespace morvane;
 

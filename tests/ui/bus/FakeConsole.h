@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ConsoleActions.h"
+#include "ui/bus/ConsoleActions.h"
 
 namespace morvane::test {
 

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ui/AlsaSink.h"
-#include "ui/VoiceBundle.h"
-#include "ui/WaveFile.h"
+#include "ui/voice/AlsaSink.h"
+#include "ui/voice/VoiceBundle.h"
+#include "ui/voice/WaveFile.h"
 
 using namespace morvane;
 

@@ -1,4 +1,4 @@
-#include "ui/VoiceBundle.h"
+#include "ui/voice/VoiceBundle.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "ui/SoundSink.h"
-#include "ui/VoiceThread.h"
+#include "ui/voice/SoundSink.h"
+#include "ui/voice/VoiceThread.h"
 
 class TRecordingSink : public morvane::TSoundSink {
  public:

@@ -1,4 +1,4 @@
-#include "ui/VoiceThread.h"
+#include "ui/voice/VoiceThread.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -9,8 +9,8 @@
 #include <mutex>
 #include <optional>
 
-#include "ui/SoundSink.h"
-#include "ui/VoiceBundle.h"
+#include "ui/voice/SoundSink.h"
+#include "ui/voice/VoiceBundle.h"
 #include "widgets/ulxmLbl.h"
 
 namespace morvane {

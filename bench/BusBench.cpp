@@ -78,11 +78,11 @@ void MeasureRoundTrips(int n, std::vector<double>& message, std::vector<double>&
     const std::string me = client.UniqueName();
     for (int i = 0; i < n; ++i) {
       const int64_t start = MonotonicMicros();
-      client.SendMessage(1, 0);
+      client.SendMessage(mmReportPosition, 0);
       for (;;) {
         const auto got = client.Next(2000);
         if (!got) break;
-        if (got->IsMessage && got->WParam == 2 && got->Sender != me) {
+        if (got->IsMessage && got->WParam == mmPosition && got->Sender != me) {
           message.push_back(static_cast<double>(got->ReceivedUs - start));
           break;
         }

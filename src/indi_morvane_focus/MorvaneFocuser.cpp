@@ -369,7 +369,7 @@ void TMorvaneFocuser::ReadTemperature() {
     TemperatureN[0].value = celsius;
     TemperatureNP.s = IPS_OK;
     FTemperatureFailed = false;
-  } else if (r.ErrorName == "org.morvane.Error.Busy") {
+  } else if (r.ErrorName == BusyError) {
     return;  // a move began meanwhile; read at the next turn
   } else {
     TemperatureNP.s = IPS_ALERT;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "host/ExceptionBoundary.h"
+#include "platform/BusContract.h"
 #include "platform/Timing.h"
 #include "settings/RadioGroup.h"
 #include "ui/CountHandOver.h"
@@ -62,8 +63,8 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
     SilenceVoice();
     SayReadout(500);
   }
-  Broadcast(6, IdleValue ? 1 : 0);
-  if (IdleValue) Broadcast(2, ReadoutValue());
+  Broadcast(mmIdle, IdleValue ? 1 : 0);
+  if (IdleValue) Broadcast(mmPosition, ReadoutValue());
   BusStateChanged();
 }
 
@@ -76,13 +77,13 @@ void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
   const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
   if (Sender == ui->Focus_OutBtn) FocusControl->StartMove(false, speed);
-  Broadcast(6, 0);
+  Broadcast(mmIdle, 0);
 }
 
 void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
   FocusControl->StopMotor();
   if (VoiceSelection() != VoiceNone) SayReadout(1500);
-  Broadcast(6, 1);
+  Broadcast(mmIdle, 1);
   // Not restarted when already running: two releases within 500 ms give one broadcast.
   if (!FFW2Timer.isActive()) FFW2Timer.start();
 }
@@ -128,8 +129,8 @@ void TMainForm::ResetButtonClick() {
     Sleep(500);
     if (MotionIdle()) SayReadout(100);
   }
-  Broadcast(2, ReadoutValue());
-  Broadcast(8, 0);
+  Broadcast(mmPosition, ReadoutValue());
+  Broadcast(mmCountReset, 0);
 }
 
 void TMainForm::Button1Click() {

@@ -12,6 +12,7 @@
 
 #include "host/ExceptionBoundary.h"
 #include "platform/Broadcast.h"
+#include "platform/BusContract.h"
 #include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "settings/SettingsFile.h"
@@ -158,7 +159,7 @@ void TMainForm::FormCreate() {
   };
 
   // Other programs' commands on this name are received by the inter-program message handling.
-  FMorvaneMessage = RegisterWindowMessage("MORVANE_MESSAGE");
+  FMorvaneMessage = RegisterWindowMessage(MorvaneMessageName);
   StartBusInterfaces();
 }
 
@@ -296,7 +297,7 @@ void TMainForm::MovingTimerTimer() {
 
 void TMainForm::FW2TimerTimer() {
   FFW2Timer.stop();
-  Broadcast(2, ReadoutValue());
+  Broadcast(mmPosition, ReadoutValue());
 }
 
 void TMainForm::Broadcast(int32_t WParam, int32_t LParam) {

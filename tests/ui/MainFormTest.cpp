@@ -242,12 +242,12 @@ TEST_F(MainFormTest, CoarseButtonPressAndRelease) {
   MakeForm();
   QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
-  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
+  ASSERT_TRUE(Bus.WaitFor({mmIdle, 0}, 2000));
   QTest::qWait(300);
   Bus.Clear();
   QTest::mouseRelease(ui().Focus_InBtn, Qt::LeftButton);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#", ":FQ#", ":FQ#"}));
-  ASSERT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  ASSERT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
   // A second release within 500 ms: still one position broadcast, 500 ms after the first.
   QTest::qWait(200);
   QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
@@ -288,7 +288,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QTest::keyPress(ui().MoveBySE, Qt::Key_I, mods);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
   EXPECT_TRUE(ui().MovingLite->Lit());
-  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
+  ASSERT_TRUE(Bus.WaitFor({mmIdle, 0}, 2000));
   Bus.Clear();
 
   // Auto-repeat: a release-press pair. The release must not stop; the press drives again.
@@ -297,8 +297,8 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QApplication::sendEvent(ui().MoveBySE, &repeatRelease);
   QApplication::sendEvent(ui().MoveBySE, &repeatPress);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#", ":FQ#", ":F-#"}));
-  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
-  EXPECT_EQ(Count(Bus.Drain(100), {6, 1}), 0u);
+  ASSERT_TRUE(Bus.WaitFor({mmIdle, 0}, 2000));
+  EXPECT_EQ(Count(Bus.Drain(100), {mmIdle, 1}), 0u);
 
   // A pair the platform left unmarked is known by its one time stamp.
   QKeyEvent bareRelease(QEvent::KeyRelease, Qt::Key_I, Qt::NoModifier, QStringLiteral("i"));
@@ -308,12 +308,12 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QApplication::sendEvent(ui().MoveBySE, &bareRelease);
   QApplication::sendEvent(ui().MoveBySE, &barePress);
   EXPECT_EQ(Writes().size(), 6u);
-  EXPECT_EQ(Count(Bus.Drain(100), {6, 1}), 0u);
+  EXPECT_EQ(Count(Bus.Drain(100), {mmIdle, 1}), 0u);
 
   QTest::keyRelease(ui().MoveBySE, Qt::Key_I, Qt::ShiftModifier);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Writes().size() == 8u; }, 1000));
   EXPECT_EQ(Writes().back(), ":FQ#");
-  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  EXPECT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
 
   // "O" with Caps Lock gives the upper-case letter, the same key.
   Sim->ClearTrace();
@@ -327,7 +327,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QEvent deactivate(QEvent::WindowDeactivate);
   QApplication::sendEvent(Form.get(), &deactivate);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F+#", ":FQ#", ":FQ#"}));
-  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  EXPECT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
 
   // F1 with a modifier: help (no guide beside the test program).
   QTest::keyClick(ui().Out5, Qt::Key_F1, Qt::ControlModifier);
@@ -362,9 +362,9 @@ TEST_F(MainFormTest, MoveByClampsTypedValueAndRequestsDuringAMoveAreDropped) {
   EXPECT_TRUE(ui().SpeedRG->isEnabled());
   const std::vector<TMessage> seen = Bus.Drain(200);
   ASSERT_GE(seen.size(), 3u);
-  EXPECT_EQ(seen[0], (TMessage{6, 0}));
-  EXPECT_EQ(seen[seen.size() - 2], (TMessage{6, 1}));
-  EXPECT_EQ(seen.back(), (TMessage{2, Readout().toInt()}));
+  EXPECT_EQ(seen[0], (TMessage{mmIdle, 0}));
+  EXPECT_EQ(seen[seen.size() - 2], (TMessage{mmIdle, 1}));
+  EXPECT_EQ(seen.back(), (TMessage{mmPosition, Readout().toInt()}));
 }
 
 TEST_F(MainFormTest, ResetWhileMovingThenStop) {
@@ -378,15 +378,15 @@ TEST_F(MainFormTest, ResetWhileMovingThenStop) {
   EXPECT_EQ(Readout(), "0000");
   const std::vector<TMessage> afterReset = Bus.Drain(200);
   ASSERT_GE(afterReset.size(), 2u);
-  EXPECT_EQ(afterReset[0], (TMessage{2, 0}));
-  EXPECT_EQ(afterReset[1], (TMessage{8, 0}));
+  EXPECT_EQ(afterReset[0], (TMessage{mmPosition, 0}));
+  EXPECT_EQ(afterReset[1], (TMessage{mmCountReset, 0}));
   ASSERT_TRUE(Moving());
 
   QTest::mouseClick(ui().CancelButton, Qt::LeftButton);
   ASSERT_TRUE(WaitMoveEnded(3000));
   EXPECT_FALSE(ui().CancelButton->isEnabled());
   EXPECT_TRUE(ui().In1->isEnabled());
-  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  EXPECT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
 }
 
 // A guard that looks at the idle state between Stop and the motion thread's report (here a

@@ -43,7 +43,7 @@ class TOtherProgram {
       while (!done(Answers) && MonotonicMicros() < end) {
         const auto n = Client.Next(20);
         const bool notification =
-            n && n->IsMessage && (n->WParam == 2 || n->WParam == 6 || n->WParam == 8);
+            n && n->IsMessage && (n->WParam == mmPosition || n->WParam == mmIdle || n->WParam == mmCountReset);
         if (notification && n->Sender != Client.UniqueName()) {
           Answers.push_back({n->WParam, n->LParam, n->Sender});
         }
@@ -173,7 +173,7 @@ TEST_F(MainWindowBusTest, TwoProgramsBothAnswerAQuery) {
   const TToolResult r = second.Wait(5000);
   EXPECT_NE(r.Err.find("running without the focuser's D-Bus interface"), std::string::npos)
       << r.Err;
-  EXPECT_NE(r.Err.find("org.morvane.Morvane"), std::string::npos);
+  EXPECT_NE(r.Err.find(MorvaneBusName), std::string::npos);
 }
 
 // A flood of commands: every query answered, the window still answering and landing a move.
@@ -185,7 +185,7 @@ TEST_F(MainWindowBusTest, TenThousandCommandsLeaveTheProgramCorrect) {
     for (int i = 0; i < 10000; ++i) {
       const int kind = i % 4;
       if (kind == 0 || kind == 1) ++queries;
-      sender.SendMessage(kind == 0 ? 1 : kind == 1 ? 5 : 7, i);
+      sender.SendMessage(kind == 0 ? int{mmReportPosition} : kind == 1 ? int{mmReportIdle} : 7, i);
     }
     return 0;
   });
@@ -253,7 +253,7 @@ TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
   TFocuserClient& client = Other.Client;
   FromOtherThread([&] {
     client.Call("Stop");
-    for (int i = 0; i < 20; ++i) client.SendMessage(5, 0);
+    for (int i = 0; i < 20; ++i) client.SendMessage(mmReportIdle, 0);
     return 0;
   });
   a = Other.Gather(

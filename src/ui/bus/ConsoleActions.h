@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/BusContract.h"
+
 namespace morvane {
 
 class TConsoleActions {
@@ -45,7 +47,6 @@ class TConsoleActions {
 
 // Moves are limited to targets the count and the motion code can hold with room to spare;
 // two million turns of any focuser lie inside.
-inline constexpr int64_t MoveLimit = 1000000000;
 inline bool MoveTargetInRange(int64_t target) {
   return target >= -MoveLimit && target <= MoveLimit;
 }

@@ -23,8 +23,8 @@ TFocuserService::TFocuserService(TConsoleActions& console, QObject* parent)
 TFocuserService::~TFocuserService() {
   if (!FPublished) return;
   QDBusConnection bus = QDBusConnection::sessionBus();
-  bus.unregisterObject(QString::fromLatin1(BroadcastPath));
-  bus.unregisterService(QString::fromLatin1(FocuserServiceName));
+  bus.unregisterObject(QString::fromLatin1(MorvaneObjectPath));
+  bus.unregisterService(QString::fromLatin1(MorvaneBusName));
 }
 
 bool TFocuserService::Publish() {
@@ -33,16 +33,16 @@ bool TFocuserService::Publish() {
     FError = QStringLiteral("no session bus");
     return false;
   }
-  const QString name = QString::fromLatin1(FocuserServiceName);
+  const QString name = QString::fromLatin1(MorvaneBusName);
   // Asked first: the bus does not refuse a name to a connection that owns it already.
   if (bus.interface()->isServiceRegistered(name) || !bus.registerService(name)) {
     FError = QStringLiteral("%1 is owned by another program on the session bus").arg(name);
     return false;
   }
-  if (!bus.registerObject(QString::fromLatin1(BroadcastPath), this,
+  if (!bus.registerObject(QString::fromLatin1(MorvaneObjectPath), this,
                           QDBusConnection::ExportAdaptors)) {
     bus.unregisterService(name);
-    FError = QStringLiteral("the object %1 is taken").arg(QString::fromLatin1(BroadcastPath));
+    FError = QStringLiteral("the object %1 is taken").arg(QString::fromLatin1(MorvaneObjectPath));
     return false;
   }
   FSentPosition = Position();
@@ -88,9 +88,9 @@ void TFocuserService::Announce(bool flushPosition) {
   }
   if (changed.isEmpty()) return;
   QDBusMessage signal = QDBusMessage::createSignal(
-      QString::fromLatin1(BroadcastPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+      QString::fromLatin1(MorvaneObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
       QStringLiteral("PropertiesChanged"));
-  signal << QString::fromLatin1(FocuserInterface) << changed << QStringList();
+  signal << QString::fromLatin1(Focuser1Interface) << changed << QStringList();
   QDBusConnection::sessionBus().send(signal);
 }
 
@@ -126,7 +126,7 @@ void TFocuserService::Guarded(F&& action) {
   try {
     action();
   } catch (const std::exception& e) {
-    Refuse(QStringLiteral("org.morvane.Error.Failed"), QString::fromLocal8Bit(e.what()));
+    Refuse(QString::fromLatin1(FailedError), QString::fromLocal8Bit(e.what()));
   }
 }
 
@@ -175,7 +175,7 @@ double TFocuserService::ReadTemperature() {
     read = FConsole.ReadTemperature(celsius);
   } catch (const std::exception& e) {
     // A garbled answer of the module; the caller is told, nothing crosses the event loop.
-    Refuse(QStringLiteral("org.morvane.Error.Failed"),
+    Refuse(QString::fromLatin1(FailedError),
            QStringLiteral("The temperature module's answer was not understood: %1")
                .arg(QString::fromLocal8Bit(e.what())));
     return 0;

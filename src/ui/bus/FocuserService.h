@@ -11,15 +11,10 @@
 
 #include <cstdint>
 
+#include "platform/BusContract.h"
 #include "ui/bus/ConsoleActions.h"
 
 namespace morvane {
-
-inline constexpr const char* FocuserServiceName = "org.morvane.Morvane";
-inline constexpr const char* FocuserInterface = "org.morvane.Focuser1";
-inline constexpr const char* BusyError = "org.morvane.Error.Busy";
-inline constexpr const char* PortClosedError = "org.morvane.Error.PortClosed";
-inline constexpr const char* NotAvailableError = "org.morvane.Error.NotAvailable";
 
 class TFocuserService : public QObject, protected QDBusContext {
   Q_OBJECT

@@ -4,28 +4,29 @@
 #include <QString>
 
 #include "platform/Broadcast.h"
+#include "platform/BusContract.h"
 
 namespace morvane {
 
 namespace {
-const QString MessageName = QStringLiteral("MORVANE_MESSAGE");
+const QString MessageName = QString::fromLatin1(MorvaneMessageName);
 }
 
 void HandleMorvaneMessage(TConsoleActions& console, int32_t wParam, int32_t lParam) {
   switch (wParam) {
-    case 1:
-      console.Broadcast(2, console.ReadoutValue());
+    case mmReportPosition:
+      console.Broadcast(mmPosition, console.ReadoutValue());
       break;
-    case 3:
+    case mmMoveTo:
       // A count the motion code cannot hold would wrap round into a runaway move.
       if (MoveTargetInRange(lParam)) console.MessageMoveTo(lParam);
       break;
-    case 4:
+    case mmMoveBy:
       if (MoveTargetInRange(int64_t{console.ReadoutValue()} + lParam))
         console.MessageMoveBy(lParam);
       break;
-    case 5:
-      console.Broadcast(6, console.Idle() ? 1 : 0);
+    case mmReportIdle:
+      console.Broadcast(mmIdle, console.Idle() ? 1 : 0);
       break;
     default:
       break;
@@ -38,7 +39,7 @@ TMessageListener::TMessageListener(THandler handler, QObject* parent)
   // The signature picks out (int32, int32): a signal with other arguments is not delivered.
   // The string-based slot is what QtDBus's connect takes.
   FListening =
-      bus.isConnected() && bus.connect(QString(), QString::fromLatin1(BroadcastPath),
+      bus.isConnected() && bus.connect(QString(), QString::fromLatin1(MorvaneObjectPath),
                                        QString::fromLatin1(BroadcastInterface), MessageName,
                                        QStringLiteral("ii"), this, SLOT(MorvaneMessage(int, int)));
 }
@@ -46,7 +47,7 @@ TMessageListener::TMessageListener(THandler handler, QObject* parent)
 TMessageListener::~TMessageListener() {
   if (!FListening) return;
   QDBusConnection::sessionBus().disconnect(
-      QString(), QString::fromLatin1(BroadcastPath), QString::fromLatin1(BroadcastInterface),
+      QString(), QString::fromLatin1(MorvaneObjectPath), QString::fromLatin1(BroadcastInterface),
       MessageName, QStringLiteral("ii"), this, SLOT(MorvaneMessage(int, int)));
 }
 

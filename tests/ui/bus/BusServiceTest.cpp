@@ -34,7 +34,8 @@ bool SendSignal(const std::vector<std::pair<int, const void*>>& args) {
   dbus_error_free(&error);
   if (!c) return false;
   dbus_connection_set_exit_on_disconnect(c, FALSE);
-  DBusMessage* m = dbus_message_new_signal(BroadcastPath, BroadcastInterface, "MORVANE_MESSAGE");
+  DBusMessage* m =
+      dbus_message_new_signal(MorvaneObjectPath, BroadcastInterface, MorvaneMessageName);
   for (const auto& [type, value] : args)
     dbus_message_append_args(m, type, value, DBUS_TYPE_INVALID);
   dbus_connection_send(c, m, nullptr);
@@ -61,21 +62,22 @@ TEST_F(BusServiceTest, OnlyCommandsWithTwoIntegersReachTheConsole) {
   const char* text = "1";
   const dbus_uint32_t unsignedOne = 1;
   FromOtherThread([&] {
-    client.SendMessage(1, 0);
-    client.SendMessage(5, 99);
-    client.SendMessage(4, -25);
-    client.SendMessage(3, 40);
+    client.SendMessage(mmReportPosition, 0);
+    client.SendMessage(mmReportIdle, 99);
+    client.SendMessage(mmMoveBy, -25);
+    client.SendMessage(mmMoveTo, 40);
     // The program's own notifications, unknown commands and unsafe targets: nothing.
-    for (int w : {2, 6, 8, 7, 0, -1, 65536}) client.SendMessage(w, 1);
-    client.SendMessage(4, INT_MAX);
-    client.SendMessage(3, INT_MIN);
+    for (int w : {int{mmPosition}, int{mmIdle}, int{mmCountReset}, 7, 0, -1, 65536})
+      client.SendMessage(w, 1);
+    client.SendMessage(mmMoveBy, INT_MAX);
+    client.SendMessage(mmMoveTo, INT_MIN);
     // Wrong arguments: never delivered.
     SendSignal({{DBUS_TYPE_STRING, &text}, {DBUS_TYPE_INT32, &zero}});
     SendSignal({{DBUS_TYPE_INT32, &one}});
     SendSignal({{DBUS_TYPE_INT32, &one}, {DBUS_TYPE_INT32, &zero}, {DBUS_TYPE_INT32, &two}});
     SendSignal({{DBUS_TYPE_UINT32, &unsignedOne}, {DBUS_TYPE_INT32, &zero}});
     SendSignal({});
-    client.SendMessage(1, 7);  // the last: its answer ends the wait
+    client.SendMessage(mmReportPosition, 7);  // the last: its answer ends the wait
     return 0;
   });
   ASSERT_TRUE(ServeUntil([&] { return Console.Calls.size() >= 5; }));
@@ -165,7 +167,7 @@ TEST_F(FocuserServiceTest, PropertiesReadAndAnnounced) {
   // A second program on the same bus runs without the interface and is told why.
   TFocuserService second(Console);
   EXPECT_FALSE(second.Publish());
-  EXPECT_NE(second.Error().indexOf("org.morvane.Morvane"), -1);
+  EXPECT_NE(second.Error().indexOf(QString::fromLatin1(MorvaneBusName)), -1);
 }
 
 // A fast run: the readout changes every millisecond for a second; the bus hears at most 50

@@ -269,26 +269,13 @@ int main(int argc, char** argv) {
   SetNamedEventScope("bench" + std::to_string(getpid()));
   TStartupObjects startup;
   QApplication app(argc, argv);
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("morvane-bus-bench-" + std::to_string(getpid()));
   std::vector<double> message, property;
   TIndiFigures indi;
   {
-    sim::TSimFocuser simulator;
-    TQtControllerHost host;
-    TMainForm form(host, simulator.Opener(), test::WriteTestSettings(dir.string()));
-    form.show();
-    WhileServing([&] {
-      for (int i = 0; i < 500 && !form.Controller().PortOpen(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      return 0;
-    });
+    test::TMainWindowRig rig;
     MeasureRoundTrips(o.Queries, message, property);
-    if (o.Indi) indi = MeasureIndi(form, simulator, dir);
-    form.close();
+    if (o.Indi) indi = MeasureIndi(*rig.Form, *rig.Simulator, rig.Dir);
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
 
   const double p50 = Percentile(message, 0.5), p99 = Percentile(message, 0.99);
   const double g50 = Percentile(property, 0.5), g99 = Percentile(property, 0.99);

@@ -25,6 +25,7 @@
 #include "support/TraceView.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
+#include "ui/MainWindowRig.h"
 #include "ui/MessageWitness.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
@@ -49,32 +50,13 @@ class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
-    IniPath = Dir.filePath(QStringLiteral("Morvane.ini")).toStdString();
     ASSERT_TRUE(Bus.Ok()) << "no session bus";
   }
 
-  void TearDown() override {
-    if (Form) Form->close();
-    Form.reset();
-    Host.reset();
-    Sim.reset();
-  }
-
-  void WriteIni(const std::string& text) { std::ofstream(IniPath, std::ios::binary) << text; }
+  void WriteIni(const std::string& text) { Rig.WriteIni(text); }
 
   void MakeForm() {
-    if (Form) Form->close();
-    Form.reset();
-    Sim = std::make_unique<sim::TSimFocuser>();
-    if (!Host) Host = std::make_unique<TQtControllerHost>();
-    Form = std::make_unique<TMainForm>(
-        *Host,
-        [this](int n) -> std::unique_ptr<TSerialPort> {
-          if (FailingPorts.count(n)) return nullptr;
-          return Sim->Open();
-        },
-        IniPath);
-    Form->show();
+    Rig.Show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
     Bus.LearnOwnName(Form->MorvaneMessage());
@@ -82,7 +64,7 @@ class MainFormTest : public ::testing::Test {
     Sim->ClearTrace();
   }
 
-  Ui::TMainForm& ui() { return Form->Form(); }
+  Ui::TMainForm& ui() { return Rig.ui(); }
   std::vector<std::string> Writes() { return test::Writes(Sim->Trace()); }
   QString Readout() { return ui().CTSLabel->Caption(); }
   // The console shows a move by or to a count while Stop is enabled. (Reading the controller's
@@ -95,14 +77,15 @@ class MainFormTest : public ::testing::Test {
     return static_cast<size_t>(std::count(v.begin(), v.end(), m));
   }
 
-  QTemporaryDir Dir;
-  std::string IniPath;
-  std::set<int> FailingPorts;
+  QTemporaryDir Dir;  // files of the desktop around the window
   TBoxCloser Boxes;
   TMessageListener& Bus = TMessageListener::Instance();
-  std::unique_ptr<sim::TSimFocuser> Sim;
-  std::unique_ptr<TQtControllerHost> Host;
-  std::unique_ptr<TMainForm> Form;
+  // No settings file until a test writes one: the first start makes it.
+  TMainWindowRig Rig{TWindowRigSetup{.Ini = {}, .Open = false}};
+  const std::string& IniPath = Rig.IniPath;
+  std::set<int>& FailingPorts = Rig.FailingPorts;
+  std::unique_ptr<sim::TSimFocuser>& Sim = Rig.Simulator;
+  std::unique_ptr<TMainForm>& Form = Rig.Form;
 };
 
 TEST_F(MainFormTest, FirstStartWritesDefaultsAndStaysOnTopFromTheNextStart) {

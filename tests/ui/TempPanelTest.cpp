@@ -5,14 +5,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -23,6 +20,7 @@
 
 #include "host/QtControllerHost.h"
 #include "sim/SimFocuser.h"
+#include "ui/MainWindowRig.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
 #include "widgets/ulxmLbl.h"
@@ -51,33 +49,25 @@ int Requests(const sim::TSimFocuser& sim, const std::string& request) {
 class TempPanelTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    const QString ini = QDir(Dir.path()).filePath("Morvane.ini");
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(
-        "[Device/Ports]\r\nComPort=1\r\nCommands=1\r\nVoice=2\r\n\r\n[FocusControl]\r\n"
-        "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
-        "StayOnTop=0\r\n\r\n[Position]\r\n");
-    file.close();
-    Form = std::make_unique<TMainForm>(Host, Sim.Opener(), ini.toStdString());
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
+    ASSERT_TRUE(Rig.Open());
     ASSERT_TRUE(Form->Controller().PortOpen());
     ui = &Form->Form();
   }
-  void TearDown() override {
-    if (Form) Form->close();
-    Form.reset();
-  }
+  void TearDown() override { Rig.Close(); }
 
   void ChooseTemperature() { ui->Temp1->trigger(); }
   bool PanelOpen() const { return Form->Width() == 542; }
 
-  QTemporaryDir Dir;
-  sim::TSimFocuser Sim;
-  TRecordingHost Host;
-  std::unique_ptr<TMainForm> Form;
+  TRecordingHost* RecordingHost = new TRecordingHost;  // owned by the rig
+  test::TMainWindowRig Rig{test::TWindowRigSetup{
+      .Ini = "[Device/Ports]\r\nComPort=1\r\nCommands=1\r\nVoice=2\r\n\r\n[FocusControl]\r\n"
+             "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
+             "StayOnTop=0\r\n\r\n[Position]\r\n",
+      .Open = false,
+      .Host = std::unique_ptr<TQtControllerHost>(RecordingHost)}};
+  sim::TSimFocuser& Sim = *Rig.Simulator;
+  TRecordingHost& Host = *RecordingHost;
+  std::unique_ptr<TMainForm>& Form = Rig.Form;
   Ui::TMainForm* ui = nullptr;
 };
 

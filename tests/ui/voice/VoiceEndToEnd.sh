@@ -8,7 +8,7 @@
 set -uo pipefail
 program=$1 bundle=$2 recordings=$3
 
-source "$(dirname "$0")/../support/XvfbSession.sh"
+source "$(dirname "$0")/../../support/XvfbSession.sh"
 own_bus "$0" "$@"
 require_tools Xvfb xdotool dbus-monitor sox
 start_work

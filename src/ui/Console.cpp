@@ -104,17 +104,17 @@ void TMainForm::In10Click(QAbstractButton* Sender) {
 void TMainForm::MoveByButtonClick() {
   // The field gives up the focus before a click is handled; a click from the keyboard or a
   // program does not move the focus, so the typed text is taken here as leaving would take it.
-  const int32_t n = ui->MoveBySE->Commit();
-  if (!MotionIdle()) return;
+  const std::optional<int32_t> n = ui->MoveBySE->Commit();
+  if (!n || !MotionIdle()) return;
   SilenceVoice();
-  FocusControl->MoveBy(n);
+  FocusControl->MoveBy(*n);
 }
 
 void TMainForm::MoveToButtonClick() {
-  const int32_t n = ui->MoveToSE->Commit();
-  if (!MotionIdle()) return;
+  const std::optional<int32_t> n = ui->MoveToSE->Commit();
+  if (!n || !MotionIdle()) return;
   SilenceVoice();
-  FocusControl->MoveTo(n);
+  FocusControl->MoveTo(*n);
 }
 
 void TMainForm::CancelButtonClick() {
@@ -142,6 +142,9 @@ void TMainForm::FormKeyDown(int Key) {
   if (Key == Qt::Key_F1) {
     MorvaneHelp1Click();
   } else if (Key == Qt::Key_I || Key == Qt::Key_O) {
+    // A held key repeats its press: the run it started goes on untouched, and other programs
+    // hear of one press.
+    if (Key == FHeldKey) return;
     ui->MovingLite->SetLit(true);
     QAbstractButton* button = Key == Qt::Key_I ? ui->Focus_InBtn : ui->Focus_OutBtn;
     button->setDown(true);

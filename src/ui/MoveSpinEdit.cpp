@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -10,15 +11,18 @@ namespace morvane {
 
 namespace {
 
+// Decimal marks are let in so that "2.5" shows as typed and is refused, rather than losing its
+// point and reading as 25.
 bool IsNumberCharacter(QChar c) {
-  return c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-');
+  return c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') || c == QLatin1Char('.') ||
+         c == QLatin1Char(',');
 }
 
-// The text as a whole number, clamped to lo..hi; lo when it reads as none.
-int ClampedNumber(const QString& text, int lo, int hi) {
+// The text as a whole number, clamped to lo..hi; nothing when it reads as none.
+std::optional<int> ClampedNumber(const QString& text, int lo, int hi) {
   bool ok = false;
   const qlonglong n = text.trimmed().toLongLong(&ok);
-  if (!ok) return lo;
+  if (!ok) return std::nullopt;
   return static_cast<int>(std::clamp<qlonglong>(n, lo, hi));
 }
 
@@ -29,10 +33,19 @@ TMoveSpinEdit::TMoveSpinEdit(QWidget* parent) : QSpinBox(parent) {
   setKeyboardTracking(false);
 }
 
-int TMoveSpinEdit::Commit() {
-  const int value = ClampedNumber(lineEdit()->text(), minimum(), maximum());
-  setValue(value);
-  lineEdit()->setText(textFromValue(value));
+std::optional<int> TMoveSpinEdit::Commit() {
+  const QString typed = lineEdit()->text();
+  const std::optional<int> value = ClampedNumber(typed, minimum(), maximum());
+  if (!value) {
+    FRefusal = QStringLiteral("\"%1\" is not a whole number of codes: nothing moved").arg(typed);
+    lineEdit()->setText(textFromValue(this->value()));
+    QApplication::beep();
+    QToolTip::showText(mapToGlobal(QPoint(0, height())), FRefusal, this);
+    return std::nullopt;
+  }
+  FRefusal.clear();
+  setValue(*value);
+  lineEdit()->setText(textFromValue(*value));
   return value;
 }
 
@@ -46,11 +59,11 @@ QValidator::State TMoveSpinEdit::validate(QString& input, int& /*pos*/) const {
 }
 
 void TMoveSpinEdit::fixup(QString& input) const {
-  input = textFromValue(ClampedNumber(input, minimum(), maximum()));
+  input = textFromValue(ClampedNumber(input, minimum(), maximum()).value_or(value()));
 }
 
 int TMoveSpinEdit::valueFromText(const QString& text) const {
-  return ClampedNumber(text, minimum(), maximum());
+  return ClampedNumber(text, minimum(), maximum()).value_or(value());
 }
 
 void TMoveSpinEdit::keyPressEvent(QKeyEvent* event) {

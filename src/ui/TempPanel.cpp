@@ -33,12 +33,15 @@ void TMainForm::Temp1Click() {
     FTimer1.stop();
     ui->EnableSB->setChecked(false);
     SetWidth(CollapsedWidth());
+    ui->TempPanel->setEnabled(false);
     return;
   }
-  if (FocusControl->TCAvail())
+  if (FocusControl->TCAvail()) {
+    ui->TempPanel->setEnabled(true);
     SetWidth(openedWidth);
-  else
+  } else {
     ShowMessage("Temperature Functions are not available");
+  }
 }
 
 void TMainForm::GetTempButtonClick() {

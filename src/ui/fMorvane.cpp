@@ -90,6 +90,15 @@ void TMainForm::PrepareWidgets() {
   ui->CTSLabel->setFont(readoutFont);
   ui->CTSLabel->SetCaption(QStringLiteral("0000"));
 
+  // No stray key may lose the position: Reset takes no keyboard focus (Space on a focused
+  // Reset zeroed the count), and the keyboard starts in the Move By field, where a stray key
+  // only edits the number.
+  ui->ResetButton->setFocusPolicy(Qt::NoFocus);
+  ui->MoveBySE->setFocus();
+  // The closed temperature panel lies outside the window: its controls take no focus and no
+  // keys until it is opened.
+  ui->TempPanel->setEnabled(false);
+
   for (TlxmLite* lite : {ui->InLite, ui->OutLite}) {
     lite->SetOnColor(clLime);
     lite->SetOffColor(clDarkGreen);

@@ -129,7 +129,15 @@ TEST_F(TempPanelTest, OpensOnlyWithAModuleAndClosesWhenItHasGoneSilent) {
   EXPECT_EQ(Requests(Sim, "MRV02?????"), probes);
   EXPECT_EQ(Host.Messages.size(), 1u);
 
-  // A reading now finds it gone: the light goes out.
+  // The closed panel's controls take no keys or clicks.
+  EXPECT_FALSE(ui->GetTempButton->isEnabled());
+  EXPECT_FALSE(ui->OffsetSE->isEnabled());
+
+  // Open again, a reading finds the module gone: the light goes out.
+  Sim.SetModuleMode(sim::TModuleMode::Present);
+  ChooseTemperature();
+  ASSERT_TRUE(PanelOpen());
+  Sim.SetModuleMode(sim::TModuleMode::Silent);
   ui->GetTempButton->click();
   EXPECT_FALSE(ui->lxmLite1->Lit());
   EXPECT_EQ(ui->Label4->text(), "-100.0 °C");

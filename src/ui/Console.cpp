@@ -77,11 +77,15 @@ void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
   const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
   if (Sender == ui->Focus_OutBtn) FocusControl->StartMove(false, speed);
+  FCoarseRunning = true;
   Broadcast(mmIdle, 0);
+  BusStateChanged();
 }
 
 void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
   FocusControl->StopMotor();
+  FCoarseRunning = false;
+  BusStateChanged();
   if (VoiceSelection() != VoiceNone) SayReadout(1500);
   Broadcast(mmIdle, 1);
   // Not restarted when already running: two releases within 500 ms give one broadcast.

@@ -48,6 +48,10 @@ bool TMainFormConsole::TemperatureAvailable() {
   return Form.Controller().LastTCAvail();
 }
 
+bool TMainFormConsole::Running() {
+  return Form.CoarseRunning();
+}
+
 bool TMainFormConsole::ReadTemperature(double& celsius) {
   if (FProbed && !Form.Controller().LastTCAvail()) return false;
   FProbed = true;

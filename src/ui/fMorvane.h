@@ -106,6 +106,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void StopBusInterfaces();
   void MorvaneMessageReceived(int32_t WParam, int32_t LParam);
   void BusStateChanged();
+  // A coarse button is down (or a run started over the bus runs): from press to release.
+  bool CoarseRunning() const { return FCoarseRunning; }
 
   // The voice (Voice.cpp). SilenceVoice: when a voice is selected and one is speaking, asks the
   // speaking thread to stop. SayReadout: speaks the readout after delayMs.
@@ -189,6 +191,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   bool FFormShowPending = false;
   bool FStarted = false;
   bool FKeepOnScreenQueued = false;
+  bool FCoarseRunning = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;

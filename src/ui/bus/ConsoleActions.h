@@ -22,6 +22,8 @@ class TConsoleActions {
   virtual bool PortOpen() = 0;
   virtual int32_t ComPort() = 0;
   virtual bool TemperatureAvailable() = 0;
+  // A coarse run runs: from a coarse button's press (or CoarseDown) to its release.
+  virtual bool Running() = 0;
   // One reading of the temperature module, in degrees Celsius; false when the module does not
   // answer. The first call asks whether the module is there (up to two seconds of waiting on
   // the line without one); after a "no", later calls do not ask again.

@@ -159,6 +159,8 @@ class TFocusControl {
   void PurgePort();
 
   bool PortOpen() const { return FPortOpen.load(); }
+  // The errno of the last failed OpenPort (0: none known, or the last open succeeded).
+  int LastOpenError() const { return FLastOpenError.load(); }
   const TLineSettings& LineSettings() const { return FLineSettings; }
   TEvent& CTSEvent() { return *FCTSEvent; }
   TControllerHost& Host() { return FHost; }
@@ -266,6 +268,7 @@ class TFocusControl {
   std::atomic<double> FTCAvg{0.0};
   std::atomic<bool> FInterruptsOff{false};
   std::atomic<bool> FPortOpen{false};
+  std::atomic<int> FLastOpenError{0};
 
   // The port is reached by the GUI thread and the worker threads; a thread that took a
   // reference keeps the object alive, and a closed port fails its operations cleanly.

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstring>
 
 #include "controller/CTSThread.h"
@@ -34,7 +35,10 @@ bool TFocusControl::OpenPort() {
     CancelMovementAndWait();
     CloseCountingThread();
   }
+  // An opener that fails leaves the reason in errno, as the system's open does.
+  errno = 0;
   std::shared_ptr<TSerialPort> port = FOpener ? FOpener(n) : nullptr;
+  FLastOpenError.store(port ? 0 : errno);
   FPortHandle.store(port);
   FPortHandleInvalid.store(!port);
   if (!port) {

@@ -47,6 +47,7 @@ Commands:
 Options:
   --wait               return once the move has ended (at once when nothing moves)
   --help               show this text
+  --version            show the version
 
 Exit status: 0 success, 1 failure (no Morvane running, a move under way, a time-out),
 2 usage error.
@@ -186,6 +187,9 @@ int main(int argc, char** argv) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       std::fputs(Help, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::puts("morvanectl " MORVANE_VERSION_TEXT);
       return 0;
     } else if (a == "--wait") {
       wait = true;

@@ -6,6 +6,7 @@
 
 #include "controller/Objects.h"
 #include "host/ExceptionBoundary.h"
+#include "platform/PosixSerialPort.h"
 #include "settings/SettingsFile.h"
 #include "ui_fSetupForm.h"
 
@@ -145,7 +146,11 @@ void TSetupForm::UpdatePgmParametersButtonClick() {
   if (!FPortOpened || !FControl.PortOpen() || FControl.ComPort() != comPort) {
     FControl.SetComPort(comPort);
     FPortOpened = FControl.OpenPort();
-    if (!FPortOpened) FHost.ShowMessage("Could not open COM " + std::to_string(FControl.ComPort()));
+    if (!FPortOpened) {
+      std::string text = "Could not open COM " + std::to_string(FControl.ComPort());
+      if (const int error = FControl.LastOpenError()) text += "\n\n" + PortOpenAdvice(error);
+      FHost.ShowMessage(text);
+    }
   }
   FHost.SetAppliedVoice(staged.VoiceRG.ItemIndex());
 }

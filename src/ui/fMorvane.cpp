@@ -16,6 +16,7 @@
 #include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsPath.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
@@ -32,7 +33,6 @@ constexpr int DesignedClientHeight = 321;
 constexpr int CollapsedFormWidth = 272;
 constexpr int ToolTipShowMs = 7500;
 constexpr QPoint DesignedPlace(346, 240);
-constexpr char HelpFileName[] = "Kestrum and Morvane User's Guides.pdf";
 
 }  // namespace
 
@@ -285,7 +285,9 @@ void TMainForm::Setup1Click() {
 
 void TMainForm::MorvaneHelp1Click() {
   if (!MotionIdle()) return;
-  const QString dir = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
+  // Beside the program, else in the installed data folder.
+  const QString dir =
+      QFileInfo(QString::fromStdString(ProgramDataFile(HelpFileName))).absolutePath();
   if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName)))
     ShowMessage("Could not load Help File");
 }

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "settings/SettingsPath.h"
+
 namespace morvane {
 
 namespace {
@@ -24,7 +26,7 @@ QString VoiceBundlePath() {
     QMutexLocker Lock(&PathLock);
     if (!BundlePathOverride.isEmpty()) return BundlePathOverride;
   }
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Res01.rcc"));
+  return QString::fromStdString(ProgramDataFile("Res01.rcc"));
 }
 
 void SetVoiceBundlePath(const QString& Path) {

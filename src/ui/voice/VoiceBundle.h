@@ -12,7 +12,8 @@
 
 namespace morvane {
 
-// Where the voice thread looks for the bundle: Res01.rcc beside the running program.
+// Where the voice thread looks for the bundle: Res01.rcc beside the running program, else in
+// the installed data folder.
 QString VoiceBundlePath();
 // Points VoiceBundlePath elsewhere (an empty path restores the default); for tests, which
 // live in their own directories.

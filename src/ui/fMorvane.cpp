@@ -328,9 +328,12 @@ int TMainForm::VoiceSelection() const {
 }
 
 void TMainForm::ShowInformationMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
-                  QString::fromStdString(text), QMessageBox::Ok, this);
-  box.exec();
+  // Shown without waiting for OK: the start goes on behind it (the port opens, the bus and
+  // INDI are served), since an unattended observatory may never answer it.
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Information"),
+                              QString::fromStdString(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void TMainForm::ShowMessage(const std::string& text) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QMessageBox>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
+#include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
 #include "ui/MainWindowRig.h"
 #include "ui/bus/FocuserService.h"
@@ -291,6 +294,42 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
   EXPECT_TRUE(Rig.Controller().RunIdle.load() && Rig.Controller().NudgeIdle.load());
   EXPECT_LE(Rig.Controller().CTSCount(), target);
   EXPECT_GE(Rig.Controller().CTSCount(), target - 8);
+}
+
+// The first start, with no settings file: the port opens on the factory settings while the
+// box that says so still stands, so that other programs can focus though nobody answers it.
+TEST(MainWindowFirstStartTest, ThePortIsOpenWhileTheMissingFileBoxStands) {
+  const QTemporaryDir dir;
+  sim::TSimFocuser simulator;
+  TQtControllerHost host;
+  std::string boxText;
+  bool openWhileShown = false;
+  // Looks at the box from the event loop (a nested one, should the box wait for OK), asks the
+  // bus meanwhile, and then answers the box.
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!boxText.empty() || !box || !box->isVisible()) return;
+    boxText = box->text().toStdString();
+    openWhileShown =
+        FromOtherThread([] {
+          TFocuserClient client;
+          TFocuserState state;
+          for (int64_t end = MonotonicMicros() + 10000000; MonotonicMicros() < end; usleep(20000))
+            if (client.GetState(state).Ok && state.PortOpen) return true;
+          return false;
+        }) &&
+        box->isVisible();
+    box->done(QMessageBox::Ok);
+  });
+  watcher.start(10);
+  TMainForm form(host, simulator.Opener(),
+                 dir.filePath(QStringLiteral("Morvane.ini")).toStdString());
+  form.show();
+  EXPECT_TRUE(ServeUntil([&] { return !boxText.empty(); }, 15000));
+  EXPECT_EQ(boxText, MissingSettingsFileMessage);
+  EXPECT_TRUE(openWhileShown);
+  form.close();
 }
 
 }  // namespace

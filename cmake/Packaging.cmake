@@ -43,6 +43,7 @@ land exactly on a count. An optional temperature module answers on the same
 line.
 
 Other programs command and follow the focuser over D-Bus, from the command
-line with morvanectl, and from INDI clients such as KStars and Ekos through
-the included INDI driver. Without hardware it runs on a simulated focuser.")
+line with morvanectl, from INDI clients such as KStars and Ekos through the
+included INDI driver, and from ASCOM Alpaca clients such as NINA through
+morvane-alpaca. Without hardware it runs on a simulated focuser.")
 include(CPack)

@@ -22,6 +22,7 @@ ui                  6
 app                 7
 morvanectl          7 platform busclient
 indi_morvane_focus  7 platform busclient
+alpaca              7 platform busclient settings
 '
 # Folders whose code is plain C++20 and POSIX: no Qt header.
 plain='platform sim controller busclient motion'

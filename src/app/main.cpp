@@ -1,10 +1,11 @@
 // Morvane: the main window on the focuser's serial port.
 //
-//   morvane [--simulate]
+//   morvane [--simulate] [--unattended]
 //
 // Port n is the device named by [Devices] COM<n> in the settings file (/dev/ttyS<n-1> without
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
-// every port for this run.
+// every port for this run. --unattended: messages go to standard error and no box waits for a
+// click (a run with nobody at the screen).
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -37,11 +38,12 @@ using namespace morvane;
 namespace {
 
 constexpr char Usage[] =
-    "usage: morvane [--simulate]\n"
+    "usage: morvane [--simulate] [--unattended]\n"
     "\n"
     "Drives a motorised telescope focuser over a serial port.\n"
     "\n"
     "  --simulate   the simulated focuser on every port for this run\n"
+    "  --unattended messages to standard error; no box waits for a click\n"
     "  --show-files show where the settings, the user's guide and the voice are found\n"
     "  --help       show this text\n"
     "  --version    show the version\n";
@@ -125,9 +127,12 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("org.morvane.Morvane"));
 
   bool simulate = false;
+  bool unattended = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
+    } else if (!std::strcmp(argv[i], "--unattended")) {
+      unattended = true;
     } else {
       std::fputs(Usage, stderr);
       return 2;
@@ -154,6 +159,7 @@ int main(int argc, char** argv) {
   };
 
   TQtControllerHost host;
+  host.SetUnattended(unattended);
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
   form.show();

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QTimer>
 
 #include <utility>
 
@@ -126,12 +127,26 @@ void TMainForm::CancelButtonClick() {
   FocusControl->CancelMovement();
 }
 
+void TMainForm::StopAllClick() {
+  CancelButtonClick();
+  // A coarse run ends as at its button's release.
+  const bool stopped = FocusControl->StopCoarseRun();
+  if (stopped || FCoarseRunning) {
+    FHeldKey = 0;
+    FHeldButton = nullptr;
+    Focus_InBtnMouseUp(nullptr);
+  }
+}
+
 void TMainForm::ResetButtonClick() {
   FocusControl->ResetCount();
   if (VoiceSelection() != VoiceNone) {
     SilenceVoice();
-    Sleep(500);
-    if (MotionIdle()) SayReadout(100);
+    // The readout is spoken half a second after the reset, if no move runs then; the window
+    // goes on meanwhile.
+    QTimer::singleShot(500, this, [this] {
+      if (FocusControl && MotionIdle()) SayReadout(100);
+    });
   }
   Broadcast(mmPosition, ReadoutValue());
   Broadcast(mmCountReset, 0);

@@ -259,6 +259,11 @@ void TMainForm::FormClose() {
   FTimer1.stop();
   FKeyReleaseTimer.stop();
   FPendingReleaseKey = 0;
+  // The motor stops before anything is saved: a coarse run held by a key, a button or another
+  // program gets its stop commands, a move by or to a count is cancelled.
+  FHeldKey = 0;
+  FHeldButton = nullptr;
+  FocusControl->StopCoarseRun();
   FocusControl->CancelMovement();
   Sleep(200);
   try {

@@ -70,6 +70,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void Focus_InBtnMouseUp(QAbstractButton* Sender);
   void In10Click(QAbstractButton* Sender);
   void CancelButtonClick();
+  // Stop from another program: whatever drives the motor stops (a move by or to a count, a
+  // coarse run), whether or not the console shows it yet.
+  void StopAllClick();
   void MoveByButtonClick();
   void MoveToButtonClick();
   void ResetButtonClick();

@@ -270,6 +270,41 @@ TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
   EXPECT_TRUE(Rig.Form->Form().In10->isEnabled());
 }
 
+// A Stop sent right behind a move or a run, before the window has shown either: the motor
+// stops all the same and nothing drives it afterwards.
+TEST_F(MainWindowBusTest, StopRightBehindAMoveOrARunStopsTheMotor) {
+  MoveToAndWait(0);
+  TFocuserClient& client = Other.Client;
+  sim::TSimFocuser& sim = *Rig.Simulator;
+  auto drivesAfter = [&](int64_t us) {
+    for (const auto& e : sim.Trace()) {
+      if (e.Us <= us) continue;
+      if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#")) return true;
+      if (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && e.Level) return true;
+    }
+    return false;
+  };
+  for (bool run : {false, true}) {
+    SCOPED_TRACE(run ? "coarse run" : "move");
+    FromOtherThread([&] {
+      if (run)
+        client.CallBool("StartRun", true);
+      else
+        client.CallInt("MoveTo", 400);
+      return client.Call("Stop").Ok;
+    });
+    const int64_t stopped = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+    Serve(600);
+    EXPECT_TRUE(ServeUntil([&] { return !sim.Moving(); }, 3000));
+    EXPECT_FALSE(drivesAfter(stopped));
+    EXPECT_LT(std::abs(sim.Position()), 200);
+    ServeUntil([&] { return Rig.Form->Form().In10->isEnabled(); }, 3000);
+    MoveToAndWait(0);
+  }
+}
+
 // morvanectl against the real window: a waited move prints where it landed, and wait-move
 // returns when the window's move has finished.
 TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {

@@ -30,7 +30,8 @@ class TConsoleActions {
   virtual bool ReadTemperature(double& celsius) = 0;
 
   // The console's buttons, each with its own guards: Move By and Move To do nothing while a
-  // move runs, Stop does nothing while idle.
+  // move runs. Stop has none: it stops whatever drives the motor (a move by or to a count, a
+  // coarse run), even before the console shows the move.
   virtual void MoveByClick(int32_t codes) = 0;
   virtual void MoveToClick(int32_t count) = 0;
   virtual void StopClick() = 0;

@@ -23,7 +23,7 @@
 #include "ThreadCpu.h"
 #include "controller/DispatchHost.h"
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 #include "sim/SimFocuser.h"
 #include "sim/SimModels.h"
 

@@ -6,7 +6,7 @@
 
 #include "controller/Objects.h"
 #include "motion/NudgePlanner.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 

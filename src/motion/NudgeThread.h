@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "controller/Thread.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 

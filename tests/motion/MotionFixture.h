@@ -1,7 +1,7 @@
 #pragma once
 // Moves on the simulated focuser in real time.
 
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 #include "support/ControllerFixture.h"
 
 namespace morvane::test {

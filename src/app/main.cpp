@@ -23,15 +23,15 @@
 #include <string>
 
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "host/ExceptionBoundary.h"
+#include "host/QtControllerHost.h"
 #include "platform/PosixSerialPort.h"
+#include "platform/Signals.h"
 #include "settings/Devices.h"
 #include "settings/SettingsPath.h"
 #include "sim/SimFocuser.h"
 #include "ui/HelpViewer.h"
 #include "ui/fMorvane.h"
-#include "ui/host/ExceptionBoundary.h"
-#include "ui/host/QtControllerHost.h"
 
 using namespace morvane;
 

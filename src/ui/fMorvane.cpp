@@ -12,8 +12,10 @@
 
 #include <cstdio>
 
-#include "motion/Signals.h"
+#include "host/ExceptionBoundary.h"
 #include "platform/Broadcast.h"
+#include "platform/BusContract.h"
+#include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "settings/CompensationSettings.h"
 #include "settings/SettingsFile.h"
@@ -25,7 +27,6 @@
 #include "ui/TempCompDriver.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {
@@ -179,7 +180,7 @@ void TMainForm::FormCreate() {
   };
 
   // Other programs' commands on this name are received by the inter-program message handling.
-  FMorvaneMessage = RegisterWindowMessage("MORVANE_MESSAGE");
+  FMorvaneMessage = RegisterWindowMessage(MorvaneMessageName);
   StartBusInterfaces();
 }
 
@@ -336,7 +337,7 @@ void TMainForm::MovingTimerTimer() {
 
 void TMainForm::FW2TimerTimer() {
   FFW2Timer.stop();
-  Broadcast(2, ReadoutValue());
+  Broadcast(mmPosition, ReadoutValue());
 }
 
 void TMainForm::Broadcast(int32_t WParam, int32_t LParam) {

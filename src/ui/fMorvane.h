@@ -20,7 +20,7 @@
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
 #include "ui/TempCompDriver.h"
-#include "ui/VoiceThread.h"
+#include "ui/voice/VoiceThread.h"
 
 namespace Ui {
 class TMainForm;

@@ -137,6 +137,10 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
   std::string IniPath() const override { return FIniPath; }
+  // Backlash and temperature compensation (ui/Compensation.cpp).
+  TTempCompDriver& TempComp() { return *FTempComp; }
+  // Applies the settings and saves them in the settings file's own section.
+  void ApplyCompensation(const TCompensationSettings& s);
   void SetSpeedRGEnabled(bool enabled) override;
   void ShowMessage(const std::string& text) override;
 

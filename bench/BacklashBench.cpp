@@ -1,7 +1,7 @@
 // Backlash compensation benchmark on the simulated focuser, in real time: where the draw
 // tube ends over moves to one target from alternating sides, with the compensation off and on.
 //
-//   morvane_backlash_bench [--moves N] [--play CODES] [--codes N]
+//   morvane_backlash_bench [--moves N] [--play CODES] [--codes N] [--away CODES]
 
 #include <unistd.h>
 
@@ -25,7 +25,10 @@ using namespace morvane;
 namespace {
 
 struct TSpread {
-  double Min = INFINITY, Max = -INFINITY, Sum = 0;
+  double Min = INFINITY, Max = -INFINITY;
+  // The tube against the count: the shaft's own offset from the count taken out, so that
+  // only the play beyond the encoder and the landing within a code show.
+  double RelMin = INFINITY, RelMax = -INFINITY;
   int N = 0, TimedOut = 0;
 };
 
@@ -37,7 +40,7 @@ void WaitRest(sim::TSimFocuser& s) {
 }
 
 // Moves to target from above and below in turn (a move of `away` codes past it first).
-TSpread Run(double play, int moves, int32_t mode, int32_t codes) {
+TSpread Run(double play, int moves, int32_t mode, int32_t codes, int32_t away) {
   sim::TSimParams params;
   params.TubePlay = play;
   sim::TSimFocuser focuser(params);
@@ -53,7 +56,8 @@ TSpread Run(double play, int moves, int32_t mode, int32_t codes) {
   c.SetNudgeSleep(0.15);
   c.ApproachMode.store(mode);
   c.ApproachCodes.store(codes);
-  constexpr int32_t Target = 200, Away = 60;
+  constexpr int32_t Target = 200;
+  const int32_t Away = away;
   auto moveTo = [&](int32_t t) {
     GeneralDelayEvent().ResetEvent();
     c.MoveTo(t);
@@ -70,9 +74,15 @@ TSpread Run(double play, int moves, int32_t mode, int32_t codes) {
       continue;
     }
     const double tube = focuser.TubePosition();
+    if (std::getenv("MORVANE_BENCH_TRACE"))
+      std::fprintf(stderr, "mode %d from %s: count %d sim %d shaft %.2f tube %.2f\n", mode,
+                   i % 2 ? "above" : "below", c.CTSCount(), focuser.Position(),
+                   focuser.ShaftPosition(), tube);
     r.Min = std::min(r.Min, tube);
     r.Max = std::max(r.Max, tube);
-    r.Sum += tube;
+    const double rel = tube - focuser.ShaftPosition() + focuser.Position();
+    r.RelMin = std::min(r.RelMin, rel);
+    r.RelMax = std::max(r.RelMax, rel);
     ++r.N;
   }
   host.Run([&] { c.ClosePort(); });
@@ -85,6 +95,7 @@ int main(int argc, char** argv) {
   int moves = 20;
   double play = 6.0;
   int32_t codes = 10;
+  int32_t away = 60;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--moves"))
       moves = std::atoi(argv[i + 1]);
@@ -95,19 +106,21 @@ int main(int argc, char** argv) {
   }
   SetNamedEventScope("backlashbench" + std::to_string(getpid()));
   TStartupObjects startup;
-  std::printf("Tube over %d moves to one target from alternating sides, tube play %.1f codes\n",
-              moves, play);
-  std::printf("%-26s %8s %8s %8s %6s\n", "compensation", "min", "max", "spread", "lost");
+  std::printf(
+      "Tube over %d moves to one target from %d codes either side in turn, tube play %.1f codes\n",
+      moves, away, play);
+  std::printf("%-26s %8s %8s %8s %14s %6s\n", "compensation", "min", "max", "spread",
+              "spread/count", "lost");
   const struct {
     const char* Name;
     int32_t Mode;
   } rows[] = {{"off", 0}, {"inward", 1}, {"outward", 2}};
   for (const auto& row : rows) {
-    const TSpread r = Run(play, moves, row.Mode, codes);
+    const TSpread r = Run(play, moves, row.Mode, codes, away);
     std::string name = row.Name;
     if (row.Mode) name += ", " + std::to_string(codes) + " codes";
-    std::printf("%-26s %8.2f %8.2f %8.2f %6d\n", name.c_str(), r.Min, r.Max, r.Max - r.Min,
-                r.TimedOut);
+    std::printf("%-26s %8.2f %8.2f %8.2f %14.2f %6d\n", name.c_str(), r.Min, r.Max, r.Max - r.Min,
+                r.RelMax - r.RelMin, r.TimedOut);
   }
   return 0;
 }

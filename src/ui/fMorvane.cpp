@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
+#include <QWindow>
 
 #include "motion/Signals.h"
 #include "platform/Broadcast.h"
@@ -31,6 +32,8 @@ constexpr int DesignedClientHeight = 321;
 constexpr int CollapsedFormWidth = 272;
 constexpr int ToolTipShowMs = 7500;
 constexpr QPoint DesignedPlace(346, 240);
+// How long a shown window waits for a window manager's frame before it takes it has none.
+constexpr int FrameWaitMs = 2000;
 constexpr char HelpFileName[] = "Kestrum and Morvane User's Guides.pdf";
 
 }  // namespace
@@ -63,14 +66,47 @@ void TMainForm::KeepOnScreenLater() {
   });
 }
 
-void TMainForm::KeepOnScreen() {
-  // Enough of the menu bar to take the window by.
-  const QRect top(pos(), QSize(width(), 20));
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    const QRect seen = screen->availableGeometry().intersected(top);
-    if (seen.width() >= 40 && seen.height() >= 10) return;
+QPoint TMainForm::FramePlace() const {
+  const QWindow* window = windowHandle();
+  return FFrameKnown && window ? window->framePosition() : pos();
+}
+
+void TMainForm::MoveFrameTo(QPoint place) {
+  QWindow* window = windowHandle();
+  if (FFrameKnown && window) {
+    // The client's place by the frame's known margins: a request for the frame's place that
+    // equals the client's present one can go unheard.
+    const QMargins frame = window->frameMargins();
+    window->setPosition(place + QPoint(frame.left(), frame.top()));
+  } else {
+    // Until a window manager has framed the window the frame is not known and the move places
+    // the client there: the place is taken again once the frame is known.
+    move(place);
+    if (window) FPendingFramePlace = place;
   }
-  move(DesignedPlace);
+  KeepOnScreenLater();
+}
+
+void TMainForm::WatchFrame() {
+  const QWindow* window = windowHandle();
+  const bool framed = window && !window->frameMargins().isNull();
+  if (!framed && FFrameWatch.elapsed() < FrameWaitMs) return;  // no window manager: no frame
+  FFrameWatchTimer.stop();
+  FFrameKnown = true;
+  if (FPendingFramePlace && FramePlace() != *FPendingFramePlace) MoveFrameTo(*FPendingFramePlace);
+  FPendingFramePlace.reset();
+  KeepOnScreen();
+}
+
+void TMainForm::KeepOnScreen() {
+  // The title bar's top edge on some screen, and enough of it to take the window by.
+  const QPoint corner = FramePlace();
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect area = screen->availableGeometry();
+    const QRect seen = area.intersected(QRect(corner, QSize(width(), 20)));
+    if (area.contains(QPoint(seen.left(), corner.y())) && seen.width() >= 40) return;
+  }
+  MoveFrameTo(DesignedPlace);
 }
 
 void TMainForm::PrepareWidgets() {
@@ -130,6 +166,7 @@ void TMainForm::PrepareWidgets() {
   FFW2Timer.setInterval(500);
   FTimer1.setObjectName(QStringLiteral("Timer1"));
   FTimer1.setInterval(200);
+  FFrameWatchTimer.setInterval(20);
   FKeyReleaseTimer.setSingleShot(true);
   FKeyReleaseTimer.setInterval(10);
 
@@ -195,6 +232,7 @@ void TMainForm::MakeConnections() {
   onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
   onTimer(FTimer1, &TMainForm::Timer1Timer);
   onTimer(FKeyReleaseTimer, &TMainForm::FlushKeyRelease);
+  onTimer(FFrameWatchTimer, &TMainForm::WatchFrame);
 
   for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10}) {
     connect(fine, &QAbstractButton::clicked, this,
@@ -218,6 +256,10 @@ void TMainForm::MakeConnections() {
 
 void TMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!FFrameKnown && !FFrameWatchTimer.isActive()) {
+    FFrameWatch.start();
+    FFrameWatchTimer.start();
+  }
   // A window restored from the task bar is shown again by the system; that is no new show.
   if (!event->spontaneous()) CallHandler([this] { FormShow(); });
 }
@@ -257,6 +299,7 @@ void TMainForm::FormClose() {
   FFW2Timer.stop();
   FTimer1.stop();
   FKeyReleaseTimer.stop();
+  FFrameWatchTimer.stop();
   FPendingReleaseKey = 0;
   FocusControl->CancelMovement();
   Sleep(200);

@@ -9,12 +9,14 @@
 // changes on the motion threads; both reach the widgets only on the GUI thread, in the order
 // they were raised (count changes coalesced by TCountHandOver, idle changes as queued calls).
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "controller/Objects.h"
@@ -115,16 +117,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   TVoiceThread* VoiceThread() const { return FVoiceThreads.Last(); }
 
   // TSetupFormHost.
-  int Left() const override { return x(); }
-  void SetLeft(int left) override {
-    move(left, y());
-    KeepOnScreenLater();
-  }
-  int Top() const override { return y(); }
-  void SetTop(int top) override {
-    move(x(), top);
-    KeepOnScreenLater();
-  }
+  // Left and top are the outer frame's, as written at close.
+  int Left() const override { return FramePlace().x(); }
+  void SetLeft(int left) override { MoveFrameTo(QPoint(left, Top())); }
+  int Top() const override { return FramePlace().y(); }
+  void SetTop(int top) override { MoveFrameTo(QPoint(Left(), top)); }
   int AppliedVoice() const override { return FAppliedVoice; }
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
@@ -169,6 +166,12 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // it, the window goes back to its designed place unless its top shows on some screen.
   void KeepOnScreenLater();
   void KeepOnScreen();
+  // Puts the outer frame's top-left corner at place. Before a window manager has framed the
+  // window its frame is not known; a client place would then put the title bar above the saved
+  // place, and the window would climb by a title bar at every start.
+  void MoveFrameTo(QPoint place);
+  void WatchFrame();
+  QPoint FramePlace() const;
   // Keyboard preview: true when the key event is the first delivery of a key to this window.
   bool IsPreviewedKey(QObject* watched) const;
   void PreviewKey(const QKeyEvent& key);
@@ -189,6 +192,12 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   bool FFormShowPending = false;
   bool FStarted = false;
   bool FKeepOnScreenQueued = false;
+  // The window's frame place is known once a window manager has framed it, or once a shown
+  // window has waited FrameWaitMs for that; a place set before waits for it.
+  bool FFrameKnown = false;
+  std::optional<QPoint> FPendingFramePlace;
+  QElapsedTimer FFrameWatch;
+  QTimer FFrameWatchTimer;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;

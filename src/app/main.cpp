@@ -1,10 +1,10 @@
 // Morvane: the main window on the focuser's serial port.
 //
-//   morvane [--simulate]
+//   morvane [--simulate] [--night]
 //
 // Port n is the device named by [Devices] COM<n> in the settings file (/dev/ttyS<n-1> without
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
-// every port for this run.
+// every port for this run. --night turns night vision on, as its menu item does.
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -26,6 +26,7 @@
 #include "settings/SettingsPath.h"
 #include "sim/SimFocuser.h"
 #include "ui/fMorvane.h"
+#include "ui_fMorvane.h"
 #include "ui/host/ExceptionBoundary.h"
 #include "ui/host/QtControllerHost.h"
 
@@ -85,11 +86,14 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("morvane"));
 
   bool simulate = false;
+  bool night = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
+    } else if (!std::strcmp(argv[i], "--night")) {
+      night = true;
     } else {
-      std::fprintf(stderr, "usage: morvane [--simulate]\n");
+      std::fprintf(stderr, "usage: morvane [--simulate] [--night]\n");
       return 2;
     }
   }
@@ -109,6 +113,7 @@ int main(int argc, char** argv) {
   TQtControllerHost host;
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
+  if (night && !form.NightVision()) form.Form().NightVision1->trigger();
   form.show();
   return QApplication::exec();
 }

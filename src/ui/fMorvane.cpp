@@ -15,6 +15,7 @@
 #include "platform/Broadcast.h"
 #include "platform/Timing.h"
 #include "settings/SettingsFile.h"
+#include "settings/ViewSettings.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
@@ -167,6 +168,7 @@ void TMainForm::PrepareWidgets() {
   FTimer1.setObjectName(QStringLiteral("Timer1"));
   FTimer1.setInterval(200);
   FFrameWatchTimer.setInterval(20);
+  FHelpWatchTimer.setInterval(1000);
   FKeyReleaseTimer.setSingleShot(true);
   FKeyReleaseTimer.setInterval(10);
 
@@ -182,6 +184,8 @@ void TMainForm::FormCreate() {
   // configuration directory when that is not writable).
   const bool stayOnTop = ReadStayOnTopAtStartUp(FIniPath);
   setWindowFlag(Qt::WindowStaysOnTopHint, stayOnTop);
+  ui->StayOnTop1->setChecked(stayOnTop);
+  SetNightVision(ReadNightVision(FIniPath));
 
   const int menuHeight = menuBar()->sizeHint().height();
   setFixedSize(CollapsedFormWidth, menuHeight + DesignedClientHeight);
@@ -227,6 +231,9 @@ void TMainForm::MakeConnections() {
   onAction(ui->AboutMorvane1, &TMainForm::AboutMorvane1Click);
   onAction(ui->Temp1, &TMainForm::Temp1Click);
   onAction(ui->Exit1, &TMainForm::Exit1Click);
+  onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);
+  onAction(ui->NightVision1, &TMainForm::NightVision1Click);
+  onTimer(FHelpWatchTimer, &TMainForm::WatchHelpViewer);
 
   onTimer(FMovingTimer, &TMainForm::MovingTimerTimer);
   onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
@@ -300,6 +307,7 @@ void TMainForm::FormClose() {
   FTimer1.stop();
   FKeyReleaseTimer.stop();
   FFrameWatchTimer.stop();
+  FHelpWatchTimer.stop();
   FPendingReleaseKey = 0;
   FocusControl->CancelMovement();
   Sleep(200);
@@ -328,8 +336,13 @@ void TMainForm::Setup1Click() {
 void TMainForm::MorvaneHelp1Click() {
   if (!MotionIdle()) return;
   const QString dir = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
-  if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName)))
-    ShowMessage("Could not load Help File");
+  if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName))) {
+    ShowMessage("Could not load Help File\n\n" + FHelpProcess->FailReason().toStdString());
+    return;
+  }
+  // A window that stays on top would hide the guide: it keeps below the viewer while that runs.
+  SetStayOnTop(false);
+  FHelpWatchTimer.start();
 }
 
 void TMainForm::AboutMorvane1Click() {

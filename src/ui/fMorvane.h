@@ -62,6 +62,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void MorvaneHelp1Click();
   void AboutMorvane1Click();
   void Exit1Click();
+  // The View menu (ViewMenu.cpp): each choice takes effect at once and is written to the file.
+  void StayOnTop1Click();
+  void NightVision1Click();
+  void SetNightVision(bool on);
+  bool NightVision() const { return FNightVision; }
 
   // Timers.
   void MovingTimerTimer();
@@ -171,6 +176,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // place, and the window would climb by a title bar at every start.
   void MoveFrameTo(QPoint place);
   void WatchFrame();
+  void SetStayOnTop(bool on);
+  // Puts the window back on top, as chosen, once the guide's viewer has ended.
+  void WatchHelpViewer();
   QPoint FramePlace() const;
   // Keyboard preview: true when the key event is the first delivery of a key to this window.
   bool IsPreviewedKey(QObject* watched) const;
@@ -198,6 +206,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::optional<QPoint> FPendingFramePlace;
   QElapsedTimer FFrameWatch;
   QTimer FFrameWatchTimer;
+  QTimer FHelpWatchTimer;
+  bool FNightVision = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;

@@ -4,7 +4,8 @@
 //
 // Port n is the device named by [Devices] COM<n> in the settings file (/dev/ttyS<n-1> without
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
-// every port for this run. --night turns night vision on, as its menu item does.
+// every port for this run, with its own settings file, Morvane-sim.ini beside Morvane.ini. --night
+// turns night vision on, as its menu item does.
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -26,9 +27,9 @@
 #include "settings/SettingsPath.h"
 #include "sim/SimFocuser.h"
 #include "ui/fMorvane.h"
-#include "ui_fMorvane.h"
 #include "ui/host/ExceptionBoundary.h"
 #include "ui/host/QtControllerHost.h"
+#include "ui_fMorvane.h"
 
 using namespace morvane;
 
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  const std::string iniPath = SettingsPath();
+  // A simulated run keeps a settings file of its own.
+  const std::string iniPath = simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath();
   // The simulated focuser is made only when a port names it, and outlives every port.
   std::unique_ptr<sim::TSimFocuser> simulator;
   TPortOpener opener = [&](int n) -> std::unique_ptr<TSerialPort> {

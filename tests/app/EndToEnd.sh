@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb on the simulated focuser, with its own session bus and a scratch
 # settings directory: hold "I" and release it, click "+10", and check the broadcasts seen on
-# the bus, the window position written at close and a screenshot that is not blank.
+# the bus, the window position written at close (to the simulated run's own settings file)
+# and a screenshot that is not blank.
 #
 #   EndToEnd.sh <path of the morvane binary>
 set -uo pipefail
@@ -84,6 +85,9 @@ kill -0 "$app" 2>/dev/null && fail "the program did not end"
 wait "$app"
 status=$?
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
-grep -q '^Left=200' "$work/Morvane.ini" || fail "Left not written: $(cat "$work/Morvane.ini")"
-grep -q '^Top=150' "$work/Morvane.ini" || fail "Top not written"
+# A simulated run keeps its own settings file, begun as a copy: the real one is untouched.
+grep -q '^Left=200' "$work/Morvane-sim.ini" || fail "Left not written: $(cat "$work/Morvane-sim.ini")"
+grep -q '^Top=150' "$work/Morvane-sim.ini" || fail "Top not written"
+grep -q '^Commands=0' "$work/Morvane-sim.ini" || fail "the simulated run's file is no copy"
+grep -q '^Left=' "$work/Morvane.ini" && fail "the simulated run wrote the real settings file"
 echo "PASS: $(wc -l <"$work/messages") broadcasts, position $position then $((position + 10)), $colours colours"

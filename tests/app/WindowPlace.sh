@@ -48,8 +48,8 @@ for run in 1 2 3; do
   place=$(frame_place)
   [ "$place" = "300 300" ] || fail "start $run: the frame is at $place, not 300 300"
   stop
-  grep -q '^Left=300' "$work/Morvane.ini" && grep -q '^Top=300' "$work/Morvane.ini" ||
-    fail "start $run: saved $(grep -E '^(Left|Top)=' "$work/Morvane.ini" | tr '\r\n' '  ')"
+  grep -q '^Left=300' "$work/Morvane-sim.ini" && grep -q '^Top=300' "$work/Morvane-sim.ini" ||
+    fail "start $run: saved $(grep -E '^(Left|Top)=' "$work/Morvane-sim.ini" | tr '\r\n' '  ')"
 done
 
 # Factory Defaults from the setup dialog: the title bar stays on the screen.

@@ -140,6 +140,17 @@ void TMainForm::Button1Click() {
 void TMainForm::FormKeyDown(int Key) {
   if (Key == Qt::Key_F1) {
     MorvaneHelp1Click();
+  } else if (Key == Qt::Key_Escape) {
+    // Escape stops a move as Stop does.
+    if (ui->CancelButton->isEnabled()) CancelButtonClick();
+  } else if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+    // Enter in Move By or Move To runs that move.
+    QWidget* focus = QApplication::focusWidget();
+    const auto in = [focus](QWidget* field) {
+      return focus && (focus == field || field->isAncestorOf(focus));
+    };
+    if (in(ui->MoveBySE)) MoveByButtonClick();
+    if (in(ui->MoveToSE)) MoveToButtonClick();
   } else if (Key == Qt::Key_I || Key == Qt::Key_O) {
     // A held key repeats its press: the run it started goes on untouched, and other programs
     // hear of one press.

@@ -5,8 +5,10 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFileInfo>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStyle>
 #include <QWindow>
@@ -171,6 +173,11 @@ void TMainForm::PrepareWidgets() {
   FHelpWatchTimer.setInterval(1000);
   FKeyReleaseTimer.setSingleShot(true);
   FKeyReleaseTimer.setInterval(10);
+
+  // F10 opens the menu bar, as on other desktops' windows.
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this,
+          [this] { menuBar()->setActiveAction(menuBar()->actions().value(0)); });
 
   // Keys are previewed for the whole window, and the coarse buttons react to every mouse
   // button: both are seen on their way to the controls (eventFilter, Console.cpp).

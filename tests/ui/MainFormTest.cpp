@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -575,6 +577,63 @@ TEST_F(MainFormTest, StayOnTopAndNightVisionAreMenuChoicesRemembered) {
   QTest::qWait(50);
   EXPECT_GT(NotNightPixels(Form->grab().toImage()), 1000);
   EXPECT_NE(ReadFile(IniPath).find("NightVision=0\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenItem) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  // Enter in Move By runs that move.
+  ui().MoveBySE->setFocus();
+  ui().MoveBySE->selectAll();
+  QTest::keyClicks(ui().MoveBySE, QStringLiteral("20"));
+  QTest::keyClick(ui().MoveBySE, Qt::Key_Return);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  ASSERT_TRUE(WaitMoveEnded());
+  EXPECT_GE(Readout().toInt(), 20);
+  // Enter in Move To runs that one, and Escape stops it short of its target.
+  ui().MoveToSE->setFocus();
+  ui().MoveToSE->selectAll();
+  QTest::keyClicks(ui().MoveToSE, QStringLiteral("-250"));
+  QTest::keyClick(ui().MoveToSE, Qt::Key_Enter);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  QTest::keyClick(ui().MoveToSE, Qt::Key_Escape);
+  ASSERT_TRUE(WaitMoveEnded(3000));
+  EXPECT_GT(Readout().toInt(), -240);
+
+  // F10 opens the menu bar at its first menu.
+  QTest::keyClick(ui().MoveToSE, Qt::Key_F10);
+  EXPECT_EQ(Form->menuBar()->activeAction(), ui().Setup1);
+  QTest::keyClick(Form->menuBar(), Qt::Key_Escape);
+
+  // Tab lands on a radio group's chosen item, and follows the choice: it is the group's only
+  // tab stop.
+  Form->Setup().show();
+  TStagedSettings staged = Form->Setup().Staged();
+  staged.VoiceRG.SetItemIndex(1);
+  staged.CommandRG.SetItemIndex(0);
+  Form->Setup().SetStaged(staged);
+  const auto tabStops = [&](const char* group) {
+    QString stops;
+    for (const QRadioButton* b : Form->Setup().findChild<TRadioGroup*>(group)->Buttons())
+      stops += (b->focusPolicy() & Qt::TabFocus) ? QLatin1Char('T') : QLatin1Char('-');
+    return stops;
+  };
+  EXPECT_EQ(tabStops("VoiceRG"), QStringLiteral("-T-"));
+  EXPECT_EQ(tabStops("CommandRG"), QStringLiteral("T-"));
+  staged.VoiceRG.SetItemIndex(2);
+  staged.CommandRG.SetItemIndex(1);
+  Form->Setup().SetStaged(staged);
+  EXPECT_EQ(tabStops("VoiceRG"), QStringLiteral("--T"));
+  EXPECT_EQ(tabStops("CommandRG"), QStringLiteral("-T"));
+  Form->Setup().hide();
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ dbus-run-session -- bash -c '
   xdotool keydown i; sleep 0.4; xdotool keyup i
   sleep 1
   height=$(xdotool getwindowgeometry --shell "$wid" | sed -n "s/^HEIGHT=//p")
-  xdotool mousemove --window "$wid" 232 $((height - 25)) click 1
+  xdotool mousemove --window "$wid" 232 $((height - 59)) click 1
   sleep 4
   xdotool mousemove 700 500
   sleep 0.3

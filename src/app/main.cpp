@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
   TQtControllerHost host;
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
+  form.SetPortNamer([&](int n) { return simulate ? "simulator" : DevicePathForPort(iniPath, n); });
   if (night && !form.NightVision()) form.Form().NightVision1->trigger();
   form.show();
   return QApplication::exec();

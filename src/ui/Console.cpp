@@ -65,6 +65,7 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   Broadcast(6, IdleValue ? 1 : 0);
   if (IdleValue) Broadcast(2, ReadoutValue());
   BusStateChanged();
+  if (IdleValue) NoteMoveEnd();
 }
 
 bool TMainForm::MotionIdle() const {
@@ -72,6 +73,7 @@ bool TMainForm::MotionIdle() const {
 }
 
 void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
+  if (!PortReady()) return;
   if (MotionIdle()) SilenceVoice();
   const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
@@ -97,6 +99,8 @@ void TMainForm::In10Click(QAbstractButton* Sender) {
   if (Sender == ui->Out1) amount = -1;
   if (Sender == ui->Out5) amount = -5;
   if (Sender == ui->Out10) amount = -10;
+  if (!PortReady()) return;
+  NoteMoveTarget(FocusControl->CTSCount() + amount);
   FocusControl->MoveBy(amount);
 }
 
@@ -104,15 +108,17 @@ void TMainForm::MoveByButtonClick() {
   // The field gives up the focus before a click is handled; a click from the keyboard or a
   // program does not move the focus, so the typed text is taken here as leaving would take it.
   const std::optional<int32_t> n = ui->MoveBySE->Commit();
-  if (!n || !MotionIdle()) return;
+  if (!n || !MotionIdle() || !PortReady()) return;
   SilenceVoice();
+  NoteMoveTarget(FocusControl->CTSCount() + *n);
   FocusControl->MoveBy(*n);
 }
 
 void TMainForm::MoveToButtonClick() {
   const std::optional<int32_t> n = ui->MoveToSE->Commit();
-  if (!n || !MotionIdle()) return;
+  if (!n || !MotionIdle() || !PortReady()) return;
   SilenceVoice();
+  NoteMoveTarget(*n);
   FocusControl->MoveTo(*n);
 }
 

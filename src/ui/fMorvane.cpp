@@ -174,6 +174,8 @@ void TMainForm::PrepareWidgets() {
   FKeyReleaseTimer.setSingleShot(true);
   FKeyReleaseTimer.setInterval(10);
 
+  PrepareStatusLine();
+
   // F10 opens the menu bar, as on other desktops' windows.
   auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
   connect(menuKey, &QShortcut::activated, this,
@@ -194,8 +196,9 @@ void TMainForm::FormCreate() {
   ui->StayOnTop1->setChecked(stayOnTop);
   SetNightVision(ReadNightVision(FIniPath));
 
+  // The status line is added below the designed client area.
   const int menuHeight = menuBar()->sizeHint().height();
-  setFixedSize(CollapsedFormWidth, menuHeight + DesignedClientHeight);
+  setFixedSize(CollapsedFormWidth, menuHeight + DesignedClientHeight + StatusLineHeight);
   FCollapsedWidth = width();
 
   SetupForm = std::make_unique<TSetupForm>(*FocusControl, *this, this);
@@ -241,6 +244,7 @@ void TMainForm::MakeConnections() {
   onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);
   onAction(ui->NightVision1, &TMainForm::NightVision1Click);
   onTimer(FHelpWatchTimer, &TMainForm::WatchHelpViewer);
+  onTimer(FStatusTimer, &TMainForm::UpdateStatusLine);
 
   onTimer(FMovingTimer, &TMainForm::MovingTimerTimer);
   onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
@@ -263,6 +267,13 @@ void TMainForm::MakeConnections() {
   onClick(ui->SetCalButton, &TMainForm::SetCalButtonClick);
   onClick(ui->ResetTC, &TMainForm::ResetTCClick);
   onClick(ui->EnableSB, &TMainForm::EnableSBClick);
+
+  // A new action replaces the last error on the status line.
+  for (QAction* action : {ui->Setup1, ui->MorvaneHelp1, ui->AboutMorvane1, ui->Temp1})
+    connect(action, &QAction::triggered, this, [this] { SetStatusNote(QString()); });
+  for (QAbstractButton* button : findChildren<QAbstractButton*>())
+    connect(button, &QAbstractButton::pressed, this, [this] { SetStatusNote(QString()); });
+  FStatusTimer.start();
 
   // The moving light goes out at the timer's first tick after start-up too.
   FMovingTimer.start();
@@ -296,6 +307,7 @@ void TMainForm::FinishFormShow() {
     ui->MovingLite->SetLit(false);
   });
   BusStateChanged();  // the port has been opened
+  UpdateStatusLine();
   FStarted = true;
 }
 
@@ -315,6 +327,7 @@ void TMainForm::FormClose() {
   FKeyReleaseTimer.stop();
   FFrameWatchTimer.stop();
   FHelpWatchTimer.stop();
+  FStatusTimer.stop();
   FPendingReleaseKey = 0;
   FocusControl->CancelMovement();
   Sleep(200);
@@ -338,6 +351,7 @@ void TMainForm::FreeOwned() {
 void TMainForm::Setup1Click() {
   SetupForm->exec();
   BusStateChanged();  // the port may have changed
+  UpdateStatusLine();
 }
 
 void TMainForm::MorvaneHelp1Click() {
@@ -394,6 +408,8 @@ void TMainForm::ShowInformationMessage(const std::string& text) {
 }
 
 void TMainForm::ShowMessage(const std::string& text) {
+  // Kept on the status line until the next action, after its box has been closed.
+  SetStatusNote(QString::fromStdString(text).section(QLatin1Char('\n'), 0, 0));
   FHost.ShowMessage(text);
 }
 

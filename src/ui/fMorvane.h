@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,7 @@ class TMainForm;
 }
 
 class QAbstractButton;
+class QLabel;
 class QKeyEvent;
 class QDialog;
 
@@ -121,6 +123,17 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The last voice thread started; null before the first.
   TVoiceThread* VoiceThread() const { return FVoiceThreads.Last(); }
 
+  // The status line (StatusLine.cpp): two rows below the designed client area, by which the
+  // window is taller.
+  static constexpr int StatusLineHeight = 34;
+  // namer: what a port number stands for ("simulator" or a device path); by default the
+  // settings file's [Devices] entry.
+  void SetPortNamer(std::function<std::string(int)> namer);
+  void UpdateStatusLine();
+  // The line's second row: the last error, kept until the next action, or how a move ended.
+  void SetStatusNote(const QString& note);
+  QString StatusNote() const { return FStatusNote; }
+
   // TSetupFormHost.
   // Left and top are the outer frame's, as written at close.
   int Left() const override { return FramePlace().x(); }
@@ -176,6 +189,13 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // place, and the window would climb by a title bar at every start.
   void MoveFrameTo(QPoint place);
   void WatchFrame();
+  void PrepareStatusLine();
+  QString PortDescription() const;
+  // False, saying why on the status line, when the port is closed and a move cannot act.
+  bool PortReady();
+  // A move by or to a count: where it should end, and how far from it it did.
+  void NoteMoveTarget(int32_t target);
+  void NoteMoveEnd();
   void SetStayOnTop(bool on);
   // Puts the window back on top, as chosen, once the guide's viewer has ended.
   void WatchHelpViewer();
@@ -207,6 +227,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QElapsedTimer FFrameWatch;
   QTimer FFrameWatchTimer;
   QTimer FHelpWatchTimer;
+  QLabel* FStatusLine = nullptr;
+  QTimer FStatusTimer;
+  QString FStatusNote;
+  std::optional<int32_t> FMoveTarget;
+  std::function<std::string(int)> FPortNamer;
   bool FNightVision = false;
 
   QTimer FMovingTimer;

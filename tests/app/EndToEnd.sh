@@ -67,9 +67,9 @@ position=$(grep '^2 ' "$work/messages" | tail -1 | cut -d' ' -f2)
 [ "$(grep -c '^2 ' "$work/messages")" -gt "$answers" ] || fail "no answer to the position query"
 [ "$position" -gt 0 ] || fail "the coarse move went nowhere ($position)"
 
-# Click "+10": the last button of the fine-focus row, 25 pixels above the window's bottom.
+# Click "+10": the last button of the fine-focus row, 25 pixels above the status line (34).
 height=$(xdotool getwindowgeometry --shell "$wid" | sed -n 's/^HEIGHT=//p')
-xdotool mousemove --window "$wid" 232 $((height - 25)) click 1
+xdotool mousemove --window "$wid" 232 $((height - 59)) click 1
 # A move lands on its target or one past it.
 wait_for "2 $((position + 10))" || wait_for "2 $((position + 11))" ||
   fail "the +10 move from $position did not land: $(grep '^2 ' "$work/messages" | tail -1)"

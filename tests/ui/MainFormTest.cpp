@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -607,6 +608,9 @@ TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenIt
   QTest::keyClick(ui().MoveToSE, Qt::Key_Escape);
   ASSERT_TRUE(WaitMoveEnded(3000));
   EXPECT_GT(Readout().toInt(), -240);
+  // The status line says by how much it ended away from its target.
+  EXPECT_EQ(Form->StatusNote(),
+            QStringLiteral("Ended %1 codes from -250").arg(Readout().toInt() + 250));
 
   // F10 opens the menu bar at its first menu.
   QTest::keyClick(ui().MoveToSE, Qt::Key_F10);
@@ -634,6 +638,52 @@ TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenIt
   EXPECT_EQ(tabStops("VoiceRG"), QStringLiteral("--T"));
   EXPECT_EQ(tabStops("CommandRG"), QStringLiteral("-T"));
   Form->Setup().hide();
+}
+
+}  // namespace
+}  // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+TEST_F(MainFormTest, StatusLineNamesThePortKeepsTheLastErrorAndRefusesMovesWhileClosed) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  auto* line = Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->text().section(QLatin1Char('\n'), 0, 0),
+            QStringLiteral("COM 1 \u2192 /dev/ttyS0, connected, LX-200"));
+  EXPECT_GE(Form->height(), Form->menuBar()->height() + 321 + TMainForm::StatusLineHeight);
+
+  QTest::mouseClick(ui().In10, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  ASSERT_TRUE(WaitMoveEnded());
+  // A move lands on its target or one past it.
+  const QString ended = Form->StatusNote();
+  EXPECT_TRUE(ended == QStringLiteral("At 10") || ended == QStringLiteral("Ended 1 code from 10"))
+      << ended.toStdString();
+
+  // A port that fails: the error stays on the line after its box, the line says the port is
+  // not connected, and a move is refused, saying why.
+  FailingPorts = {3};
+  TStagedSettings staged = Form->Setup().Staged();
+  staged.ComPortRG.SetItemIndex(2);
+  Form->Setup().SetStaged(staged);
+  Form->Setup().UpdatePgmParametersButtonClick();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 3000));
+  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Could not open COM 3"));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return line->text().startsWith(QStringLiteral("COM 3 \u2192 /dev/ttyS2, not connected"));
+      },
+      2000))
+      << line->text().toStdString();
+  Sim->ClearTrace();
+  QTest::mouseClick(ui().In10, Qt::LeftButton);
+  QTest::mouseClick(ui().MoveToButton, Qt::LeftButton);
+  QTest::qWait(200);
+  EXPECT_TRUE(Writes().empty());
+  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Not connected: open a port in Setup"));
 }
 
 }  // namespace

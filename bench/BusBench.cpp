@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
+#include "indi_morvane_focus/FocuserRequest.h"
 #include "motion/Signals.h"
 #include "platform/Event.h"
 #include "platform/Timing.h"
@@ -135,7 +136,9 @@ std::vector<TSeen> ListenToIndi(int port, std::atomic<bool>& ready, std::atomic<
       const size_t value = element == std::string::npos ? element : buffer.find('>', element);
       const size_t end = value == std::string::npos ? value : buffer.find('<', value);
       if (end == std::string::npos) break;
-      seen.push_back({now, std::atoi(buffer.substr(value + 1, end - value - 1).c_str())});
+      // The driver's fresh configuration has INDI's FOCUS_MAX of 100000.
+      const int indiPosition = std::atoi(buffer.substr(value + 1, end - value - 1).c_str());
+      seen.push_back({now, static_cast<int32_t>(CountAt(indiPosition, 100000))});
       buffer.erase(0, end);
     }
     if (buffer.size() > 65536) buffer.erase(0, buffer.size() - 4096);

@@ -8,6 +8,9 @@ need+=(libelf-dev libjpeg-dev poppler-utils)  # version note, about box picture,
 need+=(espeak-ng sox libasound2-dev)
 
 need+=(indi-bin libindi-dev)  # the INDI focuser driver and its tests
+need+=(libcpp-httplib-dev nlohmann-json3-dev)  # morvane-alpaca: HTTP server and JSON
+# The Debian package and Debian's own checkers of it, its desktop entry and AppStream data.
+need+=(dpkg-dev file lintian appstream desktop-file-utils)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,11 +1,12 @@
 // Morvane: the main window on the focuser's serial port.
 //
-//   morvane [--simulate] [--night]
+//   morvane [--simulate] [--unattended] [--night]
 //
 // Port n is the device named by [Devices] COM<n> in the settings file (/dev/ttyS<n-1> without
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
-// every port for this run, with its own settings file, Morvane-sim.ini beside Morvane.ini. --night
-// turns night vision on, as its menu item does.
+// every port for this run, with its own settings file, Morvane-sim.ini beside Morvane.ini.
+// --unattended: messages go to standard error and no box waits for a click (a run with nobody
+// at the screen). --night turns night vision on, as its menu item does.
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -14,9 +15,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,6 +29,7 @@
 #include "settings/Devices.h"
 #include "settings/SettingsPath.h"
 #include "sim/SimFocuser.h"
+#include "ui/HelpViewer.h"
 #include "ui/fMorvane.h"
 #include "ui/host/ExceptionBoundary.h"
 #include "ui/host/QtControllerHost.h"
@@ -34,6 +38,31 @@
 using namespace morvane;
 
 namespace {
+
+constexpr char Usage[] =
+    "usage: morvane [--simulate] [--unattended] [--night]\n"
+    "\n"
+    "Drives a motorised telescope focuser over a serial port.\n"
+    "\n"
+    "  --simulate   the simulated focuser on every port for this run, with its own\n"
+    "               settings file (Morvane-sim.ini beside Morvane.ini)\n"
+    "  --night      night vision: the program red on black (remembered)\n"
+    "  --unattended messages to standard error; no box waits for a click\n"
+    "  --show-files show where the settings, the user's guide and the voice are found\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n";
+
+// Where this copy keeps and finds its files, for an astronomer checking an installation.
+void ShowFiles() {
+  const auto show = [](const char* what, const std::string& path) {
+    std::error_code ignored;
+    const bool found = std::filesystem::exists(path, ignored);
+    std::printf("%-9s %s%s\n", what, path.c_str(), found ? "" : " (missing)");
+  };
+  show("settings", SettingsPath());
+  show("guide", ProgramDataFile(HelpFileName));
+  show("voice", ProgramDataFile("Res01.rcc"));
+}
 
 int SignalPipe[2] = {-1, -1};
 
@@ -75,6 +104,21 @@ void CloseOnTerminate(QWidget& window) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before anything needs a display, so that they work on a machine without one.
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help")) {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--version")) {
+      std::puts("morvane " MORVANE_VERSION_TEXT);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--show-files")) {
+      ShowFiles();
+      return 0;
+    }
+  }
   // The named events and registered names exist before any window.
   TStartupObjects startup;
 
@@ -84,17 +128,20 @@ int main(int argc, char** argv) {
   // No display name: the platform would add " — Morvane" to every caption that does not end in
   // it, and the boxes' captions ("Information", "Setup") are the program's own texts. The
   // display name falls back to the application name where one is asked for.
-  QApplication::setDesktopFileName(QStringLiteral("morvane"));
+  QApplication::setDesktopFileName(QStringLiteral("org.morvane.Morvane"));
 
   bool simulate = false;
+  bool unattended = false;
   bool night = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
+    } else if (!std::strcmp(argv[i], "--unattended")) {
+      unattended = true;
     } else if (!std::strcmp(argv[i], "--night")) {
       night = true;
     } else {
-      std::fprintf(stderr, "usage: morvane [--simulate] [--night]\n");
+      std::fputs(Usage, stderr);
       return 2;
     }
   }
@@ -109,10 +156,18 @@ int main(int argc, char** argv) {
       if (!simulator) simulator = std::make_unique<sim::TSimFocuser>();
       return simulator->Open();
     }
-    return OpenPosixSerialPort(path);
+    int error = 0;
+    std::unique_ptr<TSerialPort> port = OpenPosixSerialPort(path, &error);
+    if (!port) {
+      std::fprintf(stderr, "morvane: could not open COM %d (%s): %s\n", n, path.c_str(),
+                   PortOpenAdvice(error).c_str());
+      errno = error;  // the controller keeps it for the operator's message
+    }
+    return port;
   };
 
   TQtControllerHost host;
+  host.SetUnattended(unattended);
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
   form.SetPortNamer([&](int n) { return simulate ? "simulator" : DevicePathForPort(iniPath, n); });

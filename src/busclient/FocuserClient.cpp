@@ -49,6 +49,7 @@ void Store(TNotification& n, const char* name, int type, int32_t i, bool b) {
     if (!std::strcmp(name, "Idle")) n.Idle = b;
     if (!std::strcmp(name, "PortOpen")) n.PortOpen = b;
     if (!std::strcmp(name, "TemperatureAvailable")) n.TemperatureAvailable = b;
+    if (!std::strcmp(name, "Running")) n.Running = b;
   }
 }
 
@@ -162,6 +163,15 @@ TBusReply TFocuserClient::CallBool(const char* method, bool value) {
   return Send(call, nullptr);
 }
 
+TBusReply TFocuserClient::CallBoolUInt(const char* method, bool b, uint32_t u) {
+  DBusMessage* call =
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface, method);
+  const dbus_bool_t vb = b ? TRUE : FALSE;
+  const dbus_uint32_t vu = u;
+  dbus_message_append_args(call, DBUS_TYPE_BOOLEAN, &vb, DBUS_TYPE_UINT32, &vu, DBUS_TYPE_INVALID);
+  return Send(call, nullptr);
+}
+
 TBusReply TFocuserClient::ReadTemperature(double& celsius) {
   DBusMessage* reply = nullptr;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
@@ -202,7 +212,12 @@ TBusReply TFocuserClient::GetState(TFocuserState& state) {
     r.ErrorMessage = "the focuser's properties are incomplete";
     return r;
   }
-  state = {*n.Position, *n.Idle, *n.PortOpen, *n.ComPort, *n.TemperatureAvailable};
+  state = {*n.Position,
+           *n.Idle,
+           *n.PortOpen,
+           *n.ComPort,
+           *n.TemperatureAvailable,
+           n.Running.value_or(false)};
   return r;
 }
 

@@ -31,6 +31,7 @@ struct TFocuserState {
   bool PortOpen = false;
   int32_t ComPort = 0;
   bool TemperatureAvailable = false;
+  bool Running = false;  // a coarse run (absent from an older Morvane: false)
 };
 
 // One notification: a "MORVANE_MESSAGE" (IsMessage) or the properties a PropertiesChanged
@@ -44,6 +45,7 @@ struct TNotification {
   std::optional<bool> PortOpen;
   std::optional<int32_t> ComPort;
   std::optional<bool> TemperatureAvailable;
+  std::optional<bool> Running;
   // The bus name "org.morvane.Morvane" was taken (true) or given up (false): Morvane started
   // or ended.
   std::optional<bool> ServiceOwned;
@@ -72,6 +74,8 @@ class TFocuserClient {
   TBusReply Call(const char* method);
   TBusReply CallInt(const char* method, int32_t value);
   TBusReply CallBool(const char* method, bool value);
+  // StartTimedRun(in, milliseconds).
+  TBusReply CallBoolUInt(const char* method, bool b, uint32_t u);
   TBusReply ReadTemperature(double& celsius);
   TBusReply GetState(TFocuserState& state);
   TBusReply GetPosition(int32_t& position);

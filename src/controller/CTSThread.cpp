@@ -7,13 +7,28 @@
 namespace morvane {
 
 TCTSThread::TCTSThread(TFocusControl& controller, std::shared_ptr<TSerialPort> port)
-    : TThread("mrv-cts", TThreadPriority::tpHighest), Controller(controller), PortHandle(std::move(port)) {
+    : TThread("mrv-cts", TThreadPriority::tpHighest),
+      Controller(controller),
+      PortHandle(std::move(port)) {
   Start();
 }
 
 void TCTSThread::Execute() {
   TSerialPort& port = *PortHandle;
-  port.SetCommMask(EV_CTS);
+  // Where the port keeps line counters, every change is counted however late this thread
+  // wakes; it then wakes on DSR too, so that a wake-up in time sees one change at a time and
+  // only a late one has to infer the order of several. Elsewhere one count per CTS event, from
+  // the levels read after it.
+  TLineSample sample;
+  uint32_t status = 0;
+  bool counters = port.GetCommCounts(sample.Counts, status);
+  uint32_t mask = counters ? EV_CTS | EV_DSR : EV_CTS;
+  port.SetCommMask(mask);
+  if (counters && port.GetCommCounts(sample.Counts, status)) {
+    sample.Cts = status & MS_CTS_ON;
+    sample.Dsr = status & MS_DSR_ON;
+    FTally.Reset(sample);
+  }
   bool lastDSR = false;  // DSR at the last rising CTS edge: the direction reported
   while (!Terminated()) {
     uint32_t events = 0;
@@ -34,9 +49,31 @@ void TCTSThread::Execute() {
     // Closing asks us to end and then clears the mask: an edge that raced the close is not
     // reported.
     if (Terminated()) break;
+    if (events == 0 || (events & ~mask) != 0) continue;
+    port.SetCommMask(mask);
+    if (counters) {
+      if (port.GetCommCounts(sample.Counts, status)) {
+        FModemStatus.store(status, std::memory_order_relaxed);
+        sample.Cts = status & MS_CTS_ON;
+        sample.Dsr = status & MS_DSR_ON;
+        // DualSense is read once per wake-up, so that a change between edges acts whole.
+        const bool dual = Controller.DualSense();
+        const TTallyStep step = FTally.Take(sample, dual);
+        if (step.CtsChanges == 0) continue;
+        const int32_t now = Controller.FCTSCount.fetch_add(step.Delta) + step.Delta;
+        if (step.RisingSeen) lastDSR = step.DsrAtRising;
+        if (step.RisingSeen || dual) Controller.SignalMotion();
+        Controller.DoCTSChange(now, lastDSR);
+        continue;
+      }
+      if (errno != ENOTTY && errno != EINVAL) continue;
+      // The counters have gone away under us: count as where there are none.
+      counters = false;
+      mask = EV_CTS;
+      port.SetCommMask(mask);
+      if (!(events & EV_CTS)) continue;
+    }
     if (events != EV_CTS) continue;
-    port.SetCommMask(EV_CTS);
-    uint32_t status = 0;
     port.GetCommModemStatus(status);
     FModemStatus.store(status, std::memory_order_relaxed);
     const bool cts = status & MS_CTS_ON;

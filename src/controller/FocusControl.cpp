@@ -3,35 +3,23 @@
 #include "controller/CTSThread.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
-#include "motion/NudgeThread.h"
 #include "motion/Signals.h"
 
 namespace morvane {
 
-namespace {
-
-// A message a worker thread waits on until the GUI thread has shown and closed it.
-struct TSyncRequest {
-  bool Done = false;  // guarded by TSyncState::Lock
-};
-
-}  // namespace
-
-// The controller's side of Synchronize: shared with every posted request so that a request
-// run after the controller has gone touches nothing of it, and so that the destructor can
-// release workers still waiting.
+// The controller's side of Synchronize: shared with every posted message, so that one shown
+// after the controller has gone touches nothing of it.
 struct TSyncState {
   std::mutex Lock;
-  std::condition_variable Changed;
   bool Destroying = false;
-  // Bumped to release every worker waiting now, as when its box was closed.
-  uint64_t Release = 0;
 };
 
 TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
     : FHost(host), FOpener(std::move(opener)) {
   if (DiagnosticLogging) LogLine("In FocusControl Base Class constructor");
-  FCTSEvent = std::make_unique<TEvent>(false, false, "THE_CTS_EVENT");
+  // The hand-over between this controller's own threads: no other controller, in this
+  // program or another, may set or consume it.
+  FCTSEvent = std::make_unique<TEvent>(false, false, InstanceEventName("THE_CTS_EVENT"));
   GeneralDelayEvent().ResetEvent();
   if (DiagnosticLogging) LogLine("Focuser signalled objects created");
   Samples.reserve(10);
@@ -54,7 +42,6 @@ TFocusControl::~TFocusControl() {
     std::lock_guard lock(FSyncState->Lock);
     FSyncState->Destroying = true;
   }
-  FSyncState->Changed.notify_all();
   FDestroying.store(true);
   CloseCountingThread();
   // Motion threads still running (a nudge loop whose encoder is dead, a wait for another
@@ -89,12 +76,9 @@ void TFocusControl::DoAvailChange() {
 
 void TFocusControl::SetCancelMovementFlag(bool Value) {
   std::lock_guard lock(FMoveLock);
-  if (Value) {
-    // Nothing asked for before the cancel may start after it: a move waiting to supersede
-    // the running one is dropped with it.
-    FMoveGeneration.fetch_add(1);
-    FSuccessorPending = false;
-  }
+  // Nothing asked for before the cancel may start after it: a move waiting to supersede the
+  // running one is dropped with it.
+  if (Value) FSuccessorPending = false;
   {
     // Once this returns, no drive of the cancelled move goes out.
     std::lock_guard drive(FDriveLock);
@@ -112,10 +96,10 @@ void TFocusControl::SetCancelMovementFlag(bool Value) {
 void TFocusControl::CancelMovement() { SetCancelMovementFlag(true); }
 
 void TFocusControl::SetInterruptsOff(bool Value) {
-  std::shared_ptr<TNudgeThread> nudge;
+  std::shared_ptr<TThread> nudge;
   {
     std::lock_guard lock(FMotionRefsLock);
-    nudge = NudgeThread;
+    nudge = NudgeThread.lock();
   }
   if (Value) {
     {
@@ -163,13 +147,6 @@ void TFocusControl::WriteKeepAlive() {
   port->Write("5", 1, 1000);
 }
 
-void TFocusControl::ResetCount() {
-  GeneralDelayEvent().ResetEvent();
-  FCTSCount.store(0);
-  SignalMotion();
-  DoCTSChange(0, false);
-}
-
 void TFocusControl::AddTemperatureSample(double Value) {
   if (!(Value > -99.0)) return;
   if (Samples.size() >= 10) Samples.erase(Samples.begin());
@@ -183,40 +160,20 @@ void TFocusControl::ClearTemperatureSamples() { Samples.clear(); }
 
 size_t TFocusControl::TemperatureSampleCount() const { return Samples.size(); }
 
-void TFocusControl::ReleaseSynchronizeWaits() {
-  {
-    std::lock_guard lock(FSyncState->Lock);
-    ++FSyncState->Release;
-  }
-  FSyncState->Changed.notify_all();
-}
-
 void TFocusControl::Synchronize(const std::string& text) {
   auto state = FSyncState;
-  auto request = std::make_shared<TSyncRequest>();
-  uint64_t release;
   {
     std::lock_guard lock(state->Lock);
     if (state->Destroying) return;
-    release = state->Release;
   }
   TControllerHost& host = FHost;
-  FHost.Post([state, request, text, &host] {
-    bool show;
+  FHost.Post([state, text, &host] {
     {
       std::lock_guard lock(state->Lock);
-      show = !state->Destroying;
+      if (state->Destroying) return;
     }
-    if (show) host.ShowMessage(text);
-    {
-      std::lock_guard lock(state->Lock);
-      request->Done = true;
-    }
-    state->Changed.notify_all();
+    host.ShowMessage(text);
   });
-  std::unique_lock lock(state->Lock);
-  state->Changed.wait(
-      lock, [&] { return request->Done || state->Destroying || state->Release != release; });
 }
 
 }  // namespace morvane

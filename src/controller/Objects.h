@@ -9,6 +9,29 @@
 // keep-alive that the tick asks for. Every member they share is an atomic of its width.
 // Handlers run on the raising thread and must not block on the GUI thread; assign them before
 // the port is opened.
+//
+// Thread                        Owner                       Joined where
+// counting (TCTSThread)         CountingThread              CloseCountingThread (port closed,
+//                                                            port changed, destructor)
+// keep-alive (TKeepAliveThread) FKeepAliveThread            CloseCountingThread
+// end-move, move-it, nudge,     FThreads (TThreadKeeper)    FThreads.Reap when a move or a
+//   move starter (TThread)                                   reset starts and when a thread is
+//                                                            added; JoinAll in the destructor
+// module reader (TRxThread)     ReadBytes, on its stack     ReadBytes, before it returns
+// Nobody else joins or keeps a motion thread: NudgeThread is a weak reference that finds the
+// running nudge thread for a pause; the move starter waits for the threads it supersedes to
+// end (TThread::WaitFinished) without joining them. The window's voice threads are its own
+// (TVoiceThreads).
+//
+// Locks in the order they may be taken (a thread holding one takes only those below it):
+//   FMoveLock (recursive; idle handlers run under it and may start the next move)
+//   FDriveLock            held while a move's drive is decided and sent
+//   FMotionRefsLock       the nudge thread's weak reference
+//   FThreads' own lock    the kept threads
+//   FSyncState->Lock, FNudgeResponseLock, FPortLossGuard->Lock, a thread's suspend and finish
+//   locks, the host's queue   leaves
+// FKeepAliveLock and FLineLock are never held together with the ones above: the keep-alive
+// thread only tries FLineLock, and the module exchanges take no motion lock.
 
 #include <atomic>
 #include <cstdint>
@@ -135,6 +158,9 @@ class TFocusControl {
   void CancelMovementAndWait();
   // True while a move by or to a count has a thread running or waiting to start.
   bool MovementRunning();
+  // Stops a coarse run (StartMove) that is still driving: its stop commands, at once. False
+  // when none drives.
+  bool StopCoarseRun();
   virtual void MoveBy(int32_t Codes);
   virtual void MoveTo(int32_t Target);
   virtual void ResetCount();
@@ -159,12 +185,15 @@ class TFocusControl {
   void PurgePort();
 
   bool PortOpen() const { return FPortOpen.load(); }
+  // The errno of the last failed OpenPort (0: none known, or the last open succeeded).
+  int LastOpenError() const { return FLastOpenError.load(); }
   const TLineSettings& LineSettings() const { return FLineSettings; }
   TEvent& CTSEvent() { return *FCTSEvent; }
   TControllerHost& Host() { return FHost; }
 
-  // Shows text in a modal box on the GUI thread and returns once it is closed. For the
-  // worker threads; returns at once when the controller is being destroyed.
+  // Tells the operator text from a worker thread: queued to the GUI thread (a modal box, or
+  // the host's unattended report) and returns at once, so that no message holds a move.
+  // Nothing is shown once the controller is being destroyed.
   void Synchronize(const std::string& text);
 
   // State shared with the motion threads.
@@ -231,17 +260,17 @@ class TFocusControl {
   void MoveToTarget(int64_t target);
   // The Part's StartMove without cancelling a move first: MoveBy's own run.
   void StartRun(bool Up);
-  void StopCoarseRunForClose();
-  // Lets every worker waiting in Synchronize go on, as if its box had been closed.
-  void ReleaseSynchronizeWaits();
   // Cancels under the move lock: a waiting successor is dropped, suspended threads resumed.
   void CancelLocked();
   // Lifts every suspension of the motion threads, so that a cancelled move can end.
   void ReleaseSuspendedThreads();
-  // Stores a new motion thread where SetInterruptsOff and a superseding MoveBy find it, and
-  // keeps it until it has finished.
-  template <typename T>
-  void KeepMotionThread(std::shared_ptr<T>& reference, std::shared_ptr<T> thread);
+  // Keeps a new motion thread until it has finished.
+  void KeepMotionThread(std::shared_ptr<TThread> thread);
+  // Keeps the nudge thread, and makes it the one a pause suspends.
+  void KeepNudgeThread(std::shared_ptr<TThread> thread);
+  // Under the move lock: a move waits to take over from the running one (Target); a later
+  // request only replaces the target, so one starter at most waits.
+  void SupersedeMove(int32_t Target, std::vector<std::shared_ptr<TThread>> running);
   // Asks the counting thread to end, releases its wait (mask 0), closes the port and joins
   // the thread; no report follows.
   void CloseCountingThread();
@@ -266,6 +295,7 @@ class TFocusControl {
   std::atomic<double> FTCAvg{0.0};
   std::atomic<bool> FInterruptsOff{false};
   std::atomic<bool> FPortOpen{false};
+  std::atomic<int> FLastOpenError{0};
 
   // The port is reached by the GUI thread and the worker threads; a thread that took a
   // reference keeps the object alive, and a closed port fails its operations cleanly.
@@ -276,19 +306,21 @@ class TFocusControl {
   TLineSettings FLineSettings;
 
   std::shared_ptr<TCTSThread> CountingThread;
-  std::shared_ptr<TEndMoveThread> EndMoveThread;
-  std::shared_ptr<TNudgeThread> NudgeThread;
-  std::shared_ptr<TMoveItThread> MoveItThread;
-  std::shared_ptr<TThread> FStarterThread;
-  // Guards the three motion-thread references against MoveBy and SetInterruptsOff racing.
+  // Finds the running nudge thread for a pause; FThreads owns it.
+  std::weak_ptr<TThread> NudgeThread;
   std::mutex FMotionRefsLock;
-  std::atomic<uint32_t> FMoveGeneration{0};
   // Serialises the operations that start, supersede, cancel and end moves. Recursive: an
   // idle handler raised under it may start the next move.
   std::recursive_mutex FMoveLock;
   // Under FMoveLock: a superseding move waits for the running one to close down, and the
   // running one must then neither report idle nor set "GENERAL_DELAY_EVENT".
   bool FSuccessorPending = false;
+  // Under FMoveLock: the target of the move waiting to take over, and which starter thread
+  // starts it (a starter that a cancel left behind finds a later one in its place).
+  int32_t FPendingTarget = 0;
+  uint64_t FStarterSerial = 0;
+  // Under FMoveLock: the target of the move started last.
+  int32_t FMoveTarget = 0;
   // Under FMoveLock: a started move still owes its one idle report and event.
   bool FMoveActive = false;
   // Held while a move's drive command is decided and sent (SendMoveDrive).

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstring>
 
 #include "controller/CTSThread.h"
@@ -34,7 +35,10 @@ bool TFocusControl::OpenPort() {
     CancelMovementAndWait();
     CloseCountingThread();
   }
+  // An opener that fails leaves the reason in errno, as the system's open does.
+  errno = 0;
   std::shared_ptr<TSerialPort> port = FOpener ? FOpener(n) : nullptr;
+  FLastOpenError.store(port ? 0 : errno);
   FPortHandle.store(port);
   FPortHandleInvalid.store(!port);
   if (!port) {
@@ -88,11 +92,11 @@ void TFocusControl::CloseCountingThread() {
   SignalMotion();
 }
 
-void TFocusControl::StopCoarseRunForClose() {
-  if (FCoarseDrive.exchange(false) && FPortHandle.load()) {
-    SendFocusCommand(":FQ#");
-    SendFocusCommand(":FQ#");
-  }
+bool TFocusControl::StopCoarseRun() {
+  if (!FCoarseDrive.exchange(false) || !FPortHandle.load()) return false;
+  SendFocusCommand(":FQ#");
+  SendFocusCommand(":FQ#");
+  return true;
 }
 
 // A move is cancelled and waited out before the port goes, so that its threads end with
@@ -101,14 +105,14 @@ void TFocusControl::StopCoarseRunForClose() {
 void TFocusControl::ClosePort() {
   CancelMovementAndWait();
   if (!FPortHandle.load()) return;
-  StopCoarseRunForClose();
+  StopCoarseRun();
   CloseCountingThread();
   FPortOpen.store(false);
 }
 
 void TFocusControl::SetComPort(int32_t Value) {
   CancelMovementAndWait();
-  StopCoarseRunForClose();
+  StopCoarseRun();
   CloseCountingThread();
   // Another port may lead to another motor: what the nudges learnt of this one is forgotten.
   if (FComPort.exchange(Value) != Value)

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace morvane {
@@ -24,7 +25,15 @@ void TThread::Run() {
   pthread_setname_np(pthread_self(), FName);
   SetCurrentThreadPriority(FPriority);
   Execute();
+  std::lock_guard lock(FFinishLock);
   FFinished.store(true, std::memory_order_release);
+  FFinishedChanged.notify_all();
+}
+
+bool TThread::WaitFinished(unsigned timeoutMs) {
+  std::unique_lock lock(FFinishLock);
+  return FFinishedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [this] { return Finished(); });
 }
 
 void TThread::WaitFor() {

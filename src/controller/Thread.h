@@ -37,6 +37,9 @@ class TThread {
   int SuspendCount() const { return FSuspendCount.load(); }
 
   void WaitFor();  // joins; not from the thread itself; safe from several threads at once
+  // Waits up to timeoutMs for Execute to have returned, without joining (the keeper joins);
+  // true once it has. Woken by the end itself, not by polling.
+  bool WaitFinished(unsigned timeoutMs);
 
   // The TThread whose Execute runs on the calling thread; nullptr on any other thread.
   static TThread* Current();
@@ -64,6 +67,8 @@ class TThread {
   std::atomic<int> FSuspendCount{0};
   std::mutex FSuspendLock;
   std::condition_variable FResumed;
+  std::mutex FFinishLock;
+  std::condition_variable FFinishedChanged;
   std::mutex FJoinLock;  // one joiner at a time
   std::thread FHandle;
 };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace morvane {
 
@@ -16,11 +17,12 @@ std::unique_ptr<TMorvaneFocuser> GFocuser(new TMorvaneFocuser());
 
 constexpr const char* BusyText =
     "A move is under way: the request is refused; wait until it has ended";
+constexpr const char* BusyError = "org.morvane.Error.Busy";
 
 }  // namespace
 
 TMorvaneFocuser::TMorvaneFocuser() {
-  setVersion(1, 0);
+  setVersion(1, 1);
   SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT);
   // Morvane owns the serial port: the connection is to Morvane on the session bus.
   setSupportedConnections(CONNECTION_NONE);
@@ -34,18 +36,21 @@ const char* TMorvaneFocuser::getDefaultName() {
 
 bool TMorvaneFocuser::initProperties() {
   INDI::Focuser::initProperties();
-  // Counts of Morvane's encoder; the maximum is the user's, kept in the configuration.
+  // The maximum is the user's, kept in the configuration; positions run from 0 to it.
+  FocusMaxPosN[0].min = FocusMaxLowest;
+  FocusMaxPosN[0].max = FocusMaxHighest;
   FocusAbsPosN[0].min = 0;
   FocusAbsPosN[0].max = FocusMaxPosN[0].value;
   FocusAbsPosN[0].step = 10;
-  FocusRelPosN[0].min = 0;
-  FocusRelPosN[0].max = 1000;
+  FocusRelPosN[0].min = 1;
+  FocusRelPosN[0].max = FocusMaxPosN[0].value;
   FocusRelPosN[0].step = 10;
   FocusRelPosN[0].value = 30;
   // The coarse drive for a time; 0 runs until aborted.
   FocusTimerN[0].min = 0;
-  FocusTimerN[0].max = 60000;
-  IUFillNumber(&TemperatureN[0], "TEMPERATURE", "Celsius", "%6.2f", -100, 100, 0, 0);
+  FocusTimerN[0].max = TimerLongestMs;
+  IUFillNumber(&TemperatureN[0], "TEMPERATURE", "Celsius", "%6.2f", LowestCelsius, HighestCelsius,
+               0, 0);
   IUFillNumberVector(&TemperatureNP, TemperatureN, 1, getDeviceName(), "FOCUS_TEMPERATURE",
                      "Temperature", MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
   addDebugControl();
@@ -56,18 +61,18 @@ bool TMorvaneFocuser::updateProperties() {
   INDI::Focuser::updateProperties();
   if (isConnected()) {
     defineProperty(&FocusTimerNP);
-    FTemperatureShown = false;
-    ShowTemperatureAvailable(FState.TemperatureAvailable);
   } else {
     deleteProperty(FocusTimerNP.name);
-    if (FTemperatureShown) deleteProperty(TemperatureNP.name);
-    FTemperatureShown = false;
+    if (FTemperatureDefined) deleteProperty(TemperatureNP.name);
+    FTemperatureDefined = false;
   }
   return true;
 }
 
 bool TMorvaneFocuser::Connect() {
   FClient = std::make_unique<TFocuserClient>();
+  // The one call the event loop waits for: a connection needs Morvane's answer.
+  FClient->CallTimeoutMs = CommandTimeoutMs;
   if (!FClient->Connected()) {
     LOGF_ERROR("No session bus to reach Morvane on: %s", FClient->Error().c_str());
     FClient.reset();
@@ -89,35 +94,40 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
-  FMoving = FRunning = FSawBusy = FAborted = false;
-  FTemperatureFailed = false;
-  // One reading tells whether the module is there; Morvane asks it only this once.
-  double celsius = 0;
-  if (FState.Idle && FState.PortOpen && FClient->ReadTemperature(celsius).Ok) {
-    FState.TemperatureAvailable = true;
-    TemperatureN[0].value = celsius;
-    TemperatureNP.s = IPS_OK;
-  }
-  FocusAbsPosN[0].value = FState.Position;
+  FMoving = FRunning = FSawBusy = FSawRun = FAborted = false;
+  FTemperatureDefined = FReadingPending = FTemperatureFaulted = false;
+  FCommands = std::make_unique<TBusWorker>(CommandTimeoutMs);
+  FReadings = std::make_unique<TBusWorker>(ReadingTimeoutMs);
   FocusAbsPosN[0].max = FocusMaxPosN[0].value;  // as loaded from the configuration
+  ShowPosition();
   FocusAbsPosNP.s = FState.Idle ? IPS_OK : IPS_BUSY;
   if (!FState.PortOpen)
     LOGF_WARN("Morvane's port COM %d is not open: moves are refused until it is.", FState.ComPort);
   // Position and state come as Morvane announces them: the bus connection is watched.
   FBusCallback = IEAddCallback(FClient->Fd(), &TMorvaneFocuser::OnBus, this);
-  FTemperatureTimer = IEAddTimer(1000, &TMorvaneFocuser::OnTemperatureTimer, this);
-  LOGF_INFO("Connected to Morvane: position %d, COM %d.", FState.Position, FState.ComPort);
+  FCommandsCallback = IEAddCallback(FCommands->Fd(), &TMorvaneFocuser::OnResults, this);
+  FReadingsCallback = IEAddCallback(FReadings->Fd(), &TMorvaneFocuser::OnResults, this);
+  FWatchdogTimer = IEAddPeriodicTimer(1000, &TMorvaneFocuser::OnWatchdog, this);
+  // One reading tells whether the module is there; Morvane asks it only this once.
+  FTemperatureTimer = IEAddTimer(0, &TMorvaneFocuser::OnTemperatureTimer, this);
+  LOGF_INFO("Connected to Morvane: count %d (position %lld), COM %d.", FState.Position,
+            static_cast<long long>(IndiPosition(FState.Position, FocusAbsPosN[0].max)),
+            FState.ComPort);
   return true;
 }
 
 bool TMorvaneFocuser::Disconnect() {
-  if (FRunning) StopRun();
-  if (FBusCallback >= 0) IERmCallback(FBusCallback);
-  if (FTemperatureTimer >= 0) IERmTimer(FTemperatureTimer);
-  if (FRunTimer >= 0) IERmTimer(FRunTimer);
-  FBusCallback = FTemperatureTimer = FRunTimer = -1;
+  if (FRunning) Command("stop the run", [](TFocuserClient& c) { return c.Call("StopRun"); });
+  for (int* callback : {&FBusCallback, &FCommandsCallback, &FReadingsCallback})
+    if (*callback >= 0) IERmCallback(*callback);
+  for (int* timer : {&FTemperatureTimer, &FWatchdogTimer})
+    if (*timer >= 0) IERmTimer(*timer);
+  FBusCallback = FCommandsCallback = FReadingsCallback = FTemperatureTimer = FWatchdogTimer = -1;
+  // The posted calls are made before the workers end (each within its time-out).
+  FCommands.reset();
+  FReadings.reset();
   FClient.reset();
-  FMoving = FRunning = false;
+  FMoving = FRunning = FReadingPending = false;
   return true;
 }
 
@@ -125,8 +135,23 @@ void TMorvaneFocuser::OnBus(int, void* self) {
   static_cast<TMorvaneFocuser*>(self)->ReadBus();
 }
 
+void TMorvaneFocuser::OnResults(int fd, void* self) {
+  auto* focuser = static_cast<TMorvaneFocuser*>(self);
+  if (focuser->FCommands && fd == focuser->FCommands->Fd())
+    focuser->TakeResults(focuser->FCommands.get());
+  if (focuser->FReadings && fd == focuser->FReadings->Fd())
+    focuser->TakeResults(focuser->FReadings.get());
+}
+
+// A handler may disconnect, which ends the workers: the rest of the results are dropped.
+void TMorvaneFocuser::TakeResults(TBusWorker* worker) {
+  for (const auto& done : worker->Take()) {
+    if (!FClient) return;
+    done();
+  }
+}
+
 void TMorvaneFocuser::ReadBus() {
-  if (!FClient) return;
   while (FClient) {
     const auto n = FClient->Next(0);
     if (!n) break;
@@ -145,6 +170,11 @@ void TMorvaneFocuser::Lost(const char* why) {
   updateProperties();
 }
 
+void TMorvaneFocuser::ShowPosition() {
+  FocusAbsPosN[0].value =
+      static_cast<double>(IndiPosition(FState.Position, std::llround(FocusMaxPosN[0].value)));
+}
+
 void TMorvaneFocuser::Apply(const TNotification& n) {
   if (n.ServiceOwned && !*n.ServiceOwned) {
     Lost("Morvane has ended");
@@ -156,8 +186,15 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
     if (!FState.PortOpen) LOGF_WARN("Morvane's port COM %d has closed.", FState.ComPort);
   }
   if (n.Position) {
+    if (*n.Position != FState.Position) FLastProgress = TClock::now();
     FState.Position = *n.Position;
-    FocusAbsPosN[0].value = FState.Position;
+    ShowPosition();
+  }
+  if (n.Running) {
+    FState.Running = *n.Running;
+    if (FRunning && FState.Running) FSawRun = true;
+    // The run ends in Morvane: at its time, by Abort, or in Morvane's window.
+    if (FRunning && FSawRun && !FState.Running) RunEnded();
   }
   if (n.Idle) {
     FState.Idle = *n.Idle;
@@ -175,7 +212,11 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
   if (n.Position || n.Idle) IDSetNumber(&FocusAbsPosNP, nullptr);
   if (n.TemperatureAvailable) {
     FState.TemperatureAvailable = *n.TemperatureAvailable;
-    ShowTemperatureAvailable(FState.TemperatureAvailable);
+    if (FState.TemperatureAvailable && !FTemperatureDefined) {
+      ReadTemperature();
+    } else if (!FState.TemperatureAvailable && FTemperatureDefined) {
+      TemperatureFault("the module does not answer");
+    }
   }
 }
 
@@ -185,11 +226,12 @@ void TMorvaneFocuser::MoveEnded() {
   IPState state = IPS_OK;
   if (FAborted) {
     state = IPS_IDLE;
-    LOGF_INFO("Move aborted at %d.", at);
+    LOGF_INFO("Move aborted at position %g.", FocusAbsPosN[0].value);
   } else if (std::llabs(at - FTarget) > LandingTolerance) {
     // Stopped in Morvane's window, or a wait in Morvane timed out.
     state = IPS_ALERT;
-    LOGF_WARN("The move ended at %d, not at its target %lld.", at, static_cast<long long>(FTarget));
+    LOGF_WARN("The move ended at position %g, not at its target %lld.", FocusAbsPosN[0].value,
+              static_cast<long long>(IndiPosition(FTarget, std::llround(FocusMaxPosN[0].value))));
   }
   FocusAbsPosNP.s = state;
   FocusRelPosNP.s = state;
@@ -197,157 +239,227 @@ void TMorvaneFocuser::MoveEnded() {
   IDSetNumber(&FocusAbsPosNP, nullptr);
 }
 
-IPState TMorvaneFocuser::StartMove(int64_t target) {
-  if (!FClient) return IPS_ALERT;
-  if (Busy()) {
-    LOG_ERROR(BusyText);
-    return IPS_ALERT;
-  }
-  if (target == FState.Position) return IPS_OK;  // Morvane would not move
-  FMoving = true;
-  FSawBusy = FAborted = false;
-  FTarget = target;
-  const TBusReply r = FClient->CallInt("MoveTo", static_cast<int32_t>(target));
-  // Announcements read while waiting for the reply are taken once this request is done.
-  IEAddTimer(
-      0, [](void* self) { static_cast<TMorvaneFocuser*>(self)->ReadBus(); }, this);
-  if (!r.Ok) {
-    FMoving = false;
-    if (r.NoService()) {
-      LOG_ERROR("Morvane is not running on the session bus any more.");
-    } else {
-      LOGF_ERROR("Morvane refused the move: %s", r.ErrorMessage.c_str());
+void TMorvaneFocuser::RunEnded() {
+  FRunning = false;
+  FocusTimerNP.s = FAborted ? IPS_IDLE : IPS_OK;
+  IDSetNumber(&FocusTimerNP, nullptr);
+}
+
+void TMorvaneFocuser::OnWatchdog(void* self) {
+  static_cast<TMorvaneFocuser*>(self)->Watchdog();
+}
+
+// Every motion has a bound: a client gets an error rather than a BUSY that never ends.
+void TMorvaneFocuser::Watchdog() {
+  const auto now = TClock::now();
+  if (FMoving && now - FLastProgress > StallLimit) {
+    if (!FSawBusy && FState.Idle && std::llabs(FState.Position - FTarget) <= LandingTolerance) {
+      MoveEnded();  // Morvane had nothing to do
+      return;
     }
-    return IPS_ALERT;
+    FMoving = false;
+    LOGF_ERROR("The move made no progress for %lld s: stopped at position %g.",
+               static_cast<long long>(std::chrono::seconds(StallLimit).count()),
+               FocusAbsPosN[0].value);
+    Command("stop", [](TFocuserClient& c) { return c.Call("Stop"); });
+    FocusAbsPosNP.s = FocusRelPosNP.s = IPS_ALERT;
+    IDSetNumber(&FocusRelPosNP, nullptr);
+    IDSetNumber(&FocusAbsPosNP, nullptr);
   }
-  return IPS_BUSY;
+  if (FRunning && FRunMs > 0 && now - FRunStart > std::chrono::milliseconds(FRunMs) + StallLimit) {
+    FRunning = false;
+    LOG_ERROR("The timed run did not end at its time: stopped.");
+    Command("stop the run", [](TFocuserClient& c) { return c.Call("StopRun"); });
+    FocusTimerNP.s = IPS_ALERT;
+    IDSetNumber(&FocusTimerNP, nullptr);
+  }
+}
+
+INumberVectorProperty& TMorvaneFocuser::PropertyOf(TRequestProperty property) {
+  switch (property) {
+    case TRequestProperty::Relative:
+      return FocusRelPosNP;
+    case TRequestProperty::Timer:
+      return FocusTimerNP;
+    case TRequestProperty::Max:
+      return FocusMaxPosNP;
+    case TRequestProperty::Absolute:
+      break;
+  }
+  return FocusAbsPosNP;
 }
 
 bool TMorvaneFocuser::ISNewNumber(const char* dev, const char* name, double values[], char* names[],
                                   int n) {
   if (dev && !std::strcmp(dev, getDeviceName()) && n > 0) {
-    const bool absolute = !std::strcmp(name, FocusAbsPosNP.name);
-    const bool relative = !std::strcmp(name, FocusRelPosNP.name);
-    const bool timer = !std::strcmp(name, FocusTimerNP.name);
-    // A client waits for OK before its next move: a request while moving is refused and
-    // leaves the running move's state as it is.
-    if ((absolute || relative || timer) && Busy()) {
-      LOG_ERROR(BusyText);
-      if (relative) IDSetNumber(&FocusRelPosNP, nullptr);
-      if (timer) IDSetNumber(&FocusTimerNP, nullptr);
-      IDSetNumber(&FocusAbsPosNP, nullptr);
+    for (const auto& [property, vector] : {std::pair{TRequestProperty::Absolute, &FocusAbsPosNP},
+                                           std::pair{TRequestProperty::Relative, &FocusRelPosNP},
+                                           std::pair{TRequestProperty::Timer, &FocusTimerNP},
+                                           std::pair{TRequestProperty::Max, &FocusMaxPosNP}}) {
+      if (std::strcmp(name, vector->name) != 0) continue;
+      Request(property, values[0]);
       return true;
     }
-    if (absolute || relative) {
-      const double v = std::rint(values[0]);
-      int64_t target = static_cast<int64_t>(v);
-      if (relative) {
-        if (v <= 0) {
-          LOG_ERROR("A relative move needs a number of steps above zero.");
-          FocusRelPosNP.s = IPS_ALERT;
-          IDSetNumber(&FocusRelPosNP, nullptr);
-          return true;
-        }
-        // In raises the count, as Morvane's In button does.
-        const bool in = FocusMotionS[FOCUS_INWARD].s == ISS_ON;
-        target = FState.Position + (in ? target : -target);
-      }
-      if (target < FocusAbsPosN[0].min || target > FocusAbsPosN[0].max) {
-        LOGF_ERROR("Position %lld is outside %g to %g (the maximum is set in Max. Position).",
-                   static_cast<long long>(target), FocusAbsPosN[0].min, FocusAbsPosN[0].max);
-        INumberVectorProperty& p = relative ? FocusRelPosNP : FocusAbsPosNP;
-        p.s = IPS_ALERT;
-        IDSetNumber(&p, nullptr);
+    // Presets are positions a Go moves to: checked as such before they are stored.
+    if (!std::strcmp(name, PresetNP.name)) {
+      for (int i = 0; i < n; ++i) {
+        const TFocuserRequest r = CheckRequest(TRequestProperty::Absolute, values[i], View());
+        if (r.Ok) continue;
+        LOG_ERROR(r.Error.c_str());
+        PresetNP.s = IPS_ALERT;
+        IDSetNumber(&PresetNP, nullptr);
         return true;
       }
-      const IPState state = StartMove(target);
-      if (relative) {
-        IUUpdateNumber(&FocusRelPosNP, values, names, n);
-        FocusRelPosNP.s = state;
-        IDSetNumber(&FocusRelPosNP, nullptr);
-      }
-      FocusAbsPosNP.s = state;
-      IDSetNumber(&FocusAbsPosNP, nullptr);
-      return true;
     }
   }
   return INDI::Focuser::ISNewNumber(dev, name, values, names, n);
 }
 
-// Both moves go through ISNewNumber above; these serve a caller of the base class.
+// A preset's Go comes this way from the base class.
 IPState TMorvaneFocuser::MoveAbsFocuser(uint32_t targetTicks) {
-  return StartMove(targetTicks);
+  Request(TRequestProperty::Absolute, targetTicks);
+  return FocusAbsPosNP.s;
 }
 
-IPState TMorvaneFocuser::MoveRelFocuser(FocusDirection dir, uint32_t ticks) {
-  return StartMove(int64_t{FState.Position} +
-                   (dir == FOCUS_INWARD ? int64_t{ticks} : -int64_t{ticks}));
+TRequestView TMorvaneFocuser::View() const {
+  return {FState.Position, std::llround(FocusMaxPosN[0].value),
+          FocusMotionS[FOCUS_INWARD].s == ISS_ON};
 }
 
-IPState TMorvaneFocuser::MoveFocuser(FocusDirection dir, int, uint16_t duration) {
-  if (!FClient) return IPS_ALERT;
+void TMorvaneFocuser::Refuse(TRequestProperty property, const std::string& why) {
+  LOG_ERROR(why.c_str());
+  INumberVectorProperty& p = PropertyOf(property);
+  p.s = IPS_ALERT;
+  IDSetNumber(&p, nullptr);
+}
+
+void TMorvaneFocuser::Request(TRequestProperty property, double value) {
+  const TFocuserRequest r = CheckRequest(property, value, View());
+  if (!r.Ok) return Refuse(property, r.Error);
+  if (property == TRequestProperty::Max) return SetFocusMax(r.FocusMax);
+  if (!FClient) return Refuse(property, "Not connected to Morvane.");
+  // A client waits for OK before its next move: a request while moving is refused and
+  // leaves the running move's state as it is.
   if (Busy()) {
     LOG_ERROR(BusyText);
-    return IPS_ALERT;
+    if (property != TRequestProperty::Absolute) IDSetNumber(&PropertyOf(property), nullptr);
+    IDSetNumber(&FocusAbsPosNP, nullptr);
+    return;
   }
-  const TBusReply r = FClient->CallBool("StartRun", dir == FOCUS_INWARD);
-  if (!r.Ok) {
-    LOGF_ERROR("Morvane refused the run: %s", r.ErrorMessage.c_str());
-    return IPS_ALERT;
+  if (property == TRequestProperty::Timer) {
+    FocusTimerN[0].value = r.Milliseconds;
+    return StartRun(FocusMotionS[FOCUS_INWARD].s == ISS_ON, r.Milliseconds);
   }
+  if (property == TRequestProperty::Relative) FocusRelPosN[0].value = std::llround(value);
+  StartMove(r.TargetCount, property);
+}
+
+// Posts a call of Morvane's; a refusal comes back to the log.
+void TMorvaneFocuser::Command(const char* what, TBusWorker::TCall call) {
+  if (!FCommands) return;
+  const std::string action = what;
+  FCommands->Post(std::move(call), [this, action](const TBusReply& r) {
+    if (!r.Ok) LOGF_ERROR("Morvane did not %s: %s", action.c_str(), r.ErrorMessage.c_str());
+  });
+}
+
+void TMorvaneFocuser::StartMove(int64_t target, TRequestProperty from) {
+  IPState state = IPS_BUSY;
+  if (target == FState.Position) {
+    state = IPS_OK;  // Morvane would not move
+  } else {
+    FMoving = true;
+    FSawBusy = FAborted = false;
+    FTarget = target;
+    FLastProgress = TClock::now();
+    FCommands->Post(
+        [target](TFocuserClient& c) { return c.CallInt("MoveTo", static_cast<int32_t>(target)); },
+        [this](const TBusReply& r) {
+          if (r.Ok || !FMoving) return;
+          if (r.ErrorName == DBUS_ERROR_NO_REPLY) {
+            // A Morvane slow to answer may still make the move: its state tells, and the
+            // watchdog ends a move that never starts.
+            LOG_WARN("Morvane has not answered the move yet; its state is followed.");
+            return;
+          }
+          FMoving = false;
+          if (r.NoService()) {
+            LOG_ERROR("Morvane is not running on the session bus any more.");
+          } else {
+            LOGF_ERROR("Morvane refused the move: %s", r.ErrorMessage.c_str());
+          }
+          FocusAbsPosNP.s = FocusRelPosNP.s = IPS_ALERT;
+          IDSetNumber(&FocusRelPosNP, nullptr);
+          IDSetNumber(&FocusAbsPosNP, nullptr);
+        });
+  }
+  if (from == TRequestProperty::Relative) {
+    FocusRelPosNP.s = state;
+    IDSetNumber(&FocusRelPosNP, nullptr);
+  }
+  FocusAbsPosNP.s = state;
+  IDSetNumber(&FocusAbsPosNP, nullptr);
+}
+
+// Morvane ends a timed run at its time, and any run of this driver's when the driver leaves
+// the bus.
+void TMorvaneFocuser::StartRun(bool in, uint32_t milliseconds) {
   FRunning = true;
-  if (duration > 0) FRunTimer = IEAddTimer(duration, &TMorvaneFocuser::OnRunTimer, this);
-  return IPS_BUSY;
-}
-
-void TMorvaneFocuser::OnRunTimer(void* self) {
-  auto* focuser = static_cast<TMorvaneFocuser*>(self);
-  focuser->FRunTimer = -1;
-  focuser->StopRun();
-}
-
-void TMorvaneFocuser::StopRun() {
-  if (FRunTimer >= 0) IERmTimer(FRunTimer);
-  FRunTimer = -1;
-  FRunning = false;
-  if (FClient) {
-    const TBusReply r = FClient->Call("StopRun");
-    if (!r.Ok) LOGF_ERROR("Morvane did not stop the run: %s", r.ErrorMessage.c_str());
-  }
-  FocusTimerNP.s = IPS_OK;
+  FSawRun = FAborted = false;
+  FRunMs = milliseconds;
+  FRunStart = TClock::now();
+  FCommands->Post(
+      [in, milliseconds](TFocuserClient& c) {
+        return milliseconds > 0 ? c.CallBoolUInt("StartTimedRun", in, milliseconds)
+                                : c.CallBool("StartRun", in);
+      },
+      [this](const TBusReply& r) {
+        if (r.Ok || !FRunning) return;
+        if (r.ErrorName == DBUS_ERROR_NO_REPLY && FRunMs > 0) {
+          LOG_WARN("Morvane has not answered the run yet; its state is followed.");
+          return;
+        }
+        FRunning = false;
+        LOGF_ERROR("Morvane refused the run: %s", r.ErrorMessage.c_str());
+        FocusTimerNP.s = IPS_ALERT;
+        IDSetNumber(&FocusTimerNP, nullptr);
+      });
+  FocusTimerNP.s = IPS_BUSY;
   IDSetNumber(&FocusTimerNP, nullptr);
 }
 
 bool TMorvaneFocuser::AbortFocuser() {
   if (!FClient) return false;
-  if (FRunning) StopRun();
+  if (FRunning || FState.Running) {
+    FAborted = FRunning;
+    Command("stop the run", [](TFocuserClient& c) { return c.Call("StopRun"); });
+  }
   if (FMoving || !FState.Idle) {
     FAborted = true;
-    const TBusReply r = FClient->Call("Stop");
-    if (!r.Ok) {
-      LOGF_ERROR("Morvane did not stop: %s", r.ErrorMessage.c_str());
-      return false;
-    }
+    Command("stop", [](TFocuserClient& c) { return c.Call("Stop"); });
   }
   return true;
 }
 
-// The user's maximum bounds absolute moves; the base class keeps it in the configuration.
-bool TMorvaneFocuser::SetFocuserMaxPosition(uint32_t ticks) {
-  FocusAbsPosN[0].max = ticks;
+// The user's maximum bounds absolute and relative moves and sets where the count's 0 shows;
+// it is kept in the configuration.
+void TMorvaneFocuser::SetFocusMax(uint32_t focusMax) {
+  FocusMaxPosN[0].value = focusMax;
+  FocusAbsPosN[0].max = FocusRelPosN[0].max = focusMax;
   IUUpdateMinMax(&FocusAbsPosNP);
-  return true;
+  IUUpdateMinMax(&FocusRelPosNP);
+  SyncPresets(focusMax);
+  FocusMaxPosNP.s = IPS_OK;
+  IDSetNumber(&FocusMaxPosNP, nullptr);
+  saveConfig(true, FocusMaxPosNP.name);
+  ShowPosition();
+  IDSetNumber(&FocusAbsPosNP, nullptr);
 }
 
-void TMorvaneFocuser::ShowTemperatureAvailable(bool available) {
-  if (!isConnected()) return;
-  if (available && !FTemperatureShown) {
-    defineProperty(&TemperatureNP);
-    FTemperatureShown = true;
-  } else if (!available && FTemperatureShown) {
-    deleteProperty(TemperatureNP.name);
-    FTemperatureShown = false;
-  }
+void TMorvaneFocuser::DefineTemperature() {
+  if (FTemperatureDefined || !isConnected()) return;
+  defineProperty(&TemperatureNP);
+  FTemperatureDefined = true;
 }
 
 void TMorvaneFocuser::OnTemperatureTimer(void* self) {
@@ -360,23 +472,41 @@ void TMorvaneFocuser::OnTemperatureTimer(void* self) {
   }
 }
 
-// Never during a move: a module exchange holds the serial line that the move drives.
+// Never during a move: a module exchange holds the serial line that the move drives. Without
+// the module Morvane answers at once (it asks the module only the first time).
 void TMorvaneFocuser::ReadTemperature() {
-  if (!FClient || !FTemperatureShown || Busy() || !FState.PortOpen) return;
-  double celsius = 0;
-  const TBusReply r = FClient->ReadTemperature(celsius);
-  if (r.Ok) {
-    TemperatureN[0].value = celsius;
-    TemperatureNP.s = IPS_OK;
-    FTemperatureFailed = false;
-  } else if (r.ErrorName == "org.morvane.Error.Busy") {
-    return;  // a move began meanwhile; read at the next turn
-  } else {
-    TemperatureNP.s = IPS_ALERT;
-    if (!FTemperatureFailed)
-      LOGF_WARN("Reading the temperature failed: %s", r.ErrorMessage.c_str());
-    FTemperatureFailed = true;
+  if (!FReadings || FReadingPending || Busy() || !FState.PortOpen) return;
+  auto celsius = std::make_shared<double>(0);
+  FReadingPending = true;
+  FReadings->Post([celsius](TFocuserClient& c) { return c.ReadTemperature(*celsius); },
+                  [this, celsius](const TBusReply& r) { TemperatureRead(r, *celsius); });
+}
+
+void TMorvaneFocuser::TemperatureRead(const TBusReply& r, double celsius) {
+  FReadingPending = false;
+  if (!r.Ok) {
+    if (r.ErrorName == BusyError) return;  // a move began meanwhile; read at the next turn
+    if (FTemperatureDefined) TemperatureFault(r.ErrorMessage);
+    return;
   }
+  DefineTemperature();  // the module has answered
+  if (!std::isfinite(celsius) || celsius < LowestCelsius || celsius > HighestCelsius) {
+    char why[120];
+    std::snprintf(why, sizeof why, "the module read %.1f degrees, outside %g to %g: refused",
+                  celsius, LowestCelsius, HighestCelsius);
+    return TemperatureFault(why);
+  }
+  TemperatureN[0].value = celsius;
+  TemperatureNP.s = IPS_OK;
+  FTemperatureFaulted = false;
+  IDSetNumber(&TemperatureNP, nullptr);
+}
+
+// The property stays, with the last good value, marked ALERT; the fault is said once.
+void TMorvaneFocuser::TemperatureFault(const std::string& why) {
+  if (!FTemperatureFaulted) LOGF_WARN("Reading the temperature failed: %s", why.c_str());
+  FTemperatureFaulted = true;
+  TemperatureNP.s = IPS_ALERT;
   IDSetNumber(&TemperatureNP, nullptr);
 }
 

@@ -1,14 +1,18 @@
 #pragma once
 // indi_morvane_focus: Morvane as a focuser of INDI clients (KStars/Ekos and others). Morvane
 // owns the serial port; the driver is a client of the running Morvane on the user's session
-// bus ("org.morvane.Focuser1") and follows its position as Morvane announces it.
+// bus ("org.morvane.Focuser1") and follows its position as Morvane announces it. INDI's
+// position is FOCUS_MAX minus Morvane's count (FocuserRequest.h).
 
 #include <indifocuser.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
 #include "busclient/FocuserClient.h"
+#include "indi_morvane_focus/BusWorker.h"
+#include "indi_morvane_focus/FocuserRequest.h"
 
 namespace morvane {
 
@@ -26,45 +30,77 @@ class TMorvaneFocuser : public INDI::Focuser {
  protected:
   bool Connect() override;
   bool Disconnect() override;
-  IPState MoveAbsFocuser(uint32_t targetTicks) override;
-  IPState MoveRelFocuser(FocusDirection dir, uint32_t ticks) override;
-  IPState MoveFocuser(FocusDirection dir, int speed, uint16_t duration) override;
   bool AbortFocuser() override;
-  bool SetFocuserMaxPosition(uint32_t ticks) override;
+  IPState MoveAbsFocuser(uint32_t targetTicks) override;
 
  private:
+  using TClock = std::chrono::steady_clock;
   // Morvane's temperature module is read this often while idle; its exchanges hold the line.
   static constexpr int TemperaturePeriodMs = 15000;
   // A move lands on its target within this many codes.
   static constexpr int32_t LandingTolerance = 1;
+  // A move whose position has not changed for this long has stalled (no move of Morvane's
+  // stands still for longer), and a timed run not ended this long after its time has hung:
+  // either is stopped and reported.
+  static constexpr auto StallLimit = std::chrono::seconds(10);
+  // Readings of the module this far from a night's range are faults, not temperatures.
+  static constexpr double LowestCelsius = -50;
+  static constexpr double HighestCelsius = 60;
+  // Longest wait for an answer of Morvane; the first reading of the module takes up to 2 s.
+  static constexpr int CommandTimeoutMs = 3000;
+  static constexpr int ReadingTimeoutMs = 5000;
 
   static void OnBus(int fd, void* self);
+  static void OnResults(int fd, void* self);
   static void OnTemperatureTimer(void* self);
-  static void OnRunTimer(void* self);
+  static void OnWatchdog(void* self);
 
   void ReadBus();
+  void TakeResults(TBusWorker* worker);
   void Apply(const TNotification& n);
+  void ShowPosition();
   void MoveEnded();
-  // Starts a move to a count; the state the absolute position takes.
-  IPState StartMove(int64_t target);
-  bool Busy() const { return FMoving || FRunning || !FState.Idle; }
-  void ShowTemperatureAvailable(bool available);
+  void RunEnded();
+  void Watchdog();
+  // The one way a client's number acts: checked, then a move, a run or a new maximum.
+  void Request(TRequestProperty property, double value);
+  TRequestView View() const;
+  void Refuse(TRequestProperty property, const std::string& why);
+  INumberVectorProperty& PropertyOf(TRequestProperty property);
+  void StartMove(int64_t target, TRequestProperty from);
+  void StartRun(bool in, uint32_t milliseconds);
+  void SetFocusMax(uint32_t focusMax);
+  void Command(const char* what, TBusWorker::TCall call);
+  bool Busy() const { return FMoving || FRunning || !FState.Idle || FState.Running; }
+  void DefineTemperature();
   void ReadTemperature();
-  void StopRun();
+  void TemperatureRead(const TBusReply& r, double celsius);
+  void TemperatureFault(const std::string& why);
   void Lost(const char* why);
 
-  std::unique_ptr<TFocuserClient> FClient;
+  std::unique_ptr<TFocuserClient> FClient;  // the watch: Morvane's announcements
+  std::unique_ptr<TBusWorker> FCommands;    // moves, runs and stops, in order
+  std::unique_ptr<TBusWorker> FReadings;    // the module's readings, which may be slow
   TFocuserState FState;
   int FBusCallback = -1;
+  int FCommandsCallback = -1;
+  int FReadingsCallback = -1;
   int FTemperatureTimer = -1;
-  int FRunTimer = -1;
+  int FWatchdogTimer = -1;
+
   bool FMoving = false;   // a move this driver asked for runs
   bool FSawBusy = false;  // Morvane has said the move runs
   bool FAborted = false;  // this driver stopped it
-  bool FRunning = false;  // a timed coarse run
-  int64_t FTarget = 0;
-  bool FTemperatureShown = false;
-  bool FTemperatureFailed = false;
+  int64_t FTarget = 0;    // its count
+  TClock::time_point FLastProgress;
+  bool FRunning = false;  // a coarse run this driver asked for
+  bool FSawRun = false;   // Morvane has said it runs
+  uint32_t FRunMs = 0;    // 0: until Abort
+  TClock::time_point FRunStart;
+
+  bool FTemperatureDefined = false;  // once the module has answered, until disconnected
+  bool FReadingPending = false;
+  bool FTemperatureFaulted = false;  // the last reading failed: said once
 
   INumber TemperatureN[1];
   INumberVectorProperty TemperatureNP;

@@ -46,6 +46,7 @@ Commands:
 Options:
   --wait               return once the move has ended (at once when nothing moves)
   --help               show this text
+  --version            show the version
 
 Exit status: 0 success, 1 failure (no Morvane running, a move under way, a time-out),
 2 usage error.
@@ -71,19 +72,37 @@ int Fail(const TBusReply& r) {
   return Fail(r.ErrorMessage.empty() ? r.ErrorName : r.ErrorMessage);
 }
 
+// A whole number in 32 bits: digits with at most one sign before them, nothing else.
 bool ParseInt(const std::string& text, int32_t& value) {
   const char* first = text.data();
   const char* last = first + text.size();
   if (first != last && *first == '+') ++first;
+  if (first != last && *first == '-' && first != text.data()) return false;  // "+-5"
   const auto [end, ec] = std::from_chars(first, last, value);
   return ec == std::errc() && end == last && first != last;
 }
 
+// The longest wait in seconds whose milliseconds stay below INFINITE, which means no limit.
+constexpr double MaxTimeoutSeconds = 4294967;
+
+// Seconds as plain decimal digits with at most one point ("10", "0.3"); no sign, exponent,
+// blank or word, so that nothing a script mistypes is read as another number.
 bool ParseSeconds(const std::string& text, double& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text.c_str(), &end);
-  return errno == 0 && end && *end == '\0' && !text.empty() && value >= 0 && value < 1e7;
+  bool digit = false;
+  bool point = false;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (!digit) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && value >= 0 &&
+         value <= MaxTimeoutSeconds;
 }
 
 // A named event that a running Morvane holds; waiting on one that nobody holds would wait for
@@ -186,13 +205,16 @@ int main(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       std::fputs(Help, stdout);
       return 0;
+    } else if (a == "--version") {
+      std::puts("morvanectl " MORVANE_VERSION_TEXT);
+      return 0;
     } else if (a == "--wait") {
       wait = true;
     } else if (a == "--json") {
       json = true;
     } else if (a == "--timeout") {
       if (i + 1 >= args.size() || !ParseSeconds(args[i + 1], timeout))
-        return Usage("--timeout needs a number of seconds");
+        return Usage("--timeout needs a number of seconds from 0 to 4294967");
       ++i;
     } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
       return Usage("unknown option '" + a + "'");

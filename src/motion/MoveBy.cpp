@@ -20,34 +20,39 @@ int32_t Clamp32(int64_t v) {
 
 }  // namespace
 
-// Starts a move that superseded a running one, once the running one has finished its own
-// closing steps (stop commands). Until then the controller stays busy: the superseded move
-// reports no idle change and sets no "GENERAL_DELAY_EVENT"; this move, or a cancel, does.
+// Starts the move waiting to supersede a running one, once the running one has finished its
+// own closing steps (stop commands). Until then the controller stays busy: the superseded
+// move reports no idle change and sets no "GENERAL_DELAY_EVENT"; the waiting move, or a
+// cancel, does. Requests that come meanwhile replace the waiting target: one starter at most
+// waits, however many requests arrive.
 class TMoveStarterThread : public TThread {
  public:
   TMoveStarterThread(TFocusControl& controller, std::vector<std::shared_ptr<TThread>> previous,
-                     int32_t target, uint32_t generation)
-      : TThread("mrv-starter", TThreadPriority::tpNormal), Controller(controller),
-        Previous(std::move(previous)), Target(target), Generation(generation) {
+                     uint64_t serial)
+      : TThread("mrv-starter", TThreadPriority::tpNormal),
+        Controller(controller),
+        Previous(std::move(previous)),
+        Serial(serial) {
     Start();
   }
 
  protected:
   void Execute() override {
-    constexpr uint32_t PollMs = 2;
+    constexpr unsigned TerminateCheckMs = 50;  // how late a terminate request may be noticed
     for (auto& t : Previous)
-      while (!t->Finished() && !Terminated()) Sleep(PollMs);
+      while (!t->WaitFinished(TerminateCheckMs) && !Terminated()) {
+      }
     Previous.clear();
     TFocusControl& c = Controller;
     std::lock_guard lock(c.FMoveLock);
     if (Terminated() || c.FDestroying.load()) return;
-    if (c.FMoveGeneration.load() == Generation) {
+    // A cancel dropped this starter's move and a later request made a starter of its own.
+    if (c.FStarterSerial != Serial) return;
+    if (c.FSuccessorPending) {
       c.FSuccessorPending = false;
-      c.StartMoveTo(Target, Target > c.CTSCount());
+      c.StartMoveTo(c.FPendingTarget, c.FPendingTarget > c.CTSCount());
       return;
     }
-    // A later MoveBy superseded this one before it started: that one starts instead.
-    if (c.FSuccessorPending) return;
     // Cancelled while waiting: the move ends here, and this thread owes its report.
     c.FinishMove();
   }
@@ -55,8 +60,7 @@ class TMoveStarterThread : public TThread {
  private:
   TFocusControl& Controller;
   std::vector<std::shared_ptr<TThread>> Previous;
-  const int32_t Target;
-  const uint32_t Generation;
+  const uint64_t Serial;
 };
 
 void TFocusControl::MoveBy(int32_t Codes) { MoveToTarget(int64_t{FCTSCount.load()} + Codes); }
@@ -75,7 +79,6 @@ void TFocusControl::MoveToTarget(int64_t target) {
     SendFocusCommand(":FQ#");
   }
   FThreads.Reap();
-  const uint32_t generation = FMoveGeneration.fetch_add(1) + 1;
   std::vector<std::shared_ptr<TThread>> running = FThreads.Running();
   // Called from a motion thread's idle handler: that thread is about to end by itself.
   std::erase_if(running, [](const std::shared_ptr<TThread>& t) { return t.get() == TThread::Current(); });
@@ -83,6 +86,10 @@ void TFocusControl::MoveToTarget(int64_t target) {
     StartMoveTo(Target, Target > FCTSCount.load());
     return;
   }
+  SupersedeMove(Target, std::move(running));
+}
+
+void TFocusControl::SupersedeMove(int32_t Target, std::vector<std::shared_ptr<TThread>> running) {
   // Another program may send a move at any time: the running move is stopped and closes
   // itself down first, so that two moves never drive the motor at once. The controller stays
   // busy throughout.
@@ -91,27 +98,62 @@ void TFocusControl::MoveToTarget(int64_t target) {
     EndMoveCancel.store(true);
     NudgeCancel.store(true);
   }
-  FSuccessorPending = true;
+  FPendingTarget = Target;
   FMoveActive = true;
   NudgeIdle.store(false);
   ReleaseSuspendedThreads();
   SignalMotion();
-  KeepMotionThread(FStarterThread, std::shared_ptr<TThread>(std::make_shared<TMoveStarterThread>(
-                                       *this, std::move(running), Target, generation)));
+  // The starter already waiting takes the newest target.
+  if (FSuccessorPending) return;
+  FSuccessorPending = true;
+  KeepMotionThread(
+      std::make_shared<TMoveStarterThread>(*this, std::move(running), ++FStarterSerial));
 }
 
-template <typename T>
-void TFocusControl::KeepMotionThread(std::shared_ptr<T>& reference, std::shared_ptr<T> thread) {
+// A move under way keeps its goal: it is stopped where it is and the rest of its way is moved
+// again from the new zero, so that a reset never carries the motor further than asked (the
+// run's stop point and the nudges' target were counts from the old zero). The controller
+// stays busy throughout, as for any superseding move.
+void TFocusControl::ResetCount() {
+  std::lock_guard lock(FMoveLock);
+  GeneralDelayEvent().ResetEvent();
+  const bool moving = (FMoveActive || FSuccessorPending) && !TThread::Current();
+  if (!moving) {
+    FCTSCount.store(0);
+    SignalMotion();
+    DoCTSChange(0, false);
+    return;
+  }
+  const int32_t goal = FSuccessorPending ? FPendingTarget : FMoveTarget;
+  {
+    // Stopped before the count changes under its threads' feet.
+    std::lock_guard drive(FDriveLock);
+    EndMoveCancel.store(true);
+    NudgeCancel.store(true);
+  }
+  const int32_t was = FCTSCount.exchange(0);
+  SignalMotion();
+  DoCTSChange(0, false);
+  FThreads.Reap();
+  SupersedeMove(Clamp32(int64_t{goal} - was), FThreads.Running());
+}
+
+void TFocusControl::KeepMotionThread(std::shared_ptr<TThread> thread) {
+  FThreads.Add(std::move(thread));
+}
+
+void TFocusControl::KeepNudgeThread(std::shared_ptr<TThread> thread) {
   {
     std::lock_guard lock(FMotionRefsLock);
-    reference = thread;
+    NudgeThread = thread;
   }
-  FThreads.Add(std::move(thread));
+  KeepMotionThread(std::move(thread));
 }
 
 void TFocusControl::StartMoveTo(int32_t Target, bool up) {
   if (FDestroying.load()) return;
   GeneralDelayEvent().ResetEvent();
+  FMoveTarget = Target;
   RunUp.store(up);
   const int32_t stopFactor = FStopFactor.load();
   const int64_t offset = up ? -int64_t{stopFactor} : int64_t{stopFactor};
@@ -132,10 +174,9 @@ void TFocusControl::StartMoveTo(int32_t Target, bool up) {
     return;
   }
   if (std::abs(int64_t{count} - Target) >= int64_t{stopFactor} + 2) {
-    KeepMotionThread(EndMoveThread,
-                     std::make_shared<TEndMoveThread>(*this, Clamp32(int64_t{Target} + offset)));
+    KeepMotionThread(std::make_shared<TEndMoveThread>(*this, Clamp32(int64_t{Target} + offset)));
     if (JMIFlag.load()) {
-      KeepMotionThread(MoveItThread, std::make_shared<TMoveItThread>(*this, up));
+      KeepMotionThread(std::make_shared<TMoveItThread>(*this, up));
     } else {
       StartRun(up);
     }
@@ -144,7 +185,7 @@ void TFocusControl::StartMoveTo(int32_t Target, bool up) {
       return;
     }
     FMoveActive = true;
-    KeepMotionThread(NudgeThread, std::make_shared<TNudgeThread>(*this, Target, false));
+    KeepNudgeThread(std::make_shared<TNudgeThread>(*this, Target, false));
     return;
   }
   if (count == Target) {
@@ -152,7 +193,7 @@ void TFocusControl::StartMoveTo(int32_t Target, bool up) {
     return;
   }
   FMoveActive = true;
-  KeepMotionThread(NudgeThread, std::make_shared<TNudgeThread>(*this, Target, true));
+  KeepNudgeThread(std::make_shared<TNudgeThread>(*this, Target, true));
 }
 
 void TFocusControl::FinishMove() {
@@ -193,16 +234,16 @@ void TFocusControl::CancelMovementAndWait() {
     if (running.empty() && !FSuccessorPending) return;
     SetCancelMovementFlag(true);
   }
-  // A thread waiting for its message box to be closed would wait for the caller, often the
-  // GUI thread itself: it goes on at once, and the box still shows.
-  ReleaseSynchronizeWaits();
   if (TThread::Current()) return;
   // Every wait of a cancelled move ends within a pass; the bound only keeps the GUI alive
   // should a thread hang in the system.
   constexpr int64_t BoundUs = 10'000'000;
   const int64_t end = MonotonicMicros() + BoundUs;
-  for (auto& t : running)
-    while (!t->Finished() && MonotonicMicros() < end) Sleep(2);
+  for (auto& t : running) {
+    const int64_t left = end - MonotonicMicros();
+    if (left <= 0) break;
+    t->WaitFinished(static_cast<unsigned>((left + 999) / 1000));
+  }
 }
 
 bool TFocusControl::SendMoveDrive(bool up, const std::atomic<bool>& cancel, bool pauseToo) {

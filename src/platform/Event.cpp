@@ -72,6 +72,11 @@ std::string& NamedEventScope() {
 
 void SetNamedEventScope(const std::string& scope) { NamedEventScope() = scope; }
 
+std::string InstanceEventName(const std::string& name) {
+  static std::atomic<unsigned> instances{0};
+  return name + "." + std::to_string(getpid()) + "." + std::to_string(++instances);
+}
+
 std::string SharedEventObjectName(const std::string& name) {
   std::string object = "/morvane-" + std::to_string(getuid()) + "-";
   const std::string& scope = NamedEventScope();

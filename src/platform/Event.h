@@ -17,6 +17,11 @@ inline constexpr unsigned INFINITE = 0xFFFFFFFFu;
 // program or another test running beside it. Set it before any named event is created.
 void SetNamedEventScope(const std::string& scope);
 
+// A name for an event that one object of this process uses alone: name, made unique to the
+// process and to each call ("THE_CTS_EVENT.<pid>.<n>"), so that two controllers, in one
+// program or in two, never share it. The events other programs share keep their plain names.
+std::string InstanceEventName(const std::string& name);
+
 class TEvent {
  public:
   // manualReset false: a released waiter resets the event (auto-reset).

@@ -4,13 +4,9 @@
 
 #include <memory>
 
-namespace morvane {
+#include "platform/SerialPort.h"
 
-// Interrupt counts of the input lines: each change of a line adds one.
-struct TModemCounts {
-  int Cts = 0;
-  int Dsr = 0;
-};
+namespace morvane {
 
 // Every call returns 0 or an errno value. Lines are TIOCM_* bits.
 class TModemIo {

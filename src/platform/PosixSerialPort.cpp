@@ -426,6 +426,37 @@ class TPosixSerialPort final : public TSerialPort {
     return true;
   }
 
+  bool GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) override {
+    modemStatus = 0;
+    const std::lock_guard<std::mutex> guard(FLock);
+    if (FClosing) {
+      errno = EBADF;
+      return false;
+    }
+    // Two calls: the counters are read on both sides of the levels, so that the levels belong
+    // to them. Should the lines never hold still that long, the newest counters go with levels
+    // a change older, which the next reading puts right.
+    int lines = 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      TModemCounts after;
+      if (const int error = FModemIo->GetCounts(FFd, counts); error != 0) {
+        errno = error;
+        return false;
+      }
+      if (const int error = FModemIo->GetLines(FFd, lines); error != 0) {
+        errno = error;
+        return false;
+      }
+      if (FModemIo->GetCounts(FFd, after) == 0 && after == counts) break;
+      counts = after;
+    }
+    if (lines & TIOCM_CTS) modemStatus |= MS_CTS_ON;
+    if (lines & TIOCM_DSR) modemStatus |= MS_DSR_ON;
+    if (lines & TIOCM_RNG) modemStatus |= MS_RING_ON;
+    if (lines & TIOCM_CAR) modemStatus |= MS_RLSD_ON;
+    return true;
+  }
+
   bool EscapeCommFunction(uint8_t func) override {
     const std::lock_guard<std::mutex> guard(FLock);
     if (FClosing) return false;
@@ -814,6 +845,23 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
   if (const int error = ProbeModemWait(fd, *modemIo); error != 0) return failClosing(error);
   if (errnoOut) *errnoOut = 0;
   return std::make_unique<TPosixSerialPort>(fd, std::move(modemIo));
+}
+
+std::string PortOpenAdvice(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "Permission denied: this user may not use the serial port. Add the user to the "
+             "group that owns it (sudo usermod -aG dialout $USER) and log in again.";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "No such device: check the cable and the port's device in the settings file.";
+    case EBUSY:
+      return "The port is in use by another program.";
+    default:
+      return std::strerror(error);
+  }
 }
 
 }  // namespace morvane

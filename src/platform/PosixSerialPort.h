@@ -36,6 +36,10 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
                                                  std::unique_ptr<TModemIo> modemIo,
                                                  int* errnoOut = nullptr);
 
+// What a failed open's errno means to the person at the telescope, and what fixes it: a user
+// outside the port's group (dialout on Debian) is told how to join it.
+std::string PortOpenAdvice(int error);
+
 // The signal that interrupts a modem-event wait; its handler does nothing.
 int SerialWakeSignal();
 

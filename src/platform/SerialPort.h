@@ -46,6 +46,14 @@ inline constexpr uint32_t fNull = 1u << 11;
 inline constexpr uint32_t fRtsControlMask = 3u << 12;
 inline constexpr uint32_t fAbortOnError = 1u << 14;
 
+// Interrupt counts of the input lines: each change of a line adds one, whether or not anyone
+// waits or reads at the time.
+struct TModemCounts {
+  int Cts = 0;
+  int Dsr = 0;
+  bool operator==(const TModemCounts&) const = default;
+};
+
 // The line-settings record (the Windows DCB, 28 bytes there).
 struct TLineSettings {
   uint32_t DCBlength = 0;
@@ -105,6 +113,11 @@ class TSerialPort {
   // errno says why; DeviceGone(errno) when the device has gone while waited on.
   virtual bool WaitCommEvent(uint32_t& eventMask) = 0;
   virtual bool GetCommModemStatus(uint32_t& modemStatus) = 0;
+  // The line counters with the modem status that goes with them, read as one: the device counts
+  // every change where it sees it (a UART's interrupt, a USB adapter's status report), so a
+  // reader that comes late still learns how many changes it missed. Fails with errno ENOTTY or
+  // EINVAL where the device keeps no counters.
+  virtual bool GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) = 0;
 
   virtual bool EscapeCommFunction(uint8_t func) = 0;
 

@@ -1,6 +1,8 @@
 #include "settings/FileOps.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace morvane {
 
@@ -90,10 +93,53 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// A replacement's temporary file is named "<file>.tmp<pid>-<n>": the writer's process and its
+// count of replacements.
+constexpr char TempInfix[] = ".tmp";
+
+// The writer's process id in the rest of a temporary file's name after the infix.
+std::optional<pid_t> WriterOfTemp(std::string_view rest) {
+  const std::string_view::size_type dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size()) return std::nullopt;
+  const auto digits = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (dash > 9 || !digits(rest.substr(0, dash)) || !digits(rest.substr(dash + 1)))
+    return std::nullopt;
+  return static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+}
+
+}  // namespace
+
+void RemoveStaleTemps(const std::string& path) {
+  const std::string target = ReplacementTarget(path);
+  const std::string::size_type slash = target.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? target : target.substr(slash + 1)) + TempInfix;
+  const auto close = [](DIR* d) { ::closedir(d); };
+  std::unique_ptr<DIR, decltype(close)> dir(::opendir(DirectoryOf(target).c_str()), close);
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name(entry->d_name);
+    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) continue;
+    const std::optional<pid_t> writer = WriterOfTemp(name.substr(prefix.size()));
+    if (!writer || *writer <= 0 || *writer == ::getpid()) continue;
+    if (::kill(*writer, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+  }
+}
+
+namespace {
+
 int CreateTempBeside(const std::string& target, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
+  RemoveStaleTemps(target);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    tempPath = target + TempInfix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     // 0666 so that a new file gets the mode the umask gives any new file.
     int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
@@ -136,6 +182,15 @@ TFileRead ReadWholeFile(const std::string& path, std::string& content) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+TPathKind PathKind(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return TPathKind::pkNothing;
+  if (S_ISREG(st.st_mode)) return TPathKind::pkFile;
+  if (S_ISDIR(st.st_mode)) return TPathKind::pkDirectory;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return TPathKind::pkDevice;
+  return TPathKind::pkOther;
 }
 
 namespace {

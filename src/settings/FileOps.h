@@ -29,14 +29,26 @@ TFileRead ReadWholeFile(const std::string& path, std::string& content);
 // True when a regular file (or a link to one) is at the path.
 bool FileExists(const std::string& path);
 
+// What is at a path, links followed: nothing (or nothing that can be looked at), a regular
+// file, or something else that must be neither read as settings nor replaced by them.
+enum class TPathKind { pkNothing, pkFile, pkDirectory, pkDevice, pkOther };
+TPathKind PathKind(const std::string& path);
+
+// Removes the temporary files of replacements of path (see below) whose writers have ended,
+// killed between making one and renaming it, so that none outlives its writer for longer than
+// until the next save. A file of a writer that still runs, or that this user may not signal,
+// is left alone.
+void RemoveStaleTemps(const std::string& path);
+
 // Replaces the file at path by content as a whole: a temporary file beside it is written,
 // flushed and renamed over it, so that a crash or a full disk leaves either the old or the new
 // file. A symbolic link is followed and stays a link. Keeps the old file's mode and owner.
 // Where no file can be made beside it (a folder the user may not write, a disk without room
 // for a second copy) or the replacement could not keep its owner and group (a writer other
 // than its owner), the file is rewritten in place instead, its old contents restored should
-// the write fail. Refuses a file it may not
-// write. False on any failure, errno saying why and the old file's contents untouched.
+// the write fail. Refuses a file it may not write. The temporary file is named
+// "<file>.tmp<pid>-<n>"; those left by writers that have ended (killed) are removed first. False on
+// any failure, errno saying why and the old file's contents untouched.
 bool ReplaceWholeFile(const std::string& path, std::string_view content,
                       TFileOps& ops = DefaultFileOps());
 

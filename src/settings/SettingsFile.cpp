@@ -36,13 +36,20 @@ double ReadDecimal(const TProfileText& profile, std::string_view section, std::s
   return value.value_or(defaultValue);
 }
 
-// One profile write; a failure stops the operation, keeping the writes made before it.
+// Edits the file's text in memory; Commit replaces the file with the whole result at once, so
+// that a save interrupted at any point leaves the old file or the new one, never a mixture.
 class TSettingsWriter {
  public:
-  TSettingsWriter(const std::string& iniPath, TFileOps& ops) : FPath(iniPath), FOps(ops) {}
+  TSettingsWriter(const std::string& iniPath, TFileOps& ops) : FPath(iniPath), FOps(ops) {
+    const TFileRead read = ReadWholeFile(FPath, FOld);
+    // A file that is there but cannot be read must not be replaced by one holding only these keys.
+    if (read == TFileRead::frFailed) throw ESettingsWriteError(FPath);
+    FExisted = read == TFileRead::frRead;
+    FProfile = TProfileText(FOld);
+  }
 
   void WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    if (!WriteProfileString(FPath, section, key, value, FOps)) throw ESettingsWriteError(FPath);
+    if (!FProfile.WriteString(section, key, value)) throw ESettingsWriteError(FPath);
   }
   void WriteInteger(std::string_view section, std::string_view key, std::int64_t value) {
     WriteString(section, key, std::to_string(value));
@@ -54,9 +61,20 @@ class TSettingsWriter {
     WriteString(section, key, FormatDecimal(value, DecimalSeparator()));
   }
 
+  void Commit() {
+    if (FExisted && FProfile.Text() == FOld) {
+      RemoveStaleTemps(FPath);  // what a killed save left, even when nothing changes now
+      return;
+    }
+    if (!ReplaceWholeFile(FPath, FProfile.Text(), FOps)) throw ESettingsWriteError(FPath);
+  }
+
  private:
   const std::string& FPath;
   TFileOps& FOps;
+  std::string FOld;
+  bool FExisted = false;
+  TProfileText FProfile;
 };
 
 }  // namespace
@@ -66,13 +84,34 @@ ESettingsWriteError::ESettingsWriteError(const std::string& iniPath, int error)
                          (error != 0 ? ": " + std::string(std::strerror(error)) : "")),
       FError(error) {}
 
+namespace {
+
+std::string NotAFileMessage(const std::string& iniPath, TPathKind kind) {
+  const char* what = kind == TPathKind::pkDirectory ? "a directory"
+                     : kind == TPathKind::pkDevice  ? "a device"
+                                                    : "not a regular file";
+  return "The settings file " + iniPath + " is " + what +
+         ". Morvane runs with factory settings and leaves it as it is.";
+}
+
+}  // namespace
+
 void LoadSettings(const std::string& iniPath, TStagedSettings& staged, TSettingsHost& host,
                   TFileOps& ops) {
-  if (!FileExists(iniPath)) {
+  const TPathKind kind = PathKind(iniPath);
+  TProfileText profile;
+  if (kind == TPathKind::pkFile) {
+    profile = ReadProfileFile(iniPath);
+  } else if (kind == TPathKind::pkNothing) {
     host.ShowInformationMessage(MissingSettingsFileMessage);
     WriteDefaultSettingsFile(iniPath, ops);
+    profile = ReadProfileFile(iniPath);
+  } else {
+    // Something that is no settings file stands there: nothing is written over it, and the
+    // program runs on the factory settings (the port opens) with the operator told why.
+    host.ShowInformationMessage(NotAFileMessage(iniPath, kind));
+    profile = TProfileText(FactorySettingsText());
   }
-  const TProfileText profile = ReadProfileFile(iniPath);
   const std::string separator = DecimalSeparator();
 
   staged.SavePosCB.SetChecked(ReadFlag(profile, Position, "SavePosition", false));
@@ -111,15 +150,17 @@ void SaveSettings(const std::string& iniPath, const TStagedSettings& staged, TFi
   w.WriteFlag(Position, "SavePosition", staged.SavePosCB.Checked());
   w.WriteInteger(DevicePorts, "Voice", staged.VoiceRG.ItemIndex());
   w.WriteFlag(FocusControl, "HiResPositioning", staged.DualSenseCB.Checked());
+  w.Commit();
 }
 
 void SaveWindowPosition(const std::string& iniPath, const TSettingsHost& host, TFileOps& ops) {
   TSettingsWriter w(iniPath, ops);
   w.WriteInteger(Position, "Left", host.Left());
   w.WriteInteger(Position, "Top", host.Top());
+  w.Commit();
 }
 
-void WriteDefaultSettingsFile(const std::string& iniPath, TFileOps& ops) {
+std::string FactorySettingsText() {
   const std::string separator = DecimalSeparator();
   std::string text;
   auto line = [&text](std::string_view a, std::string_view b = {}) {
@@ -142,7 +183,12 @@ void WriteDefaultSettingsFile(const std::string& iniPath, TFileOps& ops) {
   line("StayOnTop=1");
   line("");
   line("[Position]");
-  if (!ReplaceWholeFile(iniPath, text, ops)) throw ESettingsWriteError(iniPath, errno);
+  return text;
+}
+
+void WriteDefaultSettingsFile(const std::string& iniPath, TFileOps& ops) {
+  if (!ReplaceWholeFile(iniPath, FactorySettingsText(), ops))
+    throw ESettingsWriteError(iniPath, errno);
 }
 
 bool ReadStayOnTopAtStartUp(const std::string& iniPath, TFileOps& ops) {

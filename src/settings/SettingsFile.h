@@ -25,23 +25,28 @@ class ESettingsWriteError : public std::runtime_error {
 inline constexpr char MissingSettingsFileMessage[] =
     "MORVANE.INI is missing....  A factory default INI is being installed";
 
-// Writes the factory-default file first when none is at iniPath (after telling the operator),
-// then reads every setting into staged, AppliedVoice and, when Save position is on, the
-// window's position. Throws ESettingsWriteError when the default file cannot be written; the
-// staged settings are then untouched.
+// Writes the factory-default file first when nothing is at iniPath (after telling the
+// operator); where something other than a file stands (a directory, a device), tells the
+// operator what it is and reads the factory settings instead, writing nothing. Then reads every
+// setting into staged, AppliedVoice and, when Save position is on, the window's position. Throws
+// ESettingsWriteError when the default file cannot be written; the staged settings are then
+// untouched.
 void LoadSettings(const std::string& iniPath, TStagedSettings& staged, TSettingsHost& host,
                   TFileOps& ops = DefaultFileOps());
 
-// Writes the staged settings, one key at a time. On ESettingsWriteError the keys before the
-// failing one are written and the later ones are not.
+// Writes the staged settings into the file's text, key by key in a fixed order, and replaces
+// the file with that text at once. On ESettingsWriteError the file is as it was.
 void SaveSettings(const std::string& iniPath, const TStagedSettings& staged,
                   TFileOps& ops = DefaultFileOps());
 
-// Writes the window's Left and then Top.
+// Writes the window's Left and then Top, in one replacement of the file.
 void SaveWindowPosition(const std::string& iniPath, const TSettingsHost& host,
                         TFileOps& ops = DefaultFileOps());
 
-// Replaces whatever is at iniPath by the seventeen-line factory-default file. A failure raises
+// The seventeen-line factory-default file, its decimals in the locale's separator.
+std::string FactorySettingsText();
+
+// Replaces whatever is at iniPath by the factory-default file. A failure raises
 // ESettingsWriteError naming the system's reason (no such folder, permission denied, disk
 // full), which the operator needs to mend it.
 void WriteDefaultSettingsFile(const std::string& iniPath, TFileOps& ops = DefaultFileOps());

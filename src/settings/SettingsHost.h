@@ -19,8 +19,9 @@ class TSettingsHost {
   virtual int AppliedVoice() const = 0;
   virtual void SetAppliedVoice(int voice) = 0;
 
-  // A modal information box (caption "Information", information icon, one OK button); returns
-  // when it is closed.
+  // An information box (caption "Information", information icon, one OK button). It need not
+  // wait for the box to be closed: the window's returns at once, so that nothing waits for
+  // an operator who may not be there.
   virtual void ShowInformationMessage(const std::string& text) = 0;
 };
 

@@ -11,6 +11,7 @@ namespace morvane {
 namespace {
 
 constexpr char FileName[] = "Morvane.ini";
+constexpr char DataFolder[] = "../share/morvane/";
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -27,6 +28,22 @@ std::string ProgramDirectory() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
+std::string InstalledDataDirectory(const std::string& programDir) {
+  std::error_code ignored;
+  const std::filesystem::path data = std::filesystem::path(programDir) / DataFolder;
+  if (!std::filesystem::is_directory(data, ignored)) return "";
+  return data.lexically_normal().string();
+}
+
+std::string ProgramDataFile(const std::string& name) {
+  const std::string dir = ProgramDirectory();
+  std::error_code ignored;
+  if (std::filesystem::exists(dir + name, ignored)) return dir + name;
+  const std::string data = InstalledDataDirectory(dir);
+  if (!data.empty() && std::filesystem::exists(data + name, ignored)) return data + name;
+  return dir + name;
+}
+
 std::string SettingsPathFor(const std::string& programDir, bool writable,
                             const std::string& xdgConfigHome, const std::string& home) {
   if (writable) return programDir + FileName;
@@ -41,7 +58,7 @@ std::string SettingsPath() {
   const std::string dir = ProgramDirectory();
   // The directory decides: a read-only file beside a writable program stays the settings
   // file, and its failed writes are reported as such.
-  const bool writable = access(dir.c_str(), W_OK) == 0;
+  const bool writable = access(dir.c_str(), W_OK) == 0 && InstalledDataDirectory(dir).empty();
   const std::string path = SettingsPathFor(dir, writable, Env("XDG_CONFIG_HOME"), Env("HOME"));
   if (!writable) {
     std::error_code ignored;  // a directory that cannot be made shows as a failed write later

@@ -12,6 +12,16 @@ namespace morvane {
 // The directory of the running program, with its trailing separator.
 std::string ProgramDirectory();
 
+// The data folder of a program installed in a prefix (<prefix>/bin/morvane beside
+// <prefix>/share/morvane), with its trailing separator, or empty when programDir has none (a
+// build tree, a portable copy).
+std::string InstalledDataDirectory(const std::string& programDir);
+
+// A file that ships with the program (the voice bundle, the user's guide): beside the program
+// first, then in the installed data folder; the path beside the program when neither has it,
+// so that a report names where it was looked for.
+std::string ProgramDataFile(const std::string& name);
+
 // The settings file for a program in programDir (with its trailing separator). writable tells
 // whether programDir can take the file; xdgConfigHome and home are the environment's values
 // (empty when unset).
@@ -19,7 +29,9 @@ std::string SettingsPathFor(const std::string& programDir, bool writable,
                             const std::string& xdgConfigHome, const std::string& home);
 
 // The settings file of this program on this machine; makes the configuration directory when
-// the file is to lie there.
+// the file is to lie there. An installed program (one with a data folder) keeps its settings in
+// the configuration directory even where its directory is writable (root, a scratch root), so
+// that a package never writes beside its programs.
 std::string SettingsPath();
 
 // The settings file of a simulated run: "Morvane-sim.ini" beside iniPath, so that trying the

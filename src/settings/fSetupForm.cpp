@@ -5,6 +5,7 @@
 #include <QShowEvent>
 
 #include "controller/Objects.h"
+#include "platform/PosixSerialPort.h"
 #include "settings/SettingsFile.h"
 #include "ui/host/ExceptionBoundary.h"
 #include "ui_fSetupForm.h"
@@ -145,7 +146,11 @@ void TSetupForm::UpdatePgmParametersButtonClick() {
   if (!FPortOpened || !FControl.PortOpen() || FControl.ComPort() != comPort) {
     FControl.SetComPort(comPort);
     FPortOpened = FControl.OpenPort();
-    if (!FPortOpened) FHost.ShowMessage("Could not open COM " + std::to_string(FControl.ComPort()));
+    if (!FPortOpened) {
+      std::string text = "Could not open COM " + std::to_string(FControl.ComPort());
+      if (const int error = FControl.LastOpenError()) text += "\n\n" + PortOpenAdvice(error);
+      FHost.ShowMessage(text);
+    }
   }
   FHost.SetAppliedVoice(staged.VoiceRG.ItemIndex());
 }

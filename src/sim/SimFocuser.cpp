@@ -118,6 +118,7 @@ void TSimFocuser::CatchUp(double now) {
     }
   }
   AdvanceMotor(std::max(now, FMotor.Time()));
+  if (Adapter()) AdapterReport(now);
   if (!arrived.empty()) AddTrace(TTraceKind::Input, 0, false, 0, std::move(arrived));
 }
 
@@ -127,6 +128,9 @@ double TSimFocuser::NextDeadline(double now) const {
   const double horizon = now + SearchHorizon;
   double motor = FMotor.NextEvent(QuarterLow(), QuarterHigh(), horizon);
   if (motor == TSimMotor::Never && !FMotor.Settled()) motor = horizon;
+  // An adapter sends a change with its first report after it.
+  if (Adapter() && (FSeenCts != FCts || FSeenDsr != FDsr))
+    next = std::min(next, (std::floor(FLastEdgeAt / AdapterInterval()) + 1) * AdapterInterval());
   return std::min(next, motor);
 }
 

@@ -112,6 +112,7 @@ class TSimFocuser {
   struct TModemEvent {
     uint32_t Bit;  // EV_CTS or EV_DSR
     bool Cts, Dsr;
+    TModemCounts Counts;
   };
   struct TTimedByte {
     double T;
@@ -138,6 +139,12 @@ class TSimFocuser {
   void SyncEncoder();
   void StepEncoder(int64_t quarter);
   void SetEncoderLevel(char line, bool level);
+  // A line change where the port sees it: counted and reported to a waiter.
+  void SeeLineChange(uint32_t bit);
+  // A USB adapter's status reports due up to t, each with the levels of its moment.
+  void AdapterReport(double t);
+  bool Adapter() const { return FParams.AdapterLatencyUs > 0; }
+  double AdapterInterval() const { return FParams.AdapterLatencyUs * 1e-6; }
   double QuarterLow() const;
   double QuarterHigh() const;
   void DeliverInput(const std::string& bytes);
@@ -151,6 +158,7 @@ class TSimFocuser {
   bool PortSetCommMask(uint64_t session, uint32_t mask);
   bool PortWaitCommEvent(uint64_t session, uint32_t& eventMask);
   bool PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus);
+  bool PortGetCommCounts(uint64_t session, TModemCounts& counts, uint32_t& modemStatus);
   bool PortEscapeCommFunction(uint64_t session, uint8_t func);
   bool PortGetCommTimeouts(uint64_t session, TCommTimeouts& timeouts);
   bool PortSetCommTimeouts(uint64_t session, const TCommTimeouts& timeouts);
@@ -181,6 +189,12 @@ class TSimFocuser {
   int64_t FQuarter = 0;  // the encoder's quarter cycle: shaft angle * 4 - FOffset, floored
   double FOffset = 0;    // shaft angle at which the encoder's quarter 0 begins
   bool FDeadEncoder = false;
+  // The port's view of the encoder lines: the levels last seen (live on a UART, last sent by
+  // an adapter) and its counters of their changes.
+  bool FSeenCts = false, FSeenDsr = false;
+  TModemCounts FCounts;
+  double FLastEdgeAt = 0;    // when a line last changed
+  int64_t FAdapterTick = 0;  // the adapter's last status report, in intervals since the start
   int32_t FCount = 0;
   int32_t FDualCount = 0;  // both CTS edges counted
   bool FUnplugged = false;

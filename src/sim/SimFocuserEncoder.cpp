@@ -70,24 +70,49 @@ void TSimFocuser::StepEncoder(int64_t quarter) {
 }
 
 void TSimFocuser::SetEncoderLevel(char line, bool level) {
-  uint32_t bit;
+  const double t = FMotor.Time();
+  // The adapter's reports before this change still see the levels before it.
+  if (Adapter()) AdapterReport(t);
   if (line == 'C') {
     FCts = level;
     if (level) FCount += FDsr ? -1 : 1;
     FDualCount += (level == FDsr) ? -1 : 1;
-    bit = EV_CTS;
   } else {
     FDsr = level;
-    bit = EV_DSR;
   }
+  FLastEdgeAt = t;
   AddTrace(TTraceKind::Edge, line, level);
+  if (!Adapter()) {
+    SeeLineChange(line == 'C' ? EV_CTS : EV_DSR);
+  } else {
+    FWake.notify_one();  // the physics thread sends the next report, even with the shaft still
+  }
+}
+
+void TSimFocuser::SeeLineChange(uint32_t bit) {
+  if (bit == EV_CTS) {
+    FSeenCts = FCts;
+    ++FCounts.Cts;
+  } else {
+    FSeenDsr = FDsr;
+    ++FCounts.Dsr;
+  }
   if (FSession == 0 || !(FMask & bit)) return;
-  if (FMerge) {
+  if (FMerge || Adapter()) {
     FPending |= bit;
   } else if (FEvents.size() < FParams.EdgeQueueLimit) {
-    FEvents.push_back({bit, FCts, FDsr});
+    FEvents.push_back({bit, FSeenCts, FSeenDsr, FCounts});
   }
   FPortCv.notify_all();
+}
+
+void TSimFocuser::AdapterReport(double t) {
+  const auto tick = static_cast<int64_t>(std::floor(t / AdapterInterval()));
+  if (tick <= FAdapterTick) return;
+  // Every report since the last one sees the levels as they are now: nothing changed between.
+  FAdapterTick = tick;
+  if (FSeenDsr != FDsr) SeeLineChange(EV_DSR);
+  if (FSeenCts != FCts) SeeLineChange(EV_CTS);
 }
 
 void TSimFocuser::SetEncoderLines(bool cts, bool dsr) {
@@ -124,7 +149,7 @@ void TSimFocuser::SetMergeEdges(bool on) {
     FSnapshot.reset();
   } else {
     for (uint32_t bit : {EV_CTS, EV_DSR})
-      if (FPending & bit) FEvents.push_back({bit, FCts, FDsr});
+      if (FPending & bit) FEvents.push_back({bit, FSeenCts, FSeenDsr, FCounts});
     FPending = 0;
   }
   FPortCv.notify_all();

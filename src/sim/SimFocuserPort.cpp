@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "sim/SimFocuser.h"
 #include "sim/SimPort.h"
@@ -159,13 +160,24 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
   FSnapshot.reset();
   const uint64_t changes = FMaskChanges;
   FWaiting = true;
+  bool late = FParams.ReaderDelayUs <= 0;
   for (;;) {
     if (!Alive(session)) return false;
     if (FMaskChanges != changes) {
       FWaiting = false;
       return true;
     }
-    if (FMerge) {
+    const bool due = (FMerge || Adapter()) ? (FPending & FMask) != 0 : !FEvents.empty();
+    if (due && !late) {
+      // Woken, the reader runs only after its delay; the lines go on changing meanwhile.
+      late = true;
+      lock.unlock();
+      std::this_thread::sleep_for(std::chrono::microseconds(FParams.ReaderDelayUs));
+      lock.lock();
+      CatchUp(Now());
+      continue;
+    }
+    if (FMerge || Adapter()) {
       if (FPending & FMask) {
         eventMask = FPending & FMask;
         FPending = 0;
@@ -192,10 +204,27 @@ bool TSimFocuser::PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus
   std::lock_guard lock(FLock);
   if (!Alive(session)) return false;
   CatchUp(Now());
-  // In the queued mode the levels at the change the last wait reported; otherwise live.
-  const bool cts = FSnapshot ? FSnapshot->Cts : FCts;
-  const bool dsr = FSnapshot ? FSnapshot->Dsr : FDsr;
+  // In the queued mode the levels at the change the last wait reported; otherwise as the port
+  // sees them now.
+  const bool cts = FSnapshot ? FSnapshot->Cts : FSeenCts;
+  const bool dsr = FSnapshot ? FSnapshot->Dsr : FSeenDsr;
   modemStatus = (cts ? MS_CTS_ON : 0) | (dsr ? MS_DSR_ON : 0);
+  return true;
+}
+
+bool TSimFocuser::PortGetCommCounts(uint64_t session, TModemCounts& counts, uint32_t& modemStatus) {
+  modemStatus = 0;
+  if (!FParams.ModemCounters) {
+    errno = ENOTTY;
+    return false;
+  }
+  std::lock_guard lock(FLock);
+  if (!Alive(session)) return false;
+  CatchUp(Now());
+  const bool cts = FSnapshot ? FSnapshot->Cts : FSeenCts;
+  const bool dsr = FSnapshot ? FSnapshot->Dsr : FSeenDsr;
+  modemStatus = (cts ? MS_CTS_ON : 0) | (dsr ? MS_DSR_ON : 0);
+  counts = FSnapshot ? FSnapshot->Counts : FCounts;
   return true;
 }
 

@@ -47,7 +47,8 @@ inline std::vector<TMotorModel> MotorModels() {
   }
   {
     // A fast motor read through a real UART: changes that come while the reader is busy merge
-    // into one event with the live levels. A run coasts about 24 codes, a pulse 5 to 10.
+    // into one event with the live levels, and only the line counters hold how many there
+    // were. A run coasts about 24 codes, a pulse 5 to 10.
     TSimParams p;
     p.SlowSpeed = 900;
     p.FastSpeed = 2400;

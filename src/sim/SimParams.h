@@ -64,6 +64,19 @@ struct TSimParams {
   // Bound on queued modem events a reader has not taken (about 16 MB).
   uint32_t EdgeQueueLimit = 1u << 20;
 
+  // Where the modem lines are seen. 0: a UART on the mainboard or a PCI card, whose interrupt
+  // comes within microseconds of a change, so its line counters count every encoder edge.
+  // Otherwise a USB adapter that sends the line levels once per this many microseconds (its
+  // latency timer, 1000 to 16000): a line that changes twice in one interval is not seen to
+  // change, however quick the reader. Waits and status reads see the levels last sent.
+  int AdapterLatencyUs = 0;
+  // False: the port keeps no line counters (as a pseudo-terminal or some drivers), and a
+  // reader must take the levels after each event.
+  bool ModemCounters = true;
+  // The reader's own lateness: a wait returns this many microseconds after its event, as when
+  // the thread waits for a processor; changes meanwhile reach the counters.
+  int ReaderDelayUs = 0;
+
   // Bound on trace entries kept (about 64 MB): a running motor adds a few thousand a second,
   // so a long session would otherwise grow without end. When full, the older half goes.
   uint32_t TraceLimit = 1u << 20;

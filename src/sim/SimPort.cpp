@@ -28,6 +28,10 @@ bool TSimPort::GetCommModemStatus(uint32_t& modemStatus) {
   return FDevice.PortGetCommModemStatus(FSession, modemStatus);
 }
 
+bool TSimPort::GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) {
+  return FDevice.PortGetCommCounts(FSession, counts, modemStatus);
+}
+
 bool TSimPort::EscapeCommFunction(uint8_t func) {
   return FDevice.PortEscapeCommFunction(FSession, func);
 }

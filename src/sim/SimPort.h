@@ -20,6 +20,7 @@ class TSimPort : public TSerialPort {
   bool SetCommMask(uint32_t mask) override;
   bool WaitCommEvent(uint32_t& eventMask) override;
   bool GetCommModemStatus(uint32_t& modemStatus) override;
+  bool GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) override;
   bool EscapeCommFunction(uint8_t func) override;
   bool GetCommTimeouts(TCommTimeouts& timeouts) override;
   bool SetCommTimeouts(const TCommTimeouts& timeouts) override;

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QTimer>
 
 #include <utility>
 
@@ -78,11 +79,15 @@ void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
   const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
   if (Sender == ui->Focus_OutBtn) FocusControl->StartMove(false, speed);
+  FCoarseRunning = true;
   Broadcast(6, 0);
+  BusStateChanged();
 }
 
 void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
   FocusControl->StopMotor();
+  FCoarseRunning = false;
+  BusStateChanged();
   if (VoiceSelection() != VoiceNone) SayReadout(1500);
   Broadcast(6, 1);
   // Not restarted when already running: two releases within 500 ms give one broadcast.
@@ -127,12 +132,26 @@ void TMainForm::CancelButtonClick() {
   FocusControl->CancelMovement();
 }
 
+void TMainForm::StopAllClick() {
+  CancelButtonClick();
+  // A coarse run ends as at its button's release.
+  const bool stopped = FocusControl->StopCoarseRun();
+  if (stopped || FCoarseRunning) {
+    FHeldKey = 0;
+    FHeldButton = nullptr;
+    Focus_InBtnMouseUp(nullptr);
+  }
+}
+
 void TMainForm::ResetButtonClick() {
   FocusControl->ResetCount();
   if (VoiceSelection() != VoiceNone) {
     SilenceVoice();
-    Sleep(500);
-    if (MotionIdle()) SayReadout(100);
+    // The readout is spoken half a second after the reset, if no move runs then; the window
+    // goes on meanwhile.
+    QTimer::singleShot(500, this, [this] {
+      if (FocusControl && MotionIdle()) SayReadout(100);
+    });
   }
   Broadcast(2, ReadoutValue());
   Broadcast(8, 0);

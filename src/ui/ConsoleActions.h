@@ -20,13 +20,16 @@ class TConsoleActions {
   virtual bool PortOpen() = 0;
   virtual int32_t ComPort() = 0;
   virtual bool TemperatureAvailable() = 0;
+  // A coarse run runs: from a coarse button's press (or CoarseDown) to its release.
+  virtual bool Running() = 0;
   // One reading of the temperature module, in degrees Celsius; false when the module does not
   // answer. The first call asks whether the module is there (up to two seconds of waiting on
   // the line without one); after a "no", later calls do not ask again.
   virtual bool ReadTemperature(double& celsius) = 0;
 
   // The console's buttons, each with its own guards: Move By and Move To do nothing while a
-  // move runs, Stop does nothing while idle.
+  // move runs. Stop has none: it stops whatever drives the motor (a move by or to a count, a
+  // coarse run), even before the console shows the move.
   virtual void MoveByClick(int32_t codes) = 0;
   virtual void MoveToClick(int32_t count) = 0;
   virtual void StopClick() = 0;

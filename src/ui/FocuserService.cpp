@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -18,6 +19,9 @@ TFocuserService::TFocuserService(TConsoleActions& console, QObject* parent)
   new TFocuser1Adaptor(this);  // owned by this object, as QtDBus expects
   FPositionTimer.setSingleShot(true);
   connect(&FPositionTimer, &QTimer::timeout, this, [this] { Announce(false); });
+  FRunTimer.setSingleShot(true);
+  FRunTimer.setTimerType(Qt::PreciseTimer);
+  connect(&FRunTimer, &QTimer::timeout, this, &TFocuserService::EndBusRun);
 }
 
 TFocuserService::~TFocuserService() {
@@ -50,12 +54,20 @@ bool TFocuserService::Publish() {
   FSentPortOpen = PortOpen();
   FSentComPort = ComPort();
   FSentTemperature = TemperatureAvailable();
+  FSentRunning = Running();
+  FRunCallerWatcher = std::make_unique<QDBusServiceWatcher>(
+      QString(), bus, QDBusServiceWatcher::WatchForUnregistration);
+  connect(FRunCallerWatcher.get(), &QDBusServiceWatcher::serviceUnregistered, this,
+          [this](const QString& name) {
+            if (name == FRunCaller) EndBusRun();
+          });
   FSincePosition.start();
   FPublished = true;
   return true;
 }
 
 void TFocuserService::StateChanged() {
+  if (FBusRun && !Running()) ForgetRun();  // ended in the window
   Announce(false);
 }
 
@@ -75,6 +87,8 @@ void TFocuserService::Announce(bool flushPosition) {
   if (comPort != FSentComPort) changed.insert(QStringLiteral("ComPort"), FSentComPort = comPort);
   if (temperature != FSentTemperature)
     changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
+  if (const bool running = Running(); running != FSentRunning)
+    changed.insert(QStringLiteral("Running"), FSentRunning = running);
   const int position = Position();
   if (position != FSentPosition) {
     const qint64 since = FSincePosition.elapsed();
@@ -139,7 +153,10 @@ void TFocuserService::MoveTo(int count) {
 }
 
 void TFocuserService::Stop() {
-  Guarded([&] { FConsole.StopClick(); });
+  Guarded([&] {
+    FConsole.StopClick();
+    EndBusRun();
+  });
 }
 
 void TFocuserService::ResetCount() {
@@ -147,11 +164,59 @@ void TFocuserService::ResetCount() {
 }
 
 void TFocuserService::StartRun(bool in) {
-  if (MayMove(0, false)) Guarded([&] { FConsole.CoarseDown(in); });
+  if (MayMove(0, false))
+    Guarded([&] {
+      FConsole.CoarseDown(in);
+      TakeRun(0);
+    });
+}
+
+void TFocuserService::StartTimedRun(bool in, uint milliseconds) {
+  if (milliseconds == 0 || milliseconds > TimedRunLimitMs) {
+    Refuse(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+           QStringLiteral("A timed run takes 1 to %1 milliseconds, not %2")
+               .arg(TimedRunLimitMs)
+               .arg(milliseconds));
+    return;
+  }
+  if (MayMove(0, false))
+    Guarded([&] {
+      FConsole.CoarseDown(in);
+      TakeRun(milliseconds);
+    });
 }
 
 void TFocuserService::StopRun() {
-  Guarded([&] { FConsole.CoarseUp(); });
+  Guarded([&] {
+    FConsole.CoarseUp();
+    ForgetRun();
+  });
+}
+
+void TFocuserService::TakeRun(uint32_t milliseconds) {
+  ForgetRun();
+  FBusRun = true;
+  if (milliseconds > 0) FRunTimer.start(static_cast<int>(milliseconds));
+  if (!calledFromDBus() || !FRunCallerWatcher) return;
+  FRunCaller = message().service();
+  FRunCallerWatcher->setWatchedServices({FRunCaller});
+  // A caller that left before the watch began is not reported by it.
+  if (!QDBusConnection::sessionBus().interface()->isServiceRegistered(FRunCaller)) EndBusRun();
+}
+
+// The run started over the bus ends, unless it has ended already (the window's own runs are
+// the window's).
+void TFocuserService::EndBusRun() {
+  if (!FBusRun) return;
+  ForgetRun();
+  if (Running()) FConsole.CoarseUp();
+}
+
+void TFocuserService::ForgetRun() {
+  FBusRun = false;
+  FRunTimer.stop();
+  FRunCaller.clear();
+  if (FRunCallerWatcher) FRunCallerWatcher->setWatchedServices({});
 }
 
 }  // namespace morvane

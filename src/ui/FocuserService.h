@@ -7,11 +7,15 @@
 #include <QDBusContext>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <cstdint>
+#include <memory>
 
 #include "ui/ConsoleActions.h"
+
+class QDBusServiceWatcher;
 
 namespace morvane {
 
@@ -25,6 +29,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_PROPERTY(int Position READ Position)
   Q_PROPERTY(bool Idle READ Idle)
+  Q_PROPERTY(bool Running READ Running)
   Q_PROPERTY(bool PortOpen READ PortOpen)
   Q_PROPERTY(int ComPort READ ComPort)
   Q_PROPERTY(bool TemperatureAvailable READ TemperatureAvailable)
@@ -32,6 +37,8 @@ class TFocuserService : public QObject, protected QDBusContext {
  public:
   // Position changes are announced at most this often while the readout moves.
   static constexpr int PositionIntervalMs = 20;
+  // The longest run StartTimedRun takes.
+  static constexpr uint32_t TimedRunLimitMs = 60000;
 
   explicit TFocuserService(TConsoleActions& console, QObject* parent = nullptr);
   ~TFocuserService() override;
@@ -51,6 +58,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   // What the console shows, so that a client sees every change in order; the guards below
   // ask the controller itself, as the console's buttons do.
   bool Idle() { return FConsole.ShownIdle(); }
+  bool Running() { return FConsole.Running(); }
   bool PortOpen() { return FConsole.PortOpen(); }
   int ComPort() { return FConsole.ComPort(); }
   bool TemperatureAvailable() { return FConsole.TemperatureAvailable(); }
@@ -61,6 +69,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   void Stop();
   void ResetCount();
   void StartRun(bool in);
+  void StartTimedRun(bool in, uint milliseconds);
   void StopRun();
   double ReadTemperature();
 
@@ -71,6 +80,11 @@ class TFocuserService : public QObject, protected QDBusContext {
   template <typename F>
   void Guarded(F&& action);
   void Announce(bool flushPosition);
+  // A run started over the bus belongs to its caller: it ends when the caller leaves the bus,
+  // and a timed one when its time is up.
+  void TakeRun(uint32_t milliseconds);
+  void EndBusRun();
+  void ForgetRun();
 
   TConsoleActions& FConsole;
   bool FPublished = false;
@@ -81,6 +95,11 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentPortOpen = false;
   int FSentComPort = 0;
   bool FSentTemperature = false;
+  bool FSentRunning = false;
+  bool FBusRun = false;  // the run that runs was started over the bus
+  QString FRunCaller;    // its caller's unique name; empty for a caller in this process
+  QTimer FRunTimer;
+  std::unique_ptr<QDBusServiceWatcher> FRunCallerWatcher;
   QElapsedTimer FSincePosition;
   QTimer FPositionTimer;
 };

@@ -17,6 +17,9 @@
 
 namespace morvane {
 
+// The user's guide: beside the program, else in the installed data folder.
+inline constexpr char HelpFileName[] = "Kestrum and Morvane User's Guides.pdf";
+
 class THelpViewer {
  public:
   // Starts the default PDF viewer on dir/fileName with dir as working directory. False when

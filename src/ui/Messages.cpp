@@ -48,6 +48,10 @@ bool TMainFormConsole::TemperatureAvailable() {
   return Form.Controller().LastTCAvail();
 }
 
+bool TMainFormConsole::Running() {
+  return Form.CoarseRunning();
+}
+
 bool TMainFormConsole::ReadTemperature(double& celsius) {
   if (FProbed && !Form.Controller().LastTCAvail()) return false;
   FProbed = true;
@@ -69,8 +73,10 @@ void TMainFormConsole::MoveToClick(int32_t count) {
   Form.Controller().MoveTo(count);
 }
 
+// The Stop button is enabled only once the move's idle report has reached the window: a Stop
+// that comes sooner stops all the same.
 void TMainFormConsole::StopClick() {
-  if (Form.Form().CancelButton->isEnabled()) Form.CancelButtonClick();
+  Form.StopAllClick();
 }
 
 void TMainFormConsole::ResetClick() {

@@ -17,6 +17,7 @@
 #include "platform/Broadcast.h"
 #include "platform/Timing.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsPath.h"
 #include "settings/ViewSettings.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
@@ -37,7 +38,6 @@ constexpr int ToolTipShowMs = 7500;
 constexpr QPoint DesignedPlace(346, 240);
 // How long a shown window waits for a window manager's frame before it takes it has none.
 constexpr int FrameWaitMs = 2000;
-constexpr char HelpFileName[] = "Kestrum and Morvane User's Guides.pdf";
 
 }  // namespace
 
@@ -329,6 +329,11 @@ void TMainForm::FormClose() {
   FHelpWatchTimer.stop();
   FStatusTimer.stop();
   FPendingReleaseKey = 0;
+  // The motor stops before anything is saved: a coarse run held by a key, a button or another
+  // program gets its stop commands, a move by or to a count is cancelled.
+  FHeldKey = 0;
+  FHeldButton = nullptr;
+  FocusControl->StopCoarseRun();
   FocusControl->CancelMovement();
   Sleep(200);
   try {
@@ -356,7 +361,9 @@ void TMainForm::Setup1Click() {
 
 void TMainForm::MorvaneHelp1Click() {
   if (!MotionIdle()) return;
-  const QString dir = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
+  // Beside the program, else in the installed data folder.
+  const QString dir =
+      QFileInfo(QString::fromStdString(ProgramDataFile(HelpFileName))).absolutePath();
   if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName))) {
     ShowMessage("Could not load Help File\n\n" + FHelpProcess->FailReason().toStdString());
     return;
@@ -402,9 +409,12 @@ int TMainForm::VoiceSelection() const {
 }
 
 void TMainForm::ShowInformationMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
-                  QString::fromStdString(text), QMessageBox::Ok, this);
-  box.exec();
+  // Shown without waiting for OK: the start goes on behind it (the port opens, the bus and
+  // INDI are served), since an unattended observatory may never answer it.
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Information"),
+                              QString::fromStdString(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void TMainForm::ShowMessage(const std::string& text) {

@@ -79,6 +79,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void Focus_InBtnMouseUp(QAbstractButton* Sender);
   void In10Click(QAbstractButton* Sender);
   void CancelButtonClick();
+  // Stop from another program: whatever drives the motor stops (a move by or to a count, a
+  // coarse run), whether or not the console shows it yet.
+  void StopAllClick();
   void MoveByButtonClick();
   void MoveToButtonClick();
   void ResetButtonClick();
@@ -115,6 +118,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void StopBusInterfaces();
   void MorvaneMessageReceived(int32_t WParam, int32_t LParam);
   void BusStateChanged();
+  // A coarse button is down (or a run started over the bus runs): from press to release.
+  bool CoarseRunning() const { return FCoarseRunning; }
 
   // The voice (Voice.cpp). SilenceVoice: when a voice is selected and one is speaking, asks the
   // speaking thread to stop. SayReadout: speaks the readout after delayMs.
@@ -233,6 +238,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::optional<int32_t> FMoveTarget;
   std::function<std::string(int)> FPortNamer;
   bool FNightVision = false;
+  bool FCoarseRunning = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;

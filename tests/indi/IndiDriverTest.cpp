@@ -19,6 +19,7 @@
 #include "support/ToolProcess.h"
 #include "ui/BusTestSupport.h"
 #include "ui/MainWindowRig.h"
+#include "ui_fMorvane.h"
 
 using namespace morvane;
 using namespace morvane::test;
@@ -93,7 +94,9 @@ class TIndiServer {
                  .Status == 0;
     });
   }
-  static std::string Operand(const std::string& property) { return "\"" + Device + "." + property + "\""; }
+  static std::string Operand(const std::string& property) {
+    return "\"" + Device + "." + property + "\"";
+  }
   // What the driver told its clients, as indiserver logged it.
   std::string Messages() const {
     std::string all;
@@ -118,8 +121,22 @@ class IndiDriverTest : public testing::Test {
       if (!ToolThere(tool))
         GTEST_SKIP() << "INDI's " << tool << " is missing (Debian's indi-bin): INDI tests skipped";
   }
+  // Connects the driver to the rig's Morvane with FOCUS_MAX at Max: INDI's position is then
+  // Max minus Morvane's count.
+  void Connect(TIndiServer& indi) {
+    ASSERT_EQ(indi.Set("CONNECTION.CONNECT=On"), 0);
+    ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("CONNECTION.CONNECT") + "==1", 10))
+        << indi.Messages();
+    indi.Set("FOCUS_MAX.FOCUS_MAX_VALUE=" + std::to_string(Max));
+    ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_MAX.FOCUS_MAX_VALUE") + "==5000", 5));
+  }
+  static bool Logged(TIndiServer& indi, const std::string& text) {
+    return ServeUntil([&] { return indi.Messages().find(text) != std::string::npos; }, 5000);
+  }
+  static constexpr int Max = 5000;
   const std::string Abs = TIndiServer::Operand("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION");
   const std::string AbsState = TIndiServer::Operand("ABS_FOCUS_POSITION._STATE");
+  const std::string TimerState = TIndiServer::Operand("FOCUS_TIMER._STATE");
 };
 
 TEST_F(IndiDriverTest, ConnectingWithoutMorvaneFailsWithAClearMessage) {
@@ -136,35 +153,35 @@ TEST_F(IndiDriverTest, MovesAbortAndRefusalThroughTheDriver) {
   TMainWindowRig rig;
   ASSERT_TRUE(rig.Controller().PortOpen());
   TIndiServer indi;
-  ASSERT_EQ(indi.Set("CONNECTION.CONNECT=On"), 0);
-  ASSERT_TRUE(indi.WaitFor(TIndiServer::Operand("CONNECTION.CONNECT") + "==1", 10))
-      << indi.Messages();
-  ASSERT_TRUE(indi.WaitFor(Abs + ">=0", 5));
+  Connect(indi);
+  ASSERT_TRUE(indi.WaitFor(Abs + "==5000", 5));  // count 0
 
-  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=100");
-  ASSERT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-100)<=1")) << indi.Messages();
+  // INDI's inward is Morvane's In: the position falls as the count rises, for absolute,
+  // relative and timed moves alike.
+  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=4900");
+  ASSERT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-4900)<=1")) << indi.Messages();
   EXPECT_EQ(indi.Get("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION").Number(),
-            rig.Controller().CTSCount());
-
-  // In raises the count, out lowers it.
+            Max - rig.Controller().CTSCount());
+  EXPECT_NEAR(rig.Controller().CTSCount(), 100, 1);
   indi.Set("FOCUS_MOTION.FOCUS_INWARD=On");
   indi.Set("REL_FOCUS_POSITION.FOCUS_RELATIVE_POSITION=30");
-  ASSERT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-130)<=2")) << indi.Messages();
+  ASSERT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-4870)<=2")) << indi.Messages();
+  EXPECT_NEAR(rig.Controller().CTSCount(), 130, 2);
   indi.Set("FOCUS_MOTION.FOCUS_OUTWARD=On");
   indi.Set("REL_FOCUS_POSITION.FOCUS_RELATIVE_POSITION=30");
-  ASSERT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-100)<=3")) << indi.Messages();
+  ASSERT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-4900)<=3")) << indi.Messages();
 
   // A move while moving is refused and the running one lands.
-  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=600");
+  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=4400");
   ASSERT_TRUE(indi.WaitFor(AbsState + "==2", 5));
-  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=50");
+  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=4950");
   ASSERT_TRUE(indi.WaitFor(AbsState + "==1")) << indi.Messages();
   EXPECT_LE(std::abs(rig.Controller().CTSCount() - 600), 1);
   EXPECT_NE(indi.Messages().find("request is refused"), std::string::npos);
 
   // Abort in the middle of a long move: the state goes idle and the focuser stops short.
-  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=3000");
-  ASSERT_TRUE(indi.WaitFor(Abs + ">700", 10));
+  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=2000");
+  ASSERT_TRUE(indi.WaitFor(Abs + "<4300", 10));
   indi.Set("FOCUS_ABORT_MOTION.ABORT=On");
   ASSERT_TRUE(indi.WaitFor(AbsState + "==0", 10)) << indi.Messages();
   // Read without recording, as another program's query would not either.
@@ -176,13 +193,13 @@ TEST_F(IndiDriverTest, MovesAbortAndRefusalThroughTheDriver) {
   Serve(300);
   const int32_t stopped = rig.Controller().CTSCount();
   EXPECT_LT(stopped, 2000);
-  EXPECT_TRUE(indi.WaitFor("abs(" + Abs + "-(" + std::to_string(stopped) + "))<1", 5));
+  EXPECT_TRUE(indi.WaitFor("abs(" + Abs + "-(" + std::to_string(Max - stopped) + "))<1", 5));
 
-  // The coarse drive for a set time: the count rises (in) and the run ends by itself.
+  // The coarse drive for a set time: the count rises (in) and Morvane ends the run.
   indi.Set("FOCUS_MOTION.FOCUS_INWARD=On");
   indi.Set("FOCUS_TIMER.FOCUS_TIMER_VALUE=400");
-  EXPECT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_TIMER._STATE") + "==1", 5))
-      << indi.Messages();
+  EXPECT_TRUE(indi.WaitFor(TimerState + "==2", 5)) << indi.Messages();
+  EXPECT_TRUE(indi.WaitFor(TimerState + "==1", 5)) << indi.Messages();
   ServeUntil([&] { return !rig.Simulator->Moving(); }, 3000);
   EXPECT_GT(rig.Controller().CTSCount(), stopped + 30);
   EXPECT_FALSE(rig.Simulator->Moving());
@@ -193,11 +210,90 @@ TEST_F(IndiDriverTest, MovesAbortAndRefusalThroughTheDriver) {
 
   indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=2600", "-n");
   EXPECT_TRUE(indi.WaitFor(AbsState + "==3", 5)) << indi.Messages();
-  EXPECT_NE(indi.Messages().find("outside"), std::string::npos);
+  EXPECT_TRUE(Logged(indi, "Position 2600 is refused"));
   std::ifstream config(indi.Dir / ".indi" / "Morvane Focuser_config.xml");
   std::stringstream saved;
   saved << config.rdbuf();
   EXPECT_NE(saved.str().find("2500"), std::string::npos) << saved.str();
+}
+
+// Numbers that are not numbers, or beyond what the property takes, are refused whole: the
+// motor never starts and nothing is cut to fit.
+TEST_F(IndiDriverTest, BadNumbersAreRefusedWithAMessage) {
+  TMainWindowRig rig;
+  TIndiServer indi;
+  Connect(indi);
+  const struct {
+    const char* Property;
+    const char* Value;
+    const char* Message;
+  } rows[] = {
+      {"FOCUS_TIMER.FOCUS_TIMER_VALUE", "nan", "timer of nan ms is refused"},
+      {"FOCUS_TIMER.FOCUS_TIMER_VALUE", "65536.4", "timer of 65536.4 ms is refused"},
+      {"FOCUS_TIMER.FOCUS_TIMER_VALUE", "70000", "timer of 70000 ms is refused"},
+      {"FOCUS_TIMER.FOCUS_TIMER_VALUE", "-1", "timer of -1 ms is refused"},
+      {"FOCUS_MAX.FOCUS_MAX_VALUE", "nan", "maximum position of nan is refused"},
+      {"ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", "4294967196", "Position 4294967196 is"},
+      {"REL_FOCUS_POSITION.FOCUS_RELATIVE_POSITION", "nan", "relative move of nan steps"},
+      {"Presets.PRESET_1", "nan", "Position nan is refused"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.Property) + "=" + row.Value);
+    indi.Set(std::string(row.Property) + "=" + row.Value, "-n");
+    EXPECT_TRUE(Logged(indi, row.Message)) << indi.Messages();
+    const std::string property =
+        std::string(row.Property).substr(0, std::string(row.Property).find('.'));
+    EXPECT_TRUE(indi.WaitFor(TIndiServer::Operand(property + "._STATE") + "==3", 5));
+  }
+  Serve(300);
+  EXPECT_FALSE(rig.Simulator->Moving());
+  EXPECT_EQ(rig.Controller().CTSCount(), 0);
+  EXPECT_EQ(indi.Get("FOCUS_MAX.FOCUS_MAX_VALUE").Number(), Max);
+}
+
+// A move held in Morvane (here by a pause no one ends) makes no progress: the driver stops it
+// and the client gets ALERT rather than BUSY for ever; the next move runs as usual.
+TEST_F(IndiDriverTest, AStalledMoveIsStoppedAndReported) {
+  TMainWindowRig rig;
+  TIndiServer indi;
+  Connect(indi);
+  // Morvane not answering (its event loop is not served meanwhile) does not hold the driver:
+  // the request is taken at once, and other clients get their answers.
+  const std::string port = std::to_string(indi.Port);
+  RunTool("/usr/bin/indi_setprop",
+          {"-p", port, Device + ".ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=2000"});
+  const TToolResult state = RunTool("/usr/bin/indi_getprop",
+                                    {"-p", port, "-t", "2", Device + ".ABS_FOCUS_POSITION._STATE"});
+  EXPECT_NE(state.Out.find("=Busy"), std::string::npos) << state.Out << indi.Messages();
+  ASSERT_TRUE(indi.WaitFor(Abs + "<4800", 10)) << indi.Messages();
+  rig.Controller().SetInterruptsOff(true);
+  EXPECT_TRUE(indi.WaitFor(AbsState + "==3", 40)) << indi.Messages();
+  EXPECT_TRUE(Logged(indi, "made no progress"));
+  rig.Controller().SetInterruptsOff(false);
+  ASSERT_TRUE(ServeUntil(
+      [&] { return !rig.Form->Form().CancelButton->isEnabled() && !rig.Simulator->Moving(); }));
+  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=4950");
+  EXPECT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-4950)<=1")) << indi.Messages();
+}
+
+// Morvane ends the driver's runs: one ended in Morvane's window frees the driver for the next
+// move, and one whose driver is killed with indiserver stops long before its time.
+TEST_F(IndiDriverTest, RunsEndInMorvane) {
+  TMainWindowRig rig;
+  auto indi = std::make_unique<TIndiServer>();
+  Connect(*indi);
+  indi->Set("FOCUS_TIMER.FOCUS_TIMER_VALUE=30000");
+  ASSERT_TRUE(ServeUntil([&] { return rig.Simulator->Moving(); }, 5000));
+  rig.Form->Focus_InBtnMouseUp(rig.Form->Form().Focus_InBtn);
+  EXPECT_TRUE(indi->WaitFor(TimerState + "==1", 5)) << indi->Messages();
+  indi->Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=" + std::to_string(Max - 50));
+  EXPECT_TRUE(indi->WaitFor(AbsState + "==1 && abs(" + Abs + "-4950)<=1")) << indi->Messages();
+
+  indi->Set("FOCUS_TIMER.FOCUS_TIMER_VALUE=30000");
+  ASSERT_TRUE(indi->WaitFor(TimerState + "==2", 5));
+  ASSERT_TRUE(ServeUntil([&] { return rig.Simulator->Moving(); }, 5000));
+  indi.reset();
+  EXPECT_TRUE(ServeUntil([&] { return !rig.Simulator->Moving(); }, 10000));
 }
 
 TEST_F(IndiDriverTest, TemperatureShownWithTheModule) {
@@ -208,6 +304,23 @@ TEST_F(IndiDriverTest, TemperatureShownWithTheModule) {
       << indi.Messages();
   const double shown = indi.Get("FOCUS_TEMPERATURE.TEMPERATURE").Number();
   EXPECT_NEAR(shown, rig.Simulator->ModuleTemperature(), 1.0);
+  // A module that stops answering leaves the property defined, as ALERT.
+  rig.Simulator->SetModuleMode(sim::TModuleMode::Silent);
+  rig.Controller().GetTemperature();  // Morvane finds the module gone
+  EXPECT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_TEMPERATURE._STATE") + "==3", 5));
+  EXPECT_TRUE(indi.Get("FOCUS_TEMPERATURE.TEMPERATURE").Ok);
+}
+
+// A reading far outside a night's range is a fault: ALERT, not a temperature.
+TEST_F(IndiDriverTest, ImplausibleReadingsAreAlerts) {
+  sim::TSimParams params;
+  params.Temperature = -80;
+  TMainWindowRig rig(params);
+  TIndiServer indi;
+  indi.Set("CONNECTION.CONNECT=On");
+  EXPECT_TRUE(indi.WaitFor(TIndiServer::Operand("FOCUS_TEMPERATURE._STATE") + "==3", 10))
+      << indi.Messages();
+  EXPECT_TRUE(Logged(indi, "read -80.0 degrees"));
 }
 
 TEST_F(IndiDriverTest, NoTemperatureWithoutTheModule) {

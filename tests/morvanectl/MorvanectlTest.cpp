@@ -73,18 +73,26 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   for (const char* c : {"position", "idle", "move-by", "move-to", "stop", "reset", "watch",
                         "--json", "wait-move", "--timeout", "permit", "--wait"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
-  for (const auto& args : std::vector<std::vector<std::string>>{{},
-                                                                {"frobnicate"},
-                                                                {"move-by"},
-                                                                {"move-by", "ten"},
-                                                                {"move-to", "2.5"},
-                                                                {"move-to", "99999999999"},
-                                                                {"position", "3"},
-                                                                {"position", "--json"},
-                                                                {"idle", "--wait"},
-                                                                {"wait-move", "--timeout"},
-                                                                {"wait-move", "--timeout", "-1"},
-                                                                {"watch", "--bogus"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"frobnicate"},
+                                             {"move-by"},
+                                             {"move-by", "ten"},
+                                             {"move-to", "2.5"},
+                                             {"move-to", "99999999999"},
+                                             {"position", "3"},
+                                             {"position", "--json"},
+                                             {"idle", "--wait"},
+                                             {"wait-move", "--timeout"},
+                                             {"wait-move", "--timeout", "-1"},
+                                             {"wait-move", "--timeout", "4294967.296"},
+                                             {"wait-move", "--timeout", "5s"},
+                                             {"wait-move", "--timeout", ""},
+                                             {"wait-move", "--timeout", "inf"},
+                                             {"move-by", "+-5"},
+                                             {"move-by", ""},
+                                             {"move-to", "2147483648"},
+                                             {"watch", "--bogus"}}) {
     const TToolResult r = RunTool(Tool, args);
     EXPECT_EQ(r.Status, 2) << (args.empty() ? "" : args[0]) << ": " << r.Err;
     EXPECT_NE(r.Err.find("morvanectl: "), std::string::npos);

@@ -1,5 +1,7 @@
 // Every move ends, nothing drives after Stop, a pause or a close, and one move at a time
 // drives the motor, whatever arrives while a move runs.
+#include <dirent.h>
+
 #include <random>
 #include <thread>
 
@@ -285,6 +287,73 @@ TEST_F(SafeMotionTest, MoveFinishedSignalStaysOffFromResetCountToTheNextMovesEnd
   Controller->MoveBy(5);
   EXPECT_EQ(GeneralDelayEvent().WaitFor(50), TWaitResult::wrTimeout);
   EXPECT_TRUE(WaitMoveFinished());
+}
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+TEST_F(SafeMotionTest, ABurstOfMovesHoldsFewThreadsAndTheLastWins) {
+  FactorySettings();
+  const int before = ThreadCount();
+  int peak = before;
+  for (int i = 0; i < 2000; ++i) {
+    Controller->MoveTo(i % 2 ? 200 : -200);
+    if (i % 50 == 0) peak = std::max(peak, ThreadCount());
+  }
+  Controller->MoveTo(40);
+  peak = std::max(peak, ThreadCount());
+  // A move's run, its nudges and one starter waiting to take over: never one per request.
+  EXPECT_LE(peak - before, 6);
+  ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 20000));
+  EXPECT_NEAR(SettledCount(), 40, 3);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(SafeMotionTest, ResetDuringAMoveGoesNoFurtherThanAsked) {
+  FactorySettings();
+  const int32_t start = Sim->Position();
+  Controller->MoveBy(300);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 60; }, 3000));
+  Controller->ResetCount();
+  ASSERT_TRUE(WaitMoveFinished(15000));
+  SettledCount();
+  // The motor ends where the move was asked to take it, counted from the new zero.
+  EXPECT_NEAR(Sim->Position() - start, 300, 3);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(SafeMotionTest, TwoControllersInOneProcessKeepTheirHandOversApart) {
+  // A short run beside a long one: the short run's hand-over, taken by the other controller's
+  // nudges, would start those while their own run still drives.
+  FactorySettings();
+  TFakeHost otherHost;
+  sim::TSimFocuser otherSim;
+  TFocusControl other(otherHost, otherSim.Opener());
+  other.SetStopFactor(12);
+  ASSERT_TRUE(other.OpenPort());
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    Sim->ClearTrace();
+    otherSim.ClearTrace();
+    const bool shortHere = round % 2 == 0;
+    Controller->MoveBy(shortHere ? 40 : -400);
+    other.MoveBy(shortHere ? -400 : 40);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !Controller->MovementRunning() && !other.MovementRunning(); }, 20000));
+    for (sim::TSimFocuser* s : {Sim.get(), &otherSim}) {
+      const auto writes = Writes(s->Trace());
+      ASSERT_GE(writes.size(), 5u);
+      // The run's start and drive, its stop, and only then the nudges.
+      EXPECT_EQ(std::vector<std::string>(writes.begin() + 2, writes.begin() + 5),
+                (std::vector<std::string>{":FQ#", ":FQ#", ":FS#"}));
+    }
+  }
 }
 
 }  // namespace

@@ -249,6 +249,25 @@ TEST_F(ScriptedLinesTest, WithoutCountersTheChangedLevelSaysWhichLine) {
   EXPECT_EQ(Outcome().Mask, EV_CTS);
 }
 
+TEST_F(ScriptedLinesTest, CountersComeWithTheirLevelsAndFailWhereThereAreNone) {
+  FLines->Change(TIOCM_CTS);
+  FLines->Change(TIOCM_DSR);
+  FLines->Change(TIOCM_CTS);
+  TModemCounts counts;
+  uint32_t status = 0xFF;
+  ASSERT_TRUE(FPort->GetCommCounts(counts, status));
+  EXPECT_EQ(counts, (TModemCounts{2, 1}));
+  EXPECT_EQ(status, MS_DSR_ON);
+  FLines->HaveCounters = false;
+  errno = 0;
+  EXPECT_FALSE(FPort->GetCommCounts(counts, status));
+  EXPECT_EQ(errno, EINVAL);
+  FLines->HaveCounters = true;
+  FLines->Vanish();
+  EXPECT_FALSE(FPort->GetCommCounts(counts, status));
+  EXPECT_TRUE(DeviceGone(errno));
+}
+
 TEST_F(ScriptedLinesTest, AWaitTheDeviceRefusesFails) {
   FLines->WaitError = EIO;
   ASSERT_TRUE(FPort->SetCommMask(EV_CTS));

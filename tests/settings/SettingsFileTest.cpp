@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <functional>
+#include <iostream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -53,20 +57,6 @@ std::string Describe(const TStagedSettings& s) {
   return out.str();
 }
 
-// The twelve keys SaveSettings writes, in the order it writes them.
-struct TSavedKey {
-  const char* Section;
-  const char* Key;
-};
-const TSavedKey SavedKeys[] = {
-    {"Device/Ports", "ComPort"},      {"Device/Ports", "Commands"},
-    {"FocusControl", "NudgeTime"},    {"FocusControl", "CloseNudgeTime"},
-    {"FocusControl", "NudgeDelay"},   {"FocusControl", "StopFactor"},
-    {"FocusControl", "CodesPerRev"},  {"FocusControl", "ReverseDirection"},
-    {"FocusControl", "TravelPerRev"}, {"Position", "SavePosition"},
-    {"Device/Ports", "Voice"},        {"FocusControl", "HiResPositioning"},
-};
-
 // Staged settings that differ in every item from the factory-default file.
 TStagedSettings NonDefaultSettings() {
   TStagedSettings s;
@@ -84,8 +74,6 @@ TStagedSettings NonDefaultSettings() {
   s.DualSenseCB.SetChecked(true);
   return s;
 }
-const char* const NonDefaultValues[] = {"5",    "0", "0.021", "0.007", "0.2", "20",
-                                        "1000", "1", "0.75",  "1",     "1",   "1"};
 
 // Fails the n-th file replacement (counting from 1) as a full disk would.
 class TFailNthReplacementOps : public TFileOps {
@@ -401,29 +389,50 @@ TEST_F(SettingsFileTest, SaveKeepsEveryOtherLineOfAHandEditedFile) {
             "SavePosition=1\r\n");
 }
 
-TEST_F(SettingsFileTest, SaveWritesTheKeysInOrderAndKeepsThoseBeforeAFailure) {
-  for (int failAt = 1; failAt <= 12; ++failAt) {
-    SCOPED_TRACE(testing::Message() << "write " << failAt << " fails");
-    WriteFileBytes(FPath, DefaultFile);
-    TFailNthReplacementOps ops(failAt);
-    try {
-      SaveSettings(FPath, NonDefaultSettings(), ops);
-      ADD_FAILURE() << "no error raised";
-    } catch (const ESettingsWriteError& e) {
-      EXPECT_EQ(std::string(e.what()), "Unable to write to " + FPath);
-    }
-    EXPECT_EQ(ops.FRenames, failAt);
-    const TProfileText after = ReadProfileFile(FPath);
-    const TProfileText before(DefaultFile);
-    for (int i = 0; i < 12; ++i) {
-      const TSavedKey& k = SavedKeys[i];
-      if (i < failAt - 1)
-        EXPECT_EQ(after.ReadString(k.Section, k.Key), NonDefaultValues[i]) << k.Key;
-      else
-        EXPECT_EQ(after.ReadString(k.Section, k.Key), before.ReadString(k.Section, k.Key)) << k.Key;
-    }
-    EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+TEST_F(SettingsFileTest, SaveIsOneReplacementAndAFailedOneChangesNothing) {
+  WriteFileBytes(FPath, DefaultFile);
+  TFailNthReplacementOps ops(1);
+  try {
+    SaveSettings(FPath, NonDefaultSettings(), ops);
+    ADD_FAILURE() << "no error raised";
+  } catch (const ESettingsWriteError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + FPath);
   }
+  EXPECT_EQ(ops.FRenames, 1);
+  EXPECT_EQ(ReadFileBytes(FPath), DefaultFile);
+  EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+  // Into no file: the keys in the order they were written one at a time before.
+  ::unlink(FPath.c_str());
+  SaveSettings(FPath, NonDefaultSettings());
+  EXPECT_EQ(ReadFileBytes(FPath),
+            "[Device/Ports]\r\nComPort=5\r\nCommands=0\r\nVoice=1\r\n[FocusControl]\r\n"
+            "NudgeTime=0.021\r\nCloseNudgeTime=0.007\r\nNudgeDelay=0.2\r\nStopFactor=20\r\n"
+            "CodesPerRev=1000\r\nReverseDirection=1\r\nTravelPerRev=0.75\r\n"
+            "HiResPositioning=1\r\n[Position]\r\nSavePosition=1\r\n");
+}
+
+// Something other than a file where the settings file should be: the operator is told what,
+// the factory settings are loaded, and nothing is written over it or beside it.
+TEST_F(SettingsFileTest, ADirectoryOrDeviceInThePlaceOfTheFileIsNamedAndLeftAlone) {
+  ASSERT_EQ(::mkdir(FPath.c_str(), 0755), 0);
+  for (const auto& [path, what] : std::vector<std::pair<std::string, std::string>>{
+           {FPath, "a directory"}, {"/dev/null", "a device"}}) {
+    SCOPED_TRACE(path);
+    FHost.FEvents.clear();
+    TStagedSettings s = NonDefaultSettings();
+    LoadSettings(path, s, FHost);
+    EXPECT_EQ(FHost.FEvents, (std::vector<std::string>{
+                                 "Message: The settings file " + path + " is " + what +
+                                     ". Morvane runs with factory settings and leaves it as it is.",
+                                 "AppliedVoice=0"}));
+    EXPECT_EQ(s.CommandRG.ItemIndex(), 1);
+    EXPECT_EQ(s.ComPortRG.ItemIndex(), 0);
+    EXPECT_EQ(s.StopFactorSE.Value(), 12);
+    EXPECT_THROW(SaveSettings(path, s), ESettingsWriteError);
+    EXPECT_THROW(SaveWindowPosition(path, FHost), ESettingsWriteError);
+  }
+  EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+  EXPECT_TRUE(std::filesystem::is_empty(FPath));
 }
 
 TEST_F(SettingsFileTest, SaveToAReadOnlyFileRaisesAndChangesNothing) {
@@ -471,6 +480,43 @@ TEST_F(SettingsFileTest, SaveOnAFullDiskRaisesAndKeepsTheFile) {
   EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
 }
 
+// A process saving two sets of settings by turns is killed at random moments: each file it
+// leaves is wholly the one set or the other, and the next save clears the temporary files
+// that the killed writers left.
+TEST_F(SettingsFileTest, KilledSavesLeaveAWholeFileAndTheNextSaveNoTemporaryFile) {
+  const TStagedSettings sets[2] = {NonDefaultSettings(), TStagedSettings()};
+  std::string texts[2];
+  for (int i : {0, 1}) {
+    SaveSettings(FPath, sets[i]);
+    texts[i] = ReadFileBytes(FPath);
+  }
+  std::mt19937 random(15);
+  int mixed = 0;
+  constexpr int Kills = 300;
+  for (int kill = 0; kill < Kills; ++kill) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        for (unsigned n = 0;; ++n) SaveSettings(FPath, sets[n % 2]);
+      } catch (...) {
+        ::_exit(1);
+      }
+    }
+    ::usleep(random() % 3000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process failed";
+    mixed += ReadFileBytes(FPath) != texts[0] && ReadFileBytes(FPath) != texts[1];
+  }
+  std::cout << Kills << " kills: " << mixed << " files mixed\n";
+  EXPECT_EQ(mixed, 0);
+  SaveSettings(FPath, sets[0]);
+  EXPECT_EQ(ReadFileBytes(FPath), texts[0]);
+  EXPECT_EQ(FDir.Names(), std::vector<std::string>{"Morvane.ini"});
+}
+
 TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameStagedSettings) {
   const TStagedSettings saved = NonDefaultSettings();
   SaveSettings(FPath, saved);
@@ -504,9 +550,9 @@ TEST_F(SettingsFileTest, WindowPositionIsWrittenLeftThenTop) {
 
   FHost.FLeft = 7;
   FHost.FTop = 8;
-  TFailNthReplacementOps ops(2);
+  TFailNthReplacementOps ops(1);
   EXPECT_THROW(SaveWindowPosition(FPath, FHost, ops), ESettingsWriteError);
-  EXPECT_EQ(Value("Position", "Left"), "7");
+  EXPECT_EQ(Value("Position", "Left"), "-1280");
   EXPECT_EQ(Value("Position", "Top"), "15");
 }
 

@@ -1,6 +1,7 @@
 #include "settings/fSetupForm.h"
 
 #include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QRadioButton>
 #include <QStyleOptionSpinBox>
 #include <QTest>
+#include <cerrno>
 
 #include <memory>
 #include <string>
@@ -57,8 +59,12 @@ class SetupFormTest : public ::testing::Test {
     Controller = std::make_unique<TFocusControl>(
         ControllerHost, [this, opener](int n) -> std::unique_ptr<TSerialPort> {
           Opened.push_back(n);
-          for (int failing : FailingPorts)
-            if (n == failing) return nullptr;
+          for (int failing : FailingPorts) {
+            if (n == failing) {
+              errno = FailingErrno;
+              return nullptr;
+            }
+          }
           return opener(n);
         });
     Form = std::make_unique<TSetupForm>(*Controller, MainWindow);
@@ -99,6 +105,7 @@ class SetupFormTest : public ::testing::Test {
   TQtControllerHost ControllerHost;
   sim::TSimFocuser Sim;
   std::vector<int> FailingPorts;
+  int FailingErrno = 0;  // the reason a failing port gives
   std::vector<int> Opened;
   std::unique_ptr<TFocusControl> Controller;
   std::unique_ptr<TSetupForm> Form;
@@ -247,6 +254,13 @@ TEST_F(SetupFormTest, AnotherPortThatFailsClosesTheOldOneAndNamesTheNewNumber) {
   EXPECT_EQ(Control<TRadioGroup>("ComPortRG")->ItemIndex(), -1);
   Click("UpdatePgmParametersButton");
   EXPECT_EQ(MainWindow.Messages.back(), "Could not open COM 0");
+
+  // A port the user may not open: the text, then the reason and how to mend it.
+  FailingErrno = EACCES;
+  Choose("ComPortRG", 6);
+  Click("UpdatePgmParametersButton");
+  EXPECT_EQ(MainWindow.Messages.back().rfind("Could not open COM 7\n\nPermission denied", 0), 0u);
+  EXPECT_NE(MainWindow.Messages.back().find("dialout"), std::string::npos);
 }
 
 TEST_F(SetupFormTest, FactoryDefaultsThenCloseChangesOnlyTheControlsAndTheWindowPosition) {

@@ -24,7 +24,9 @@ class TFakeHost : public TDispatchHost {
       FMessages.push_back(text);
     }
     FChanged.notify_all();
+    ++OpenBoxes;
     std::this_thread::sleep_for(std::chrono::milliseconds(MessageCloseMs.load()));
+    --OpenBoxes;
   }
 
   int StartTimer(int intervalMs, std::function<void()> tick) override {
@@ -67,6 +69,7 @@ class TFakeHost : public TDispatchHost {
   }
 
   std::atomic<int> MessageCloseMs{0};  // how long the "user" takes to close a message box
+  std::atomic<int> OpenBoxes{0};       // message boxes shown and not yet closed
 
  private:
   std::mutex FLock;

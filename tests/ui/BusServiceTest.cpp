@@ -130,6 +130,39 @@ TEST_F(FocuserServiceTest, MethodsRefuseWhatTheConsoleWouldNotDo) {
   EXPECT_EQ(Console.Calls, expected);
 }
 
+// A run started over the bus is its caller's: it ends when the caller leaves the bus, and a
+// timed one at its time, in Morvane; a run the window has taken over is left alone.
+TEST_F(FocuserServiceTest, BusRunsEndWithTheirCallerOrTheirTime) {
+  auto caller = std::make_unique<TFocuserClient>();
+  ASSERT_TRUE(FromOtherThread([&] { return caller->CallBool("StartRun", true); }).Ok);
+  EXPECT_TRUE(Console.IsRunning);
+  caller.reset();  // leaves the bus
+  EXPECT_TRUE(ServeUntil([&] { return !Console.IsRunning; }));
+
+  TFocuserClient client;
+  for (uint32_t ms : {0u, TFocuserService::TimedRunLimitMs + 1}) {
+    EXPECT_EQ(
+        FromOtherThread([&] { return client.CallBoolUInt("StartTimedRun", false, ms); }).ErrorName,
+        "org.freedesktop.DBus.Error.InvalidArgs");
+  }
+  ASSERT_TRUE(
+      FromOtherThread([&] { return client.CallBoolUInt("StartTimedRun", false, 2000); }).Ok);
+  EXPECT_TRUE(Console.IsRunning);
+  EXPECT_TRUE(ServeUntil([&] { return !Console.IsRunning; }));
+
+  caller = std::make_unique<TFocuserClient>();
+  ASSERT_TRUE(FromOtherThread([&] { return caller->CallBool("StartRun", false); }).Ok);
+  Console.CoarseUp();  // released in the window, and pressed again
+  Service->StateChanged();
+  Console.CoarseDown(true);
+  caller.reset();
+  Serve(500);
+  EXPECT_TRUE(Console.IsRunning);
+  const std::vector<std::string> expected = {"CoarseDown 1", "CoarseUp", "CoarseDown 0", "CoarseUp",
+                                             "CoarseDown 0", "CoarseUp", "CoarseDown 1"};
+  EXPECT_EQ(Console.Calls, expected);
+}
+
 TEST_F(FocuserServiceTest, TemperatureOnlyWithTheModuleAndWhileIdle) {
   TFocuserClient client;
   double c = 0;

@@ -16,6 +16,7 @@ class TFakeConsole : public TConsoleActions {
   bool IsPortOpen = true;
   int32_t Port = 3;
   bool HasTemperature = false;
+  bool IsRunning = false;
   double Celsius = 12.5;
   // One line per call, in order: "MoveByClick 5", "Broadcast 2 -12", ...
   std::vector<std::string> Calls;
@@ -26,6 +27,7 @@ class TFakeConsole : public TConsoleActions {
   bool PortOpen() override { return IsPortOpen; }
   int32_t ComPort() override { return Port; }
   bool TemperatureAvailable() override { return HasTemperature; }
+  bool Running() override { return IsRunning; }
   bool ReadTemperature(double& celsius) override {
     Record("ReadTemperature");
     celsius = Celsius;
@@ -35,8 +37,14 @@ class TFakeConsole : public TConsoleActions {
   void MoveToClick(int32_t count) override { Record("MoveToClick", count); }
   void StopClick() override { Record("StopClick"); }
   void ResetClick() override { Record("ResetClick"); }
-  void CoarseDown(bool in) override { Record("CoarseDown", in ? 1 : 0); }
-  void CoarseUp() override { Record("CoarseUp"); }
+  void CoarseDown(bool in) override {
+    IsRunning = true;
+    Record("CoarseDown", in ? 1 : 0);
+  }
+  void CoarseUp() override {
+    IsRunning = false;
+    Record("CoarseUp");
+  }
   void MessageMoveTo(int32_t count) override { Record("MessageMoveTo", count); }
   void MessageMoveBy(int32_t codes) override { Record("MessageMoveBy", codes); }
   void Broadcast(int32_t w, int32_t l) override {

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -506,6 +507,22 @@ TEST(HelpViewerExec, FieldCodesAndQuoting) {
                                      QStringLiteral("g.pdf")),
             (QStringList{"/opt/my viewer", "--x", "g.pdf", "100%"}));
   EXPECT_FALSE(THelpViewer::ExpandExec(QStringLiteral("\"unclosed %f"), QStringLiteral("g")));
+}
+
+// A coarse run held while the window closes (Exit, or SIGTERM and SIGINT, which close it the
+// same way) is stopped before anything is saved.
+TEST_F(MainFormTest, ClosingDuringACoarseRunStopsTheMotor) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(Sim->Speed()) > 50; }, 2000));
+  Form->close();
+  const std::vector<std::string> w = Writes();
+  const auto drive = std::find_if(w.rbegin(), w.rend(),
+                                  [](const std::string& c) { return c == ":F-#" || c == ":F+#"; });
+  ASSERT_NE(drive, w.rend());
+  EXPECT_NE(std::find(w.rbegin(), drive, ":FQ#"), drive) << "no stop command after the run";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Sim->Moving(); }, 2000)) << "still driven";
 }
 
 TEST_F(MainFormTest, CloseWithReadOnlySettingsReportsAndEnds) {

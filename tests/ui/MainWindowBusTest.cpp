@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QMessageBox>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
+#include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
 #include "ui/FocuserService.h"
 #include "ui/MainWindowRig.h"
@@ -266,6 +269,41 @@ TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
   EXPECT_TRUE(Rig.Form->Form().In10->isEnabled());
 }
 
+// A Stop sent right behind a move or a run, before the window has shown either: the motor
+// stops all the same and nothing drives it afterwards.
+TEST_F(MainWindowBusTest, StopRightBehindAMoveOrARunStopsTheMotor) {
+  MoveToAndWait(0);
+  TFocuserClient& client = Other.Client;
+  sim::TSimFocuser& sim = *Rig.Simulator;
+  auto drivesAfter = [&](int64_t us) {
+    for (const auto& e : sim.Trace()) {
+      if (e.Us <= us) continue;
+      if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#")) return true;
+      if (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && e.Level) return true;
+    }
+    return false;
+  };
+  for (bool run : {false, true}) {
+    SCOPED_TRACE(run ? "coarse run" : "move");
+    FromOtherThread([&] {
+      if (run)
+        client.CallBool("StartRun", true);
+      else
+        client.CallInt("MoveTo", 400);
+      return client.Call("Stop").Ok;
+    });
+    const int64_t stopped = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+    Serve(600);
+    EXPECT_TRUE(ServeUntil([&] { return !sim.Moving(); }, 3000));
+    EXPECT_FALSE(drivesAfter(stopped));
+    EXPECT_LT(std::abs(sim.Position()), 200);
+    ServeUntil([&] { return Rig.Form->Form().In10->isEnabled(); }, 3000);
+    MoveToAndWait(0);
+  }
+}
+
 // morvanectl against the real window: a waited move prints where it landed, and wait-move
 // returns when the window's move has finished.
 TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
@@ -290,6 +328,42 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
   EXPECT_TRUE(Rig.Controller().RunIdle.load() && Rig.Controller().NudgeIdle.load());
   EXPECT_LE(Rig.Controller().CTSCount(), target);
   EXPECT_GE(Rig.Controller().CTSCount(), target - 8);
+}
+
+// The first start, with no settings file: the port opens on the factory settings while the
+// box that says so still stands, so that other programs can focus though nobody answers it.
+TEST(MainWindowFirstStartTest, ThePortIsOpenWhileTheMissingFileBoxStands) {
+  const QTemporaryDir dir;
+  sim::TSimFocuser simulator;
+  TQtControllerHost host;
+  std::string boxText;
+  bool openWhileShown = false;
+  // Looks at the box from the event loop (a nested one, should the box wait for OK), asks the
+  // bus meanwhile, and then answers the box.
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!boxText.empty() || !box || !box->isVisible()) return;
+    boxText = box->text().toStdString();
+    openWhileShown =
+        FromOtherThread([] {
+          TFocuserClient client;
+          TFocuserState state;
+          for (int64_t end = MonotonicMicros() + 10000000; MonotonicMicros() < end; usleep(20000))
+            if (client.GetState(state).Ok && state.PortOpen) return true;
+          return false;
+        }) &&
+        box->isVisible();
+    box->done(QMessageBox::Ok);
+  });
+  watcher.start(10);
+  TMainForm form(host, simulator.Opener(),
+                 dir.filePath(QStringLiteral("Morvane.ini")).toStdString());
+  form.show();
+  EXPECT_TRUE(ServeUntil([&] { return !boxText.empty(); }, 15000));
+  EXPECT_EQ(boxText, MissingSettingsFileMessage);
+  EXPECT_TRUE(openWhileShown);
+  form.close();
 }
 
 }  // namespace

@@ -1,15 +1,21 @@
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iostream>
+#include <random>
 #include <set>
 
 #include "ui/RecordingSink.h"
+#include "ui/ResourceFile.h"
 #include "ui/VoiceBundle.h"
 #include "ui/VoiceThread.h"
 #include "ui/WaveFile.h"
@@ -106,6 +112,45 @@ TEST(VoiceBundleTest, MissingBundleIsReportedOnTheCreatingThreadAndTheVoiceGoesO
   EXPECT_EQ(Sink.Plays()[0].Name, QStringLiteral("minusF"));
   EXPECT_FALSE(Sink.Plays()[0].HadWave);
   EXPECT_FALSE(Sink.Plays()[1].HadWave);
+}
+
+// A bundle is untrusted: seeded changes of one byte and cuts of the real one are each either
+// refused ("Resource DLL Load Failed") or read within the file. The sanitizer build sees any
+// read outside it.
+TEST(VoiceBundleTest, ChangedOrCutBundlesAreRefusedOrReadWithinTheFile) {
+  QFile File(QStringLiteral(MORVANE_RES01));
+  ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+  QByteArray Data = File.readAll();
+  // The header, then the names and the tree at the end hold the structure; half the changes
+  // go there, the others anywhere.
+  const size_t Structure = std::min(qFromBigEndian<quint32>(Data.constData() + 8),
+                                    qFromBigEndian<quint32>(Data.constData() + 16));
+  ASSERT_LT(Structure, size_t(Data.size()));
+  std::mt19937 Random(12);
+  const auto Below = [&Random](size_t N) { return size_t(Random() % N); };
+  int Refused = 0, Read = 0;
+  for (int N = 0; N < 3000; ++N) {
+    const bool Cut = N % 10 == 9;
+    const size_t Size = Cut ? Below(size_t(Data.size())) : size_t(Data.size());
+    const size_t At = N % 2 == 0   ? Below(size_t(Data.size()))
+                      : N % 4 == 1 ? Below(24)
+                                   : Structure + Below(size_t(Data.size()) - Structure);
+    const char Old = Data[qsizetype(At)];
+    if (!Cut) Data[qsizetype(At)] = char(Random());
+    const QByteArray Mutant = QByteArray::fromRawData(Data.constData(), qsizetype(Size));
+    if (const auto Entries = ReadResourceFile(Bytes(Mutant))) {
+      for (const TResourceEntry& Entry : *Entries) ASSERT_LE(Entry.Offset + Entry.Size, Size);
+    }
+    const TVoiceBundle Bundle = TVoiceBundle::FromData(Mutant);
+    if (Cut) {
+      EXPECT_FALSE(Bundle.Loaded()) << "cut to " << Size;  // the tree ends the file
+    }
+    ++(Bundle.Loaded() ? Read : Refused);
+    Data[qsizetype(At)] = Old;
+  }
+  std::cout << Read << " changed bundles read, " << Refused << " refused\n";
+  EXPECT_GT(Refused, 0);
+  EXPECT_GT(Read, 0);
 }
 
 }  // namespace

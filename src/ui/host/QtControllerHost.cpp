@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "ui/host/ExceptionBoundary.h"
 
 namespace morvane {
@@ -26,6 +28,10 @@ bool TQtControllerHost::OnGuiThread() const {
 }
 
 void TQtControllerHost::ShowMessage(const std::string& text) {
+  if (FUnattended.load()) {
+    std::fprintf(stderr, "Morvane: %s\n", text.c_str());
+    return;
+  }
   if (!OnGuiThread()) {
     // A box belongs to the GUI thread; waiting here for it to be closed could hold up the
     // thread the GUI thread waits for.

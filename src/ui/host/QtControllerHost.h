@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -27,6 +28,10 @@ class TQtControllerHost : public TControllerHost {
   // A QMessageBox captioned "Morvane", one OK button, no icon. Called from another thread, it
   // is queued to the GUI thread and returns at once.
   void ShowMessage(const std::string& text) override;
+  // Unattended (off by default): no box waits for a click; each message goes to standard
+  // error as "Morvane: <text>" instead. For runs with nobody at the screen.
+  void SetUnattended(bool on) { FUnattended.store(on); }
+  bool Unattended() const { return FUnattended.load(); }
   // Queued as an event to the GUI thread: calls from one thread run in the order posted, and
   // posting takes only the event queue's short lock, whatever the GUI thread is doing. Calls
   // still queued when the host goes are dropped.
@@ -50,6 +55,7 @@ class TQtControllerHost : public TControllerHost {
   std::condition_variable FChanged;
   std::map<int, std::shared_ptr<TTimerSlot>> FTimers;
   int FNextTimer = 1;
+  std::atomic<bool> FUnattended{false};
 };
 
 }  // namespace morvane

@@ -1,0 +1,215 @@
+#include "alpaca/AlpacaFocuser.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace morvane::alpaca {
+
+namespace {
+
+constexpr std::array<std::string_view, 18> GetMembers{
+    "absolute",   "ismoving",         "maxincrement",      "maxstep",       "position",
+    "stepsize",   "tempcomp",         "tempcompavailable", "temperature",   "connected",
+    "connecting", "description",      "driverinfo",        "driverversion", "interfaceversion",
+    "name",       "supportedactions", "devicestate"};
+constexpr std::array<std::string_view, 10> PutMembers{
+    "halt",       "move",   "tempcomp",     "connected",   "connect",
+    "disconnect", "action", "commandblind", "commandbool", "commandstring"};
+
+TDeviceReply BadRequest(std::string text) {
+  TDeviceReply r;
+  r.Status = 400;
+  r.Text = std::move(text);
+  return r;
+}
+
+}  // namespace
+
+bool IsGetMember(std::string_view method) {
+  return std::find(GetMembers.begin(), GetMembers.end(), method) != GetMembers.end();
+}
+
+bool IsPutMember(std::string_view method) {
+  return std::find(PutMembers.begin(), PutMembers.end(), method) != PutMembers.end();
+}
+
+TAlpacaFocuser::TAlpacaFocuser(TFocuserLink& link, TDeviceConfig config)
+    : FLink(link), FConfig(std::move(config)) {}
+
+TDeviceReply TAlpacaFocuser::Value(nlohmann::json value) const {
+  TDeviceReply r;
+  r.HasValue = true;
+  r.Value = std::move(value);
+  return r;
+}
+
+TDeviceReply TAlpacaFocuser::Fail(int number, std::string message) const {
+  TDeviceReply r;
+  r.ErrorNumber = number;
+  r.ErrorMessage = std::move(message);
+  return r;
+}
+
+TDeviceReply TAlpacaFocuser::FromLink(const TLinkReply& r) const {
+  switch (r.Result) {
+    case TLinkResult::lrOk:
+      return {};
+    case TLinkResult::lrNoService:
+      return Fail(MorvaneNotRunning, "Morvane is not running: " + r.Message);
+    case TLinkResult::lrPortClosed:
+      return Fail(MorvanePortClosed, "Morvane's port is closed: " + r.Message);
+    case TLinkResult::lrBusy:
+      return Fail(InvalidOperation, "A move is under way: " + r.Message);
+    case TLinkResult::lrFailed:
+      break;
+  }
+  return Fail(MorvaneRefused, "Morvane refused: " + r.Message);
+}
+
+int TAlpacaFocuser::PositionError(const TFocuserView& v, int32_t maxStep, std::string& message) {
+  if (!v.MorvaneRunning) {
+    message = "Morvane is not running on this desktop's session bus";
+    return MorvaneNotRunning;
+  }
+  if (!v.PortOpen) {
+    message = "Morvane's port COM " + std::to_string(v.ComPort) + " is closed";
+    return MorvanePortClosed;
+  }
+  if (v.Position < 0 || v.Position > maxStep) {
+    message = "Morvane's count " + std::to_string(v.Position) + " is outside 0 to " +
+              std::to_string(maxStep) +
+              ": move into that range, or reset the count in Morvane with the focuser all the way "
+              "out";
+    return CountOutOfRange;
+  }
+  return 0;
+}
+
+TDeviceReply TAlpacaFocuser::Temperature(const TFocuserView& v) const {
+  if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+  if (v.Module == TModule::mdAbsent)
+    return Fail(NotImplemented, "Morvane's focuser has no temperature module");
+  if (!v.HasTemperature)
+    return Fail(TemperatureUnread,
+                "The temperature has not been read yet" +
+                    (v.TemperatureError.empty() ? std::string() : ": " + v.TemperatureError));
+  if (!(v.Celsius >= LowestCelsius && v.Celsius <= HighestCelsius))
+    return Fail(TemperatureUnread, "The module's reading " + std::to_string(v.Celsius) +
+                                       " degrees C is not believable: check its calibration");
+  return Value(v.Celsius);
+}
+
+TDeviceReply TAlpacaFocuser::DeviceState(const TFocuserView& v,
+                                         const std::string& timeStamp) const {
+  if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+  // What cannot be read now is left out, as the protocol asks.
+  nlohmann::json list = nlohmann::json::array();
+  list.push_back({{"Name", "IsMoving"}, {"Value", v.Moving()}});
+  std::string ignored;
+  if (PositionError(v, FConfig.MaxStep, ignored) == 0)
+    list.push_back({{"Name", "Position"}, {"Value", FConfig.MaxStep - v.Position}});
+  const TDeviceReply t = Temperature(v);
+  if (t.ErrorNumber == 0) list.push_back({{"Name", "Temperature"}, {"Value", t.Value}});
+  list.push_back({{"Name", "TimeStamp"}, {"Value", timeStamp}});
+  return Value(std::move(list));
+}
+
+TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStamp) {
+  if (!IsGetMember(m)) {
+    if (IsPutMember(m)) {
+      TDeviceReply r = BadRequest(std::string(m).append(" takes PUT"));
+      r.Status = 405;
+      return r;
+    }
+    return BadRequest("focuser has no member '" + std::string(m) + "'");
+  }
+  if (m == "connected") return Value(Connected());
+  if (m == "connecting") return Value(false);
+  if (m == "description") return Value(FConfig.Description);
+  if (m == "driverinfo") return Value(FConfig.DriverInfo);
+  if (m == "driverversion") return Value(FConfig.DriverVersion);
+  if (m == "interfaceversion") return Value(4);
+  if (m == "name") return Value(FConfig.Name);
+  if (m == "supportedactions") return Value(nlohmann::json::array());
+  if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
+  if (m == "absolute") return Value(true);
+  if (m == "maxstep" || m == "maxincrement") return Value(FConfig.MaxStep);
+  if (m == "stepsize") return Value(FConfig.StepSizeUm);
+  if (m == "tempcomp" || m == "tempcompavailable") return Value(false);
+  const TFocuserView v = FLink.View();
+  if (m == "temperature") return Temperature(v);
+  if (m == "devicestate") return DeviceState(v, timeStamp);
+  if (m == "ismoving") {
+    if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+    return Value(v.Moving());
+  }
+  // position
+  std::string message;
+  if (const int e = PositionError(v, FConfig.MaxStep, message)) return Fail(e, message);
+  return Value(FConfig.MaxStep - v.Position);
+}
+
+TDeviceReply TAlpacaFocuser::SetConnected(bool on) {
+  if (on && !Connected()) {
+    if (!FLink.AwaitMorvane(1500))
+      return Fail(MorvaneNotRunning,
+                  "Morvane is not running on this desktop's session bus: start Morvane first");
+    FConnected = true;
+    FLink.RefreshTemperature();
+  } else if (!on) {
+    FConnected = false;
+  }
+  return {};
+}
+
+TDeviceReply TAlpacaFocuser::Move(const TParams& form) {
+  const std::string* text = FindParam(form, "Position", true);
+  if (!text) return BadRequest("Move needs the parameter Position");
+  const auto target = ParseInt32(*text);
+  if (!target) return BadRequest("Position '" + *text + "' is not a whole number");
+  if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
+  if (!FLink.View().MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+  // A target beyond the travel is taken as its end, as ASCOM's focusers do.
+  return FromLink(FLink.MoveTo(FConfig.MaxStep - std::clamp(*target, 0, FConfig.MaxStep)));
+}
+
+TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form) {
+  if (!IsPutMember(m)) {
+    if (IsGetMember(m)) {
+      TDeviceReply r = BadRequest(std::string(m).append(" is read-only"));
+      r.Status = 405;
+      return r;
+    }
+    return BadRequest("focuser has no member '" + std::string(m) + "'");
+  }
+  // Parameters are checked before the connection: a malformed request is the client's fault
+  // whatever the state.
+  if (m == "connected" || m == "tempcomp") {
+    const char* name = m == "connected" ? "Connected" : "TempComp";
+    const std::string* text = FindParam(form, name, true);
+    if (!text) return BadRequest(std::string(m) + " needs the parameter " + name);
+    const auto on = ParseBool(*text);
+    if (!on) return BadRequest(std::string(name) + " '" + *text + "' is not true or false");
+    if (m == "connected") return SetConnected(*on);
+    if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
+    if (*on) return Fail(NotImplemented, "Temperature compensation is not available");
+    return {};
+  }
+  if (m == "move") return Move(form);
+  if (m == "connect") return SetConnected(true);
+  if (m == "disconnect") return SetConnected(false);
+  if (m == "action") {
+    const std::string* action = FindParam(form, "Action", true);
+    if (!action) return BadRequest("action needs the parameter Action");
+    return Fail(ActionNotImplemented, "No action '" + *action + "' (supportedactions is empty)");
+  }
+  if (m.substr(0, 7) == "command")
+    return Fail(NotImplemented, std::string(m) + " is not implemented");
+  // halt
+  if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
+  if (!FLink.View().MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+  return FromLink(FLink.Stop());
+}
+
+}  // namespace morvane::alpaca

@@ -1,0 +1,78 @@
+#pragma once
+// focuser/0 as an Alpaca device (IFocuserV4 and the common members): what each GET and PUT
+// answers, decided from the cached view of Morvane and the link's command results. No clock,
+// no socket: the HTTP side adds the transaction numbers and writes the JSON.
+//
+// Positions: Alpaca's rise outward from 0 (all the way in) to MaxStep, Morvane's count rises
+// inward from where it was reset. As in the INDI driver, position = MaxStep - count: the count
+// is reset with the focuser all the way out. A count outside 0..MaxStep has no position; reading
+// it is refused with CountOutOfRange until a move brings the count back.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "alpaca/AlpacaErrors.h"
+#include "alpaca/AlpacaForm.h"
+#include "alpaca/FocuserView.h"
+
+namespace morvane::alpaca {
+
+struct TDeviceConfig {
+  int32_t MaxStep = 10000;
+  double StepSizeUm = 28.77;  // micrometres of draw tube travel per code
+  std::string Name = "Morvane Focuser";
+  std::string Description = "Morvane's focuser, over Alpaca";
+  std::string DriverInfo = "morvane-alpaca: an Alpaca server for the running Morvane";
+  std::string DriverVersion = "0.1";
+};
+
+struct TDeviceReply {
+  int Status = 200;  // 400 or 405 with Text: the request itself is wrong
+  std::string Text;
+  bool HasValue = false;
+  nlohmann::json Value;
+  int ErrorNumber = 0;
+  std::string ErrorMessage;
+};
+
+// The readings outside which a module's temperature is taken for a conversion fault.
+inline constexpr double LowestCelsius = -50;
+inline constexpr double HighestCelsius = 50;
+
+class TAlpacaFocuser {
+ public:
+  TAlpacaFocuser(TFocuserLink& link, TDeviceConfig config);
+
+  // timeStamp: the moment of the reading, for devicestate (ISO 8601, UTC).
+  TDeviceReply Get(std::string_view method, const std::string& timeStamp = {});
+  TDeviceReply Put(std::string_view method, const TParams& form);
+
+  bool Connected() const { return FConnected.load(); }
+  const TDeviceConfig& Config() const { return FConfig; }
+
+  // Where a position stands against MaxStep: the reply's error, or 0 when it is in range.
+  static int PositionError(const TFocuserView& v, int32_t maxStep, std::string& message);
+
+ private:
+  TDeviceReply Value(nlohmann::json value) const;
+  TDeviceReply Fail(int number, std::string message) const;
+  TDeviceReply FromLink(const TLinkReply& r) const;
+  TDeviceReply Temperature(const TFocuserView& v) const;
+  TDeviceReply DeviceState(const TFocuserView& v, const std::string& timeStamp) const;
+  TDeviceReply SetConnected(bool on);
+  TDeviceReply Move(const TParams& form);
+
+  TFocuserLink& FLink;
+  const TDeviceConfig FConfig;
+  std::atomic<bool> FConnected{false};
+};
+
+// 400 for a method that does not exist, 405 for one that exists for the other verb.
+bool IsGetMember(std::string_view method);
+bool IsPutMember(std::string_view method);
+
+}  // namespace morvane::alpaca

@@ -1,0 +1,51 @@
+#pragma once
+// What the Alpaca server knows of the running Morvane: the state it was last told on the bus,
+// and the link to it that carries the few commands. Reads never leave this cache.
+
+#include <cstdint>
+#include <string>
+
+namespace morvane::alpaca {
+
+enum class TModule { mdUnknown, mdAbsent, mdPresent };
+
+struct TFocuserView {
+  bool MorvaneRunning = false;  // someone owns org.morvane.Morvane and its state was read
+  bool PortOpen = false;
+  bool Idle = true;
+  bool Running = false;  // a coarse run (a button held in the window, a run over the bus)
+  // A move was accepted and has not ended yet (its start may not have been signalled).
+  bool MovePending = false;
+  int32_t Position = 0;
+  int32_t ComPort = 0;
+  TModule Module = TModule::mdUnknown;
+  bool HasTemperature = false;  // a reading is cached
+  double Celsius = 0;
+  std::string TemperatureError;  // why the last reading failed, if it did
+  bool Moving() const { return MovePending || !Idle || Running; }
+};
+
+enum class TLinkResult { lrOk, lrNoService, lrPortClosed, lrBusy, lrFailed };
+
+struct TLinkReply {
+  TLinkResult Result = TLinkResult::lrOk;
+  std::string Message;
+};
+
+// The bus side as the device logic uses it; the real one is TBusLink.
+class TFocuserLink {
+ public:
+  virtual ~TFocuserLink() = default;
+  virtual TFocuserView View() = 0;
+  virtual TLinkReply MoveTo(int32_t count) = 0;
+  virtual TLinkReply Stop() = 0;
+  // Asks for a temperature reading now (on connecting) and waits a little for it.
+  virtual void RefreshTemperature() {}
+  // Whether Morvane is there, looking for it again now and waiting up to ms if not seen yet.
+  virtual bool AwaitMorvane(int ms) {
+    (void)ms;
+    return View().MorvaneRunning;
+  }
+};
+
+}  // namespace morvane::alpaca

@@ -1,0 +1,46 @@
+#pragma once
+// Turns the port's line counters into encoder counts. The counting thread reads the counters
+// and levels after each wake-up; a thread that came late finds several changes at once and
+// counts them all, in the direction the lines give, instead of one.
+//
+// The count is the one the lines' levels give edge by edge: a rising CTS edge counts +1 with
+// DSR low and -1 with DSR high; in double resolution a falling one counts +1 with DSR high and
+// -1 with DSR low. Several changes found at once are taken as one steady turn where they can
+// be: CTS and DSR then change in turn, and which of them changed first, seen from the last
+// levels, gives the direction. Where they cannot (the shaft turned back among them) their order
+// is lost, and the least turn that ends on the levels now is taken; only a reader late across
+// a turn-back can miscount. Pure: no clock, no thread.
+
+#include <cstdint>
+
+#include "platform/SerialPort.h"
+
+namespace morvane {
+
+// The encoder lines as the port reported them: counters and the levels that go with them.
+struct TLineSample {
+  TModemCounts Counts;
+  bool Cts = false;
+  bool Dsr = false;
+};
+
+struct TTallyStep {
+  int32_t Delta = 0;         // count change
+  int CtsChanges = 0;        // CTS changes found (0: nothing to report)
+  bool RisingSeen = false;   // a rising CTS edge was among them
+  bool DsrAtRising = false;  // DSR at the last rising edge (true: counting down)
+};
+
+class TEdgeTally {
+ public:
+  // Starts from this sample: changes before it are not counted.
+  void Reset(const TLineSample& sample);
+  // The count change from the changes since the previous sample; dual counts both CTS edges.
+  TTallyStep Take(const TLineSample& sample, bool dual);
+
+ private:
+  TLineSample FLast;
+  int FLastDir = 0;  // direction of the last CTS edge counted: +1, -1, or 0 before the first
+};
+
+}  // namespace morvane

@@ -1,0 +1,46 @@
+#pragma once
+// A client's number for a move, a timed run or the maximum, checked once before anything
+// acts on it, and the one mapping between Morvane's count and INDI's position.
+//
+// INDI's clients take "in" as the falling absolute position; Morvane's In raises its count.
+// So the position INDI shows is FOCUS_MAX minus the count: INDI's 0 is the count FOCUS_MAX,
+// INDI's FOCUS_MAX is the count 0, and Focus In (relative, absolute or timed) is Morvane's In.
+
+#include <cstdint>
+#include <string>
+
+namespace morvane {
+
+// The numbers a client may send (FOCUS_MAX's bounds are INDI's own).
+inline constexpr double FocusMaxLowest = 1e3;
+inline constexpr double FocusMaxHighest = 1e6;
+inline constexpr double TimerLongestMs = 60000;
+
+inline int64_t IndiPosition(int64_t count, int64_t focusMax) {
+  return focusMax - count;
+}
+inline int64_t CountAt(int64_t indiPosition, int64_t focusMax) {
+  return focusMax - indiPosition;
+}
+
+enum class TRequestProperty { Absolute, Relative, Timer, Max };
+
+struct TRequestView {
+  int32_t Count = 0;     // Morvane's count now
+  int64_t FocusMax = 0;  // as set
+  bool Inward = true;    // FOCUS_MOTION
+};
+
+struct TFocuserRequest {
+  bool Ok = false;
+  std::string Error;          // why it is refused
+  int64_t TargetCount = 0;    // Absolute, Relative: the count to move to
+  uint32_t Milliseconds = 0;  // Timer: 0 runs until aborted
+  uint32_t FocusMax = 0;      // Max
+};
+
+// Refuses a value that is not a finite number within its property's range; nothing is cut to
+// fit a narrower type.
+TFocuserRequest CheckRequest(TRequestProperty property, double value, const TRequestView& view);
+
+}  // namespace morvane

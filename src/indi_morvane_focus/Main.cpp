@@ -1,0 +1,45 @@
+// The driver's entry: --help and --version are answered here, for a person and for the man
+// page's promise; everything else goes to the INDI library's own main, which talks to
+// indiserver on standard input and output. Our main shadows the library's, which is still
+// exported from libindidriver and found as the next definition of the name.
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char Usage[] =
+    "usage: indi_morvane_focus [-v]\n"
+    "\n"
+    "The INDI focuser driver \"Morvane Focuser\", a client of the Morvane running on this\n"
+    "desktop's session bus. It is started by indiserver, not by hand:\n"
+    "\n"
+    "  indiserver -v indi_morvane_focus\n"
+    "\n"
+    "  -v           more verbose messages on standard error\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help")) {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--version")) {
+      std::puts("indi_morvane_focus " MORVANE_VERSION_TEXT);
+      return 0;
+    }
+  }
+  using TMain = int (*)(int, char**);
+  const auto indiMain = reinterpret_cast<TMain>(dlsym(RTLD_NEXT, "main"));
+  if (!indiMain) {
+    std::fprintf(stderr, "indi_morvane_focus: the INDI library's main is missing: %s\n", dlerror());
+    return 1;
+  }
+  return indiMain(argc, argv);
+}

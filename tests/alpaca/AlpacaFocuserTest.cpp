@@ -1,0 +1,135 @@
+// The device's answers from the cached state and the link's results, as a table: the
+// connection rule, the count's range, the module, the errors a move meets.
+#include <gtest/gtest.h>
+
+#include "alpaca/AlpacaFocuser.h"
+
+using namespace morvane::alpaca;
+
+namespace {
+
+class TFakeLink : public TFocuserLink {
+ public:
+  TFocuserView State;
+  TLinkReply Next;
+  std::vector<int32_t> Moves;
+  int Stops = 0;
+  TFocuserView View() override { return State; }
+  TLinkReply MoveTo(int32_t count) override {
+    Moves.push_back(count);
+    return Next;
+  }
+  TLinkReply Stop() override {
+    ++Stops;
+    return Next;
+  }
+};
+
+TFocuserView Running(int32_t position = 100) {
+  TFocuserView v;
+  v.MorvaneRunning = v.PortOpen = true;
+  v.Position = position;
+  v.Module = TModule::mdPresent;
+  v.HasTemperature = true;
+  v.Celsius = 12.5;
+  return v;
+}
+
+// Morvane not on the bus.
+TFocuserView Gone() {
+  return TFocuserView();
+}
+
+TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
+  auto absent = Running();
+  absent.Module = TModule::mdAbsent;
+  absent.HasTemperature = false;
+  auto hot = Running();
+  hot.Celsius = 88;
+  auto closed = Running();
+  closed.PortOpen = false;
+  auto pending = Running();
+  pending.MovePending = true;
+  auto coarse = Running();
+  coarse.Running = true;
+  const struct {
+    TFocuserView View;
+    bool Connect;
+    const char* Verb;
+    const char* Method;
+    TParams Form;
+    TLinkResult Link;
+    int Status;
+    int Error;
+    const char* Value;
+    int32_t MovedTo;  // the count asked of Morvane, -1: no move
+  } rows[] = {
+      // clang-format off
+      {Running(), false, "GET", "position", {}, {}, 200, NotConnected, "", -1},
+      {Running(), false, "GET", "name", {}, {}, 200, 0, "\"Morvane Focuser\"", -1},
+      {Running(), false, "PUT", "move", {{"Position", "5"}}, {}, 200, NotConnected, "", -1},
+      {Running(), false, "PUT", "move", {{"Position", "x"}}, {}, 400, 0, "", -1},
+      {Gone(), false, "PUT", "connect", {}, {}, 200, MorvaneNotRunning, "", -1},
+      {Running(), true, "GET", "position", {}, {}, 200, 0, "900", -1},
+      {Running(-1), true, "GET", "position", {}, {}, 200, CountOutOfRange, "", -1},
+      {Running(1001), true, "GET", "position", {}, {}, 200, CountOutOfRange, "", -1},
+      {Running(1000), true, "GET", "position", {}, {}, 200, 0, "0", -1},
+      {closed, true, "GET", "position", {}, {}, 200, MorvanePortClosed, "", -1},
+      {pending, true, "GET", "ismoving", {}, {}, 200, 0, "true", -1},
+      {coarse, true, "GET", "ismoving", {}, {}, 200, 0, "true", -1},
+      {Running(), true, "GET", "ismoving", {}, {}, 200, 0, "false", -1},
+      {Running(), true, "GET", "temperature", {}, {}, 200, 0, "12.5", -1},
+      {absent, true, "GET", "temperature", {}, {}, 200, NotImplemented, "", -1},
+      {hot, true, "GET", "temperature", {}, {}, 200, TemperatureUnread, "", -1},
+      {Running(), true, "PUT", "move", {{"Position", "-10"}}, {}, 200, 0, "", 1000},
+      {Running(), true, "PUT", "move", {{"Position", "2147483647"}}, {}, 200, 0, "", 0},
+      {Running(), true, "PUT", "move", {{"Position", "300"}}, {}, 200, 0, "", 700},
+      {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrBusy, 200, InvalidOperation, "", 993},
+      {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrPortClosed, 200, MorvanePortClosed, "", 993},
+      {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrNoService, 200, MorvaneNotRunning, "", 993},
+      {Gone(), true, "PUT", "move", {{"Position", "7"}}, {}, 200, MorvaneNotRunning, "", -1},
+      {Running(), true, "PUT", "tempcomp", {{"TempComp", "TRUE"}}, {}, 200, NotImplemented, "", -1},
+      {Running(), true, "PUT", "move", {{"position", "7"}}, {}, 400, 0, "", -1},
+      {Running(), true, "GET", "halt", {}, {}, 405, 0, "", -1},
+      // clang-format on
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.Verb) + " " + r.Method);
+    TFakeLink link;
+    link.State = Running();
+    TAlpacaFocuser device(link, TDeviceConfig{.MaxStep = 1000});
+    if (r.Connect) {
+      ASSERT_EQ(device.Put("connected", {{"Connected", "true"}}).ErrorNumber, 0);
+    }
+    link.State = r.View;
+    link.Next.Result = r.Link;
+    const TDeviceReply reply =
+        std::string(r.Verb) == "GET" ? device.Get(r.Method, "t") : device.Put(r.Method, r.Form);
+    EXPECT_EQ(reply.Status, r.Status) << reply.Text;
+    EXPECT_EQ(reply.ErrorNumber, r.Error) << reply.ErrorMessage;
+    if (*r.Value) {
+      EXPECT_EQ(reply.Value.dump(), r.Value);
+    }
+    EXPECT_EQ(link.Moves, r.MovedTo < 0 ? std::vector<int32_t>{} : std::vector<int32_t>{r.MovedTo});
+  }
+}
+
+TEST(AlpacaFocuserTest, DeviceStateLeavesOutWhatCannotBeRead) {
+  TFakeLink link;
+  link.State = Running(-5);
+  link.State.Module = TModule::mdAbsent;
+  link.State.HasTemperature = false;
+  TAlpacaFocuser device(link, TDeviceConfig{.MaxStep = 1000});
+  device.Put("connect", {});
+  const TDeviceReply r = device.Get("devicestate", "2026-01-01T00:00:00.000Z");
+  ASSERT_EQ(r.ErrorNumber, 0);
+  EXPECT_EQ(
+      r.Value.dump(),
+      R"([{"Name":"IsMoving","Value":false},{"Name":"TimeStamp","Value":"2026-01-01T00:00:00.000Z"}])");
+  ASSERT_EQ(device.Put("disconnect", {}).ErrorNumber, 0);
+  EXPECT_EQ(device.Get("devicestate").ErrorNumber, NotConnected);
+  EXPECT_EQ(device.Put("halt", {}).ErrorNumber, NotConnected);
+  EXPECT_EQ(link.Stops, 0);
+}
+
+}  // namespace

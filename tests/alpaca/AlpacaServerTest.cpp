@@ -1,0 +1,232 @@
+// morvane-alpaca against the real Morvane on the simulated focuser, over loopback: the rules
+// ASCOM's conformance checker applies, discovery, and a client's session as NINA runs one.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "alpaca/AlpacaRig.h"
+#include "support/PrivateBus.h"
+
+using namespace morvane;
+using namespace morvane::test;
+
+namespace {
+
+[[maybe_unused]] testing::Environment* const Bus = testing::AddGlobalTestEnvironment([] {
+  struct TEnv : testing::Environment {
+    std::unique_ptr<TPrivateBus> Bus;
+    void SetUp() override { Bus = std::make_unique<TPrivateBus>(); }
+    void TearDown() override { Bus.reset(); }
+  };
+  return new TEnv;
+}());
+
+struct TRule {
+  const char* Verb;
+  const char* Target;  // a member of focuser/0, or a path
+  const char* Form;
+  int Status;         // HTTP status
+  int Error;          // ErrorNumber, -1: not JSON
+  const char* Value;  // the JSON Value, "" not checked
+  uint32_t ClientTransaction = 0;
+};
+
+const TRule Rules[] = {
+    // Paths are lower case and matched exactly; unknown types, numbers and members get 4xx text.
+    {"GET", "/api/v1/Focuser/0/position", "", 400, -1, ""},
+    {"GET", "/api/v1/focuser/0/Position", "", 400, -1, ""},
+    {"GET", "/api/v1/telescope/0/position", "", 400, -1, ""},
+    {"GET", "/api/v1/focuser/-1/position", "", 400, -1, ""},
+    {"GET", "/api/v1/focuser/99999/position", "", 400, -1, ""},
+    {"GET", "/api/v1/focuser/A/position", "", 400, -1, ""},
+    {"GET", "frobnicate", "", 400, -1, ""},
+    {"PUT", "position", "Position=1", 405, -1, ""},
+    // GET keys in any case, PUT names exactly; unknown parameters ignored.
+    {"GET", "name?clienttransactionid=67890", "", 200, 0, "\"Morvane Focuser\"", 67890},
+    {"GET", "name?ClientID=1&ClientTransactionID=7&Foo=bar", "", 200, 0, "", 7},
+    {"PUT", "move", "pOSITION=10", 400, -1, ""},
+    {"PUT", "tempcomp", "tEMPcOMP=true", 400, -1, ""},
+    {"PUT", "tempcomp", "TempComp=false&clienttransactionid=5&clientid=x", 200, 0, "", 0},
+    {"PUT", "tempcomp", "TempComp=false&ClientTransactionID=5&Extra=1", 200, 0, "", 5},
+    // Malformed values and ids.
+    {"PUT", "move", "Position=asduio6fghZZ", 400, -1, ""},
+    {"PUT", "move", "Position=", 400, -1, ""},
+    {"PUT", "move", "Position=99999999999", 400, -1, ""},
+    {"PUT", "connected", "Connected=123", 400, -1, ""},
+    {"GET", "name?ClientTransactionID=", "", 400, -1, ""},
+    {"GET", "name?ClientTransactionID=%20%20", "", 400, -1, ""},
+    {"GET", "name?ClientTransactionID=-1", "", 400, -1, ""},
+    {"GET", "name?ClientID=abc", "", 400, -1, ""},
+    {"PUT", "halt", "ClientID=4294967296", 400, -1, ""},
+    // The members' values and errors.
+    {"GET", "interfaceversion", "", 200, 0, "4"},
+    {"GET", "absolute", "", 200, 0, "true"},
+    {"GET", "maxstep", "", 200, 0, "1500"},
+    {"GET", "maxincrement", "", 200, 0, "1500"},
+    {"GET", "stepsize", "", 200, 0, "28.7734"},
+    {"GET", "tempcompavailable", "", 200, 0, "false"},
+    {"GET", "tempcomp", "", 200, 0, "false"},
+    {"GET", "ismoving", "", 200, 0, "false"},
+    {"GET", "connecting", "", 200, 0, "false"},
+    {"GET", "supportedactions", "", 200, 0, "[]"},
+    {"PUT", "tempcomp", "TempComp=true", 200, 0x400, ""},
+    {"PUT", "action", "Action=Foo&Parameters=", 200, 0x40C, ""},
+    {"PUT", "commandblind", "Command=x&Raw=false", 200, 0x400, ""},
+    {"PUT", "commandbool", "Command=x&Raw=false", 200, 0x400, ""},
+    {"PUT", "commandstring", "Command=x&Raw=false", 200, 0x400, ""},
+    {"GET", "/management/apiversions", "", 200, 0, "[1]"},
+};
+
+class AlpacaServerTest : public testing::Test {
+ protected:
+  TAlpacaRig Rig;
+  TAlpacaClient Client{Rig.Port};
+  void Connect() { ASSERT_EQ(Client.Put("connected", "Connected=true").Error(), 0); }
+  void MoveAndLand(int target, int expected) {
+    const TReply before = Client.Get("position");
+    const TReply r = Client.Put("move", "Position=" + std::to_string(target));
+    ASSERT_EQ(r.Error(), 0) << r.Body;
+    if (before.Error() != 0 || before.Value() != expected) {
+      EXPECT_EQ(Client.Value("ismoving"), true) << "IsMoving must be true when Move returns";
+    }
+    ASSERT_TRUE(Client.WaitIdle());
+    // IsMoving false means Morvane has landed, and the position is its count's.
+    TFocuserState state;
+    ASSERT_TRUE(Bus.GetState(state).Ok);
+    EXPECT_TRUE(state.Idle) << "IsMoving went false before Morvane was idle";
+    const int landed = Client.Value("position").get<int>();
+    EXPECT_EQ(landed, TAlpacaRig::MaxStep - state.Position);
+    // How exactly it lands is the motion's own; on a loaded machine it may miss by a few.
+    EXPECT_LE(std::abs(landed - expected), 8) << target;
+  }
+  TFocuserClient Bus;
+};
+
+TEST_F(AlpacaServerTest, TheConformanceRulesHold) {
+  ASSERT_EQ(Client.Get("position").Error(), 0x407);  // not connected yet
+  Connect();
+  uint32_t lastServer = 0;
+  for (const TRule& rule : Rules) {
+    SCOPED_TRACE(std::string(rule.Verb) + " " + rule.Target + " " + rule.Form);
+    const TReply r = std::string(rule.Verb) == "GET" ? Client.Get(rule.Target)
+                                                     : Client.Put(rule.Target, rule.Form);
+    EXPECT_EQ(r.Status, rule.Status) << r.Body;
+    if (rule.Error < 0) {
+      EXPECT_FALSE(r.Body.empty());
+      EXPECT_TRUE(r.Json.is_null()) << "a 4xx answer is plain text: " << r.Body;
+      continue;
+    }
+    ASSERT_TRUE(r.Json.is_object()) << r.Body;
+    EXPECT_EQ(r.Error(), rule.Error) << r.Body;
+    EXPECT_EQ(r.Json["ClientTransactionID"], rule.ClientTransaction);
+    const uint32_t server = r.Json["ServerTransactionID"];
+    EXPECT_GT(server, lastServer);
+    lastServer = server;
+    EXPECT_TRUE(r.Json["ErrorMessage"].is_string());
+    EXPECT_EQ(r.Json.contains("Value"), std::string(rule.Verb) == "GET" && rule.Error == 0);
+    if (*rule.Value) {
+      EXPECT_EQ(r.Value().dump(), rule.Value);
+    }
+  }
+  EXPECT_TRUE(std::regex_match(Client.Value("driverversion").get<std::string>(),
+                               std::regex("[0-9]+\\.[0-9]+")));
+  const nlohmann::json state = Client.Value("devicestate");
+  std::vector<std::string> names;
+  for (const auto& item : state) names.push_back(item["Name"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"IsMoving", "Position", "Temperature", "TimeStamp"}));
+  const double celsius = Client.Value("temperature");
+  EXPECT_TRUE(celsius > -50 && celsius < 50) << celsius;
+  for (const char* path : {"/management/v1/description", "/management/v1/configureddevices"})
+    EXPECT_EQ(Client.Get(path).Error(), 0) << path;
+  const nlohmann::json device = Client.Get("/management/v1/configureddevices").Value()[0];
+  EXPECT_EQ(device["DeviceType"], "Focuser");
+  EXPECT_EQ(device["DeviceNumber"], 0);
+  EXPECT_EQ(device["UniqueID"].get<std::string>().size(), 36u);
+  for (const char* page : {"/setup", "/setup/v1/focuser/0/setup"}) {
+    const TReply r = Client.Get(page);
+    EXPECT_EQ(r.Status, 200);
+    EXPECT_NE(r.Body.find("MaxStep"), std::string::npos);
+    EXPECT_NE(r.Body.find("COM 1 (open)"), std::string::npos);
+    EXPECT_NE(r.Body.find("background:#000"), std::string::npos);
+  }
+}
+
+// Moves: IsMoving true on Move's return and until the landing, clamped at both ends; the
+// link's Connected is the client's alone.
+TEST_F(AlpacaServerTest, MovesClampAndConnectedIsTheLinksOwn) {
+  Connect();
+  MoveAndLand(300, 300);
+  MoveAndLand(-10, 0);
+  MoveAndLand(TAlpacaRig::MaxStep + 10, TAlpacaRig::MaxStep);
+  ASSERT_EQ(Client.Put("disconnect", "").Error(), 0);
+  EXPECT_EQ(Client.Value("connected"), false);
+  EXPECT_EQ(Client.Put("move", "Position=10").Error(), 0x407);
+  EXPECT_EQ(Client.Get("ismoving").Error(), 0x407);
+  TFocuserClient bus;
+  TFocuserState state;
+  ASSERT_TRUE(bus.GetState(state).Ok);
+  EXPECT_TRUE(state.PortOpen) << "disconnecting the link must leave Morvane's port open";
+}
+
+// The count below zero (beyond MaxStep outward) is refused with its own error until a move brings
+// it back; Morvane going and coming back is followed without restarting the server.
+TEST_F(AlpacaServerTest, OutOfRangeCountAndMorvaneRestart) {
+  Connect();
+  TFocuserClient bus;
+  ASSERT_TRUE(bus.Call("ResetCount").Ok);
+  ASSERT_TRUE(bus.CallInt("MoveTo", -40).Ok);
+  // Another program's move: seen once Morvane signals it.
+  TFocuserState state;
+  ASSERT_TRUE(WaitUntil(
+      [&] { return bus.GetState(state).Ok && state.Idle && state.Position < -30; }, 10000));
+  ASSERT_TRUE(Client.WaitIdle());
+  EXPECT_EQ(Client.Get("position").Error(), 0x503);
+  for (const auto& item : Client.Value("devicestate")) EXPECT_NE(item["Name"], "Position");
+  MoveAndLand(1490, 1490);
+
+  Rig.StopMorvane();
+  EXPECT_TRUE(WaitUntil([&] { return Client.Get("position").Error() == 0x500; }, 5000));
+  EXPECT_EQ(Client.Put("move", "Position=10").Error(), 0x500);
+  Rig.StartMorvane();
+  EXPECT_TRUE(WaitUntil([&] { return Client.Get("position").Error() == 0; }, 5000));
+  MoveAndLand(1440, 1440);
+}
+
+// As NINA does it: discovery, the device list, connect, three moves, the temperature, a halt
+// in mid-move, disconnect.
+TEST_F(AlpacaServerTest, ASessionAsNinaRunsIt) {
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  timeval wait{5, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(Rig.DiscoveryPort));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  char answer[128] = {};
+  ssize_t n = -1;
+  for (int attempt = 0; attempt < 3 && n <= 0; ++attempt) {
+    sendto(s, "alpacadiscovery1", 16, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    n = recv(s, answer, sizeof answer - 1, 0);
+  }
+  close(s);
+  ASSERT_GT(n, 0) << "no discovery answer";
+  const int port = nlohmann::json::parse(answer)["AlpacaPort"];
+  ASSERT_EQ(port, Rig.Port);
+
+  TAlpacaClient nina(port);
+  ASSERT_EQ(nina.Get("/management/v1/configureddevices").Value()[0]["DeviceType"], "Focuser");
+  ASSERT_EQ(nina.Put("connected", "Connected=true&ClientID=42&ClientTransactionID=1").Error(), 0);
+  for (const int target : {400, 250, 600}) MoveAndLand(target, target);
+  const double celsius = nina.Value("temperature");
+  EXPECT_TRUE(celsius > -50 && celsius < 50);
+  ASSERT_EQ(nina.Put("move", "Position=1400").Error(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return nina.Value("position").get<int>() > 800; }, 10000));
+  ASSERT_EQ(nina.Put("halt", "").Error(), 0);
+  ASSERT_TRUE(nina.WaitIdle(5000));
+  EXPECT_LT(nina.Value("position").get<int>(), 1390) << "the halt did not stop the move short";
+  ASSERT_EQ(nina.Put("connected", "Connected=false").Error(), 0);
+  EXPECT_EQ(nina.Value("connected"), false);
+}
+
+}  // namespace

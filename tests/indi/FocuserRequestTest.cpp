@@ -1,0 +1,55 @@
+// The driver's one check of a client's numbers, at the edges of each property's range, and
+// the mapping of INDI's position to Morvane's count.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "indi_morvane_focus/FocuserRequest.h"
+
+using namespace morvane;
+
+namespace {
+
+using P = TRequestProperty;
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double Inf = std::numeric_limits<double>::infinity();
+
+TEST(FocuserRequest, EdgesOfEachRange) {
+  const TRequestView view{100, 5000, true};  // INDI position 4900
+  const struct {
+    P Property;
+    double Value;
+    bool Ok;
+    int64_t Result;  // the target count, the milliseconds or the maximum
+  } rows[] = {
+      {P::Absolute, 0, true, 5000},     {P::Absolute, 5000, true, 0},
+      {P::Absolute, 4900.4, true, 100}, {P::Absolute, -0.1, false, 0},
+      {P::Absolute, 5000.1, false, 0},  {P::Absolute, 4294967196.0, false, 0},
+      {P::Absolute, NaN, false, 0},     {P::Absolute, -Inf, false, 0},
+      {P::Relative, 1, true, 101},      {P::Relative, 4900, true, 5000},
+      {P::Relative, 4901, false, 0},    {P::Relative, 0.9, false, 0},
+      {P::Relative, NaN, false, 0},     {P::Timer, 0, true, 0},
+      {P::Timer, 60000, true, 60000},   {P::Timer, 60000.5, false, 0},
+      {P::Timer, 65536.4, false, 0},    {P::Timer, -1, false, 0},
+      {P::Timer, Inf, false, 0},        {P::Max, 1000, true, 1000},
+      {P::Max, 1e6, true, 1000000},     {P::Max, 999, false, 0},
+      {P::Max, NaN, false, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(row.Property) << " " << row.Value);
+    const TFocuserRequest r = CheckRequest(row.Property, row.Value, view);
+    EXPECT_EQ(r.Ok, row.Ok) << r.Error;
+    EXPECT_EQ(r.Error.empty(), row.Ok);
+    if (!r.Ok) continue;
+    const int64_t got = row.Property == P::Timer ? r.Milliseconds
+                        : row.Property == P::Max ? r.FocusMax
+                                                 : r.TargetCount;
+    EXPECT_EQ(got, row.Result);
+  }
+  // Outward raises the position and lowers the count.
+  EXPECT_EQ(CheckRequest(P::Relative, 100, {100, 5000, false}).TargetCount, 0);
+  EXPECT_FALSE(CheckRequest(P::Relative, 101, {100, 5000, false}).Ok);
+}
+
+}  // namespace

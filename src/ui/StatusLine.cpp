@@ -44,7 +44,8 @@ QString TMainForm::PortDescription() const {
 
 void TMainForm::UpdateStatusLine() {
   if (!FocusControl || !FStatusLine) return;
-  const QString text = PortDescription() + QLatin1Char('\n') + FStatusNote;
+  const QString text =
+      PortDescription() + QLatin1Char('\n') + (FStatusNote.isEmpty() ? FBusProblem : FStatusNote);
   if (FStatusLine->text() != text) {
     FStatusLine->setText(text);
     FStatusLine->setToolTip(text);
@@ -53,6 +54,11 @@ void TMainForm::UpdateStatusLine() {
 
 void TMainForm::SetStatusNote(const QString& note) {
   FStatusNote = note;
+  UpdateStatusLine();
+}
+
+void TMainForm::SetBusProblem(const QString& problem) {
+  FBusProblem = problem;
   UpdateStatusLine();
 }
 

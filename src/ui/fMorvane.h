@@ -138,6 +138,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The line's second row: the last error, kept until the next action, or how a move ended.
   void SetStatusNote(const QString& note);
   QString StatusNote() const { return FStatusNote; }
+  // Shown on the second row whenever no note is: why other programs cannot reach this window.
+  void SetBusProblem(const QString& problem);
 
   // TSetupFormHost.
   // Left and top are the outer frame's, as written at close.
@@ -235,6 +237,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QLabel* FStatusLine = nullptr;
   QTimer FStatusTimer;
   QString FStatusNote;
+  QString FBusProblem;
   std::optional<int32_t> FMoveTarget;
   std::function<std::string(int)> FPortNamer;
   bool FNightVision = false;

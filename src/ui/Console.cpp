@@ -145,6 +145,7 @@ void TMainForm::StopAllClick() {
 
 void TMainForm::ResetButtonClick() {
   FocusControl->ResetCount();
+  FMoveTarget.reset();  // a move going on now is counted from zero
   if (VoiceSelection() != VoiceNone) {
     SilenceVoice();
     // The readout is spoken half a second after the reset, if no move runs then; the window

@@ -42,6 +42,8 @@ void ApplyNightLook(bool on) {
     look.DayPalette = QApplication::palette();
   }
   QStyle* day = QStyleFactory::create(look.DayStyle);
+  // A platform's own style may not be made by name; Fusion draws by the palette.
+  if (!day) day = QStyleFactory::create(QStringLiteral("Fusion"));
   if (on) {
     QApplication::setStyle(new TNightStyle(day));
     QApplication::setPalette(NightPalette());

@@ -116,6 +116,10 @@ void TMainForm::StartBusInterfaces() {
                      .constData());  // Said in the window too: morvanectl and INDI clients reach
                                      // the other copy, not this one.
     SetBusProblem(QStringLiteral("No bus interface: ") + FBus->Service.Error());
+    FBus->Service.OnNameTaken = [this] {
+      SetBusProblem(QString());
+      BusStateChanged();
+    };
   }
 }
 

@@ -28,9 +28,10 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
+#include "host/QtControllerHost.h"
 #include "indi_morvane_focus/FocuserRequest.h"
-#include "motion/Signals.h"
 #include "platform/Event.h"
+#include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "sim/SimFocuser.h"
 #include "support/FreePort.h"
@@ -38,7 +39,6 @@
 #include "support/ToolProcess.h"
 #include "ui/MainWindowRig.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
 
 using namespace morvane;
 
@@ -79,11 +79,11 @@ void MeasureRoundTrips(int n, std::vector<double>& message, std::vector<double>&
     const std::string me = client.UniqueName();
     for (int i = 0; i < n; ++i) {
       const int64_t start = MonotonicMicros();
-      client.SendMessage(1, 0);
+      client.SendMessage(mmReportPosition, 0);
       for (;;) {
         const auto got = client.Next(2000);
         if (!got) break;
-        if (got->IsMessage && got->WParam == 2 && got->Sender != me) {
+        if (got->IsMessage && got->WParam == mmPosition && got->Sender != me) {
           message.push_back(static_cast<double>(got->ReceivedUs - start));
           break;
         }
@@ -272,26 +272,13 @@ int main(int argc, char** argv) {
   SetNamedEventScope("bench" + std::to_string(getpid()));
   TStartupObjects startup;
   QApplication app(argc, argv);
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("morvane-bus-bench-" + std::to_string(getpid()));
   std::vector<double> message, property;
   TIndiFigures indi;
   {
-    sim::TSimFocuser simulator;
-    TQtControllerHost host;
-    TMainForm form(host, simulator.Opener(), test::WriteTestSettings(dir.string()));
-    form.show();
-    WhileServing([&] {
-      for (int i = 0; i < 500 && !form.Controller().PortOpen(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      return 0;
-    });
+    test::TMainWindowRig rig;
     MeasureRoundTrips(o.Queries, message, property);
-    if (o.Indi) indi = MeasureIndi(form, simulator, dir);
-    form.close();
+    if (o.Indi) indi = MeasureIndi(*rig.Form, *rig.Simulator, rig.Dir);
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
 
   const double p50 = Percentile(message, 0.5), p99 = Percentile(message, 0.99);
   const double g50 = Percentile(property, 0.5), g99 = Percentile(property, 0.99);

@@ -20,7 +20,7 @@
 
 #include "controller/DispatchHost.h"
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 #include "sim/SimFocuser.h"
 
 namespace morvane {

@@ -28,12 +28,13 @@
 #include <vector>
 
 #include "ThreadCpu.h"
-#include "motion/Signals.h"
+#include "host/ExceptionBoundary.h"
+#include "host/QtControllerHost.h"
 #include "platform/Event.h"
+#include "platform/Signals.h"
 #include "sim/SimFocuser.h"
+#include "ui/MainWindowRig.h"
 #include "ui/fMorvane.h"
-#include "ui/host/ExceptionBoundary.h"
-#include "ui/host/QtControllerHost.h"
 #include "ui_fMorvane.h"
 
 using namespace morvane;
@@ -121,14 +122,12 @@ int StartupChild(const char* iniPath) {
   char name[] = "morvane";
   char* argv[] = {name, nullptr};
   TMorvaneApplication app(argc, argv);
-  sim::TSimFocuser simulator;
-  TQtControllerHost host;
-  TMainForm form(host, simulator.Opener(), iniPath);
+  test::TMainWindowRig rig(test::TWindowRigSetup{.Ini = {}, .Open = false});
+  rig.IniPath = iniPath;
   TFirstPaint first;
-  form.installEventFilter(&first);
-  form.show();
+  rig.Show();
+  rig.Form->installEventFilter(&first);
   QApplication::exec();
-  form.close();
   return 0;
 }
 
@@ -258,10 +257,11 @@ int main(int argc, char** argv) {
 
   TStartupObjects startup;
   TMorvaneApplication app(argc, argv);
-  sim::TSimFocuser simulator;
-  TQtControllerHost host;
-  TMainForm form(host, simulator.Opener(), iniPath);
-  form.show();
+  test::TMainWindowRig rig(test::TWindowRigSetup{.Ini = {}, .Open = false});
+  rig.IniPath = iniPath;
+  rig.Show();
+  TMainForm& form = *rig.Form;
+  sim::TSimFocuser& simulator = *rig.Simulator;
   const int64_t shown = NowUs() + 500000;
   RunEventsUntil([&] { return NowUs() >= shown; });
   TPaintRecorder recorder(*form.Form().CTSLabel);
@@ -279,7 +279,7 @@ int main(int argc, char** argv) {
   const TRateResult quiet = RunRate(simulator, recorder, 5000.0, seconds, direction);
   form.Controller().TervixEnable.store(true);
   const double rssMb = ResidentMB();
-  form.close();
+  rig.Close();
 
   if (json) {
     std::printf(

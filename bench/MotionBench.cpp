@@ -23,7 +23,7 @@
 #include "ThreadCpu.h"
 #include "controller/DispatchHost.h"
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 #include "sim/SimFocuser.h"
 #include "sim/SimModels.h"
 
@@ -41,10 +41,33 @@ struct TOptions {
   bool Cost = true;
   bool Counting = true;
   sim::TSimParams Params;
-  // Landing runs on each of these models (the --set assignments apply to every one).
-  std::vector<std::string> Models{"default"};
+  // Landing runs on each of these models (the --set assignments apply to every one); none
+  // given: every one.
+  std::vector<std::string> Models;
   std::vector<std::string> Sets;
 };
+
+// The simulator's motor models, and the heavy one with play between motor and encoder: after
+// a reversal the motor turns 6 codes before the count moves.
+std::vector<sim::TMotorModel> LandingModels() {
+  std::vector<sim::TMotorModel> models = sim::MotorModels();
+  for (const auto& m : sim::MotorModels())
+    if (std::string(m.Name) == "heavy") {
+      sim::TSimParams p = m.Params;
+      p.Backlash = 6;
+      models.push_back({"heavy-play", "the heavy motor with 6 codes of play to its encoder", p});
+    }
+  return models;
+}
+
+bool FindLandingModel(const std::string& name, sim::TSimParams& params) {
+  for (const auto& m : LandingModels())
+    if (name == m.Name) {
+      params = m.Params;
+      return true;
+    }
+  return false;
+}
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return NAN;
@@ -369,8 +392,8 @@ void Usage(FILE* out) {
                "                     [--skip-landing] [--skip-cost] [--skip-counting]\n"
                "Runs the simulated focuser in real time at the factory settings (stop factor 12,\n"
                "nudge 0.015 s, close 0.01 s, delay 0.15 s). N moves per drive mode (default 40).\n"
-               "--model (repeatable) picks the motor models the landing runs on (default: default):\n");
-  for (const auto& m : sim::MotorModels()) std::fprintf(out, "  %-26s %s\n", m.Name, m.Description);
+               "--model (repeatable) picks the motor models the landing runs on (default: all):\n");
+  for (const auto& m : LandingModels()) std::fprintf(out, "  %-26s %s\n", m.Name, m.Description);
   std::fprintf(out, "Simulator parameters (--set Name=Value, applied to every model; defaults in brackets):\n");
   const sim::TSimParams defaults;
   for (const auto& f : bench::ParamFields())
@@ -394,10 +417,10 @@ int main(int argc, char** argv) {
       if (!modelsGiven) opt.Models.clear();
       modelsGiven = true;
       if (name == "all") {
-        for (const auto& m : sim::MotorModels()) opt.Models.push_back(m.Name);
+        for (const auto& m : LandingModels()) opt.Models.push_back(m.Name);
       } else {
         sim::TSimParams p;
-        if (!sim::FindMotorModel(name, p)) {
+        if (!FindLandingModel(name, p)) {
           std::fprintf(stderr, "morvane_bench: unknown model: %s\n", name.c_str());
           return 2;
         }
@@ -430,10 +453,12 @@ int main(int argc, char** argv) {
   std::vector<TLandingResult> landings;
   TCostResult cost;
   TCountingResult counting;
+  if (opt.Models.empty())
+    for (const auto& m : LandingModels()) opt.Models.push_back(m.Name);
   if (opt.Landing)
     for (const auto& name : opt.Models) {
       sim::TSimParams params;
-      sim::FindMotorModel(name, params);
+      FindLandingModel(name, params);
       std::string error;
       for (const auto& set : opt.Sets) bench::ApplyParam(params, set, error);
       landings.push_back({});

@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "platform/BusContract.h"
 #include "platform/Timing.h"
 
 namespace morvane::alpaca {
@@ -18,9 +19,9 @@ TLinkReply ToLink(const TBusReply& r) {
   l.Message = r.ErrorMessage.empty() ? r.ErrorName : r.ErrorMessage;
   if (r.NoService()) {
     l.Result = TLinkResult::lrNoService;
-  } else if (r.ErrorName == "org.morvane.Error.Busy") {
+  } else if (r.ErrorName == BusyError) {
     l.Result = TLinkResult::lrBusy;
-  } else if (r.ErrorName == "org.morvane.Error.PortClosed") {
+  } else if (r.ErrorName == PortClosedError) {
     l.Result = TLinkResult::lrPortClosed;
   } else {
     l.Result = TLinkResult::lrFailed;
@@ -251,10 +252,10 @@ void TBusLink::RunTemperature() {
       FView.HasTemperature = true;
       FView.Celsius = celsius;
       FView.TemperatureError.clear();
-    } else if (r.ErrorName == "org.morvane.Error.NotAvailable") {
+    } else if (r.ErrorName == NotAvailableError) {
       FView.Module = TModule::mdAbsent;
       FView.HasTemperature = false;
-    } else if (r.ErrorName == "org.morvane.Error.Busy") {
+    } else if (r.ErrorName == BusyError) {
       FNextReadUs = MonotonicMicros() + 500'000;  // a move began meanwhile
     } else {
       FView.TemperatureError = r.ErrorMessage.empty() ? r.ErrorName : r.ErrorMessage;

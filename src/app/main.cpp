@@ -24,15 +24,15 @@
 #include <string>
 
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "host/ExceptionBoundary.h"
+#include "host/QtControllerHost.h"
 #include "platform/PosixSerialPort.h"
+#include "platform/Signals.h"
 #include "settings/Devices.h"
 #include "settings/SettingsPath.h"
 #include "sim/SimFocuser.h"
 #include "ui/HelpViewer.h"
 #include "ui/fMorvane.h"
-#include "ui/host/ExceptionBoundary.h"
-#include "ui/host/QtControllerHost.h"
 #include "ui_fMorvane.h"
 
 using namespace morvane;
@@ -40,7 +40,7 @@ using namespace morvane;
 namespace {
 
 constexpr char Usage[] =
-    "usage: morvane [--simulate] [--unattended] [--night]\n"
+    "usage: morvane [--simulate] [--unattended | --headless] [--night]\n"
     "\n"
     "Drives a motorised telescope focuser over a serial port.\n"
     "\n"
@@ -48,6 +48,8 @@ constexpr char Usage[] =
     "               settings file (Morvane-sim.ini beside Morvane.ini)\n"
     "  --night      night vision: the program red on black (remembered)\n"
     "  --unattended messages to standard error; no box waits for a click\n"
+    "  --headless   no window, for a computer without a screen: unattended, and everything\n"
+    "               other programs use (the bus, the named events, INDI, Alpaca) still works\n"
     "  --show-files show where the settings, the user's guide and the voice are found\n"
     "  --help       show this text\n"
     "  --version    show the version\n";
@@ -66,8 +68,8 @@ void ShowFiles() {
 
 int SignalPipe[2] = {-1, -1};
 
-void OnTerminate(int) {
-  const char byte = 1;
+void OnSignal(int signal) {
+  const char byte = static_cast<char>(signal);
   [[maybe_unused]] const ssize_t n = write(SignalPipe[1], &byte, 1);
 }
 
@@ -84,21 +86,26 @@ void CloseWhenNoDialog(QWidget& window) {
 }
 
 // SIGTERM (a logout, a service manager) and SIGINT close the window as Exit does, so that the
-// motion is stopped and the window position written rather than lost.
-void CloseOnTerminate(QWidget& window) {
+// motion is stopped and the window position written rather than lost. SIGHUP reads the
+// settings file again and applies it, as a service manager's reload expects.
+void CloseOnTerminate(TMainForm& window) {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &window);
   QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-    char byte;
-    [[maybe_unused]] const ssize_t n = read(SignalPipe[0], &byte, 1);
-    CloseWhenNoDialog(window);
+    char byte = 0;
+    if (read(SignalPipe[0], &byte, 1) != 1) return;
+    if (byte == SIGHUP)
+      window.ReloadSettings();
+    else
+      CloseWhenNoDialog(window);
   });
   struct sigaction action {};
-  action.sa_handler = OnTerminate;
+  action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace
@@ -119,6 +126,12 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // Without a window nothing may need a display: Qt's offscreen platform carries the same
+  // window, unseen, so that everything other programs see of it stays the same.
+  bool headless = false;
+  for (int i = 1; i < argc; ++i) headless = headless || !std::strcmp(argv[i], "--headless");
+  if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
+
   // The named events and registered names exist before any window.
   TStartupObjects startup;
 
@@ -136,7 +149,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
-    } else if (!std::strcmp(argv[i], "--unattended")) {
+    } else if (!std::strcmp(argv[i], "--unattended") || !std::strcmp(argv[i], "--headless")) {
       unattended = true;
     } else if (!std::strcmp(argv[i], "--night")) {
       night = true;

@@ -11,8 +11,6 @@ namespace morvane {
 namespace {
 
 constexpr const char* PropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr const char* BroadcastInterfaceName = "org.morvane.Broadcast";
-constexpr const char* MessageMember = "MORVANE_MESSAGE";
 
 TBusReply ErrorReply(const DBusError& error) {
   TBusReply r;
@@ -265,8 +263,8 @@ bool TFocuserClient::Watch(bool messages) {
     dbus_bus_add_match(FConnection, owner.c_str(), &error);
   }
   if (messages && !dbus_error_is_set(&error)) {
-    const std::string rule = std::string("type='signal',interface='") + BroadcastInterfaceName +
-                             "',member='" + MessageMember + "'";
+    const std::string rule = std::string("type='signal',interface='") + BroadcastInterface +
+                             "',member='" + MorvaneMessageName + "'";
     dbus_bus_add_match(FConnection, rule.c_str(), &error);
   }
   const bool ok = !dbus_error_is_set(&error);
@@ -278,7 +276,7 @@ bool TFocuserClient::Watch(bool messages) {
 bool TFocuserClient::SendMessage(int32_t wParam, int32_t lParam) {
   if (!FConnection) return false;
   DBusMessage* signal =
-      dbus_message_new_signal(MorvaneObjectPath, BroadcastInterfaceName, MessageMember);
+      dbus_message_new_signal(MorvaneObjectPath, BroadcastInterface, MorvaneMessageName);
   const dbus_int32_t w = wParam;
   const dbus_int32_t l = lParam;
   dbus_message_append_args(signal, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l, DBUS_TYPE_INVALID);
@@ -293,7 +291,7 @@ void TFocuserClient::Decode(DBusMessage* message) {
   TNotification n;
   n.ReceivedUs = MonotonicMicros();
   if (const char* sender = dbus_message_get_sender(message)) n.Sender = sender;
-  if (dbus_message_is_signal(message, BroadcastInterfaceName, MessageMember)) {
+  if (dbus_message_is_signal(message, BroadcastInterface, MorvaneMessageName)) {
     DBusError error;
     dbus_error_init(&error);
     dbus_int32_t w = 0;

@@ -11,11 +11,9 @@
 #include <optional>
 #include <string>
 
-namespace morvane {
+#include "platform/BusContract.h"
 
-inline constexpr const char* MorvaneBusName = "org.morvane.Morvane";
-inline constexpr const char* MorvaneObjectPath = "/org/morvane/Morvane";
-inline constexpr const char* Focuser1Interface = "org.morvane.Focuser1";
+namespace morvane {
 
 // The outcome of a call: Ok, or the D-Bus error's name and message.
 struct TBusReply {

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "controller/EdgeTally.h"
-#include "controller/Thread.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 

@@ -1,5 +1,5 @@
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 

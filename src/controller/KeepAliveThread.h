@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "controller/Thread.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 

@@ -3,7 +3,7 @@
 
 #include "controller/Convert.h"
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 

@@ -43,9 +43,9 @@
 
 #include "controller/ControllerHost.h"
 #include "controller/SharedHandle.h"
-#include "controller/Thread.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 #include "platform/Timing.h"
 
 namespace morvane {

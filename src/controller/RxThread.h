@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "controller/Thread.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 

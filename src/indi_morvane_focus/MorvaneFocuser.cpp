@@ -17,7 +17,6 @@ std::unique_ptr<TMorvaneFocuser> GFocuser(new TMorvaneFocuser());
 
 constexpr const char* BusyText =
     "A move is under way: the request is refused; wait until it has ended";
-constexpr const char* BusyError = "org.morvane.Error.Busy";
 
 }  // namespace
 

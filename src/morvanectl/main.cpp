@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
+#include "platform/BusContract.h"
 #include "platform/Event.h"
 #include "platform/SharedEventBlock.h"
 #include "platform/Timing.h"
@@ -166,20 +167,20 @@ int Watch(TFocuserClient& client, bool json) {
     if (!n->IsMessage) continue;
     const double t = WallSeconds();
     switch (n->WParam) {
-      case 2:
+      case mmPosition:
         if (json)
           std::printf("{\"time\":%.3f,\"event\":\"position\",\"position\":%d}\n", t, n->LParam);
         else
           std::printf("position %d\n", n->LParam);
         break;
-      case 6:
+      case mmIdle:
         if (json)
           std::printf("{\"time\":%.3f,\"event\":\"idle\",\"idle\":%s}\n", t,
                       n->LParam ? "true" : "false");
         else
           std::printf("%s\n", n->LParam ? "idle" : "moving");
         break;
-      case 8:
+      case mmCountReset:
         if (json)
           std::printf("{\"time\":%.3f,\"event\":\"reset\"}\n", t);
         else

@@ -9,16 +9,20 @@ constexpr uint32_t StopSettleMs = 100;  // lets the stopped run coast out before
 }
 
 TEndMoveThread::TEndMoveThread(TFocusControl& controller, int32_t stopPoint)
-    : TThread("mrv-endmove", TThreadPriority::tpNormal), StopPoint(stopPoint), Controller(controller) {
+    : TThread("mrv-endmove", TThreadPriority::tpNormal),
+      StopPoint(stopPoint),
+      Controller(controller) {
   Controller.EndMoveCancel.store(false);
+  // Before the thread runs: the nudge thread waits for the hand-over from the moment it is
+  // made, and the move is busy from its first command.
+  Controller.CTSEvent().ResetEvent();
+  Controller.RunIdle.store(false);
+  Controller.DoIdleChange();
   Start();
 }
 
 void TEndMoveThread::Execute() {
   TFocusControl& c = Controller;
-  c.RunIdle.store(false);
-  c.DoIdleChange();
-  c.CTSEvent().ResetEvent();
   // The direction of approach is fixed once, from where the run starts.
   const bool downwards = StopPoint < c.CTSCount();
   auto reached = [&] {

@@ -2,7 +2,7 @@
 // Watches a run and stops it at StopPoint, StopFactor codes short of the target; hands over
 // to the nudge thread on "THE_CTS_EVENT". Re-drives a run that a pause interrupted.
 
-#include "controller/Thread.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 

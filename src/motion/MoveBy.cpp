@@ -6,7 +6,7 @@
 #include "motion/EndMoveThread.h"
 #include "motion/MoveItThread.h"
 #include "motion/NudgeThread.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 

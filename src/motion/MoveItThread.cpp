@@ -1,7 +1,7 @@
 #include "motion/MoveItThread.h"
 
 #include "controller/Objects.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace morvane {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "controller/Thread.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 

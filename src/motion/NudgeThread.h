@@ -2,9 +2,10 @@
 // Lands the focuser on Target by timed drive pulses, re-reading the count after each, and
 // ends every move: stop commands, idle again, "GENERAL_DELAY_EVENT" set.
 
+#include <atomic>
 #include <string>
 
-#include "controller/Thread.h"
+#include "platform/Thread.h"
 
 namespace morvane {
 
@@ -18,6 +19,11 @@ class TNudgeThread : public TThread {
 
   const int32_t Target;
   const bool StandAlone;
+
+#ifdef MORVANE_TEST_HOOKS
+  // Run first on the thread: tests delay its start, as a busy machine does.
+  static std::atomic<void (*)()> StartHook;
+#endif
 
  protected:
   void Execute() override;

@@ -157,7 +157,7 @@ class TBusSender {
     const std::lock_guard<std::mutex> guard(FLock);
     if (!Connected()) return;
     DBusMessage* message =
-        dbus_message_new_signal(BroadcastPath, BroadcastInterface, member.c_str());
+        dbus_message_new_signal(MorvaneObjectPath, BroadcastInterface, member.c_str());
     if (!message) return;
     if (appendArgs(message)) {
       dbus_connection_send(FConnection, message, nullptr);

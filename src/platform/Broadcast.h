@@ -8,10 +8,9 @@
 #include <cstdint>
 #include <string>
 
-namespace morvane {
+#include "platform/BusContract.h"
 
-inline constexpr const char* BroadcastPath = "/org/morvane/Morvane";
-inline constexpr const char* BroadcastInterface = "org.morvane.Broadcast";
+namespace morvane {
 
 // Names are compared without regard to case, as the system does.
 uint32_t RegisterWindowMessage(const std::string& name);

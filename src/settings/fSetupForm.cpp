@@ -5,9 +5,9 @@
 #include <QShowEvent>
 
 #include "controller/Objects.h"
+#include "host/ExceptionBoundary.h"
 #include "platform/PosixSerialPort.h"
 #include "settings/SettingsFile.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fSetupForm.h"
 
 namespace morvane {

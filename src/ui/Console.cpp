@@ -10,11 +10,12 @@
 
 #include <utility>
 
+#include "host/ExceptionBoundary.h"
+#include "platform/BusContract.h"
 #include "platform/Timing.h"
 #include "settings/RadioGroup.h"
 #include "ui/CountHandOver.h"
 #include "ui/fMorvane.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {
@@ -63,8 +64,8 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
     SilenceVoice();
     SayReadout(500);
   }
-  Broadcast(6, IdleValue ? 1 : 0);
-  if (IdleValue) Broadcast(2, ReadoutValue());
+  Broadcast(mmIdle, IdleValue ? 1 : 0);
+  if (IdleValue) Broadcast(mmPosition, ReadoutValue());
   BusStateChanged();
   if (IdleValue) NoteMoveEnd();
 }
@@ -80,7 +81,7 @@ void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
   if (Sender == ui->Focus_OutBtn) FocusControl->StartMove(false, speed);
   FCoarseRunning = true;
-  Broadcast(6, 0);
+  Broadcast(mmIdle, 0);
   BusStateChanged();
 }
 
@@ -89,7 +90,7 @@ void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
   FCoarseRunning = false;
   BusStateChanged();
   if (VoiceSelection() != VoiceNone) SayReadout(1500);
-  Broadcast(6, 1);
+  Broadcast(mmIdle, 1);
   // Not restarted when already running: two releases within 500 ms give one broadcast.
   if (!FFW2Timer.isActive()) FFW2Timer.start();
 }
@@ -154,8 +155,8 @@ void TMainForm::ResetButtonClick() {
       if (FocusControl && MotionIdle()) SayReadout(100);
     });
   }
-  Broadcast(2, ReadoutValue());
-  Broadcast(8, 0);
+  Broadcast(mmPosition, ReadoutValue());
+  Broadcast(mmCountReset, 0);
 }
 
 void TMainForm::Button1Click() {

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "ui/ConsoleActions.h"
-#include "ui/FocuserService.h"
-#include "ui/MessageListener.h"
+#include "ui/bus/ConsoleActions.h"
+#include "ui/bus/FocuserService.h"
+#include "ui/bus/MessageListener.h"
 
 namespace morvane {
 

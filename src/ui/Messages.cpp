@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
+#include "host/ExceptionBoundary.h"
 #include "ui/MainFormBus.h"
 #include "ui/fMorvane.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {

@@ -1,8 +1,8 @@
 // The spoken readout of the main window: silencing the last voice thread and starting a new
 // one that reads CTSLabel at the end of its delay.
 
-#include "ui/VoiceThread.h"
 #include "ui/fMorvane.h"
+#include "ui/voice/VoiceThread.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {

@@ -13,8 +13,12 @@
 #include <QStyle>
 #include <QWindow>
 
-#include "motion/Signals.h"
+#include <cstdio>
+
+#include "host/ExceptionBoundary.h"
 #include "platform/Broadcast.h"
+#include "platform/BusContract.h"
+#include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
@@ -25,7 +29,6 @@
 #include "ui/MainFormBus.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
-#include "ui/host/ExceptionBoundary.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {
@@ -218,7 +221,7 @@ void TMainForm::FormCreate() {
   };
 
   // Other programs' commands on this name are received by the inter-program message handling.
-  FMorvaneMessage = RegisterWindowMessage("MORVANE_MESSAGE");
+  FMorvaneMessage = RegisterWindowMessage(MorvaneMessageName);
   StartBusInterfaces();
 }
 
@@ -311,6 +314,15 @@ void TMainForm::FinishFormShow() {
   FStarted = true;
 }
 
+void TMainForm::ReloadSettings() {
+  if (!FStarted || !SetupForm) return;  // the start reads them anyway
+  CallHandler([this] {
+    SetupForm->LoadSettings();
+    SetupForm->UpdatePgmParametersButtonClick();
+  });
+  BusStateChanged();  // the port may have changed
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
   CallHandler([this] { FormClose(); });
   event->accept();
@@ -389,7 +401,7 @@ void TMainForm::MovingTimerTimer() {
 
 void TMainForm::FW2TimerTimer() {
   FFW2Timer.stop();
-  Broadcast(2, ReadoutValue());
+  Broadcast(mmPosition, ReadoutValue());
 }
 
 void TMainForm::Broadcast(int32_t WParam, int32_t LParam) {
@@ -411,6 +423,10 @@ int TMainForm::VoiceSelection() const {
 void TMainForm::ShowInformationMessage(const std::string& text) {
   // Shown without waiting for OK: the start goes on behind it (the port opens, the bus and
   // INDI are served), since an unattended observatory may never answer it.
+  if (UnattendedRun()) {
+    std::fprintf(stderr, "Morvane: %s\n", text.c_str());
+    return;
+  }
   auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Information"),
                               QString::fromStdString(text), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);

@@ -22,7 +22,7 @@
 
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
-#include "ui/VoiceThread.h"
+#include "ui/voice/VoiceThread.h"
 
 namespace Ui {
 class TMainForm;
@@ -58,6 +58,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void FormClose();
   // True once the start has been completed (settings applied, port opened or reported).
   bool Started() const { return FStarted; }
+  // Reads the settings file again and applies it as Setup's Update Parameters does (SIGHUP).
+  void ReloadSettings();
 
   // Menu.
   void Setup1Click();

@@ -37,7 +37,7 @@ TEST_F(EchoTest, CommandsAreEchoedAfterTheSwapInEitherMode) {
     auto got = Next();
     ASSERT_TRUE(got.has_value()) << text;
     EXPECT_EQ(got->Member, "KS_MESSAGE");
-    EXPECT_EQ(got->Path, "/org/morvane/Morvane");
+    EXPECT_EQ(got->Path, MorvaneObjectPath);
     EXPECT_EQ(got->Text, text);
     EXPECT_EQ(got->LParam, 1);
   }

@@ -15,9 +15,9 @@
 #include <string>
 #include <thread>
 
+#include "support/BusTestSupport.h"
 #include "support/FreePort.h"
 #include "support/ToolProcess.h"
-#include "ui/BusTestSupport.h"
 #include "ui/MainWindowRig.h"
 #include "ui_fMorvane.h"
 

@@ -11,12 +11,12 @@
 #include <thread>
 
 #include "busclient/FocuserClient.h"
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 #include "platform/Timing.h"
+#include "support/BusTestSupport.h"
 #include "support/ToolProcess.h"
-#include "ui/BusTestSupport.h"
-#include "ui/FakeConsole.h"
-#include "ui/FocuserService.h"
+#include "ui/bus/FakeConsole.h"
+#include "ui/bus/FocuserService.h"
 
 using namespace morvane;
 using namespace morvane::test;
@@ -171,13 +171,16 @@ TEST_F(MorvanectlTest, WatchPrintsNotificationsAsTheyCome) {
   // Both are listening once each has printed a "moving" sent until they do; a loaded machine
   // may take a while to start them.
   for (int i = 0; i < 100 && (lines(plain) == 0 || lines(json) == 0); ++i) {
-    client.SendMessage(6, 0);
+    client.SendMessage(mmIdle, 0);
     ServeUntil([&] { return lines(plain) > 0 && lines(json) > 0; }, 100);
   }
   const auto plainBefore = lines(plain), jsonBefore = lines(json);
   ASSERT_GT(plainBefore, 0);
   ASSERT_GT(jsonBefore, 0);
-  for (auto [w, l] : {std::pair{2, -12}, {1, 0}, {6, 1}, {8, 0}}) client.SendMessage(w, l);
+  using TWire = std::pair<int32_t, int32_t>;
+  for (auto [w, l] :
+       {TWire{mmPosition, -12}, {mmReportPosition, 0}, {mmIdle, 1}, {mmCountReset, 0}})
+    client.SendMessage(w, l);
   ServeUntil([&] { return lines(plain) >= plainBefore + 3 && lines(json) >= jsonBefore + 3; },
              5000);
   plain.Signal(SIGINT);

@@ -1,7 +1,7 @@
 #pragma once
 // Moves on the simulated focuser in real time.
 
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 #include "support/ControllerFixture.h"
 
 namespace morvane::test {
@@ -32,6 +32,24 @@ class MotionFixture : public ControllerFixture {
   }
   bool WaitIdleReports(size_t n, int ms = 10000) {
     return WaitUntil([&] { return IdleReports().size() >= n; }, ms);
+  }
+  // The nudges end only once the count is on the target or past it, seen from the side their
+  // last drive came from. How far past is the machine's timing: the planner's table and the
+  // benchmark say how exactly moves land. Commands as sent (ReverseDir off).
+  void ExpectLanded(int32_t end, int32_t target) {
+    int approach = 0;
+    bool dtr = false;
+    for (const TStep& s : Steps(Sim->Trace())) {
+      if (s.Text == "DTR+" || s.Text == "DTR-")
+        dtr = s.Text == "DTR+";
+      else if (s.Text == "W:F-#" || (s.Text == "RTS+" && dtr))
+        approach = 1;
+      else if (s.Text == "W:F+#" || s.Text == "RTS+")
+        approach = -1;
+    }
+    ASSERT_NE(approach, 0) << "nothing drove";
+    EXPECT_GE((int64_t{end} - target) * approach, 0)
+        << "ended short of " << target << " at " << end;
   }
   // The controller's count once the shaft has come to rest.
   int32_t SettledCount() {

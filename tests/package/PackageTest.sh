@@ -49,11 +49,15 @@ for f in "$root"/usr/bin/*; do [ -x "$f" ] || fail "$f in /usr/bin is no program
 
 "$root/usr/bin/morvane" --version | grep -qx 'morvane 1\.4\.0\.23' || fail "morvane --version"
 "$root/usr/bin/morvanectl" --help | grep -q '^usage: morvanectl' || fail "morvanectl --help"
-if [ -x "$root/usr/bin/indi_morvane_focus" ]; then
-  "$root/usr/bin/indi_morvane_focus" --version | grep -q '^indi_morvane_focus ' ||
-    fail "indi_morvane_focus --version"
-fi
-
+for extra in morvane-alpaca indi_morvane_focus; do
+  if [ -x "$root/usr/bin/$extra" ]; then
+    "$root/usr/bin/$extra" --version | grep -q "^$extra " || fail "$extra --version"
+    [ -e "$root/usr/share/man/man1/$extra.1.gz" ] || fail "no manual page for $extra"
+  fi
+done
+for f in usr/lib/systemd/user/morvane.service usr/share/dbus-1/services/org.morvane.Morvane.service; do
+  [ -e "$root/$f" ] || fail "the package lacks /$f"
+done
 # The unpacked program's files: settings in the configuration folder (never beside the
 # program, though root could write there), guide and voice in its data folder.
 export XDG_CONFIG_HOME="$work/config"

@@ -102,8 +102,8 @@ TEST_F(BusBroadcastTest, SignalCarriesTheNameTextAndLParam) {
   const auto got = Next();
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(got->Member, "KS_MESSAGE");
-  EXPECT_EQ(got->Path, "/org/morvane/Morvane");
-  EXPECT_EQ(got->Interface, "org.morvane.Broadcast");
+  EXPECT_EQ(got->Path, MorvaneObjectPath);
+  EXPECT_EQ(got->Interface, BroadcastInterface);
   EXPECT_EQ(got->Text, FTag + ":F-#");
   EXPECT_EQ(got->LParam, 1);
 }

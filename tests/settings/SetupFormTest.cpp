@@ -18,11 +18,11 @@
 
 #include "SettingsTestSupport.h"
 #include "controller/Objects.h"
+#include "host/QtControllerHost.h"
 #include "settings/RadioGroup.h"
 #include "settings/SpinEdit.h"
 #include "sim/SimFocuser.h"
 #include "support/MessageBoxCloser.h"
-#include "ui/host/QtControllerHost.h"
 
 namespace morvane {
 namespace {

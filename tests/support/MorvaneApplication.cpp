@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "ui/host/ExceptionBoundary.h"
+#include "host/ExceptionBoundary.h"
 
 namespace {
 

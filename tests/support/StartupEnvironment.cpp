@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "motion/Signals.h"
+#include "platform/Signals.h"
 
 namespace {
 

@@ -23,15 +23,16 @@
 
 #include <signal.h>
 
+#include "host/QtControllerHost.h"
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
 #include "sim/SimFocuser.h"
 #include "support/TraceView.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
+#include "ui/MainWindowRig.h"
 #include "ui/MessageWitness.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
 #include "ui_fMorvane.h"
 
 namespace morvane::test {
@@ -54,32 +55,13 @@ class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
-    IniPath = Dir.filePath(QStringLiteral("Morvane.ini")).toStdString();
     ASSERT_TRUE(Bus.Ok()) << "no session bus";
   }
 
-  void TearDown() override {
-    if (Form) Form->close();
-    Form.reset();
-    Host.reset();
-    Sim.reset();
-  }
-
-  void WriteIni(const std::string& text) { std::ofstream(IniPath, std::ios::binary) << text; }
+  void WriteIni(const std::string& text) { Rig.WriteIni(text); }
 
   void MakeForm() {
-    if (Form) Form->close();
-    Form.reset();
-    Sim = std::make_unique<sim::TSimFocuser>();
-    if (!Host) Host = std::make_unique<TQtControllerHost>();
-    Form = std::make_unique<TMainForm>(
-        *Host,
-        [this](int n) -> std::unique_ptr<TSerialPort> {
-          if (FailingPorts.count(n)) return nullptr;
-          return Sim->Open();
-        },
-        IniPath);
-    Form->show();
+    Rig.Show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
     Bus.LearnOwnName(Form->MorvaneMessage());
@@ -87,7 +69,7 @@ class MainFormTest : public ::testing::Test {
     Sim->ClearTrace();
   }
 
-  Ui::TMainForm& ui() { return Form->Form(); }
+  Ui::TMainForm& ui() { return Rig.ui(); }
   std::vector<std::string> Writes() { return test::Writes(Sim->Trace()); }
   QString Readout() { return ui().CTSLabel->Caption(); }
   // The console shows a move by or to a count while Stop is enabled. (Reading the controller's
@@ -100,14 +82,15 @@ class MainFormTest : public ::testing::Test {
     return static_cast<size_t>(std::count(v.begin(), v.end(), m));
   }
 
-  QTemporaryDir Dir;
-  std::string IniPath;
-  std::set<int> FailingPorts;
+  QTemporaryDir Dir;  // files of the desktop around the window
   TBoxCloser Boxes;
   TMessageListener& Bus = TMessageListener::Instance();
-  std::unique_ptr<sim::TSimFocuser> Sim;
-  std::unique_ptr<TQtControllerHost> Host;
-  std::unique_ptr<TMainForm> Form;
+  // No settings file until a test writes one: the first start makes it.
+  TMainWindowRig Rig{TWindowRigSetup{.Ini = {}, .Open = false}};
+  const std::string& IniPath = Rig.IniPath;
+  std::set<int>& FailingPorts = Rig.FailingPorts;
+  std::unique_ptr<sim::TSimFocuser>& Sim = Rig.Simulator;
+  std::unique_ptr<TMainForm>& Form = Rig.Form;
 };
 
 TEST_F(MainFormTest, FirstStartWritesDefaultsAndStaysOnTopFromTheNextStart) {
@@ -248,12 +231,12 @@ TEST_F(MainFormTest, CoarseButtonPressAndRelease) {
   MakeForm();
   QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
-  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
+  ASSERT_TRUE(Bus.WaitFor({mmIdle, 0}, 2000));
   QTest::qWait(300);
   Bus.Clear();
   QTest::mouseRelease(ui().Focus_InBtn, Qt::LeftButton);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#", ":FQ#", ":FQ#"}));
-  ASSERT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  ASSERT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
   // A second release within 500 ms: still one position broadcast, 500 ms after the first.
   QTest::qWait(200);
   QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
@@ -294,7 +277,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QTest::keyPress(ui().MoveBySE, Qt::Key_I, mods);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
   EXPECT_TRUE(ui().MovingLite->Lit());
-  ASSERT_TRUE(Bus.WaitFor({6, 0}, 2000));
+  ASSERT_TRUE(Bus.WaitFor({mmIdle, 0}, 2000));
   Bus.Clear();
 
   // Auto-repeat: a release-press pair. The release must not stop, and the press leaves the run
@@ -319,7 +302,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QTest::keyRelease(ui().MoveBySE, Qt::Key_I, Qt::ShiftModifier);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Writes().size() == 4u; }, 1000));
   EXPECT_EQ(Writes().back(), ":FQ#");
-  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  EXPECT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
 
   // "O" with Caps Lock gives the upper-case letter, the same key.
   Sim->ClearTrace();
@@ -333,7 +316,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QEvent deactivate(QEvent::WindowDeactivate);
   QApplication::sendEvent(Form.get(), &deactivate);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F+#", ":FQ#", ":FQ#"}));
-  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  EXPECT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
 
   // F1 with a modifier: help (no guide beside the test program).
   QTest::keyClick(ui().Out5, Qt::Key_F1, Qt::ControlModifier);
@@ -370,9 +353,9 @@ TEST_F(MainFormTest, MoveByClampsTypedValueAndRequestsDuringAMoveAreDropped) {
   EXPECT_TRUE(ui().SpeedRG->isEnabled());
   const std::vector<TMessage> seen = Bus.Drain(200);
   ASSERT_GE(seen.size(), 3u);
-  EXPECT_EQ(seen[0], (TMessage{6, 0}));
-  EXPECT_EQ(seen[seen.size() - 2], (TMessage{6, 1}));
-  EXPECT_EQ(seen.back(), (TMessage{2, Readout().toInt()}));
+  EXPECT_EQ(seen[0], (TMessage{mmIdle, 0}));
+  EXPECT_EQ(seen[seen.size() - 2], (TMessage{mmIdle, 1}));
+  EXPECT_EQ(seen.back(), (TMessage{mmPosition, Readout().toInt()}));
 }
 
 // A slip of the finger never moves the focuser or loses the count: an entry that is no whole
@@ -406,7 +389,7 @@ TEST_F(MainFormTest, StrayKeysNeitherMoveNorResetTheFocuser) {
   }
   QTest::qWait(300);
   EXPECT_TRUE(Writes().empty());
-  EXPECT_EQ(Count(Bus.Drain(100), {8, 0}), 0u);
+  EXPECT_EQ(Count(Bus.Drain(100), {mmCountReset, 0}), 0u);
   EXPECT_EQ(Readout(), "0000");
 }
 
@@ -421,15 +404,15 @@ TEST_F(MainFormTest, ResetWhileMovingThenStop) {
   EXPECT_EQ(Readout(), "0000");
   const std::vector<TMessage> afterReset = Bus.Drain(200);
   ASSERT_GE(afterReset.size(), 2u);
-  EXPECT_EQ(afterReset[0], (TMessage{2, 0}));
-  EXPECT_EQ(afterReset[1], (TMessage{8, 0}));
+  EXPECT_EQ(afterReset[0], (TMessage{mmPosition, 0}));
+  EXPECT_EQ(afterReset[1], (TMessage{mmCountReset, 0}));
   ASSERT_TRUE(Moving());
 
   QTest::mouseClick(ui().CancelButton, Qt::LeftButton);
   ASSERT_TRUE(WaitMoveEnded(3000));
   EXPECT_FALSE(ui().CancelButton->isEnabled());
   EXPECT_TRUE(ui().In1->isEnabled());
-  EXPECT_TRUE(Bus.WaitFor({6, 1}, 2000));
+  EXPECT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
 }
 
 // A guard that looks at the idle state between Stop and the motion thread's report (here a

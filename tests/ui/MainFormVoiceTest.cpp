@@ -2,20 +2,19 @@
 // voice and after which delay, and which announcements are cut short.
 
 #include <QAbstractButton>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "host/QtControllerHost.h"
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
 #include "sim/SimFocuser.h"
-#include "ui/RecordingSink.h"
+#include "ui/MainWindowRig.h"
 #include "ui/fMorvane.h"
-#include "ui/host/QtControllerHost.h"
+#include "ui/voice/RecordingSink.h"
 #include "widgets/ulxmLbl.h"
 
 using namespace morvane;
@@ -40,25 +39,13 @@ class MainFormVoiceTest : public testing::Test {
     // The voice bundle is the one beside the test program, found as the program finds its own.
     SetDefaultSoundSink(&Sink);
     VoiceBusy.store(false);
-    ASSERT_TRUE(Dir.isValid());
-    const QString Ini = Dir.filePath(QStringLiteral("Morvane.ini"));
-    QFile File(Ini);
-    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
-    File.write(
-        "[Device/Ports]\r\nComPort=1\r\nCommands=1\r\nVoice=0\r\n\r\n[FocusControl]\r\n"
-        "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
-        "CodesPerRev=512\r\nTravelPerRev=0.58\r\n");
-    File.close();
-    Form = std::make_unique<TMainForm>(Host, Sim.Opener(), Ini.toStdString());
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Started(); }, 5000));
+    ASSERT_TRUE(Rig.Open());
     ASSERT_TRUE(Form->Setup().PortOpened());
     Readout = Form->findChild<TlxmLbl*>(QStringLiteral("CTSLabel"));
     ASSERT_NE(Readout, nullptr);
   }
   void TearDown() override {
-    if (Form) Form->close();
-    Form.reset();  // joins every voice thread
+    Rig.Close();  // joins every voice thread
     SetDefaultSoundSink(nullptr);
   }
 
@@ -79,10 +66,12 @@ class MainFormVoiceTest : public testing::Test {
   }
 
   TRecordingSink Sink;  // outlives the window's voice threads
-  sim::TSimFocuser Sim;
-  TQtControllerHost Host;
-  QTemporaryDir Dir;
-  std::unique_ptr<TMainForm> Form;
+  test::TMainWindowRig Rig{test::TWindowRigSetup{
+      .Ini = "[Device/Ports]\r\nComPort=1\r\nCommands=1\r\nVoice=0\r\n\r\n[FocusControl]\r\n"
+             "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
+             "CodesPerRev=512\r\nTravelPerRev=0.58\r\n",
+      .Open = false}};
+  std::unique_ptr<TMainForm>& Form = Rig.Form;
   TlxmLbl* Readout = nullptr;
 };
 

@@ -17,8 +17,8 @@
 #include "busclient/FocuserClient.h"
 #include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
-#include "ui/FocuserService.h"
 #include "ui/MainWindowRig.h"
+#include "ui/bus/FocuserService.h"
 #include "ui_fMorvane.h"
 
 using namespace morvane;
@@ -48,7 +48,8 @@ class TOtherProgram {
       while (!done(Answers) && MonotonicMicros() < end) {
         const auto n = Client.Next(20);
         const bool notification =
-            n && n->IsMessage && (n->WParam == 2 || n->WParam == 6 || n->WParam == 8);
+            n && n->IsMessage &&
+            (n->WParam == mmPosition || n->WParam == mmIdle || n->WParam == mmCountReset);
         if (notification && n->Sender != Client.UniqueName()) {
           Answers.push_back({n->WParam, n->LParam, n->Sender});
         }
@@ -85,13 +86,13 @@ class MainWindowBusTest : public testing::Test {
   // Moves by messages and waits for the move's end.
   void MoveToAndWait(int32_t target) {
     if (Rig.Controller().CTSCount() == target) return;  // nothing would be announced
-    Other.Send(3, target);
+    Other.Send(mmMoveTo, target);
     const auto a = Other.Gather([](const auto& v) {
       return std::any_of(v.begin(), v.end(),
-                         [](const TAnswer& x) { return x.W == 6 && x.L == 1; }) &&
-             v.back().W == 2;
+                         [](const TAnswer& x) { return x.W == mmIdle && x.L == 1; }) &&
+             v.back().W == mmPosition;
     });
-    ASSERT_TRUE(Has(a, 2)) << Text(a);
+    ASSERT_TRUE(Has(a, mmPosition)) << Text(a);
     Other.Clear();
   }
 
@@ -104,36 +105,36 @@ TEST_F(MainWindowBusTest, QueriesAnsweredWithTheReadoutAndTheIdleState) {
   MoveToAndWait(-12);
   const std::string shown = Rig.Form->Form().CTSLabel->Caption().toStdString();
   ASSERT_TRUE(shown == "-0012" || shown == "-0011" || shown == "-0013") << shown;
-  Other.Send(1, 0);
+  Other.Send(mmReportPosition, 0);
   auto a = Other.Gather([](const auto& v) { return !v.empty(); });
   ASSERT_EQ(a.size(), 1u);
-  EXPECT_EQ(a[0].W, 2);
+  EXPECT_EQ(a[0].W, mmPosition);
   EXPECT_EQ(a[0].L, std::stoi(shown));
   Other.Clear();
 
   // A coarse button held: the window said (6, 0), the controller stays idle.
   Rig.Form->Focus_InBtnMouseDown(Rig.Form->Form().Focus_InBtn);
-  Other.Send(5, 0);
+  Other.Send(mmReportIdle, 0);
   a = Other.Gather([](const auto& v) { return v.size() >= 2; });
   Rig.Form->Focus_InBtnMouseUp(Rig.Form->Form().Focus_InBtn);
   ASSERT_GE(a.size(), 2u) << Text(a);
-  EXPECT_EQ(a[0].W, 6);
+  EXPECT_EQ(a[0].W, mmIdle);
   EXPECT_EQ(a[0].L, 0);  // the press
-  EXPECT_EQ(a[1].W, 6);
+  EXPECT_EQ(a[1].W, mmIdle);
   EXPECT_EQ(a[1].L, 1);  // the answer
 }
 
 TEST_F(MainWindowBusTest, MoveByMessageAnnouncesStartEndAndPosition) {
   MoveToAndWait(0);
   const int32_t start = Rig.Controller().CTSCount();
-  Other.Send(4, -25);
+  Other.Send(mmMoveBy, -25);
   const auto a = Other.Gather([](const auto& v) { return v.size() >= 3; });
   ASSERT_GE(a.size(), 3u) << Text(a);
-  EXPECT_EQ(a[0].W, 6);
+  EXPECT_EQ(a[0].W, mmIdle);
   EXPECT_EQ(a[0].L, 0);
-  EXPECT_EQ(a[1].W, 6);
+  EXPECT_EQ(a[1].W, mmIdle);
   EXPECT_EQ(a[1].L, 1);
-  EXPECT_EQ(a[2].W, 2);
+  EXPECT_EQ(a[2].W, mmPosition);
   EXPECT_LE(std::abs(a[2].L - (start - 25)), 1) << Text(a);
   EXPECT_EQ(a[2].L, Rig.Controller().CTSCount());
 }
@@ -142,12 +143,12 @@ TEST_F(MainWindowBusTest, CommandsThatDoNothingAnswerNothing) {
   MoveToAndWait(30);
   const int32_t here = Rig.Controller().CTSCount();
   Rig.Simulator->ClearTrace();
-  Other.Send(3, here);  // already there
+  Other.Send(mmMoveTo, here);  // already there
   Other.Send(7, 5);
-  Other.Send(2, 99);
-  Other.Send(6, 0);
-  Other.Send(8, 0);
-  Other.Send(4, 2147483647);  // would wrap round the count
+  Other.Send(mmPosition, 99);
+  Other.Send(mmIdle, 0);
+  Other.Send(mmCountReset, 0);
+  Other.Send(mmMoveBy, 2147483647);  // would wrap round the count
   const auto a = Other.GatherFor(700);
   EXPECT_TRUE(a.empty()) << Text(a);
   EXPECT_EQ(Rig.Controller().CTSCount(), here);
@@ -165,27 +166,27 @@ TEST_F(MainWindowBusTest, TwoProgramsBothAnswerAQuery) {
   std::vector<TAnswer> a;
   for (int attempt = 0; attempt < 50; ++attempt) {
     Other.Clear();
-    Other.Send(1, 0);
+    Other.Send(mmReportPosition, 0);
     a = Other.Gather([](const auto& v) { return v.size() >= 2 && v[0].Sender != v[1].Sender; },
                      200);
     if (a.size() >= 2) break;
   }
   ASSERT_GE(a.size(), 2u) << Text(a);
-  EXPECT_EQ(a[0].W, 2);
-  EXPECT_EQ(a[1].W, 2);
+  EXPECT_EQ(a[0].W, mmPosition);
+  EXPECT_EQ(a[1].W, mmPosition);
   EXPECT_NE(a[0].Sender, a[1].Sender);
   // The first ends: the copy left running takes the name over.
   Rig.Form->close();
   Rig.Form.reset();
   QDBusConnectionInterface* names = QDBusConnection::sessionBus().interface();
-  const QString name = QStringLiteral("org.morvane.Morvane");
+  const QString name = QString::fromLatin1(MorvaneBusName);
   EXPECT_TRUE(ServeUntil([&] { return names->isServiceRegistered(name).value(); }, 5000));
   EXPECT_NE(names->serviceOwner(name).value(), QDBusConnection::sessionBus().baseService());
   second.Signal(SIGTERM);
   const TToolResult r = second.Wait(5000);
   EXPECT_NE(r.Err.find("running without the focuser's D-Bus interface"), std::string::npos)
       << r.Err;
-  EXPECT_NE(r.Err.find("org.morvane.Morvane"), std::string::npos);
+  EXPECT_NE(r.Err.find(MorvaneBusName), std::string::npos);
   EXPECT_NE(r.Err.find("taken over when that one ends"), std::string::npos) << r.Err;
 }
 
@@ -198,7 +199,7 @@ TEST_F(MainWindowBusTest, TenThousandCommandsLeaveTheProgramCorrect) {
     for (int i = 0; i < 10000; ++i) {
       const int kind = i % 4;
       if (kind == 0 || kind == 1) ++queries;
-      sender.SendMessage(kind == 0 ? 1 : kind == 1 ? 5 : 7, i);
+      sender.SendMessage(kind == 0 ? int{mmReportPosition} : kind == 1 ? int{mmReportIdle} : 7, i);
     }
     return 0;
   });
@@ -258,23 +259,23 @@ TEST_F(MainWindowBusTest, FocuserInterfaceRefusesAMoveWhileMovingAndPacesPositio
 TEST_F(MainWindowBusTest, QueriesAfterAStopDoNotHideTheMovesEnd) {
   MoveToAndWait(0);
   // A short move: a nudge thread alone, which reports its end only after its settling pause.
-  Other.Send(4, 9);
+  Other.Send(mmMoveBy, 9);
   auto a = Other.Gather([](const auto& v) { return !v.empty(); });
   ASSERT_FALSE(a.empty());
-  ASSERT_EQ(a[0].W, 6);
+  ASSERT_EQ(a[0].W, mmIdle);
   Other.Clear();
   TFocuserClient& client = Other.Client;
   FromOtherThread([&] {
     client.Call("Stop");
-    for (int i = 0; i < 20; ++i) client.SendMessage(5, 0);
+    for (int i = 0; i < 20; ++i) client.SendMessage(mmReportIdle, 0);
     return 0;
   });
   a = Other.Gather(
       [](const auto& v) {
-        return std::any_of(v.begin(), v.end(), [](const TAnswer& x) { return x.W == 2; });
+        return std::any_of(v.begin(), v.end(), [](const TAnswer& x) { return x.W == mmPosition; });
       },
       5000);
-  ASSERT_TRUE(Has(a, 2)) << "no end of move announced: " << Text(a);
+  ASSERT_TRUE(Has(a, mmPosition)) << "no end of move announced: " << Text(a);
   EXPECT_FALSE(Rig.Form->Form().CancelButton->isEnabled());
   EXPECT_TRUE(Rig.Form->Form().In10->isEnabled());
 }

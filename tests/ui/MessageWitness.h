@@ -76,7 +76,7 @@ class TMessageListener {
       while (DBusMessage* m = dbus_connection_pop_message(FConnection)) {
         dbus_int32_t w = 0, l = 0;
         const char* sender = dbus_message_get_sender(m);
-        if (dbus_message_is_signal(m, BroadcastInterface, "MORVANE_MESSAGE") && sender &&
+        if (dbus_message_is_signal(m, BroadcastInterface, MorvaneMessageName) && sender &&
             FOwnName == sender &&
             dbus_message_get_args(m, nullptr, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l,
                                   DBUS_TYPE_INVALID)) {
@@ -111,7 +111,7 @@ class TMessageListener {
       dbus_connection_read_write(FConnection, 10);
       while (DBusMessage* m = dbus_connection_pop_message(FConnection)) {
         dbus_int32_t w = 0, l = 0;
-        if (dbus_message_is_signal(m, BroadcastInterface, "MORVANE_MESSAGE") &&
+        if (dbus_message_is_signal(m, BroadcastInterface, MorvaneMessageName) &&
             dbus_message_get_args(m, nullptr, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l,
                                   DBUS_TYPE_INVALID) &&
             w == -99 && l == -99 && PidOf(dbus_message_get_sender(m)) == getpid())

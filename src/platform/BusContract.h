@@ -1,0 +1,41 @@
+#pragma once
+// What another program relies on to talk to Morvane on the user's session bus, in one place:
+// the names, the "MORVANE_MESSAGE" codes and the move limit. The window's service, the client
+// library, morvanectl and the INDI driver all spell them from here. Plain C++, no Qt.
+
+#include <cstdint>
+
+namespace morvane {
+
+// The name the running program owns, and the object its interfaces are on.
+inline constexpr const char* MorvaneBusName = "org.morvane.Morvane";
+inline constexpr const char* MorvaneObjectPath = "/org/morvane/Morvane";
+// Methods and properties that answer (dbus/org.morvane.Focuser1.xml).
+inline constexpr const char* Focuser1Interface = "org.morvane.Focuser1";
+// Broadcasts: one signal per registered message name, "MORVANE_MESSAGE" among them.
+inline constexpr const char* BroadcastInterface = "org.morvane.Broadcast";
+inline constexpr const char* MorvaneMessageName = "MORVANE_MESSAGE";
+
+// Errors a Focuser1 method answers with.
+inline constexpr const char* BusyError = "org.morvane.Error.Busy";
+inline constexpr const char* PortClosedError = "org.morvane.Error.PortClosed";
+inline constexpr const char* NotAvailableError = "org.morvane.Error.NotAvailable";
+inline constexpr const char* FailedError = "org.morvane.Error.Failed";
+
+// "MORVANE_MESSAGE" (wParam, lParam): the wParam codes. Any other code is ignored.
+enum TMorvaneMessage : int32_t {
+  mmReportPosition = 1,  // to the program: answer with mmPosition
+  mmPosition = 2,        // from the program: lParam is the readout's position
+  mmMoveTo = 3,          // to the program: move to the count lParam
+  mmMoveBy = 4,          // to the program: move by lParam codes
+  mmReportIdle = 5,      // to the program: answer with mmIdle
+  mmIdle = 6,            // from the program: lParam 1 idle, 0 moving
+  mmCountReset = 8,      // from the program, lParam 0: the count was just set to zero
+};
+
+// Farthest target count a move from another program may name, either way from zero: the count
+// and the motion code hold it with room to spare, and two million turns of any focuser lie
+// inside.
+inline constexpr int64_t MoveLimit = 1000000000;
+
+}  // namespace morvane

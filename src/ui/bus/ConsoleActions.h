@@ -1,0 +1,57 @@
+#pragma once
+// What the bus side needs of the main window: its state as the console shows it, and the
+// console's actions. The window implements it; tests use a fake. GUI thread only.
+
+#include <cstdint>
+
+#include "platform/BusContract.h"
+
+namespace morvane {
+
+class TConsoleActions {
+ public:
+  virtual ~TConsoleActions() = default;
+
+  // The whole number the readout shows (-0012 reads as -12).
+  virtual int32_t ReadoutValue() = 0;
+  // The controller's Idle: false while a move by or to a count runs.
+  virtual bool Idle() = 0;
+  // The idle state the console shows: the value of the last idle change it handled. It sees
+  // every change in order, where Idle() read later may have moved on.
+  virtual bool ShownIdle() = 0;
+  virtual bool PortOpen() = 0;
+  virtual int32_t ComPort() = 0;
+  virtual bool TemperatureAvailable() = 0;
+  // A coarse run runs: from a coarse button's press (or CoarseDown) to its release.
+  virtual bool Running() = 0;
+  // One reading of the temperature module, in degrees Celsius; false when the module does not
+  // answer. The first call asks whether the module is there (up to two seconds of waiting on
+  // the line without one); after a "no", later calls do not ask again.
+  virtual bool ReadTemperature(double& celsius) = 0;
+
+  // The console's buttons, each with its own guards: Move By and Move To do nothing while a
+  // move runs. Stop has none: it stops whatever drives the motor (a move by or to a count, a
+  // coarse run), even before the console shows the move.
+  virtual void MoveByClick(int32_t codes) = 0;
+  virtual void MoveToClick(int32_t count) = 0;
+  virtual void StopClick() = 0;
+  virtual void ResetClick() = 0;
+  // A coarse button pressed (in: "In +", else "Out -") and released.
+  virtual void CoarseDown(bool in) = 0;
+  virtual void CoarseUp() = 0;
+
+  // A move another program asked for on "MORVANE_MESSAGE": the voice is silenced and the move
+  // starts without looking at Idle (a running move is superseded).
+  virtual void MessageMoveTo(int32_t count) = 0;
+  virtual void MessageMoveBy(int32_t codes) = 0;
+  // Broadcast (w, l) of "MORVANE_MESSAGE".
+  virtual void Broadcast(int32_t wParam, int32_t lParam) = 0;
+};
+
+// Moves are limited to targets the count and the motion code can hold with room to spare;
+// two million turns of any focuser lie inside.
+inline bool MoveTargetInRange(int64_t target) {
+  return target >= -MoveLimit && target <= MoveLimit;
+}
+
+}  // namespace morvane

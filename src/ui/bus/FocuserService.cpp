@@ -1,0 +1,290 @@
+#include "ui/bus/FocuserService.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <exception>
+
+#include "Focuser1Adaptor.h"  // made from the interface's XML at build time
+#include "platform/Broadcast.h"
+
+namespace morvane {
+
+TFocuserService::TFocuserService(TConsoleActions& console, QObject* parent)
+    : QObject(parent), FConsole(console) {
+  new TFocuser1Adaptor(this);  // owned by this object, as QtDBus expects
+  FPositionTimer.setSingleShot(true);
+  connect(&FPositionTimer, &QTimer::timeout, this, [this] { Announce(false); });
+  FRunTimer.setSingleShot(true);
+  FRunTimer.setTimerType(Qt::PreciseTimer);
+  connect(&FRunTimer, &QTimer::timeout, this, &TFocuserService::EndBusRun);
+}
+
+TFocuserService::~TFocuserService() {
+  if (!FPublished) {
+    // Out of the queue for the name, if in it.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (FQueued && bus.isConnected()) {
+      bus.unregisterObject(QString::fromLatin1(MorvaneObjectPath));
+      bus.unregisterService(QString::fromLatin1(MorvaneBusName));
+    }
+    return;
+  }
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  bus.unregisterObject(QString::fromLatin1(MorvaneObjectPath));
+  bus.unregisterService(QString::fromLatin1(MorvaneBusName));
+}
+
+bool TFocuserService::Publish() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    FError = QStringLiteral("no session bus");
+    return false;
+  }
+  const QString name = QString::fromLatin1(MorvaneBusName);
+  QDBusConnectionInterface* names = bus.interface();
+  // Asked first: the bus does not refuse a name to a connection that owns it already.
+  if (names->isServiceRegistered(name)) {
+    FError = QStringLiteral("%1 is owned by another program on the session bus").arg(name);
+    // Another copy of the program: this one queues for the name and takes it over, object and
+    // all, when that one ends, so that a window on screen is always the one reached.
+    if (names->serviceOwner(name).value() == bus.baseService()) return false;
+    if (!bus.registerObject(QString::fromLatin1(MorvaneObjectPath), this,
+                            QDBusConnection::ExportAdaptors))
+      return false;
+    connect(names, &QDBusConnectionInterface::serviceRegistered, this,
+            [this, name](const QString& taken) {
+              if (taken != name || FPublished) return;
+              FError.clear();
+              FinishPublish();
+              if (OnNameTaken) OnNameTaken();
+            });
+    FQueued = names->registerService(name, QDBusConnectionInterface::QueueService).value() ==
+              QDBusConnectionInterface::ServiceQueued;
+    if (FQueued) FError += QStringLiteral("; taken over when that one ends");
+    return false;
+  }
+  if (!bus.registerService(name)) {
+    FError = QStringLiteral("%1 is owned by another program on the session bus").arg(name);
+    return false;
+  }
+  if (!bus.registerObject(QString::fromLatin1(MorvaneObjectPath), this,
+                          QDBusConnection::ExportAdaptors)) {
+    bus.unregisterService(name);
+    FError = QStringLiteral("the object %1 is taken").arg(QString::fromLatin1(MorvaneObjectPath));
+    return false;
+  }
+  FinishPublish();
+  return true;
+}
+
+void TFocuserService::FinishPublish() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  FSentPosition = Position();
+  FSentIdle = Idle();
+  FSentPortOpen = PortOpen();
+  FSentComPort = ComPort();
+  FSentTemperature = TemperatureAvailable();
+  FSentRunning = Running();
+  FRunCallerWatcher = std::make_unique<QDBusServiceWatcher>(
+      QString(), bus, QDBusServiceWatcher::WatchForUnregistration);
+  connect(FRunCallerWatcher.get(), &QDBusServiceWatcher::serviceUnregistered, this,
+          [this](const QString& name) {
+            if (name == FRunCaller) EndBusRun();
+          });
+  FSincePosition.start();
+  FPublished = true;
+}
+
+void TFocuserService::StateChanged() {
+  if (FBusRun && !Running()) ForgetRun();  // ended in the window
+  Announce(false);
+}
+
+// One PropertiesChanged with everything that differs from what the bus was told. Position
+// alone waits out the rest of its interval; any other change takes the position with it, so
+// that a client sees the landed position no later than the idle state.
+void TFocuserService::Announce(bool flushPosition) {
+  if (!FPublished) return;
+  QVariantMap changed;
+  const bool idle = Idle();
+  const bool portOpen = PortOpen();
+  const int comPort = ComPort();
+  const bool temperature = TemperatureAvailable();
+  if (idle != FSentIdle) changed.insert(QStringLiteral("Idle"), FSentIdle = idle);
+  if (portOpen != FSentPortOpen)
+    changed.insert(QStringLiteral("PortOpen"), FSentPortOpen = portOpen);
+  if (comPort != FSentComPort) changed.insert(QStringLiteral("ComPort"), FSentComPort = comPort);
+  if (temperature != FSentTemperature)
+    changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
+  if (const bool running = Running(); running != FSentRunning)
+    changed.insert(QStringLiteral("Running"), FSentRunning = running);
+  const int position = Position();
+  if (position != FSentPosition) {
+    const qint64 since = FSincePosition.elapsed();
+    if (flushPosition || !changed.isEmpty() || since >= PositionIntervalMs) {
+      changed.insert(QStringLiteral("Position"), FSentPosition = position);
+      FSincePosition.restart();
+      FPositionTimer.stop();
+    } else if (!FPositionTimer.isActive()) {
+      FPositionTimer.start(static_cast<int>(PositionIntervalMs - since));
+    }
+  }
+  if (changed.isEmpty()) return;
+  QDBusMessage signal = QDBusMessage::createSignal(
+      QString::fromLatin1(MorvaneObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+      QStringLiteral("PropertiesChanged"));
+  signal << QString::fromLatin1(Focuser1Interface) << changed << QStringList();
+  QDBusConnection::sessionBus().send(signal);
+}
+
+void TFocuserService::Refuse(const QString& name, const QString& text) {
+  if (calledFromDBus()) sendErrorReply(name, text);
+}
+
+bool TFocuserService::MayMove(int64_t target, bool needIdle) {
+  if (!PortOpen()) {
+    Refuse(QString::fromLatin1(PortClosedError),
+           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
+    return false;
+  }
+  if (needIdle && !FConsole.Idle()) {
+    Refuse(QString::fromLatin1(BusyError),
+           QStringLiteral("A move is under way; wait until Idle is true"));
+    return false;
+  }
+  if (!MoveTargetInRange(target)) {
+    Refuse(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+           QStringLiteral("Target count %1 is out of range (%2 to %3)")
+               .arg(target)
+               .arg(-MoveLimit)
+               .arg(MoveLimit));
+    return false;
+  }
+  return true;
+}
+
+// A handler's exception goes back to the caller as an error; it never crosses the event loop.
+template <typename F>
+void TFocuserService::Guarded(F&& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    Refuse(QString::fromLatin1(FailedError), QString::fromLocal8Bit(e.what()));
+  }
+}
+
+void TFocuserService::MoveBy(int codes) {
+  if (MayMove(int64_t{Position()} + codes, true)) Guarded([&] { FConsole.MoveByClick(codes); });
+}
+
+void TFocuserService::MoveTo(int count) {
+  if (MayMove(count, true)) Guarded([&] { FConsole.MoveToClick(count); });
+}
+
+void TFocuserService::Stop() {
+  Guarded([&] {
+    FConsole.StopClick();
+    EndBusRun();
+  });
+}
+
+void TFocuserService::ResetCount() {
+  Guarded([&] { FConsole.ResetClick(); });
+}
+
+void TFocuserService::StartRun(bool in) {
+  if (MayMove(0, false))
+    Guarded([&] {
+      FConsole.CoarseDown(in);
+      TakeRun(0);
+    });
+}
+
+void TFocuserService::StartTimedRun(bool in, uint milliseconds) {
+  if (milliseconds == 0 || milliseconds > TimedRunLimitMs) {
+    Refuse(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+           QStringLiteral("A timed run takes 1 to %1 milliseconds, not %2")
+               .arg(TimedRunLimitMs)
+               .arg(milliseconds));
+    return;
+  }
+  if (MayMove(0, false))
+    Guarded([&] {
+      FConsole.CoarseDown(in);
+      TakeRun(milliseconds);
+    });
+}
+
+void TFocuserService::StopRun() {
+  Guarded([&] {
+    FConsole.CoarseUp();
+    ForgetRun();
+  });
+}
+
+void TFocuserService::TakeRun(uint32_t milliseconds) {
+  ForgetRun();
+  FBusRun = true;
+  if (milliseconds > 0) FRunTimer.start(static_cast<int>(milliseconds));
+  if (!calledFromDBus() || !FRunCallerWatcher) return;
+  FRunCaller = message().service();
+  FRunCallerWatcher->setWatchedServices({FRunCaller});
+  // A caller that left before the watch began is not reported by it.
+  if (!QDBusConnection::sessionBus().interface()->isServiceRegistered(FRunCaller)) EndBusRun();
+}
+
+// The run started over the bus ends, unless it has ended already (the window's own runs are
+// the window's).
+void TFocuserService::EndBusRun() {
+  if (!FBusRun) return;
+  ForgetRun();
+  if (Running()) FConsole.CoarseUp();
+}
+
+void TFocuserService::ForgetRun() {
+  FBusRun = false;
+  FRunTimer.stop();
+  FRunCaller.clear();
+  if (FRunCallerWatcher) FRunCallerWatcher->setWatchedServices({});
+}
+
+}  // namespace morvane
+
+namespace morvane {
+
+double TFocuserService::ReadTemperature() {
+  if (!PortOpen()) {
+    Refuse(QString::fromLatin1(PortClosedError),
+           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
+    return 0;
+  }
+  if (!FConsole.Idle()) {
+    Refuse(QString::fromLatin1(BusyError),
+           QStringLiteral("The temperature is not read while a move runs"));
+    return 0;
+  }
+  double celsius = 0;
+  bool read = false;
+  try {
+    read = FConsole.ReadTemperature(celsius);
+  } catch (const std::exception& e) {
+    // A garbled answer of the module; the caller is told, nothing crosses the event loop.
+    Refuse(QString::fromLatin1(FailedError),
+           QStringLiteral("The temperature module's answer was not understood: %1")
+               .arg(QString::fromLocal8Bit(e.what())));
+    return 0;
+  }
+  if (!read) {
+    Refuse(QString::fromLatin1(NotAvailableError),
+           QStringLiteral("Temperature Functions are not available"));
+    return 0;
+  }
+  return celsius;
+}
+
+}  // namespace morvane

@@ -1,0 +1,109 @@
+#pragma once
+// The focuser on the session bus: interface "org.morvane.Focuser1" on object
+// "/org/morvane/Morvane" under the name "org.morvane.Morvane", for programs that want
+// answers rather than broadcasts. Each method does what the console's button does; the
+// properties follow the console and are announced with PropertiesChanged.
+
+#include <QDBusContext>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/BusContract.h"
+#include "ui/bus/ConsoleActions.h"
+
+class QDBusServiceWatcher;
+
+namespace morvane {
+
+class TFocuserService : public QObject, protected QDBusContext {
+  Q_OBJECT
+  Q_PROPERTY(int Position READ Position)
+  Q_PROPERTY(bool Idle READ Idle)
+  Q_PROPERTY(bool Running READ Running)
+  Q_PROPERTY(bool PortOpen READ PortOpen)
+  Q_PROPERTY(int ComPort READ ComPort)
+  Q_PROPERTY(bool TemperatureAvailable READ TemperatureAvailable)
+
+ public:
+  // Position changes are announced at most this often while the readout moves.
+  static constexpr int PositionIntervalMs = 20;
+  // The longest run StartTimedRun takes.
+  static constexpr uint32_t TimedRunLimitMs = 60000;
+
+  explicit TFocuserService(TConsoleActions& console, QObject* parent = nullptr);
+  ~TFocuserService() override;
+
+  // Takes the bus name and puts the object on the bus. False, with the reason in Error(),
+  // when there is no session bus or another program owns the name; the program then runs
+  // without the interface.
+  // A copy that finds the name owned by another program queues for it and takes it over when
+  // that one ends; OnNameTaken is then called.
+  bool Publish();
+  std::function<void()> OnNameTaken;
+  bool Published() const { return FPublished; }
+  const QString& Error() const { return FError; }
+
+  // The window calls this after anything the properties show may have changed (the readout,
+  // the idle state, the port, the module's availability).
+  void StateChanged();
+
+  int Position() { return FConsole.ReadoutValue(); }
+  // What the console shows, so that a client sees every change in order; the guards below
+  // ask the controller itself, as the console's buttons do.
+  bool Idle() { return FConsole.ShownIdle(); }
+  bool Running() { return FConsole.Running(); }
+  bool PortOpen() { return FConsole.PortOpen(); }
+  int ComPort() { return FConsole.ComPort(); }
+  bool TemperatureAvailable() { return FConsole.TemperatureAvailable(); }
+
+ public Q_SLOTS:
+  void MoveBy(int codes);
+  void MoveTo(int count);
+  void Stop();
+  void ResetCount();
+  void StartRun(bool in);
+  void StartTimedRun(bool in, uint milliseconds);
+  void StopRun();
+  double ReadTemperature();
+
+ private:
+  // Refuses a move with a D-Bus error when the console could not make it; true when it may go.
+  bool MayMove(int64_t target, bool needIdle);
+  void Refuse(const QString& name, const QString& text);
+  template <typename F>
+  void Guarded(F&& action);
+  void Announce(bool flushPosition);
+  // The object's state as first told to the bus, once the name is this program's.
+  void FinishPublish();
+  // A run started over the bus belongs to its caller: it ends when the caller leaves the bus,
+  // and a timed one when its time is up.
+  void TakeRun(uint32_t milliseconds);
+  void EndBusRun();
+  void ForgetRun();
+
+  TConsoleActions& FConsole;
+  bool FPublished = false;
+  bool FQueued = false;  // waiting for the name another program holds
+  QString FError;
+  // What the bus was last told.
+  int FSentPosition = 0;
+  bool FSentIdle = true;
+  bool FSentPortOpen = false;
+  int FSentComPort = 0;
+  bool FSentTemperature = false;
+  bool FSentRunning = false;
+  bool FBusRun = false;  // the run that runs was started over the bus
+  QString FRunCaller;    // its caller's unique name; empty for a caller in this process
+  QTimer FRunTimer;
+  std::unique_ptr<QDBusServiceWatcher> FRunCallerWatcher;
+  QElapsedTimer FSincePosition;
+  QTimer FPositionTimer;
+};
+
+}  // namespace morvane

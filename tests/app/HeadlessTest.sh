@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Morvane without a window, as a dome computer runs it: no display at all, a first start whose
+# message goes to standard error while the port opens, a move from morvanectl, SIGHUP applying
+# an edited settings file, and SIGTERM ending a coarse run and the program.
+#
+#   HeadlessTest.sh <morvane binary> <morvanectl binary>
+set -uo pipefail
+program=$1
+ctl=$2
+
+source "$(dirname "$0")/../support/XvfbSession.sh"
+own_bus "$0" "$@"
+require_tools gdbus
+start_work
+fail() { echo "FAIL: $*"; echo "--- standard error"; cat "$work/err" 2>/dev/null; exit 1; }
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+# A portable copy: its settings file beside it, missing at the first start.
+cp "$program" "$work/morvane"
+MORVANE_ALSA_DEVICE=null "$work/morvane" --simulate --headless >"$work/out" 2>"$work/err" &
+app=$!
+pids+=($app)
+
+get() {
+  gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
+    -m org.freedesktop.DBus.Properties.Get org.morvane.Focuser1 "$1" 2>/dev/null
+}
+for _ in $(seq 200); do get PortOpen | grep -q true && break; sleep 0.1; done
+get PortOpen | grep -q true || fail "the port did not open without a window"
+grep -q '^Morvane: .*MORVANE.INI' "$work/err" || fail "the first start's message is not on standard error"
+[ -f "$work/Morvane.ini" ] || fail "no factory settings written"
+
+landed=$(timeout 60 "$ctl" move-to 100 --wait) || fail "morvanectl move-to"
+[ "$landed" -ge 98 ] && [ "$landed" -le 102 ] || fail "landed at $landed, not near 100"
+
+# SIGHUP: the edited file is applied (another port).
+sed -i 's/^ComPort=.*/ComPort=2\r/' "$work/Morvane.ini"
+kill -HUP $app
+for _ in $(seq 100); do get ComPort | grep -q '<2>' && break; sleep 0.1; done
+get ComPort | grep -q '<2>' || fail "SIGHUP did not apply the settings file"
+get PortOpen | grep -q true || fail "the port is closed after SIGHUP"
+
+# SIGTERM during a coarse run: the run is stopped and the program ends by itself.
+gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
+  -m org.morvane.Focuser1.StartRun true >/dev/null || fail "StartRun refused"
+sleep 0.3
+kill -TERM $app
+for _ in $(seq 100); do kill -0 $app 2>/dev/null || break; sleep 0.1; done
+kill -0 $app 2>/dev/null && fail "SIGTERM did not end the program"
+wait $app
+status=$?
+[ $status -eq 0 ] || fail "exit status $status after SIGTERM"
+echo "PASS"

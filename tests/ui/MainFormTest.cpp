@@ -691,7 +691,7 @@ TEST_F(MainFormTest, ASecondWindowSaysOtherProgramsCannotReachIt) {
   WriteIni(CommandModeIni);
   MakeForm();
   TMainForm second(
-      *Host, [](int) -> std::unique_ptr<TSerialPort> { return nullptr; }, IniPath);
+      *Rig.Host, [](int) -> std::unique_ptr<TSerialPort> { return nullptr; }, IniPath);
   second.UpdateStatusLine();
   const QString text = second.findChild<QLabel*>(QStringLiteral("StatusLine"))->text();
   EXPECT_TRUE(text.section(QLatin1Char('\n'), 1).startsWith(QStringLiteral("No bus interface: ")))

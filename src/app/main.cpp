@@ -27,6 +27,7 @@
 #include "host/ExceptionBoundary.h"
 #include "host/QtControllerHost.h"
 #include "platform/PosixSerialPort.h"
+#include "platform/ProgramInfo.h"
 #include "platform/Signals.h"
 #include "settings/Devices.h"
 #include "settings/SettingsPath.h"
@@ -112,15 +113,8 @@ void CloseOnTerminate(TMainForm& window) {
 
 int main(int argc, char** argv) {
   // Answered before anything needs a display, so that they work on a machine without one.
+  if (AnswerHelpOrVersion(argc, argv, "morvane", MORVANE_VERSION_TEXT, Usage)) return 0;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help")) {
-      std::fputs(Usage, stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--version")) {
-      std::puts("morvane " MORVANE_VERSION_TEXT);
-      return 0;
-    }
     if (!std::strcmp(argv[i], "--show-files")) {
       ShowFiles();
       return 0;

@@ -1,11 +1,12 @@
 // Morvane: the main window on the focuser's serial port.
 //
-//   morvane [--simulate] [--unattended]
+//   morvane [--simulate] [--unattended] [--night]
 //
 // Port n is the device named by [Devices] COM<n> in the settings file (/dev/ttyS<n-1> without
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
-// every port for this run. --unattended: messages go to standard error and no box waits for a
-// click (a run with nobody at the screen).
+// every port for this run, with its own settings file, Morvane-sim.ini beside Morvane.ini.
+// --unattended: messages go to standard error and no box waits for a click (a run with nobody
+// at the screen). --night turns night vision on, as its menu item does.
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -33,17 +34,20 @@
 #include "sim/SimFocuser.h"
 #include "ui/HelpViewer.h"
 #include "ui/fMorvane.h"
+#include "ui_fMorvane.h"
 
 using namespace morvane;
 
 namespace {
 
 constexpr char Usage[] =
-    "usage: morvane [--simulate] [--unattended | --headless]\n"
+    "usage: morvane [--simulate] [--unattended | --headless] [--night]\n"
     "\n"
     "Drives a motorised telescope focuser over a serial port.\n"
     "\n"
-    "  --simulate   the simulated focuser on every port for this run\n"
+    "  --simulate   the simulated focuser on every port for this run, with its own\n"
+    "               settings file (Morvane-sim.ini beside Morvane.ini)\n"
+    "  --night      night vision: the program red on black (remembered)\n"
     "  --unattended messages to standard error; no box waits for a click\n"
     "  --headless   no window, for a computer without a screen: unattended, and everything\n"
     "               other programs use (the bus, the named events, INDI, Alpaca) still works\n"
@@ -135,18 +139,22 @@ int main(int argc, char** argv) {
 
   bool simulate = false;
   bool unattended = false;
+  bool night = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
     } else if (!std::strcmp(argv[i], "--unattended") || !std::strcmp(argv[i], "--headless")) {
       unattended = true;
+    } else if (!std::strcmp(argv[i], "--night")) {
+      night = true;
     } else {
       std::fputs(Usage, stderr);
       return 2;
     }
   }
 
-  const std::string iniPath = SettingsPath();
+  // A simulated run keeps a settings file of its own.
+  const std::string iniPath = simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath();
   // The simulated focuser is made only when a port names it, and outlives every port.
   std::unique_ptr<sim::TSimFocuser> simulator;
   TPortOpener opener = [&](int n) -> std::unique_ptr<TSerialPort> {
@@ -169,6 +177,8 @@ int main(int argc, char** argv) {
   host.SetUnattended(unattended);
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
+  form.SetPortNamer([&](int n) { return simulate ? "simulator" : DevicePathForPort(iniPath, n); });
+  if (night && !form.NightVision()) form.Form().NightVision1->trigger();
   form.show();
   return QApplication::exec();
 }

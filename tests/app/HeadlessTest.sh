@@ -28,13 +28,14 @@ get() {
 for _ in $(seq 200); do get PortOpen | grep -q true && break; sleep 0.1; done
 get PortOpen | grep -q true || fail "the port did not open without a window"
 grep -q '^Morvane: .*MORVANE.INI' "$work/err" || fail "the first start's message is not on standard error"
-[ -f "$work/Morvane.ini" ] || fail "no factory settings written"
+# A simulated run keeps its own settings file.
+[ -f "$work/Morvane-sim.ini" ] || fail "no factory settings written"
 
 landed=$(timeout 60 "$ctl" move-to 100 --wait) || fail "morvanectl move-to"
 [ "$landed" -ge 98 ] && [ "$landed" -le 102 ] || fail "landed at $landed, not near 100"
 
 # SIGHUP: the edited file is applied (another port).
-sed -i 's/^ComPort=.*/ComPort=2\r/' "$work/Morvane.ini"
+sed -i 's/^ComPort=.*/ComPort=2\r/' "$work/Morvane-sim.ini"
 kill -HUP $app
 for _ in $(seq 100); do get ComPort | grep -q '<2>' && break; sleep 0.1; done
 get ComPort | grep -q '<2>' || fail "SIGHUP did not apply the settings file"

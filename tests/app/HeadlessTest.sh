@@ -22,6 +22,10 @@ app=$!
 pids+=($app)
 
 get() {
+  # Only a Morvane already on the bus: a call to a name nobody owns would start an installed
+  # copy through the bus's service files.
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner org.morvane.Morvane 2>/dev/null | grep -q true || return 1
   gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
     -m org.freedesktop.DBus.Properties.Get org.morvane.Focuser1 "$1" 2>/dev/null
 }

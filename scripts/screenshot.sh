@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes docs/morvane.png, the README's picture of the window: the program on the simulated
-# focuser under a private X server, after a short run in and a move by +10.
+# Makes docs/morvane.png and docs/morvane-night.png, the README's pictures of the window (by
+# day and in night vision): the program on the simulated focuser under a private X server,
+# after a short run in and a move by +10, the status line showing how that move ended.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -10,7 +11,7 @@ cmake --build build/normal --target morvane
 work=$(mktemp -d)
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"' EXIT
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=:$(cat "$work/display")
@@ -18,8 +19,10 @@ unset QT_QPA_PLATFORM
 
 cp build/normal/src/app/morvane "$work/"
 printf '[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n\r\n[FocusControl]\r\nNudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\nStayOnTop=1\r\n\r\n[Position]\r\n' >"$work/Morvane.ini"
-dbus-run-session -- bash -c '
-  "$1/morvane" --simulate 2>/dev/null &
+shoot() {  # <picture> [program options]
+  rm -f "$work/Morvane-sim.ini"
+  dbus-run-session -- bash -c '
+  "$1/morvane" --simulate "${@:3}" 2>/dev/null &
   app=$!
   wid=$(timeout 20 xdotool search --sync --onlyvisible --name "^Morvane$" | head -1)
   sleep 0.5
@@ -27,11 +30,14 @@ dbus-run-session -- bash -c '
   xdotool keydown i; sleep 0.4; xdotool keyup i
   sleep 1
   height=$(xdotool getwindowgeometry --shell "$wid" | sed -n "s/^HEIGHT=//p")
-  xdotool mousemove --window "$wid" 232 $((height - 25)) click 1
+  xdotool mousemove --window "$wid" 232 $((height - 59)) click 1
   sleep 4
   xdotool mousemove 700 500
   sleep 0.3
   import -window "$wid" "$2"
   kill -TERM "$app"; wait "$app"
-' _ "$work" docs/morvane.png
-echo "wrote docs/morvane.png"
+' _ "$work" "$@"
+}
+shoot docs/morvane.png
+shoot docs/morvane-night.png --night
+echo "wrote docs/morvane.png and docs/morvane-night.png"

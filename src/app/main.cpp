@@ -1,11 +1,12 @@
 // Morvane: the main window on the focuser's serial port.
 //
-//   morvane [--simulate] [--unattended]
+//   morvane [--simulate] [--unattended] [--night]
 //
 // Port n is the device named by [Devices] COM<n> in the settings file (/dev/ttyS<n-1> without
 // the key; "simulator" for the simulated focuser). --simulate puts the simulated focuser on
-// every port for this run. --unattended: messages go to standard error and no box waits for a
-// click (a run with nobody at the screen).
+// every port for this run, with its own settings file, Morvane-sim.ini beside Morvane.ini.
+// --unattended: messages go to standard error and no box waits for a click (a run with nobody
+// at the screen). --night turns night vision on, as its menu item does.
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -26,23 +27,27 @@
 #include "host/ExceptionBoundary.h"
 #include "host/QtControllerHost.h"
 #include "platform/PosixSerialPort.h"
+#include "platform/ProgramInfo.h"
 #include "platform/Signals.h"
 #include "settings/Devices.h"
 #include "settings/SettingsPath.h"
 #include "sim/SimFocuser.h"
 #include "ui/HelpViewer.h"
 #include "ui/fMorvane.h"
+#include "ui_fMorvane.h"
 
 using namespace morvane;
 
 namespace {
 
 constexpr char Usage[] =
-    "usage: morvane [--simulate] [--unattended | --headless]\n"
+    "usage: morvane [--simulate] [--unattended | --headless] [--night]\n"
     "\n"
     "Drives a motorised telescope focuser over a serial port.\n"
     "\n"
-    "  --simulate   the simulated focuser on every port for this run\n"
+    "  --simulate   the simulated focuser on every port for this run, with its own\n"
+    "               settings file (Morvane-sim.ini beside Morvane.ini)\n"
+    "  --night      night vision: the program red on black (remembered)\n"
     "  --unattended messages to standard error; no box waits for a click\n"
     "  --headless   no window, for a computer without a screen: unattended, and everything\n"
     "               other programs use (the bus, the named events, INDI, Alpaca) still works\n"
@@ -108,15 +113,8 @@ void CloseOnTerminate(TMainForm& window) {
 
 int main(int argc, char** argv) {
   // Answered before anything needs a display, so that they work on a machine without one.
+  if (AnswerHelpOrVersion(argc, argv, "morvane", MORVANE_VERSION_TEXT, Usage)) return 0;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help")) {
-      std::fputs(Usage, stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--version")) {
-      std::puts("morvane " MORVANE_VERSION_TEXT);
-      return 0;
-    }
     if (!std::strcmp(argv[i], "--show-files")) {
       ShowFiles();
       return 0;
@@ -141,18 +139,22 @@ int main(int argc, char** argv) {
 
   bool simulate = false;
   bool unattended = false;
+  bool night = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--simulate")) {
       simulate = true;
     } else if (!std::strcmp(argv[i], "--unattended") || !std::strcmp(argv[i], "--headless")) {
       unattended = true;
+    } else if (!std::strcmp(argv[i], "--night")) {
+      night = true;
     } else {
       std::fputs(Usage, stderr);
       return 2;
     }
   }
 
-  const std::string iniPath = SettingsPath();
+  // A simulated run keeps a settings file of its own.
+  const std::string iniPath = simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath();
   // The simulated focuser is made only when a port names it, and outlives every port.
   std::unique_ptr<sim::TSimFocuser> simulator;
   TPortOpener opener = [&](int n) -> std::unique_ptr<TSerialPort> {
@@ -175,6 +177,8 @@ int main(int argc, char** argv) {
   host.SetUnattended(unattended);
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
+  form.SetPortNamer([&](int n) { return simulate ? "simulator" : DevicePathForPort(iniPath, n); });
+  if (night && !form.NightVision()) form.Form().NightVision1->trigger();
   form.show();
   return QApplication::exec();
 }

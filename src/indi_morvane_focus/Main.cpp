@@ -6,7 +6,8 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <cstring>
+
+#include "platform/ProgramInfo.h"
 
 namespace {
 
@@ -25,16 +26,8 @@ constexpr char Usage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help")) {
-      std::fputs(Usage, stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--version")) {
-      std::puts("indi_morvane_focus " MORVANE_VERSION_TEXT);
-      return 0;
-    }
-  }
+  if (morvane::AnswerHelpOrVersion(argc, argv, "indi_morvane_focus", MORVANE_VERSION_TEXT, Usage))
+    return 0;
   using TMain = int (*)(int, char**);
   const auto indiMain = reinterpret_cast<TMain>(dlsym(RTLD_NEXT, "main"));
   if (!indiMain) {

@@ -1,5 +1,6 @@
 #include "settings/RadioGroup.h"
 
+#include <QChildEvent>
 #include <QRadioButton>
 
 #include <algorithm>
@@ -7,6 +8,23 @@
 namespace morvane {
 
 TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent) {}
+
+void TRadioGroup::childEvent(QChildEvent* event) {
+  QGroupBox::childEvent(event);
+  if (event->type() != QEvent::ChildPolished) return;
+  if (auto* button = qobject_cast<QRadioButton*>(event->child())) {
+    connect(button, &QRadioButton::toggled, this, &TRadioGroup::UpdateTabStops,
+            Qt::UniqueConnection);
+    UpdateTabStops();
+  }
+}
+
+void TRadioGroup::UpdateTabStops() {
+  const QList<QRadioButton*> buttons = Buttons();
+  const int chosen = std::max(0, ItemIndex());
+  for (int i = 0; i < buttons.size(); ++i)
+    buttons[i]->setFocusPolicy(i == chosen ? Qt::StrongFocus : Qt::ClickFocus);
+}
 
 QList<QRadioButton*> TRadioGroup::Buttons() const {
   return findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);

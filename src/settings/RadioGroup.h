@@ -20,6 +20,14 @@ class TRadioGroup : public QGroupBox {
   int ItemIndex() const;
   // Clamps to -1..last item; -1 unchecks every button.
   void SetItemIndex(int index);
+
+ protected:
+  // Tab lands on the chosen item (the first when none is), and the arrow keys move within the
+  // group: only that one button is a tab stop.
+  void childEvent(QChildEvent* event) override;
+
+ private:
+  void UpdateTabStops();
 };
 
 }  // namespace morvane

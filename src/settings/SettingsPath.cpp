@@ -67,4 +67,15 @@ std::string SettingsPath() {
   return path;
 }
 
+std::string SimulatorSettingsPathFor(const std::string& iniPath) {
+  return iniPath.substr(0, iniPath.rfind('/') + 1) + "Morvane-sim.ini";
+}
+
+std::string SimulatorSettingsPath(const std::string& iniPath) {
+  const std::string path = SimulatorSettingsPathFor(iniPath);
+  std::error_code ignored;  // without a copy the simulated run starts from factory defaults
+  if (!std::filesystem::exists(path, ignored)) std::filesystem::copy_file(iniPath, path, ignored);
+  return path;
+}
+
 }  // namespace morvane

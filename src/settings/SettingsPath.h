@@ -34,4 +34,12 @@ std::string SettingsPathFor(const std::string& programDir, bool writable,
 // that a package never writes beside its programs.
 std::string SettingsPath();
 
+// The settings file of a simulated run: "Morvane-sim.ini" beside iniPath, so that trying the
+// simulator never changes the real set-up.
+std::string SimulatorSettingsPathFor(const std::string& iniPath);
+
+// The simulated run's settings file, begun as a copy of the real one (when there is one) so
+// that the simulator starts as the user set the program up.
+std::string SimulatorSettingsPath(const std::string& iniPath);
+
 }  // namespace morvane

@@ -67,6 +67,7 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   Broadcast(mmIdle, IdleValue ? 1 : 0);
   if (IdleValue) Broadcast(mmPosition, ReadoutValue());
   BusStateChanged();
+  if (IdleValue) NoteMoveEnd();
 }
 
 bool TMainForm::MotionIdle() const {
@@ -74,6 +75,7 @@ bool TMainForm::MotionIdle() const {
 }
 
 void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
+  if (!PortReady()) return;
   if (MotionIdle()) SilenceVoice();
   const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
@@ -103,6 +105,8 @@ void TMainForm::In10Click(QAbstractButton* Sender) {
   if (Sender == ui->Out1) amount = -1;
   if (Sender == ui->Out5) amount = -5;
   if (Sender == ui->Out10) amount = -10;
+  if (!PortReady()) return;
+  NoteMoveTarget(FocusControl->CTSCount() + amount);
   FocusControl->MoveBy(amount);
 }
 
@@ -110,15 +114,17 @@ void TMainForm::MoveByButtonClick() {
   // The field gives up the focus before a click is handled; a click from the keyboard or a
   // program does not move the focus, so the typed text is taken here as leaving would take it.
   const std::optional<int32_t> n = ui->MoveBySE->Commit();
-  if (!n || !MotionIdle()) return;
+  if (!n || !MotionIdle() || !PortReady()) return;
   SilenceVoice();
+  NoteMoveTarget(FocusControl->CTSCount() + *n);
   FocusControl->MoveBy(*n);
 }
 
 void TMainForm::MoveToButtonClick() {
   const std::optional<int32_t> n = ui->MoveToSE->Commit();
-  if (!n || !MotionIdle()) return;
+  if (!n || !MotionIdle() || !PortReady()) return;
   SilenceVoice();
+  NoteMoveTarget(*n);
   FocusControl->MoveTo(*n);
 }
 
@@ -140,6 +146,7 @@ void TMainForm::StopAllClick() {
 
 void TMainForm::ResetButtonClick() {
   FocusControl->ResetCount();
+  FMoveTarget.reset();  // a move going on now is counted from zero
   if (VoiceSelection() != VoiceNone) {
     SilenceVoice();
     // The readout is spoken half a second after the reset, if no move runs then; the window
@@ -160,6 +167,17 @@ void TMainForm::Button1Click() {
 void TMainForm::FormKeyDown(int Key) {
   if (Key == Qt::Key_F1) {
     MorvaneHelp1Click();
+  } else if (Key == Qt::Key_Escape) {
+    // Escape stops a move as Stop does.
+    if (ui->CancelButton->isEnabled()) CancelButtonClick();
+  } else if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+    // Enter in Move By or Move To runs that move.
+    QWidget* focus = QApplication::focusWidget();
+    const auto in = [focus](QWidget* field) {
+      return focus && (focus == field || field->isAncestorOf(focus));
+    };
+    if (in(ui->MoveBySE)) MoveByButtonClick();
+    if (in(ui->MoveToSE)) MoveToButtonClick();
   } else if (Key == Qt::Key_I || Key == Qt::Key_O) {
     // A held key repeats its press: the run it started goes on untouched, and other programs
     // hear of one press.

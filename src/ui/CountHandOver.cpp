@@ -12,6 +12,10 @@ namespace morvane {
 
 namespace {
 
+// A little under one frame of a 60 Hz screen (16.7 ms): a change that comes just after a show
+// waits this long, and with the paint's own delay is still on the screen within the frame.
+constexpr int64_t FrameNs = 15'000'000;
+
 uint64_t Pack(int32_t count, bool dsr) {
   return static_cast<uint32_t>(count) | (uint64_t{dsr} << 32);
 }
@@ -24,6 +28,9 @@ TCountHandOver::TCountHandOver(std::function<void(int32_t, bool)> show, QObject*
   if (FWakeFd < 0) throw std::runtime_error("Cannot create the readout's wake-up event");
   FNotifier = std::make_unique<QSocketNotifier>(FWakeFd, QSocketNotifier::Read);
   connect(FNotifier.get(), &QSocketNotifier::activated, this, &TCountHandOver::Woken);
+  FPaceTimer.setSingleShot(true);
+  FPaceTimer.setTimerType(Qt::PreciseTimer);
+  connect(&FPaceTimer, &QTimer::timeout, this, &TCountHandOver::ShowPaced);
 }
 
 TCountHandOver::~TCountHandOver() {
@@ -50,13 +57,25 @@ void TCountHandOver::Flush() {
   if (!FPending.exchange(false, std::memory_order_acq_rel)) return;
   const uint64_t latest = FLatest.load(std::memory_order_acquire);
   FShown.fetch_add(1, std::memory_order_relaxed);
+  FSinceShow.start();
   FShow(static_cast<int32_t>(static_cast<uint32_t>(latest)), (latest >> 32) != 0);
 }
 
 void TCountHandOver::Woken() {
   uint64_t value = 0;
   [[maybe_unused]] const ssize_t n = read(FWakeFd, &value, sizeof value);
-  Flush();
+  ShowPaced();
+}
+
+void TCountHandOver::ShowPaced() {
+  // While a change waits here the flag stays set, and the counting thread posts no more wakes.
+  if (!FPending.load(std::memory_order_acquire)) return;
+  const int64_t since = FSinceShow.isValid() ? FSinceShow.nsecsElapsed() : FrameNs;
+  if (since >= FrameNs) {
+    Flush();
+  } else if (!FPaceTimer.isActive()) {
+    FPaceTimer.start(static_cast<int>((FrameNs - since + 999'999) / 1'000'000));
+  }
 }
 
 }  // namespace morvane

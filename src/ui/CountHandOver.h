@@ -3,9 +3,13 @@
 // change for every encoder edge, thousands a second on a fast run; it only stores the latest
 // count and direction in one atomic word and, when no hand-over is pending, wakes the GUI
 // thread through an eventfd. It never blocks, allocates or takes a lock. The GUI thread then
-// shows the latest value once, however many edges came meanwhile.
+// shows the latest value once, however many edges came meanwhile, and no more often than a
+// screen shows frames: a wake within a frame of the last show waits for the frame's end, so
+// the readout is painted at most once a frame and its last count is always shown.
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
 #include <cstdint>
@@ -38,6 +42,8 @@ class TCountHandOver : public QObject {
 
  private:
   void Woken();
+  // Shows the pending change now, or once a frame has passed since the last show.
+  void ShowPaced();
 
   std::function<void(int32_t, bool)> FShow;
   int FWakeFd = -1;
@@ -46,6 +52,8 @@ class TCountHandOver : public QObject {
   std::atomic<uint64_t> FLatest{0};
   std::atomic<bool> FPending{false};
   std::atomic<uint64_t> FShown{0};
+  QElapsedTimer FSinceShow;
+  QTimer FPaceTimer;
 };
 
 }  // namespace morvane

@@ -165,13 +165,26 @@ std::optional<QStringList> THelpViewer::DefaultCommand(const QString& mimeType,
 
 bool THelpViewer::Open(const QString& dir, const QString& fileName) {
   const QString path = QDir(dir).filePath(fileName);
-  if (!QFileInfo(path).isFile()) return false;
+  if (!QFileInfo(path).isFile()) {
+    FFailReason = QStringLiteral("The guide is not there: %1").arg(path);
+    return false;
+  }
   const std::optional<QStringList> command =
       DefaultCommand(QStringLiteral("application/pdf"), path);
-  if (!command) return false;
-  qint64 pid = 0;
-  if (!QProcess::startDetached(command->first(), command->mid(1), dir, &pid) || pid <= 0)
+  if (!command) {
+    FFailReason = QStringLiteral(
+                      "No PDF viewer is set for the desktop (xdg-mime query default "
+                      "application/pdf) to open %1")
+                      .arg(path);
     return false;
+  }
+  qint64 pid = 0;
+  if (!QProcess::startDetached(command->first(), command->mid(1), dir, &pid) || pid <= 0) {
+    FFailReason =
+        QStringLiteral("The PDF viewer %1 could not be started for %2").arg(command->first(), path);
+    return false;
+  }
+  FFailReason.clear();
   FPid = pid;
   FStartTime = ProcessStartTime(pid);
   return true;

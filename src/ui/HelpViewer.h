@@ -27,6 +27,9 @@ class THelpViewer {
   // is then kept. On success the new process replaces the one held before, which is left to
   // run.
   bool Open(const QString& dir, const QString& fileName);
+  // Why the last Open failed, naming the guide's path: the guide is missing, no viewer is
+  // known, or the viewer could not be started.
+  QString FailReason() const { return FFailReason; }
 
   // True while the process started last is still running.
   bool Running() const;
@@ -46,6 +49,7 @@ class THelpViewer {
  private:
   qint64 FPid = 0;
   quint64 FStartTime = 0;
+  QString FFailReason;
 };
 
 }  // namespace morvane

@@ -111,7 +111,15 @@ void TMainForm::StartBusInterfaces() {
       [this](int32_t w, int32_t l) { CallHandler([&] { MorvaneMessageReceived(w, l); }); });
   if (!FBus->Service.Publish()) {
     std::fprintf(stderr, "Morvane: running without the focuser's D-Bus interface: %s\n",
-                 FBus->Service.Error().toLocal8Bit().constData());
+                 FBus->Service.Error()
+                     .toLocal8Bit()
+                     .constData());  // Said in the window too: morvanectl and INDI clients reach
+                                     // the other copy, not this one.
+    SetBusProblem(QStringLiteral("No bus interface: ") + FBus->Service.Error());
+    FBus->Service.OnNameTaken = [this] {
+      SetBusProblem(QString());
+      BusStateChanged();
+    };
   }
 }
 

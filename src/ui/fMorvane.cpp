@@ -5,10 +5,13 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFileInfo>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStyle>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -20,6 +23,7 @@
 #include "settings/CompensationSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
+#include "settings/ViewSettings.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
@@ -37,6 +41,8 @@ constexpr int DesignedClientHeight = 321;
 constexpr int CollapsedFormWidth = 272;
 constexpr int ToolTipShowMs = 7500;
 constexpr QPoint DesignedPlace(346, 240);
+// How long a shown window waits for a window manager's frame before it takes it has none.
+constexpr int FrameWaitMs = 2000;
 
 }  // namespace
 
@@ -68,14 +74,47 @@ void TMainForm::KeepOnScreenLater() {
   });
 }
 
-void TMainForm::KeepOnScreen() {
-  // Enough of the menu bar to take the window by.
-  const QRect top(pos(), QSize(width(), 20));
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    const QRect seen = screen->availableGeometry().intersected(top);
-    if (seen.width() >= 40 && seen.height() >= 10) return;
+QPoint TMainForm::FramePlace() const {
+  const QWindow* window = windowHandle();
+  return FFrameKnown && window ? window->framePosition() : pos();
+}
+
+void TMainForm::MoveFrameTo(QPoint place) {
+  QWindow* window = windowHandle();
+  if (FFrameKnown && window) {
+    // The client's place by the frame's known margins: a request for the frame's place that
+    // equals the client's present one can go unheard.
+    const QMargins frame = window->frameMargins();
+    window->setPosition(place + QPoint(frame.left(), frame.top()));
+  } else {
+    // Until a window manager has framed the window the frame is not known and the move places
+    // the client there: the place is taken again once the frame is known.
+    move(place);
+    if (window) FPendingFramePlace = place;
   }
-  move(DesignedPlace);
+  KeepOnScreenLater();
+}
+
+void TMainForm::WatchFrame() {
+  const QWindow* window = windowHandle();
+  const bool framed = window && !window->frameMargins().isNull();
+  if (!framed && FFrameWatch.elapsed() < FrameWaitMs) return;  // no window manager: no frame
+  FFrameWatchTimer.stop();
+  FFrameKnown = true;
+  if (FPendingFramePlace && FramePlace() != *FPendingFramePlace) MoveFrameTo(*FPendingFramePlace);
+  FPendingFramePlace.reset();
+  KeepOnScreen();
+}
+
+void TMainForm::KeepOnScreen() {
+  // The title bar's top edge on some screen, and enough of it to take the window by.
+  const QPoint corner = FramePlace();
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect area = screen->availableGeometry();
+    const QRect seen = area.intersected(QRect(corner, QSize(width(), 20)));
+    if (area.contains(QPoint(seen.left(), corner.y())) && seen.width() >= 40) return;
+  }
+  MoveFrameTo(DesignedPlace);
 }
 
 void TMainForm::PrepareWidgets() {
@@ -135,8 +174,17 @@ void TMainForm::PrepareWidgets() {
   FFW2Timer.setInterval(500);
   FTimer1.setObjectName(QStringLiteral("Timer1"));
   FTimer1.setInterval(200);
+  FFrameWatchTimer.setInterval(20);
+  FHelpWatchTimer.setInterval(1000);
   FKeyReleaseTimer.setSingleShot(true);
   FKeyReleaseTimer.setInterval(10);
+
+  PrepareStatusLine();
+
+  // F10 opens the menu bar, as on other desktops' windows.
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this,
+          [this] { menuBar()->setActiveAction(menuBar()->actions().value(0)); });
 
   // Keys are previewed for the whole window, and the coarse buttons react to every mouse
   // button: both are seen on their way to the controls (eventFilter, Console.cpp).
@@ -150,15 +198,21 @@ void TMainForm::FormCreate() {
   // configuration directory when that is not writable).
   const bool stayOnTop = ReadStayOnTopAtStartUp(FIniPath);
   setWindowFlag(Qt::WindowStaysOnTopHint, stayOnTop);
+  ui->StayOnTop1->setChecked(stayOnTop);
+  SetNightVision(ReadNightVision(FIniPath));
 
+  // The status line is added below the designed client area.
   const int menuHeight = menuBar()->sizeHint().height();
-  setFixedSize(CollapsedFormWidth, menuHeight + DesignedClientHeight);
+  setFixedSize(CollapsedFormWidth, menuHeight + DesignedClientHeight + StatusLineHeight);
   FCollapsedWidth = width();
 
   SetupForm = std::make_unique<TSetupForm>(*FocusControl, *this, this);
   FTempComp = std::make_unique<TTempCompDriver>(*FocusControl);
-  FTempComp->OnStatus = [](const std::string& text) {
-    if (!text.empty()) LogLine(text);
+  // What compensation did, or why it waits, on the status line's second row.
+  FTempComp->OnStatus = [this](const std::string& text) {
+    if (text.empty()) return;
+    LogLine(text);
+    SetStatusNote(QString::fromStdString(text));
   };
   // The reference belongs to the focus found at that temperature: kept over a restart.
   FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
@@ -203,11 +257,16 @@ void TMainForm::MakeConnections() {
   onAction(ui->AboutMorvane1, &TMainForm::AboutMorvane1Click);
   onAction(ui->Temp1, &TMainForm::Temp1Click);
   onAction(ui->Exit1, &TMainForm::Exit1Click);
+  onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);
+  onAction(ui->NightVision1, &TMainForm::NightVision1Click);
+  onTimer(FHelpWatchTimer, &TMainForm::WatchHelpViewer);
+  onTimer(FStatusTimer, &TMainForm::UpdateStatusLine);
 
   onTimer(FMovingTimer, &TMainForm::MovingTimerTimer);
   onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
   onTimer(FTimer1, &TMainForm::Timer1Timer);
   onTimer(FKeyReleaseTimer, &TMainForm::FlushKeyRelease);
+  onTimer(FFrameWatchTimer, &TMainForm::WatchFrame);
 
   for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10}) {
     connect(fine, &QAbstractButton::clicked, this,
@@ -225,12 +284,23 @@ void TMainForm::MakeConnections() {
   onClick(ui->ResetTC, &TMainForm::ResetTCClick);
   onClick(ui->EnableSB, &TMainForm::EnableSBClick);
 
+  // A new action replaces the last error on the status line.
+  for (QAction* action : {ui->Setup1, ui->MorvaneHelp1, ui->AboutMorvane1, ui->Temp1})
+    connect(action, &QAction::triggered, this, [this] { SetStatusNote(QString()); });
+  for (QAbstractButton* button : findChildren<QAbstractButton*>())
+    connect(button, &QAbstractButton::pressed, this, [this] { SetStatusNote(QString()); });
+  FStatusTimer.start();
+
   // The moving light goes out at the timer's first tick after start-up too.
   FMovingTimer.start();
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!FFrameKnown && !FFrameWatchTimer.isActive()) {
+    FFrameWatch.start();
+    FFrameWatchTimer.start();
+  }
   // A window restored from the task bar is shown again by the system; that is no new show.
   if (!event->spontaneous()) CallHandler([this] { FormShow(); });
 }
@@ -254,6 +324,7 @@ void TMainForm::FinishFormShow() {
     ui->MovingLite->SetLit(false);
   });
   BusStateChanged();  // the port has been opened
+  UpdateStatusLine();
   FStarted = true;
 }
 
@@ -281,6 +352,9 @@ void TMainForm::FormClose() {
   FFW2Timer.stop();
   FTimer1.stop();
   FKeyReleaseTimer.stop();
+  FFrameWatchTimer.stop();
+  FHelpWatchTimer.stop();
+  FStatusTimer.stop();
   FPendingReleaseKey = 0;
   // The motor stops before anything is saved: a coarse run held by a key, a button or another
   // program gets its stop commands, a move by or to a count is cancelled.
@@ -310,6 +384,7 @@ void TMainForm::FreeOwned() {
 void TMainForm::Setup1Click() {
   SetupForm->exec();
   BusStateChanged();  // the port may have changed
+  UpdateStatusLine();
 }
 
 void TMainForm::MorvaneHelp1Click() {
@@ -317,8 +392,13 @@ void TMainForm::MorvaneHelp1Click() {
   // Beside the program, else in the installed data folder.
   const QString dir =
       QFileInfo(QString::fromStdString(ProgramDataFile(HelpFileName))).absolutePath();
-  if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName)))
-    ShowMessage("Could not load Help File");
+  if (!FHelpProcess->Open(dir, QString::fromUtf8(HelpFileName))) {
+    ShowMessage("Could not load Help File\n\n" + FHelpProcess->FailReason().toStdString());
+    return;
+  }
+  // A window that stays on top would hide the guide: it keeps below the viewer while that runs.
+  SetStayOnTop(false);
+  FHelpWatchTimer.start();
 }
 
 void TMainForm::AboutMorvane1Click() {
@@ -370,6 +450,8 @@ void TMainForm::ShowInformationMessage(const std::string& text) {
 }
 
 void TMainForm::ShowMessage(const std::string& text) {
+  // Kept on the status line until the next action, after its box has been closed.
+  SetStatusNote(QString::fromStdString(text).section(QLatin1Char('\n'), 0, 0));
   FHost.ShowMessage(text);
 }
 

@@ -9,12 +9,15 @@
 // changes on the motion threads; both reach the widgets only on the GUI thread, in the order
 // they were raised (count changes coalesced by TCountHandOver, idle changes as queued calls).
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "controller/Objects.h"
@@ -27,6 +30,7 @@ class TMainForm;
 }
 
 class QAbstractButton;
+class QLabel;
 class QKeyEvent;
 class QDialog;
 
@@ -63,6 +67,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void MorvaneHelp1Click();
   void AboutMorvane1Click();
   void Exit1Click();
+  // The View menu (ViewMenu.cpp): each choice takes effect at once and is written to the file.
+  void StayOnTop1Click();
+  void NightVision1Click();
+  void SetNightVision(bool on);
+  bool NightVision() const { return FNightVision; }
 
   // Timers.
   void MovingTimerTimer();
@@ -122,17 +131,25 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The last voice thread started; null before the first.
   TVoiceThread* VoiceThread() const { return FVoiceThreads.Last(); }
 
+  // The status line (StatusLine.cpp): two rows below the designed client area, by which the
+  // window is taller.
+  static constexpr int StatusLineHeight = 34;
+  // namer: what a port number stands for ("simulator" or a device path); by default the
+  // settings file's [Devices] entry.
+  void SetPortNamer(std::function<std::string(int)> namer);
+  void UpdateStatusLine();
+  // The line's second row: the last error, kept until the next action, or how a move ended.
+  void SetStatusNote(const QString& note);
+  QString StatusNote() const { return FStatusNote; }
+  // Shown on the second row whenever no note is: why other programs cannot reach this window.
+  void SetBusProblem(const QString& problem);
+
   // TSetupFormHost.
-  int Left() const override { return x(); }
-  void SetLeft(int left) override {
-    move(left, y());
-    KeepOnScreenLater();
-  }
-  int Top() const override { return y(); }
-  void SetTop(int top) override {
-    move(x(), top);
-    KeepOnScreenLater();
-  }
+  // Left and top are the outer frame's, as written at close.
+  int Left() const override { return FramePlace().x(); }
+  void SetLeft(int left) override { MoveFrameTo(QPoint(left, Top())); }
+  int Top() const override { return FramePlace().y(); }
+  void SetTop(int top) override { MoveFrameTo(QPoint(Left(), top)); }
   int AppliedVoice() const override { return FAppliedVoice; }
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
@@ -181,6 +198,22 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // it, the window goes back to its designed place unless its top shows on some screen.
   void KeepOnScreenLater();
   void KeepOnScreen();
+  // Puts the outer frame's top-left corner at place. Before a window manager has framed the
+  // window its frame is not known; a client place would then put the title bar above the saved
+  // place, and the window would climb by a title bar at every start.
+  void MoveFrameTo(QPoint place);
+  void WatchFrame();
+  void PrepareStatusLine();
+  QString PortDescription() const;
+  // False, saying why on the status line, when the port is closed and a move cannot act.
+  bool PortReady();
+  // A move by or to a count: where it should end, and how far from it it did.
+  void NoteMoveTarget(int32_t target);
+  void NoteMoveEnd();
+  void SetStayOnTop(bool on);
+  // Puts the window back on top, as chosen, once the guide's viewer has ended.
+  void WatchHelpViewer();
+  QPoint FramePlace() const;
   // Keyboard preview: true when the key event is the first delivery of a key to this window.
   bool IsPreviewedKey(QObject* watched) const;
   void PreviewKey(const QKeyEvent& key);
@@ -201,6 +234,20 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   bool FFormShowPending = false;
   bool FStarted = false;
   bool FKeepOnScreenQueued = false;
+  // The window's frame place is known once a window manager has framed it, or once a shown
+  // window has waited FrameWaitMs for that; a place set before waits for it.
+  bool FFrameKnown = false;
+  std::optional<QPoint> FPendingFramePlace;
+  QElapsedTimer FFrameWatch;
+  QTimer FFrameWatchTimer;
+  QTimer FHelpWatchTimer;
+  QLabel* FStatusLine = nullptr;
+  QTimer FStatusTimer;
+  QString FStatusNote;
+  QString FBusProblem;
+  std::optional<int32_t> FMoveTarget;
+  std::function<std::string(int)> FPortNamer;
+  bool FNightVision = false;
   bool FCoarseRunning = false;
 
   QTimer FMovingTimer;

@@ -52,6 +52,12 @@ void TlxmLite::DoChange() {
   if (FOnChange) FOnChange(this, FLit);
 }
 
+void TlxmLite::SetGlintColor(TColor Value) {
+  if (Value == FGlintColor) return;
+  FGlintColor = Value;
+  update();
+}
+
 void TlxmLite::Click() {
   if (FOnClick) FOnClick(this);
 }
@@ -82,7 +88,7 @@ void TlxmLite::paintEvent(QPaintEvent* /*Event*/) {
   for (const TLiteRect& Run : EllipseOutline(Circle))
     Painter.fillRect(ToQRect(Run), ColorToQColor(clBlack));
   for (const TEllipseRow& Row : EllipseRows(RoundLiteGlint(Box.Right - Box.Left)))
-    Painter.fillRect(RowRect(Row), ColorToQColor(clWhite));
+    Painter.fillRect(RowRect(Row), ColorToQColor(FGlintColor));
 }
 
 void TlxmLite::mouseReleaseEvent(QMouseEvent* Event) {

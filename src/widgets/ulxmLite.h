@@ -27,6 +27,9 @@ class TlxmLite : public QWidget {
   virtual void SetOnColor(TColor Value);
   TColor OffColor() const { return FOffColor; }
   void SetOffColor(TColor Value);
+  // The small highlight on a round light; white unless a dim look asks for less.
+  TColor GlintColor() const { return FGlintColor; }
+  void SetGlintColor(TColor Value);
   TLiteShape Shape() const { return FShape; }
   void SetShape(TLiteShape Value);
 
@@ -48,6 +51,7 @@ class TlxmLite : public QWidget {
   bool FLit = false;
   TColor FOnColor = clLime;
   TColor FOffColor = clDarkGreen;
+  TColor FGlintColor = clWhite;
   TLiteShape FShape = lsRound;
   TLiteChangeEvent FOnChange;
   TNotifyEvent FOnClick;

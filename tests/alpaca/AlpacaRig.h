@@ -16,7 +16,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "alpaca/FreeUdpPort.h"
 #include "busclient/FocuserClient.h"
 #include "platform/Timing.h"
 #include "support/FreePort.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "alpaca/Discovery.h"
-#include "alpaca/FreeUdpPort.h"
+#include "support/FreePort.h"
 
 using namespace morvane::alpaca;
 

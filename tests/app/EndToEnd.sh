@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb on the simulated focuser, with its own session bus and a scratch
 # settings directory: hold "I" and release it, click "+10", and check the broadcasts seen on
-# the bus, the window position written at close and a screenshot that is not blank.
+# the bus, the window position written at close (to the simulated run's own settings file)
+# and a screenshot that is not blank.
 #
 #   EndToEnd.sh <path of the morvane binary>
 set -uo pipefail
@@ -66,9 +67,9 @@ position=$(grep '^2 ' "$work/messages" | tail -1 | cut -d' ' -f2)
 [ "$(grep -c '^2 ' "$work/messages")" -gt "$answers" ] || fail "no answer to the position query"
 [ "$position" -gt 0 ] || fail "the coarse move went nowhere ($position)"
 
-# Click "+10": the last button of the fine-focus row, 25 pixels above the window's bottom.
+# Click "+10": the last button of the fine-focus row, 25 pixels above the status line (34).
 height=$(xdotool getwindowgeometry --shell "$wid" | sed -n 's/^HEIGHT=//p')
-xdotool mousemove --window "$wid" 232 $((height - 25)) click 1
+xdotool mousemove --window "$wid" 232 $((height - 59)) click 1
 # A move lands on its target or one past it.
 wait_for "2 $((position + 10))" || wait_for "2 $((position + 11))" ||
   fail "the +10 move from $position did not land: $(grep '^2 ' "$work/messages" | tail -1)"
@@ -84,6 +85,9 @@ kill -0 "$app" 2>/dev/null && fail "the program did not end"
 wait "$app"
 status=$?
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
-grep -q '^Left=200' "$work/Morvane.ini" || fail "Left not written: $(cat "$work/Morvane.ini")"
-grep -q '^Top=150' "$work/Morvane.ini" || fail "Top not written"
+# A simulated run keeps its own settings file, begun as a copy: the real one is untouched.
+grep -q '^Left=200' "$work/Morvane-sim.ini" || fail "Left not written: $(cat "$work/Morvane-sim.ini")"
+grep -q '^Top=150' "$work/Morvane-sim.ini" || fail "Top not written"
+grep -q '^Commands=0' "$work/Morvane-sim.ini" || fail "the simulated run's file is no copy"
+grep -q '^Left=' "$work/Morvane.ini" && fail "the simulated run wrote the real settings file"
 echo "PASS: $(wc -l <"$work/messages") broadcasts, position $position then $((position + 10)), $colours colours"

@@ -78,6 +78,10 @@ QT_QPA_PLATFORM=offscreen MORVANE_ALSA_DEVICE=null "$root/usr/bin/morvane" --sim
 app=$!
 pids+=($app)
 port() {
+  # Only a Morvane already on the bus: a call to a name nobody owns would start an installed
+  # copy through the bus's service files.
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner org.morvane.Morvane 2>/dev/null | grep -q true || return 1
   gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
     -m org.freedesktop.DBus.Properties.Get org.morvane.Focuser1 "$1" 2>/dev/null
 }

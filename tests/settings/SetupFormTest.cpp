@@ -160,6 +160,27 @@ TEST_F(SetupFormTest, EveryShownCaptionFitsItsControl) {
   }
 }
 
+// Each of the twenty ports a target a gloved finger can hit: a full row of the style's own
+// indicator, and the dialog's groups still side by side, none over another.
+TEST_F(SetupFormTest, EveryPortIsAFullSizeTargetAndNoGroupCoversAnother) {
+  Open();
+  for (QRadioButton* port : Control<TRadioGroup>("ComPortRG")->Buttons()) {
+    EXPECT_GE(port->height(), std::max(18, port->sizeHint().height()))
+        << port->objectName().toStdString();
+    EXPECT_GE(port->width(), 30) << port->objectName().toStdString();
+  }
+  QList<QWidget*> shown;
+  for (QWidget* w : Form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (!w->isHidden()) shown << w;
+  for (int i = 0; i < shown.size(); ++i) {
+    EXPECT_TRUE(Form->rect().contains(shown[i]->geometry()))
+        << shown[i]->objectName().toStdString();
+    for (int j = i + 1; j < shown.size(); ++j)
+      EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+          << shown[i]->objectName().toStdString() << " " << shown[j]->objectName().toStdString();
+  }
+}
+
 TEST_F(SetupFormTest, StartUpOpensTheUsablePortOnceAndModeSetsTheSpeedGroup) {
   Form->LoadSettings();  // no file yet: the factory file, "Direct to Focuser" on COM1
   ASSERT_EQ(MainWindow.Information.size(), 1u);

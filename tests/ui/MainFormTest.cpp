@@ -7,7 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -136,12 +140,13 @@ TEST_F(MainFormTest, ASavedPlaceOnNoScreenGivesTheDesignedPlace) {
   WriteIni(saved + "Left=40\r\nTop=30\r\n");
   MakeForm();
   QTest::qWait(50);
-  EXPECT_EQ(Form->pos(), QPoint(40, 30));
+  EXPECT_EQ(QPoint(Form->Left(), Form->Top()), QPoint(40, 30));
 
   Form->close();  // which writes its own place
   WriteIni(saved + "Left=30000\r\nTop=20000\r\n");
   MakeForm();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Form->pos() == QPoint(346, 240); }, 1000))
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return QPoint(Form->Left(), Form->Top()) == QPoint(346, 240); }, 3000))
       << Form->pos().x() << "," << Form->pos().y();
 }
 
@@ -172,7 +177,7 @@ TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
   EXPECT_TRUE(Form->Controller().PortOpen());
   Form->Setup().FactoryDefaultsButtonClick();
   Form->Setup().CloseButtonClick();
-  EXPECT_EQ(Form->pos(), QPoint(1, 1));
+  EXPECT_EQ(QPoint(Form->Left(), Form->Top()), QPoint(1, 1));
   EXPECT_EQ(Form->Controller().StopFactor(), 12);
 
   // In direct mode Speed stays disabled through a move.
@@ -316,7 +321,9 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   // F1 with a modifier: help (no guide beside the test program).
   QTest::keyClick(ui().Out5, Qt::Key_F1, Qt::ControlModifier);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 3000));
-  EXPECT_EQ(Boxes.Seen.back().Text, "Could not load Help File");
+  const std::string help = Boxes.Seen.back().Text;
+  EXPECT_EQ(help.rfind("Could not load Help File\n\nThe guide is not there: /", 0), 0u) << help;
+  EXPECT_NE(help.find("Guides.pdf"), std::string::npos) << help;
 }
 
 TEST_F(MainFormTest, MoveByClampsTypedValueAndRequestsDuringAMoveAreDropped) {
@@ -514,6 +521,184 @@ TEST_F(MainFormTest, CloseWithReadOnlySettingsReportsAndEnds) {
   EXPECT_FALSE(Form->isVisible());
   ASSERT_EQ(Boxes.Seen.size(), 1u);
   EXPECT_EQ(Boxes.Seen[0].Text, "Unable to write to " + IniPath + ".");
+}
+
+}  // namespace
+}  // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+// Pixels of a night picture that are not dim red: green or blue above a glimmer, or red not
+// the strongest.
+int NotNightPixels(const QImage& shot) {
+  const QImage image = shot.convertToFormat(QImage::Format_RGB32);
+  int bad = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.green() > 40 || c.blue() > 40 || c.red() < std::max(c.green(), c.blue())) ++bad;
+    }
+  return bad;
+}
+
+TEST_F(MainFormTest, StayOnTopAndNightVisionAreMenuChoicesRemembered) {
+  WriteIni(CommandModeIni);  // which stays on top
+  MakeForm();
+  ASSERT_TRUE(ui().StayOnTop1->isChecked());
+  ui().StayOnTop1->trigger();
+  EXPECT_FALSE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(Form->isVisible());
+  EXPECT_NE(ReadFile(IniPath).find("StayOnTop=0\r\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(IniPath).find("NightVision"), std::string::npos);
+
+  ui().NightVision1->trigger();
+  QTest::qWait(50);  // the palette's change reaches the widgets as events
+  EXPECT_NE(ReadFile(IniPath).find("[View]\r\nNightVision=1\r\n"), std::string::npos);
+  // The whole window, its lights one lit and one not, the setup dialog and a message box.
+  ASSERT_NE(ui().InLite->Lit(), ui().OutLite->Lit());
+  const QImage window = Form->grab().toImage();
+  EXPECT_EQ(NotNightPixels(window), 0);
+  EXPECT_EQ(NotNightPixels(Form->Setup().grab().toImage()), 0);
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
+                  QStringLiteral("MORVANE.INI"), QMessageBox::Ok);
+  EXPECT_EQ(NotNightPixels(box.grab().toImage()), 0);
+  // Not blank: the readout's digits and the captions in a readable red.
+  int bright = 0;
+  for (int y = 0; y < window.height(); ++y)
+    for (int x = 0; x < window.width(); ++x) bright += qRed(window.pixel(x, y)) > 120;
+  EXPECT_GT(bright, 500);
+
+  // Both kept for the next start; night vision off brings the day's colours back.
+  MakeForm();
+  EXPECT_TRUE(ui().NightVision1->isChecked());
+  EXPECT_FALSE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(NotNightPixels(Form->grab().toImage()), 0);
+  ui().NightVision1->trigger();
+  QTest::qWait(50);
+  EXPECT_GT(NotNightPixels(Form->grab().toImage()), 1000);
+  EXPECT_NE(ReadFile(IniPath).find("NightVision=0\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenItem) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  // Enter in Move By runs that move.
+  ui().MoveBySE->setFocus();
+  ui().MoveBySE->selectAll();
+  QTest::keyClicks(ui().MoveBySE, QStringLiteral("20"));
+  QTest::keyClick(ui().MoveBySE, Qt::Key_Return);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  ASSERT_TRUE(WaitMoveEnded());
+  EXPECT_GE(Readout().toInt(), 20);
+  // Enter in Move To runs that one, and Escape stops it short of its target.
+  ui().MoveToSE->setFocus();
+  ui().MoveToSE->selectAll();
+  QTest::keyClicks(ui().MoveToSE, QStringLiteral("-250"));
+  QTest::keyClick(ui().MoveToSE, Qt::Key_Enter);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  QTest::keyClick(ui().MoveToSE, Qt::Key_Escape);
+  ASSERT_TRUE(WaitMoveEnded(3000));
+  EXPECT_GT(Readout().toInt(), -240);
+  // The status line says by how much it ended away from its target.
+  EXPECT_EQ(Form->StatusNote(),
+            QStringLiteral("Ended %1 codes from -250").arg(Readout().toInt() + 250));
+
+  // F10 opens the menu bar at its first menu.
+  QTest::keyClick(ui().MoveToSE, Qt::Key_F10);
+  EXPECT_EQ(Form->menuBar()->activeAction(), ui().Setup1);
+  QTest::keyClick(Form->menuBar(), Qt::Key_Escape);
+
+  // Tab lands on a radio group's chosen item, and follows the choice: it is the group's only
+  // tab stop.
+  Form->Setup().show();
+  TStagedSettings staged = Form->Setup().Staged();
+  staged.VoiceRG.SetItemIndex(1);
+  staged.CommandRG.SetItemIndex(0);
+  Form->Setup().SetStaged(staged);
+  const auto tabStops = [&](const char* group) {
+    QString stops;
+    for (const QRadioButton* b : Form->Setup().findChild<TRadioGroup*>(group)->Buttons())
+      stops += (b->focusPolicy() & Qt::TabFocus) ? QLatin1Char('T') : QLatin1Char('-');
+    return stops;
+  };
+  EXPECT_EQ(tabStops("VoiceRG"), QStringLiteral("-T-"));
+  EXPECT_EQ(tabStops("CommandRG"), QStringLiteral("T-"));
+  staged.VoiceRG.SetItemIndex(2);
+  staged.CommandRG.SetItemIndex(1);
+  Form->Setup().SetStaged(staged);
+  EXPECT_EQ(tabStops("VoiceRG"), QStringLiteral("--T"));
+  EXPECT_EQ(tabStops("CommandRG"), QStringLiteral("-T"));
+  Form->Setup().hide();
+}
+
+}  // namespace
+}  // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+TEST_F(MainFormTest, StatusLineNamesThePortKeepsTheLastErrorAndRefusesMovesWhileClosed) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  auto* line = Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->text().section(QLatin1Char('\n'), 0, 0),
+            QStringLiteral("COM 1 \u2192 /dev/ttyS0, connected, LX-200"));
+  EXPECT_GE(Form->height(), Form->menuBar()->height() + 321 + TMainForm::StatusLineHeight);
+
+  QTest::mouseClick(ui().In10, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  ASSERT_TRUE(WaitMoveEnded());
+  // A move lands on its target or one past it.
+  const QString ended = Form->StatusNote();
+  EXPECT_TRUE(ended == QStringLiteral("At 10") || ended == QStringLiteral("Ended 1 code from 10"))
+      << ended.toStdString();
+
+  // A port that fails: the error stays on the line after its box, the line says the port is
+  // not connected, and a move is refused, saying why.
+  FailingPorts = {3};
+  TStagedSettings staged = Form->Setup().Staged();
+  staged.ComPortRG.SetItemIndex(2);
+  Form->Setup().SetStaged(staged);
+  Form->Setup().UpdatePgmParametersButtonClick();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 3000));
+  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Could not open COM 3"));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return line->text().startsWith(QStringLiteral("COM 3 \u2192 /dev/ttyS2, not connected"));
+      },
+      2000))
+      << line->text().toStdString();
+  Sim->ClearTrace();
+  QTest::mouseClick(ui().In10, Qt::LeftButton);
+  QTest::mouseClick(ui().MoveToButton, Qt::LeftButton);
+  QTest::qWait(200);
+  EXPECT_TRUE(Writes().empty());
+  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Not connected: open a port in Setup"));
+}
+
+// A second window while the first holds the bus name says so on its status line.
+TEST_F(MainFormTest, ASecondWindowSaysOtherProgramsCannotReachIt) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  TMainForm second(
+      *Rig.Host, [](int) -> std::unique_ptr<TSerialPort> { return nullptr; }, IniPath);
+  second.UpdateStatusLine();
+  const QString text = second.findChild<QLabel*>(QStringLiteral("StatusLine"))->text();
+  EXPECT_TRUE(text.section(QLatin1Char('\n'), 1).startsWith(QStringLiteral("No bus interface: ")))
+      << text.toStdString();
+  EXPECT_FALSE(Form->findChild<QLabel*>(QStringLiteral("StatusLine"))
+                   ->text()
+                   .contains(QStringLiteral("No bus interface")));
 }
 
 }  // namespace

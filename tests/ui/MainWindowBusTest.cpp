@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMessageBox>
 #include <QTemporaryDir>
 
@@ -154,7 +156,7 @@ TEST_F(MainWindowBusTest, CommandsThatDoNothingAnswerNothing) {
 }
 
 // Two copies of the program: the second (the real binary) runs without the interface and says
-// so, and both answer one query.
+// so, both answer one query, and the second takes the interface over when the first ends.
 TEST_F(MainWindowBusTest, TwoProgramsBothAnswerAQuery) {
   const std::string dir = (Rig.Dir / "second").string();
   WriteTestSettings(dir);
@@ -173,11 +175,19 @@ TEST_F(MainWindowBusTest, TwoProgramsBothAnswerAQuery) {
   EXPECT_EQ(a[0].W, mmPosition);
   EXPECT_EQ(a[1].W, mmPosition);
   EXPECT_NE(a[0].Sender, a[1].Sender);
+  // The first ends: the copy left running takes the name over.
+  Rig.Form->close();
+  Rig.Form.reset();
+  QDBusConnectionInterface* names = QDBusConnection::sessionBus().interface();
+  const QString name = QString::fromLatin1(MorvaneBusName);
+  EXPECT_TRUE(ServeUntil([&] { return names->isServiceRegistered(name).value(); }, 5000));
+  EXPECT_NE(names->serviceOwner(name).value(), QDBusConnection::sessionBus().baseService());
   second.Signal(SIGTERM);
   const TToolResult r = second.Wait(5000);
   EXPECT_NE(r.Err.find("running without the focuser's D-Bus interface"), std::string::npos)
       << r.Err;
   EXPECT_NE(r.Err.find(MorvaneBusName), std::string::npos);
+  EXPECT_NE(r.Err.find("taken over when that one ends"), std::string::npos) << r.Err;
 }
 
 // A flood of commands: every query answered, the window still answering and landing a move.

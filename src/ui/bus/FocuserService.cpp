@@ -25,7 +25,15 @@ TFocuserService::TFocuserService(TConsoleActions& console, QObject* parent)
 }
 
 TFocuserService::~TFocuserService() {
-  if (!FPublished) return;
+  if (!FPublished) {
+    // Out of the queue for the name, if in it.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (FQueued && bus.isConnected()) {
+      bus.unregisterObject(QString::fromLatin1(MorvaneObjectPath));
+      bus.unregisterService(QString::fromLatin1(MorvaneBusName));
+    }
+    return;
+  }
   QDBusConnection bus = QDBusConnection::sessionBus();
   bus.unregisterObject(QString::fromLatin1(MorvaneObjectPath));
   bus.unregisterService(QString::fromLatin1(MorvaneBusName));
@@ -38,8 +46,29 @@ bool TFocuserService::Publish() {
     return false;
   }
   const QString name = QString::fromLatin1(MorvaneBusName);
+  QDBusConnectionInterface* names = bus.interface();
   // Asked first: the bus does not refuse a name to a connection that owns it already.
-  if (bus.interface()->isServiceRegistered(name) || !bus.registerService(name)) {
+  if (names->isServiceRegistered(name)) {
+    FError = QStringLiteral("%1 is owned by another program on the session bus").arg(name);
+    // Another copy of the program: this one queues for the name and takes it over, object and
+    // all, when that one ends, so that a window on screen is always the one reached.
+    if (names->serviceOwner(name).value() == bus.baseService()) return false;
+    if (!bus.registerObject(QString::fromLatin1(MorvaneObjectPath), this,
+                            QDBusConnection::ExportAdaptors))
+      return false;
+    connect(names, &QDBusConnectionInterface::serviceRegistered, this,
+            [this, name](const QString& taken) {
+              if (taken != name || FPublished) return;
+              FError.clear();
+              FinishPublish();
+              if (OnNameTaken) OnNameTaken();
+            });
+    FQueued = names->registerService(name, QDBusConnectionInterface::QueueService).value() ==
+              QDBusConnectionInterface::ServiceQueued;
+    if (FQueued) FError += QStringLiteral("; taken over when that one ends");
+    return false;
+  }
+  if (!bus.registerService(name)) {
     FError = QStringLiteral("%1 is owned by another program on the session bus").arg(name);
     return false;
   }
@@ -49,6 +78,12 @@ bool TFocuserService::Publish() {
     FError = QStringLiteral("the object %1 is taken").arg(QString::fromLatin1(MorvaneObjectPath));
     return false;
   }
+  FinishPublish();
+  return true;
+}
+
+void TFocuserService::FinishPublish() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
   FSentPosition = Position();
   FSentIdle = Idle();
   FSentPortOpen = PortOpen();
@@ -70,7 +105,6 @@ bool TFocuserService::Publish() {
           });
   FSincePosition.start();
   FPublished = true;
-  return true;
 }
 
 void TFocuserService::StateChanged() {

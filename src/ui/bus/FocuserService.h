@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/BusContract.h"
@@ -50,7 +51,10 @@ class TFocuserService : public QObject, protected QDBusContext {
   // Takes the bus name and puts the object on the bus. False, with the reason in Error(),
   // when there is no session bus or another program owns the name; the program then runs
   // without the interface.
+  // A copy that finds the name owned by another program queues for it and takes it over when
+  // that one ends; OnNameTaken is then called.
   bool Publish();
+  std::function<void()> OnNameTaken;
   bool Published() const { return FPublished; }
   const QString& Error() const { return FError; }
 
@@ -104,6 +108,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   template <typename F>
   void Guarded(F&& action);
   void Announce(bool flushPosition);
+  // The object's state as first told to the bus, once the name is this program's.
+  void FinishPublish();
   // A run started over the bus belongs to its caller: it ends when the caller leaves the bus,
   // and a timed one when its time is up.
   void TakeRun(uint32_t milliseconds);
@@ -114,6 +120,7 @@ class TFocuserService : public QObject, protected QDBusContext {
 
   TConsoleActions& FConsole;
   bool FPublished = false;
+  bool FQueued = false;  // waiting for the name another program holds
   QString FError;
   // What the bus was last told.
   int FSentPosition = 0;

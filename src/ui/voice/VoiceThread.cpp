@@ -6,8 +6,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "host/ExceptionBoundary.h"
 #include "ui/voice/SoundSink.h"
@@ -50,7 +52,11 @@ TVoiceThread::TVoiceThread(TlxmLbl* Label, QString Text, int VoiceKind, int Dela
   VoiceBusy.store(true);
   const bool Loaded = FBundle->Loaded();
   Start();
-  if (!Loaded) {
+  // A missing bundle stays missing: said once a run, not after every move.
+  static bool BundleFailureShown = false;
+  if (!Loaded && !std::exchange(BundleFailureShown, true)) {
+    std::fprintf(stderr, "Morvane: the voice recordings could not be loaded from %s\n",
+                 qPrintable(VoiceBundlePath()));
     TellOperator(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
                  QStringLiteral("Resource DLL Load Failed"), QApplication::activeWindow());
   }

@@ -86,7 +86,18 @@ TEST(VoiceBundleTest, MissingBundleIsReportedOnTheCreatingThreadAndTheVoiceGoesO
     Box->button(QMessageBox::Ok)->click();
   });
   Closer.start(20);
+  testing::internal::CaptureStderr();
   TVoiceThread Thread(nullptr, QStringLiteral("-1"), 0, 0, &Sink);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("/nonexistent/Res01.rcc"),
+            std::string::npos);
+  // Once a run: the next voice goes on without a box.
+  const QString First = std::exchange(Text, QString());
+  {
+    TVoiceThread Again(nullptr, QString(), 2, 0, &Sink);
+    QTest::qWait(100);
+  }
+  EXPECT_TRUE(Text.isEmpty());
+  Text = First;
   Closer.stop();
   SetVoiceBundlePath({});
 

@@ -44,6 +44,11 @@ wait_for() {  # a "w l" line, up to 10 s
   return 1
 }
 
+# A stray Space after the start resets nothing and moves nothing.
+xdotool key space
+sleep 0.5
+messages | grep -q '^8 \|^6 0$' && fail "a stray key reset or moved the focuser"
+
 # Hold "I" for a second (the X server's auto-repeat sends release-press pairs) and release.
 xdotool keydown i
 sleep 1
@@ -52,6 +57,7 @@ wait_for "6 1" || fail "no idle broadcast after releasing I"
 sleep 1
 messages >/dev/null
 [ "$(grep -c '^6 1$' "$work/messages")" -eq 1 ] || fail "auto-repeat ran the release path"
+[ "$(grep -c '^6 0$' "$work/messages")" -eq 1 ] || fail "auto-repeat announced the run again"
 grep -q '^6 0$' "$work/messages" || fail "no moving broadcast while I was held"
 grep -q '^2 ' "$work/messages" || fail "no position broadcast after the coarse move"
 # The motor coasts on after the release's broadcast: ask for the position it came to rest at,

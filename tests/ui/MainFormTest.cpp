@@ -686,20 +686,5 @@ TEST_F(MainFormTest, StatusLineNamesThePortKeepsTheLastErrorAndRefusesMovesWhile
   EXPECT_EQ(Form->StatusNote(), QStringLiteral("Not connected: open a port in Setup"));
 }
 
-// A second window while the first holds the bus name says so on its status line.
-TEST_F(MainFormTest, ASecondWindowSaysOtherProgramsCannotReachIt) {
-  WriteIni(CommandModeIni);
-  MakeForm();
-  TMainForm second(
-      *Rig.Host, [](int) -> std::unique_ptr<TSerialPort> { return nullptr; }, IniPath);
-  second.UpdateStatusLine();
-  const QString text = second.findChild<QLabel*>(QStringLiteral("StatusLine"))->text();
-  EXPECT_TRUE(text.section(QLatin1Char('\n'), 1).startsWith(QStringLiteral("No bus interface: ")))
-      << text.toStdString();
-  EXPECT_FALSE(Form->findChild<QLabel*>(QStringLiteral("StatusLine"))
-                   ->text()
-                   .contains(QStringLiteral("No bus interface")));
-}
-
 }  // namespace
 }  // namespace morvane::test

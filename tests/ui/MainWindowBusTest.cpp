@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTemporaryDir>
 
@@ -375,6 +376,20 @@ TEST(MainWindowFirstStartTest, ThePortIsOpenWhileTheMissingFileBoxStands) {
   EXPECT_EQ(boxText, MissingSettingsFileMessage);
   EXPECT_TRUE(openWhileShown);
   form.close();
+}
+
+// A second window while the first holds the bus name says so on its status line (on the test
+// program's own bus, where no other test's window holds the name).
+TEST_F(MainWindowBusTest, ASecondWindowSaysOtherProgramsCannotReachIt) {
+  TMainForm second(
+      *Rig.Host, [](int) -> std::unique_ptr<TSerialPort> { return nullptr; }, Rig.IniPath);
+  second.UpdateStatusLine();
+  const QString text = second.findChild<QLabel*>(QStringLiteral("StatusLine"))->text();
+  EXPECT_TRUE(text.section(QLatin1Char('\n'), 1).startsWith(QStringLiteral("No bus interface: ")))
+      << text.toStdString();
+  EXPECT_FALSE(Rig.Form->findChild<QLabel*>(QStringLiteral("StatusLine"))
+                   ->text()
+                   .contains(QStringLiteral("No bus interface")));
 }
 
 }  // namespace

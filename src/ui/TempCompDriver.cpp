@@ -129,7 +129,7 @@ void TTempCompDriver::Report(TTempCompAction a, int32_t codes) {
   if (a == TTempCompAction::taMove)
     OnStatus("Temperature compensation moved the focuser by " + std::to_string(codes) + " codes");
   else if (changed && a != TTempCompAction::taBusy)
-    OnStatus(TempCompStateText(a));
+    OnStatus(TempCompStateText(a));  // "" once all is well again
 }
 
 }  // namespace morvane

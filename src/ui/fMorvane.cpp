@@ -210,6 +210,7 @@ void TMainForm::FormCreate() {
   FTempComp = std::make_unique<TTempCompDriver>(*FocusControl);
   // What compensation did, or why it waits, on the status line's second row.
   FTempComp->OnStatus = [this](const std::string& text) {
+    BusStateChanged();  // held, released, or a compensation move
     if (text.empty()) return;
     LogLine(text);
     SetStatusNote(QString::fromStdString(text));

@@ -130,6 +130,10 @@ void TFocuserService::Announce(bool flushPosition) {
     changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
   if (const bool running = Running(); running != FSentRunning)
     changed.insert(QStringLiteral("Running"), FSentRunning = running);
+  if (const bool held = CompensationHeld(); held != FSentHeld)
+    changed.insert(QStringLiteral("CompensationHeld"), FSentHeld = held);
+  if (const int last = LastCompensationMove(); last != FSentLastMove)
+    changed.insert(QStringLiteral("LastCompensationMove"), FSentLastMove = last);
   const int position = Position();
   if (position != FSentPosition) {
     const qint64 since = FSincePosition.elapsed();

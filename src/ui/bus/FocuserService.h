@@ -129,6 +129,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   int FSentComPort = 0;
   bool FSentTemperature = false;
   bool FSentRunning = false;
+  bool FSentHeld = false;
+  int FSentLastMove = 0;
   bool FBusRun = false;  // the run that runs was started over the bus
   QString FRunCaller;    // its caller's unique name; empty for a caller in this process
   QTimer FRunTimer;

@@ -245,6 +245,23 @@ TBusReply TFocuserClient::GetPosition(int32_t& position) {
   return r;
 }
 
+TBusReply TFocuserClient::SetIntProperty(const char* name, int32_t value) {
+  DBusMessage* call =
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, PropertiesInterface, "Set");
+  const char* iface = Focuser1Interface;
+  DBusMessageIter it, variant;
+  dbus_message_iter_init_append(call, &it);
+  dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &iface);
+  dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &name);
+  dbus_message_iter_open_container(&it, DBUS_TYPE_VARIANT, DBUS_TYPE_INT32_AS_STRING, &variant);
+  dbus_message_iter_append_basic(&variant, DBUS_TYPE_INT32, &value);
+  dbus_message_iter_close_container(&it, &variant);
+  DBusMessage* reply = nullptr;
+  TBusReply r = Send(call, &reply);
+  if (reply) dbus_message_unref(reply);
+  return r;
+}
+
 bool TFocuserClient::Watch(bool messages) {
   if (!FConnection) return false;
   DBusError error;

@@ -77,6 +77,8 @@ class TFocuserClient {
   TBusReply ReadTemperature(double& celsius);
   TBusReply GetState(TFocuserState& state);
   TBusReply GetPosition(int32_t& position);
+  // Writes an int32 property of org.morvane.Focuser1.
+  TBusReply SetIntProperty(const char* name, int32_t value);
 
   // Starts listening: to PropertiesChanged of the interface's owner and to the owner coming
   // and going, and to

@@ -79,6 +79,8 @@ void TFocusControl::SetCancelMovementFlag(bool Value) {
   // Nothing asked for before the cancel may start after it: a move waiting to supersede the
   // running one is dropped with it.
   if (Value) FSuccessorPending = false;
+  // A Stop ends both legs of a compensated move.
+  if (Value) FFinalLegPending = false;
   {
     // Once this returns, no drive of the cancelled move goes out.
     std::lock_guard drive(FDriveLock);

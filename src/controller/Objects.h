@@ -133,6 +133,11 @@ class TFocusControl {
   std::atomic<TThreadPriority> NudgePriority{TThreadPriority::tpNormal};
   std::atomic<bool> TervixEnable{true};
   TMotionTimeouts Timeouts;
+  // Backlash compensation of moves by or to a count: mode 0 off, 1 final approach inward
+  // (count rising), 2 outward; ApproachCodes: how far past the target the first leg goes.
+  // Read when a move starts.
+  std::atomic<int32_t> ApproachMode{0};
+  std::atomic<int32_t> ApproachCodes{0};
 
   // Virtual operations.
   virtual void SetComPort(int32_t Value);
@@ -161,6 +166,8 @@ class TFocusControl {
   // Stops a coarse run (StartMove) that is still driving: its stop commands, at once. False
   // when none drives.
   bool StopCoarseRun();
+  // A coarse run (StartMove) is driving.
+  bool CoarseRunning() const { return FCoarseDrive.load(); }
   virtual void MoveBy(int32_t Codes);
   virtual void MoveTo(int32_t Target);
   virtual void ResetCount();
@@ -249,14 +256,21 @@ class TFocusControl {
 
   // The end of a move: under the move lock, decides whether this thread reports the idle
   // change and sets "GENERAL_DELAY_EVENT" (no later move is waiting to take over), and does.
-  void FinishMove();
+  // A leg that failed (the motor did not move, or moved away) drops the leg still to come.
+  // With a last leg of a compensated move still to come, this starts it instead: the move
+  // stays busy.
+  void FinishMove(bool failed = false);
   std::recursive_mutex& MoveLock() { return FMoveLock; }
   bool SuccessorPending() const { return FSuccessorPending; }
+  bool FinalLegPending() const { return FFinalLegPending; }
 
  private:
   // Starts the move to Target (already clamped to 32 bits); up: its direction. Under the move
   // lock, with no other move running.
   void StartMoveTo(int32_t Target, bool up);
+  // Starts a new move to Target, in one or two legs as the backlash compensation decides.
+  // Under the move lock, with no other move running.
+  void StartApproach(int32_t Target);
   void MoveToTarget(int64_t target);
   // The Part's StartMove without cancelling a move first: MoveBy's own run.
   void StartRun(bool Up);
@@ -321,6 +335,10 @@ class TFocusControl {
   uint64_t FStarterSerial = 0;
   // Under FMoveLock: the target of the move started last.
   int32_t FMoveTarget = 0;
+  // Under FMoveLock: the running leg is the first of a compensated move, whose last leg goes
+  // to FFinalTarget once it ends. A cancel or a superseding move drops it.
+  bool FFinalLegPending = false;
+  int32_t FFinalTarget = 0;
   // Under FMoveLock: a started move still owes its one idle report and event.
   bool FMoveActive = false;
   // Held while a move's drive command is decided and sent (SendMoveDrive).

@@ -22,7 +22,8 @@ constexpr const char* BusyText =
 
 TMorvaneFocuser::TMorvaneFocuser() {
   setVersion(1, 1);
-  SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT);
+  SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT |
+                FOCUSER_HAS_BACKLASH);
   // Morvane owns the serial port: the connection is to Morvane on the session bus.
   setSupportedConnections(CONNECTION_NONE);
 }
@@ -351,6 +352,29 @@ void TMorvaneFocuser::Request(TRequestProperty property, double value) {
   }
   if (property == TRequestProperty::Relative) FocusRelPosN[0].value = std::llround(value);
   StartMove(r.TargetCount, property);
+}
+
+bool TMorvaneFocuser::SetFocuserBacklash(int32_t steps) {
+  FBacklashSteps = steps;
+  SendBacklash();
+  return true;
+}
+
+bool TMorvaneFocuser::SetFocuserBacklashEnabled(bool enabled) {
+  FBacklashOn = enabled;
+  // The steps a client set before, or the driver's saved configuration holds.
+  FBacklashSteps = static_cast<int32_t>(std::lround(FocusBacklashN[0].value));
+  SendBacklash();
+  return true;
+}
+
+void TMorvaneFocuser::SendBacklash() {
+  const int32_t mode = !FBacklashOn ? 0 : FBacklashSteps < 0 ? 2 : 1;
+  const int32_t codes = FBacklashSteps < 0 ? -FBacklashSteps : FBacklashSteps;
+  Command("set the backlash compensation", [mode, codes](TFocuserClient& c) {
+    TBusReply r = c.SetIntProperty("BacklashCodes", codes);
+    return r.Ok ? c.SetIntProperty("BacklashMode", mode) : r;
+  });
 }
 
 // Posts a call of Morvane's; a refusal comes back to the log.

@@ -32,6 +32,11 @@ class TMorvaneFocuser : public INDI::Focuser {
   bool Disconnect() override;
   bool AbortFocuser() override;
   IPState MoveAbsFocuser(uint32_t targetTicks) override;
+  // FOCUS_BACKLASH_TOGGLE and FOCUS_BACKLASH_STEPS, mapped to Morvane's backlash compensation:
+  // on, the final approach is inward (outward for negative steps, where a client may send
+  // them), |steps| codes long.
+  bool SetFocuserBacklash(int32_t steps) override;
+  bool SetFocuserBacklashEnabled(bool enabled) override;
 
  private:
   using TClock = std::chrono::steady_clock;
@@ -49,6 +54,10 @@ class TMorvaneFocuser : public INDI::Focuser {
   // Longest wait for an answer of Morvane; the first reading of the module takes up to 2 s.
   static constexpr int CommandTimeoutMs = 3000;
   static constexpr int ReadingTimeoutMs = 5000;
+
+  void SendBacklash();
+  int32_t FBacklashSteps = 0;
+  bool FBacklashOn = false;
 
   static void OnBus(int fd, void* self);
   static void OnResults(int fd, void* self);

@@ -43,6 +43,10 @@ Commands:
                        wait until the current move has finished ("GENERAL_DELAY_EVENT"),
                        at most S seconds
   permit               let an interlocked move go on ("FOCUSER_WAIT_EVENT")
+  backlash off|in|out [N]
+                       backlash compensation: off, or every move by or to a count ends
+                       with a final approach inward or outward, N codes long
+  hold-compensation    hold temperature compensation still until interrupted
 
 Options:
   --wait               return once the move has ended (at once when nothing moves)
@@ -225,12 +229,17 @@ int main(int argc, char** argv) {
   }
   if (words.empty()) return Usage("no command given");
   const std::string command = words[0];
-  const size_t wantArgs = (command == "move-by" || command == "move-to") ? 2 : 1;
-  static const char* const known[] = {"position", "idle",  "move-by",   "move-to", "stop",
-                                      "reset",    "watch", "wait-move", "permit"};
+  size_t wantArgs = (command == "move-by" || command == "move-to") ? 2 : 1;
+  static const char* const known[] = {
+      "position",  "idle",   "move-by",  "move-to",          "stop", "reset", "watch",
+      "wait-move", "permit", "backlash", "hold-compensation"};
   bool isKnown = false;
   for (const char* k : known) isKnown = isKnown || command == k;
   if (!isKnown) return Usage("unknown command '" + command + "'");
+  if (command == "backlash") {
+    if (words.size() < 2 || words.size() > 3) return Usage("backlash takes off, in or out and N");
+    wantArgs = words.size();
+  }
   if (words.size() != wantArgs)
     return Usage(command + (wantArgs == 2 ? " takes one number" : " takes no arguments"));
   const bool moves = command == "move-by" || command == "move-to" || command == "stop";
@@ -239,7 +248,13 @@ int main(int argc, char** argv) {
   if (json && command != "watch") return Usage("--json goes with watch");
   if (timeout >= 0 && command != "wait-move") return Usage("--timeout goes with wait-move");
   int32_t number = 0;
-  if (wantArgs == 2 && !ParseInt(words[1], number))
+  int32_t backlashMode = -1;
+  if (command == "backlash") {
+    backlashMode = words[1] == "off" ? 0 : words[1] == "in" ? 1 : words[1] == "out" ? 2 : -1;
+    if (backlashMode < 0) return Usage("backlash: '" + words[1] + "' is not off, in or out");
+    if (words.size() == 3 && (!ParseInt(words[2], number) || number < 0))
+      return Usage("backlash: '" + words[2] + "' is not a number of codes");
+  } else if (wantArgs == 2 && !ParseInt(words[1], number))
     return Usage(command + ": '" + words[1] + "' is not a whole number");
 
   std::signal(SIGINT, OnSignal);
@@ -281,6 +296,18 @@ int main(int argc, char** argv) {
       std::printf("%d\n", state.Position);
     else
       std::printf("%s\n", state.Idle ? "idle" : "moving");
+    return 0;
+  }
+  if (command == "backlash") {
+    TBusReply r = client.SetIntProperty("BacklashMode", backlashMode);
+    if (r.Ok && words.size() == 3) r = client.SetIntProperty("BacklashCodes", number);
+    return r.Ok ? 0 : Fail(r);
+  }
+  if (command == "hold-compensation") {
+    // Held while this connection is on the bus: until interrupted, or Morvane goes.
+    if (const TBusReply r = client.Call("HoldCompensation"); !r.Ok) return Fail(r);
+    while (!GStop && client.Open()) ::usleep(100000);
+    client.Call("ReleaseCompensation");
     return 0;
   }
   // Listen before the call, so that no change of the move is missed.

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "controller/Objects.h"
+#include "motion/ApproachRule.h"
 #include "motion/EndMoveThread.h"
 #include "motion/MoveItThread.h"
 #include "motion/NudgeThread.h"
@@ -50,7 +51,7 @@ class TMoveStarterThread : public TThread {
     if (c.FStarterSerial != Serial) return;
     if (c.FSuccessorPending) {
       c.FSuccessorPending = false;
-      c.StartMoveTo(c.FPendingTarget, c.FPendingTarget > c.CTSCount());
+      c.StartApproach(c.FPendingTarget);
       return;
     }
     // Cancelled while waiting: the move ends here, and this thread owes its report.
@@ -83,7 +84,7 @@ void TFocusControl::MoveToTarget(int64_t target) {
   // Called from a motion thread's idle handler: that thread is about to end by itself.
   std::erase_if(running, [](const std::shared_ptr<TThread>& t) { return t.get() == TThread::Current(); });
   if (running.empty() && !FSuccessorPending) {
-    StartMoveTo(Target, Target > FCTSCount.load());
+    StartApproach(Target);
     return;
   }
   SupersedeMove(Target, std::move(running));
@@ -99,6 +100,8 @@ void TFocusControl::SupersedeMove(int32_t Target, std::vector<std::shared_ptr<TT
     NudgeCancel.store(true);
   }
   FPendingTarget = Target;
+  // The superseding move supersedes both legs of a compensated one.
+  FFinalLegPending = false;
   FMoveActive = true;
   NudgeIdle.store(false);
   ReleaseSuspendedThreads();
@@ -124,7 +127,9 @@ void TFocusControl::ResetCount() {
     DoCTSChange(0, false);
     return;
   }
-  const int32_t goal = FSuccessorPending ? FPendingTarget : FMoveTarget;
+  const int32_t goal = FSuccessorPending  ? FPendingTarget
+                       : FFinalLegPending ? FFinalTarget
+                                          : FMoveTarget;
   {
     // Stopped before the count changes under its threads' feet.
     std::lock_guard drive(FDriveLock);
@@ -148,6 +153,19 @@ void TFocusControl::KeepNudgeThread(std::shared_ptr<TThread> thread) {
     NudgeThread = thread;
   }
   KeepMotionThread(std::move(thread));
+}
+
+void TFocusControl::StartApproach(int32_t Target) {
+  const int32_t count = FCTSCount.load();
+  const TApproachPlan plan =
+      TApproachRule::FromSettings(ApproachMode.load(), ApproachCodes.load()).Plan(count, Target);
+  FFinalLegPending = plan.TwoLegs && FPortHandle.load();
+  FFinalTarget = Target;
+  if (FFinalLegPending) {
+    StartMoveTo(plan.FirstTarget, plan.FirstTarget > count);
+    return;
+  }
+  StartMoveTo(Target, Target > count);
 }
 
 void TFocusControl::StartMoveTo(int32_t Target, bool up) {
@@ -196,9 +214,18 @@ void TFocusControl::StartMoveTo(int32_t Target, bool up) {
   KeepNudgeThread(std::make_shared<TNudgeThread>(*this, Target, true));
 }
 
-void TFocusControl::FinishMove() {
+void TFocusControl::FinishMove(bool failed) {
   std::lock_guard lock(FMoveLock);
   if (FSuccessorPending) return;
+  if (FFinalLegPending) {
+    FFinalLegPending = false;
+    // The last leg of a compensated move: still the same move, busy throughout.
+    if (!failed && !FDestroying.load()) {
+      FThreads.Reap();
+      StartMoveTo(FFinalTarget, FFinalTarget > FCTSCount.load());
+      return;
+    }
+  }
   FMoveActive = false;
   NudgeIdle.store(true);
   DoIdleChange();

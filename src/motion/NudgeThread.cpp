@@ -159,16 +159,20 @@ void TNudgeThread::Execute() {
   else if (learnt.Moved > 0)
     c.SetNudgeResponse(direct, dual, {learnt.Moved, learnt.PulseMs, learnt.StillMs});
   CheckSuspended();
+  const bool failed =
+      verdict == TNudgeVerdict::nvNotMoving || verdict == TNudgeVerdict::nvMovedAway;
   {
     // Superseded by a move waiting to start, this thread only stops the motor: the controller
     // stays busy and the new move reports its end.
     std::lock_guard lock(c.MoveLock());
-    if (!c.SuccessorPending()) c.NudgeIdle.store(true);
+    // Nor is it idle between the legs of a compensated move.
+    if (!c.SuccessorPending() && !(c.FinalLegPending() && !failed && !c.NudgeCancel.load()))
+      c.NudgeIdle.store(true);
   }
   c.SendFocusCommand(":FQ#");
   c.SendFocusCommand(":FQ#");
-  c.FinishMove();
-  if (verdict == TNudgeVerdict::nvNotMoving || verdict == TNudgeVerdict::nvMovedAway) {
+  c.FinishMove(failed);
+  if (failed) {
     MessageText = verdict == TNudgeVerdict::nvNotMoving ? NotMovingText : AwayText;
     ShowMessageText();
   }

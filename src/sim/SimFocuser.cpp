@@ -210,6 +210,13 @@ double TSimFocuser::ShaftPosition() const {
   return motor.Shaft();
 }
 
+double TSimFocuser::TubePosition() const {
+  std::lock_guard lock(FLock);
+  TSimMotor motor = FMotor;
+  motor.AdvanceTo(std::max(Now(), motor.Time()));
+  return motor.Tube();
+}
+
 double TSimFocuser::Speed() const {
   std::lock_guard lock(FLock);
   TSimMotor motor = FMotor;

@@ -58,6 +58,8 @@ class TSimFocuser {
   // The encoder shaft's angle in codes, also while the encoder is dead; starts at 0.125,
   // the middle of the first quarter cycle.
   double ShaftPosition() const;
+  // Where the draw tube stands, in codes of the shaft (TubePlay away from it at most).
+  double TubePosition() const;
   // Motor speed in codes per second, positive toward rising codes.
   double Speed() const;
   bool Moving() const;

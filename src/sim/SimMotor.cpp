@@ -18,6 +18,7 @@ TSimMotor::TSimMotor(const TSimParams& params, double t)
       FFriction(std::max(params.CoastFriction, 1e-6)),
       FBreakaway(std::max(params.BreakawayTime, 0.0)),
       FHalfPlay(std::max(params.Backlash, 0.0) / 2),
+      FHalfTubePlay(std::max(params.TubePlay, 0.0) / 2),
       FMin(-std::abs(params.TravelRevs) * params.CodesPerRev),
       FMax(std::abs(params.TravelRevs) * params.CodesPerRev),
       FT(t) {}
@@ -101,12 +102,14 @@ void TSimMotor::AdvanceTo(double t) {
         if (s.X > FMax || s.X < FMin) {
           // Against an end stop, motor and shaft stop together.
           FX = FM = std::clamp(s.X, FMin, FMax);
+          DragTube();
           Halt(tt);
           break;
         }
         FT = tt;
         FM = s.M;
         FX = s.X;
+        DragTube();
         FV = s.V;
         if (tt >= end) {
           FV = 0;
@@ -154,6 +157,7 @@ void TSimMotor::SetDrive(double t, int dir, double speed) {
 void TSimMotor::PlaceShaft(double t, double x) {
   AdvanceTo(t);
   FX = FM = std::clamp(x, FMin, FMax);
+  DragTube();
   Halt(t);
 }
 

@@ -3,6 +3,7 @@
 // steps, so the time at which the shaft reaches any angle can be found to a microsecond.
 // Time is in seconds on any clock the owner chooses; angles in codes; not thread-safe.
 
+#include <algorithm>
 #include <limits>
 
 #include "sim/SimParams.h"
@@ -31,6 +32,8 @@ class TSimMotor {
 
   double Time() const { return FT; }
   double Shaft() const { return FX; }     // encoder shaft angle, codes
+  // The draw tube, in codes of the shaft, across TubePlay from it.
+  double Tube() const { return FTube; }
   double Velocity() const { return FV; }  // motor speed, codes/s, signed
   int Drive() const { return FDir; }
   // Nothing will change without a new drive.
@@ -55,12 +58,15 @@ class TSimMotor {
   bool Outside(double x, double lo, double hi) const;
   // Motion ends at t; what follows depends on the drive (rest, stall or breakaway).
   void Halt(double t);
+  // The tube follows the shaft's latest move, which is monotonic within a segment.
+  void DragTube() { FTube = std::clamp(FTube, FX - FHalfTubePlay, FX + FHalfTubePlay); }
 
-  double FSpinUp, FCoastTime, FFriction, FBreakaway, FHalfPlay, FMin, FMax;
+  double FSpinUp, FCoastTime, FFriction, FBreakaway, FHalfPlay, FHalfTubePlay, FMin, FMax;
   TRegime FRegime = TRegime::Rest;
   double FT, FM = 0, FX = 0, FV = 0;
   int FDir = 0;
   double FSpeed = 0;
+  double FTube = 0;
   double FLoose = 0;  // Breakaway: when the shaft breaks loose
 };
 

@@ -53,6 +53,10 @@ struct TSimParams {
   // Play in codes between the motor and the encoder shaft that a reversal takes up before
   // the count moves. The encoder sits on the motor shaft in the usual build, hence 0.
   double Backlash = 0.0;
+  // Play in codes between the encoder shaft and the draw tube (the gear train beyond the
+  // encoder): the tube stands at a different place for the same count depending on the last
+  // direction. 0: the tube follows the shaft exactly.
+  double TubePlay = 0.0;
   // Mechanical end stops, in turns of the encoder shaft either way from the start position.
   // At a stop the shaft stalls; driven away it breaks loose again.
   double TravelRevs = 40.0;

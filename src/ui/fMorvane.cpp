@@ -20,6 +20,7 @@
 #include "platform/BusContract.h"
 #include "platform/Signals.h"
 #include "platform/Timing.h"
+#include "settings/CompensationSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
 #include "settings/ViewSettings.h"
@@ -27,6 +28,7 @@
 #include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
 #include "ui/MainFormBus.h"
+#include "ui/TempCompDriver.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
 #include "ui_fMorvane.h"
@@ -205,6 +207,18 @@ void TMainForm::FormCreate() {
   FCollapsedWidth = width();
 
   SetupForm = std::make_unique<TSetupForm>(*FocusControl, *this, this);
+  FTempComp = std::make_unique<TTempCompDriver>(*FocusControl);
+  // What compensation did, or why it waits, on the status line's second row.
+  FTempComp->OnStatus = [this](const std::string& text) {
+    BusStateChanged();  // held, released, or a compensation move
+    if (text.empty()) return;
+    LogLine(text);
+    SetStatusNote(QString::fromStdString(text));
+  };
+  // The reference belongs to the focus found at that temperature: kept over a restart.
+  FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
+    if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
+  };
   AboutBox = CreateAboutBox();
 
   FCountHandOver = std::make_unique<TCountHandOver>(
@@ -306,6 +320,7 @@ void TMainForm::FinishFormShow() {
   FFormShowPending = false;
   CallHandler([this] {
     SetupForm->UpdatePgmParametersButtonClick();
+    FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
   });
@@ -319,6 +334,7 @@ void TMainForm::ReloadSettings() {
   CallHandler([this] {
     SetupForm->LoadSettings();
     SetupForm->UpdatePgmParametersButtonClick();
+    FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
   });
   BusStateChanged();  // the port may have changed
 }
@@ -362,6 +378,7 @@ void TMainForm::FreeOwned() {
   StopBusInterfaces();
   SetupForm.reset();
   AboutBox.reset();
+  FTempComp.reset();
   FocusControl.reset();
 }
 

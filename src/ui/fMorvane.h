@@ -22,6 +22,7 @@
 
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
+#include "ui/TempCompDriver.h"
 #include "ui/voice/VoiceThread.h"
 
 namespace Ui {
@@ -153,6 +154,10 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
   std::string IniPath() const override { return FIniPath; }
+  // Backlash and temperature compensation (ui/Compensation.cpp).
+  TTempCompDriver& TempComp() { return *FTempComp; }
+  // Applies the settings and saves them in the settings file's own section.
+  void ApplyCompensation(const TCompensationSettings& s);
   void SetSpeedRGEnabled(bool enabled) override;
   void ShowMessage(const std::string& text) override;
 
@@ -264,6 +269,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::unique_ptr<TCountHandOver> FCountHandOver;
   // Owned; freed in FormClose in the order setup dialog, about box, controller.
   std::unique_ptr<TFocusControl> FocusControl;
+  // Backlash and temperature compensation; goes before the controller it moves.
+  std::unique_ptr<TTempCompDriver> FTempComp;
   std::unique_ptr<TSetupForm> SetupForm;
   // The about box; made by CreateAboutBox, shown modally by "About Morvane".
   std::unique_ptr<QDialog> AboutBox;

@@ -296,6 +296,26 @@ TEST_F(IndiDriverTest, RunsEndInMorvane) {
   EXPECT_TRUE(ServeUntil([&] { return !rig.Simulator->Moving(); }, 10000));
 }
 
+// libindi's own backlash properties set Morvane's compensation (on: the final approach inward).
+TEST_F(IndiDriverTest, BacklashPropertiesSetMorvanesCompensation) {
+  TMainWindowRig rig;
+  auto indi = std::make_unique<TIndiServer>();
+  Connect(*indi);
+  // libindi takes the steps only once the toggle is on.
+  indi->Set("FOCUS_BACKLASH_TOGGLE.INDI_ENABLED=On");
+  indi->Set("FOCUS_BACKLASH_STEPS.FOCUS_BACKLASH_VALUE=15");
+  EXPECT_TRUE(ServeUntil(
+      [&] {
+        const TCompensationSettings s = rig.Form->TempComp().Settings();
+        return s.BacklashMode == 1 && s.BacklashCodes == 15;
+      },
+      5000))
+      << indi->Messages();
+  EXPECT_EQ(rig.Controller().ApproachCodes.load(), 15);
+  indi->Set("FOCUS_BACKLASH_TOGGLE.INDI_DISABLED=On");
+  EXPECT_TRUE(ServeUntil([&] { return rig.Controller().ApproachMode.load() == 0; }, 5000));
+}
+
 TEST_F(IndiDriverTest, TemperatureShownWithTheModule) {
   TMainWindowRig rig;
   TIndiServer indi;

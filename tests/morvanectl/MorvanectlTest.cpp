@@ -70,8 +70,9 @@ TToolResult Ctl(const std::vector<std::string>& args, const std::vector<std::str
 TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   const TToolResult help = RunTool(Tool, {"--help"});
   EXPECT_EQ(help.Status, 0);
-  for (const char* c : {"position", "idle", "move-by", "move-to", "stop", "reset", "watch",
-                        "--json", "wait-move", "--timeout", "permit", "--wait"})
+  for (const char* c :
+       {"position", "idle", "move-by", "move-to", "stop", "reset", "watch", "--json", "wait-move",
+        "--timeout", "permit", "--wait", "backlash", "hold-compensation"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
@@ -92,7 +93,11 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
                                              {"move-by", "+-5"},
                                              {"move-by", ""},
                                              {"move-to", "2147483648"},
-                                             {"watch", "--bogus"}}) {
+                                             {"watch", "--bogus"},
+                                             {"backlash"},
+                                             {"backlash", "sideways"},
+                                             {"backlash", "in", "-3"},
+                                             {"backlash", "in", "3", "4"}}) {
     const TToolResult r = RunTool(Tool, args);
     EXPECT_EQ(r.Status, 2) << (args.empty() ? "" : args[0]) << ": " << r.Err;
     EXPECT_NE(r.Err.find("morvanectl: "), std::string::npos);
@@ -155,6 +160,13 @@ TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {
   EXPECT_EQ(r.Out, "19\n");
   EXPECT_EQ(Ctl({"reset"}).Status, 0);
   EXPECT_EQ(Ctl({"position"}).Out, "0\n");
+  r = Ctl({"backlash", "out", "25"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(console.Comp.BacklashMode, 2);
+  EXPECT_EQ(console.Comp.BacklashCodes, 25);
+  EXPECT_EQ(Ctl({"backlash", "off"}).Status, 0);
+  EXPECT_EQ(console.Comp.BacklashMode, 0);
+  EXPECT_EQ(console.Comp.BacklashCodes, 25);
   const std::vector<std::string> expected = {"MoveByClick 30", "MoveToClick 18", "MoveToClick 100",
                                              "StopClick", "ResetClick"};
   EXPECT_EQ(console.Calls, expected);

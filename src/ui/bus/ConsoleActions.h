@@ -3,8 +3,10 @@
 // console's actions. The window implements it; tests use a fake. GUI thread only.
 
 #include <cstdint>
+#include <string>
 
 #include "platform/BusContract.h"
+#include "settings/CompensationSettings.h"
 
 namespace morvane {
 
@@ -46,6 +48,17 @@ class TConsoleActions {
   virtual void MessageMoveBy(int32_t codes) = 0;
   // Broadcast (w, l) of "MORVANE_MESSAGE".
   virtual void Broadcast(int32_t wParam, int32_t lParam) = 0;
+
+  // Backlash and temperature compensation; a console without them has them off.
+  virtual TCompensationSettings Compensation() { return {}; }
+  // Applies and saves the settings.
+  virtual void SetCompensation(const TCompensationSettings&) {}
+  // Temperature compensation makes no move while any holder holds it.
+  virtual void HoldCompensation(const std::string&) {}
+  virtual void ReleaseCompensation(const std::string&) {}
+  virtual bool CompensationHeld() { return false; }
+  // The codes of the last compensation move (0: none yet).
+  virtual int32_t LastCompensationMove() { return 0; }
 };
 
 // Moves are limited to targets the count and the motion code can hold with room to spare;

@@ -96,6 +96,13 @@ void TFocuserService::FinishPublish() {
           [this](const QString& name) {
             if (name == FRunCaller) EndBusRun();
           });
+  FHoldWatcher = std::make_unique<QDBusServiceWatcher>(QString(), bus,
+                                                       QDBusServiceWatcher::WatchForUnregistration);
+  connect(FHoldWatcher.get(), &QDBusServiceWatcher::serviceUnregistered, this,
+          [this](const QString& name) {
+            FHoldWatcher->removeWatchedService(name);
+            FConsole.ReleaseCompensation(name.toStdString());
+          });
   FSincePosition.start();
   FPublished = true;
 }
@@ -123,6 +130,10 @@ void TFocuserService::Announce(bool flushPosition) {
     changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
   if (const bool running = Running(); running != FSentRunning)
     changed.insert(QStringLiteral("Running"), FSentRunning = running);
+  if (const bool held = CompensationHeld(); held != FSentHeld)
+    changed.insert(QStringLiteral("CompensationHeld"), FSentHeld = held);
+  if (const int last = LastCompensationMove(); last != FSentLastMove)
+    changed.insert(QStringLiteral("LastCompensationMove"), FSentLastMove = last);
   const int position = Position();
   if (position != FSentPosition) {
     const qint64 since = FSincePosition.elapsed();
@@ -285,6 +296,52 @@ double TFocuserService::ReadTemperature() {
     return 0;
   }
   return celsius;
+}
+
+template <typename F>
+void TFocuserService::ChangeCompensation(F&& change) {
+  Guarded([&] {
+    TCompensationSettings s = FConsole.Compensation();
+    change(s);
+    FConsole.SetCompensation(s);
+  });
+}
+
+void TFocuserService::SetBacklashMode(int v) {
+  ChangeCompensation([v](TCompensationSettings& s) { s.BacklashMode = v; });
+}
+void TFocuserService::SetBacklashCodes(int v) {
+  ChangeCompensation([v](TCompensationSettings& s) { s.BacklashCodes = v; });
+}
+void TFocuserService::SetTempCompensation(bool v) {
+  ChangeCompensation([v](TCompensationSettings& s) { s.TempComp = v; });
+}
+void TFocuserService::SetTempCoefficient(double v) {
+  ChangeCompensation([v](TCompensationSettings& s) { s.TempCoefficient = v; });
+}
+void TFocuserService::SetTempDeadBand(int v) {
+  ChangeCompensation([v](TCompensationSettings& s) { s.TempDeadBand = v; });
+}
+void TFocuserService::SetTempSamples(int v) {
+  ChangeCompensation([v](TCompensationSettings& s) { s.TempSamples = v; });
+}
+
+void TFocuserService::HoldCompensation() {
+  const QString caller = calledFromDBus() ? message().service() : QString();
+  FConsole.HoldCompensation(caller.toStdString());
+  if (caller.isEmpty() || !FHoldWatcher) return;
+  FHoldWatcher->addWatchedService(caller);
+  // A caller that left before the watch began is not reported by it.
+  if (!QDBusConnection::sessionBus().interface()->isServiceRegistered(caller)) {
+    FHoldWatcher->removeWatchedService(caller);
+    FConsole.ReleaseCompensation(caller.toStdString());
+  }
+}
+
+void TFocuserService::ReleaseCompensation() {
+  const QString caller = calledFromDBus() ? message().service() : QString();
+  if (!caller.isEmpty() && FHoldWatcher) FHoldWatcher->removeWatchedService(caller);
+  FConsole.ReleaseCompensation(caller.toStdString());
 }
 
 }  // namespace morvane

@@ -29,6 +29,15 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(bool PortOpen READ PortOpen)
   Q_PROPERTY(int ComPort READ ComPort)
   Q_PROPERTY(bool TemperatureAvailable READ TemperatureAvailable)
+  Q_PROPERTY(int BacklashMode READ BacklashMode WRITE SetBacklashMode)
+  Q_PROPERTY(int BacklashCodes READ BacklashCodes WRITE SetBacklashCodes)
+  Q_PROPERTY(bool TempCompensation READ TempCompensation WRITE SetTempCompensation)
+  Q_PROPERTY(double TempCoefficient READ TempCoefficient WRITE SetTempCoefficient)
+  Q_PROPERTY(int TempDeadBand READ TempDeadBand WRITE SetTempDeadBand)
+  Q_PROPERTY(int TempSamples READ TempSamples WRITE SetTempSamples)
+  Q_PROPERTY(double TempReference READ TempReference)
+  Q_PROPERTY(bool CompensationHeld READ CompensationHeld)
+  Q_PROPERTY(int LastCompensationMove READ LastCompensationMove)
 
  public:
   // Position changes are announced at most this often while the readout moves.
@@ -62,6 +71,23 @@ class TFocuserService : public QObject, protected QDBusContext {
   int ComPort() { return FConsole.ComPort(); }
   bool TemperatureAvailable() { return FConsole.TemperatureAvailable(); }
 
+  int BacklashMode() { return FConsole.Compensation().BacklashMode; }
+  int BacklashCodes() { return FConsole.Compensation().BacklashCodes; }
+  bool TempCompensation() { return FConsole.Compensation().TempComp; }
+  double TempCoefficient() { return FConsole.Compensation().TempCoefficient; }
+  int TempDeadBand() { return FConsole.Compensation().TempDeadBand; }
+  int TempSamples() { return FConsole.Compensation().TempSamples; }
+  double TempReference() { return FConsole.Compensation().TempReference; }
+  bool CompensationHeld() { return FConsole.CompensationHeld(); }
+  int LastCompensationMove() { return FConsole.LastCompensationMove(); }
+  // Each setting written alone; the console brings it into its range and saves it.
+  void SetBacklashMode(int v);
+  void SetBacklashCodes(int v);
+  void SetTempCompensation(bool v);
+  void SetTempCoefficient(double v);
+  void SetTempDeadBand(int v);
+  void SetTempSamples(int v);
+
  public Q_SLOTS:
   void MoveBy(int codes);
   void MoveTo(int count);
@@ -71,6 +97,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   void StartTimedRun(bool in, uint milliseconds);
   void StopRun();
   double ReadTemperature();
+  // Holds temperature compensation still until the caller releases it or leaves the bus.
+  void HoldCompensation();
+  void ReleaseCompensation();
 
  private:
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.
@@ -86,6 +115,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   void TakeRun(uint32_t milliseconds);
   void EndBusRun();
   void ForgetRun();
+  template <typename F>
+  void ChangeCompensation(F&& change);
 
   TConsoleActions& FConsole;
   bool FPublished = false;
@@ -98,10 +129,14 @@ class TFocuserService : public QObject, protected QDBusContext {
   int FSentComPort = 0;
   bool FSentTemperature = false;
   bool FSentRunning = false;
+  bool FSentHeld = false;
+  int FSentLastMove = 0;
   bool FBusRun = false;  // the run that runs was started over the bus
   QString FRunCaller;    // its caller's unique name; empty for a caller in this process
   QTimer FRunTimer;
   std::unique_ptr<QDBusServiceWatcher> FRunCallerWatcher;
+  // The callers holding compensation, released when they leave the bus.
+  std::unique_ptr<QDBusServiceWatcher> FHoldWatcher;
   QElapsedTimer FSincePosition;
   QTimer FPositionTimer;
 };

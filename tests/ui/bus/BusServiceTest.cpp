@@ -165,6 +165,20 @@ TEST_F(FocuserServiceTest, BusRunsEndWithTheirCallerOrTheirTime) {
   EXPECT_EQ(Console.Calls, expected);
 }
 
+// A hold is its caller's: released when it says so or leaves the bus, each caller its own.
+TEST_F(FocuserServiceTest, CompensationHeldWhileItsCallerIsOnTheBus) {
+  auto caller = std::make_unique<TFocuserClient>();
+  TFocuserClient other;
+  ASSERT_TRUE(FromOtherThread([&] { return caller->Call("HoldCompensation"); }).Ok);
+  ASSERT_TRUE(FromOtherThread([&] { return other.Call("HoldCompensation"); }).Ok);
+  EXPECT_EQ(Console.Holders.size(), 2u);
+  caller.reset();  // leaves the bus
+  EXPECT_TRUE(ServeUntil([&] { return Console.Holders.size() == 1; }));
+  EXPECT_TRUE(Service->CompensationHeld());
+  ASSERT_TRUE(FromOtherThread([&] { return other.Call("ReleaseCompensation"); }).Ok);
+  EXPECT_FALSE(Service->CompensationHeld());
+}
+
 TEST_F(FocuserServiceTest, TemperatureOnlyWithTheModuleAndWhileIdle) {
   TFocuserClient client;
   double c = 0;

@@ -2,6 +2,7 @@
 // A console that records what the bus side asks of it, for tests without the main window.
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ class TFakeConsole : public TConsoleActions {
   double Celsius = 12.5;
   // One line per call, in order: "MoveByClick 5", "Broadcast 2 -12", ...
   std::vector<std::string> Calls;
+  TCompensationSettings Comp;
+  std::set<std::string> Holders;
 
   int32_t ReadoutValue() override { return Readout; }
   bool Idle() override { return IsIdle; }
@@ -47,6 +50,11 @@ class TFakeConsole : public TConsoleActions {
   }
   void MessageMoveTo(int32_t count) override { Record("MessageMoveTo", count); }
   void MessageMoveBy(int32_t codes) override { Record("MessageMoveBy", codes); }
+  TCompensationSettings Compensation() override { return Comp; }
+  void SetCompensation(const TCompensationSettings& s) override { Comp = s; }
+  void HoldCompensation(const std::string& holder) override { Holders.insert(holder); }
+  void ReleaseCompensation(const std::string& holder) override { Holders.erase(holder); }
+  bool CompensationHeld() override { return !Holders.empty(); }
   void Broadcast(int32_t w, int32_t l) override {
     Calls.push_back("Broadcast " + std::to_string(w) + " " + std::to_string(l));
   }

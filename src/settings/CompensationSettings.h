@@ -1,0 +1,33 @@
+#pragma once
+// Backlash and temperature compensation settings: the [Compensation] section of the settings
+// file. A file without the section reads as everything off, as before the section existed;
+// the other sections are neither read nor written here.
+
+#include <cstdint>
+#include <string>
+
+#include "settings/FileOps.h"
+
+namespace morvane {
+
+struct TCompensationSettings {
+  int32_t BacklashMode = 0;   // 0 off, 1 final approach inward, 2 outward
+  int32_t BacklashCodes = 0;  // how far past the target the first leg goes
+  bool TempComp = false;
+  double TempCoefficient = 0.0;  // codes per degree Celsius, signed
+  int32_t TempSamples = 10;      // module readings averaged
+  int32_t TempDeadBand = 5;      // no move smaller than this, in codes
+  double TempReference = 0.0;    // degrees Celsius, taken when switched on
+  bool operator==(const TCompensationSettings&) const = default;
+};
+
+// Values outside their range are brought into it (an unknown mode is off).
+TCompensationSettings NormalisedCompensation(TCompensationSettings s);
+
+TCompensationSettings ReadCompensationSettings(const std::string& iniPath);
+
+// Writes the section's keys in one replacement of the file; false (file as it was) on failure.
+bool SaveCompensationSettings(const std::string& iniPath, const TCompensationSettings& s,
+                              TFileOps& ops = DefaultFileOps());
+
+}  // namespace morvane

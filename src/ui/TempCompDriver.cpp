@@ -1,0 +1,135 @@
+#include "ui/TempCompDriver.h"
+
+#include <numeric>
+
+#include "controller/Objects.h"
+
+namespace morvane {
+
+namespace {
+// GetTemperature's value when the module gave none.
+constexpr double NoReading = -99.0;
+}  // namespace
+
+TTempCompDriver::TTempCompDriver(TFocusControl& controller, QObject* parent)
+    : QObject(parent), FController(controller) {
+  FTimer.setInterval(DefaultIntervalMs);
+  connect(&FTimer, &QTimer::timeout, this, &TTempCompDriver::Tick);
+}
+
+void TTempCompDriver::SetSettings(const TCompensationSettings& in) {
+  const TCompensationSettings s = NormalisedCompensation(in);
+  FController.ApproachMode.store(s.BacklashMode);
+  FController.ApproachCodes.store(s.BacklashCodes);
+  if (s.TempComp && !FSettings.TempComp) FReferencePending = true;
+  if (!s.TempComp) FReferencePending = false;
+  FSettings = s;
+  while (FReadings.size() > static_cast<size_t>(FSettings.TempSamples)) FReadings.pop_front();
+  if (FSettings.TempComp) {
+    if (!FTimer.isActive()) FTimer.start();
+  } else {
+    FTimer.stop();
+    FKnowsCount = false;
+  }
+}
+
+void TTempCompDriver::SetIntervalMs(int ms) {
+  FTimer.setInterval(ms);
+}
+
+void TTempCompDriver::Hold(const std::string& holder) {
+  FHolders.insert(holder);
+  Report(TTempCompAction::taHeld, 0);
+}
+
+void TTempCompDriver::Release(const std::string& holder) {
+  FHolders.erase(holder);
+  if (FHolders.empty() && FLastAction == TTempCompAction::taHeld)
+    Report(TTempCompAction::taNone, 0);
+}
+
+bool TTempCompDriver::Busy() const {
+  // The idle flags themselves: Idle() would record what it saw and could swallow the idle
+  // report a motion thread is about to make.
+  return !FController.PortOpen() || FController.MovementRunning() || FController.CoarseRunning() ||
+         FController.Paused.load() || !(FController.RunIdle.load() && FController.NudgeIdle.load());
+}
+
+bool TTempCompDriver::PermitMissing() const {
+  TCameraControl* camera = FController.CameraControl.load();
+  return FController.SBIGInterlock.load() && !(camera && camera->State());
+}
+
+void TTempCompDriver::Tick() {
+  if (!FSettings.TempComp) return;
+  TTempCompInput in;
+  in.Held = Held();
+  in.PermitMissing = PermitMissing();
+  in.Idle = !Busy();
+  in.Reference = FSettings.TempReference;
+  in.Coefficient = FSettings.TempCoefficient;
+  in.DeadBand = FSettings.TempDeadBand;
+  if (in.Idle && FOwnMoveRunning) {
+    FOwnMoveRunning = false;
+    FOwnCount = FController.CTSCount();
+  }
+  // Nothing is read while the focuser is not free: the reading would only wait.
+  if (!in.Idle || in.Held || in.PermitMissing) {
+    in.ReadingValid = !FReadings.empty();
+    in.Average = in.ReadingValid ? FReadings.back() : 0;
+    const TTempCompDecision d = TTempCompRule::Decide(in);
+    if (d.Action != TTempCompAction::taMove) Report(d.Action, 0);
+    return;
+  }
+  const double t = FController.GetTemperature();
+  if (t > NoReading) {
+    FReadings.push_back(t);
+    while (FReadings.size() > static_cast<size_t>(FSettings.TempSamples)) FReadings.pop_front();
+  } else {
+    FReadings.clear();
+  }
+  in.ReadingValid = !FReadings.empty() && t > NoReading;
+  in.Average = in.ReadingValid ? std::accumulate(FReadings.begin(), FReadings.end(), 0.0) /
+                                     static_cast<double>(FReadings.size())
+                               : 0;
+  // The reading took a while: a move may have started meanwhile.
+  in.Idle = !Busy();
+  const int32_t count = FController.CTSCount();
+  const bool refocused = FKnowsCount && count != FOwnCount;
+  if (in.ReadingValid && (FReferencePending || refocused) &&
+      in.Average >= TTempCompRule::LowestCelsius && in.Average <= TTempCompRule::HighestCelsius) {
+    FReferencePending = false;
+    FKnowsCount = true;
+    FOwnCount = count;
+    FSettings.TempReference = in.Average;
+    if (OnReferenceTaken) OnReferenceTaken(FSettings);
+    Report(TTempCompAction::taNone, 0);
+    return;
+  }
+  if (!FKnowsCount) {
+    FKnowsCount = true;
+    FOwnCount = count;
+  }
+  const TTempCompDecision d = TTempCompRule::Decide(in);
+  if (d.Action == TTempCompAction::taMove) {
+    FSettings.TempReference = d.NewReference;
+    FOwnMoveRunning = true;
+    FOwnCount = count + d.Codes;
+    FLastMove = d.Codes;
+    FController.MoveBy(d.Codes);
+  }
+  Report(d.Action, d.Codes);
+}
+
+void TTempCompDriver::Report(TTempCompAction a, int32_t codes) {
+  const bool changed = a != FLastAction;
+  FLastAction = a;
+  if (!OnStatus) return;
+  // A move is told each time; a state only when it changes (busy is no news).
+  if (a == TTempCompAction::taMove)
+    OnStatus("Temperature compensation moved the focuser by " + std::to_string(codes) + " codes");
+  else if (changed && a != TTempCompAction::taBusy)
+    OnStatus(TempCompStateText(a));  // "" once all is well again
+}
+
+}  // namespace morvane

@@ -1,0 +1,73 @@
+#pragma once
+// Drives the compensations from the GUI thread: applies the backlash setting to the
+// controller, and on a timer reads the temperature module and moves the focuser as the
+// temperature rule decides. The module is read only while the focuser is idle (no move by or
+// to a count, no coarse run, no pause), never while held or while the camera interlock's
+// permit is required and not given; module exchanges run on the GUI thread, as this does, so
+// none runs beside a reading.
+
+#include <QObject>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "motion/TempCompRule.h"
+#include "settings/CompensationSettings.h"
+
+namespace morvane {
+
+class TFocusControl;
+
+class TTempCompDriver : public QObject {
+ public:
+  static constexpr int DefaultIntervalMs = 30000;
+
+  TTempCompDriver(TFocusControl& controller, QObject* parent = nullptr);
+
+  // Applies the settings (the backlash ones to the controller at once). Switching temperature
+  // compensation on takes the reference from the next reading.
+  void SetSettings(const TCompensationSettings& s);
+  const TCompensationSettings& Settings() const { return FSettings; }
+  void SetIntervalMs(int ms);
+
+  // Holds compensation still for a holder (a bus name); released when every holder has let go.
+  void Hold(const std::string& holder);
+  void Release(const std::string& holder);
+  bool Held() const { return !FHolders.empty(); }
+
+  // One scheduled pass: read when the focuser is free, decide, move. Public for tests.
+  void Tick();
+
+  TTempCompAction LastAction() const { return FLastAction; }
+  int32_t LastMove() const { return FLastMove; }
+  double Reference() const { return FSettings.TempReference; }
+  bool Compensating() const { return FSettings.TempComp; }
+
+  // Told what compensation did or why it waits (the status line); "" when all is well.
+  std::function<void(const std::string&)> OnStatus;
+  // The reference was taken: the settings file should keep it.
+  std::function<void(const TCompensationSettings&)> OnReferenceTaken;
+
+ private:
+  bool Busy() const;
+  bool PermitMissing() const;
+  void Report(TTempCompAction a, int32_t codes);
+
+  TFocusControl& FController;
+  QTimer FTimer;
+  TCompensationSettings FSettings;
+  std::set<std::string> FHolders;
+  std::deque<double> FReadings;
+  bool FReferencePending = false;
+  // The count this driver left the focuser at: a count found elsewhere means somebody
+  // refocused, and the present temperature becomes the reference.
+  bool FKnowsCount = false;
+  int32_t FOwnCount = 0;
+  bool FOwnMoveRunning = false;
+  TTempCompAction FLastAction = TTempCompAction::taNone;
+  int32_t FLastMove = 0;
+};
+
+}  // namespace morvane

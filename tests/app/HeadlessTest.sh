@@ -21,16 +21,8 @@ MORVANE_ALSA_DEVICE=null "$work/morvane" --simulate --headless >"$work/out" 2>"$
 app=$!
 pids+=($app)
 
-get() {
-  # Only a Morvane already on the bus: a call to a name nobody owns would start an installed
-  # copy through the bus's service files.
-  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
-    -m org.freedesktop.DBus.NameHasOwner org.morvane.Morvane 2>/dev/null | grep -q true || return 1
-  gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
-    -m org.freedesktop.DBus.Properties.Get org.morvane.Focuser1 "$1" 2>/dev/null
-}
-for _ in $(seq 200); do get PortOpen | grep -q true && break; sleep 0.1; done
-get PortOpen | grep -q true || fail "the port did not open without a window"
+for _ in $(seq 200); do morvane_property PortOpen | grep -q true && break; sleep 0.1; done
+morvane_property PortOpen | grep -q true || fail "the port did not open without a window"
 grep -q '^Morvane: .*MORVANE.INI' "$work/err" || fail "the first start's message is not on standard error"
 # A simulated run keeps its own settings file.
 [ -f "$work/Morvane-sim.ini" ] || fail "no factory settings written"
@@ -41,9 +33,9 @@ landed=$(timeout 60 "$ctl" move-to 100 --wait) || fail "morvanectl move-to"
 # SIGHUP: the edited file is applied (another port).
 sed -i 's/^ComPort=.*/ComPort=2\r/' "$work/Morvane-sim.ini"
 kill -HUP $app
-for _ in $(seq 100); do get ComPort | grep -q '<2>' && break; sleep 0.1; done
-get ComPort | grep -q '<2>' || fail "SIGHUP did not apply the settings file"
-get PortOpen | grep -q true || fail "the port is closed after SIGHUP"
+for _ in $(seq 100); do morvane_property ComPort | grep -q '<2>' && break; sleep 0.1; done
+morvane_property ComPort | grep -q '<2>' || fail "SIGHUP did not apply the settings file"
+morvane_property PortOpen | grep -q true || fail "the port is closed after SIGHUP"
 
 # SIGTERM during a coarse run: the run is stopped and the program ends by itself.
 gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \

@@ -77,17 +77,9 @@ QT_QPA_PLATFORM=offscreen MORVANE_ALSA_DEVICE=null "$root/usr/bin/morvane" --sim
   >"$work/morvane.out" 2>&1 &
 app=$!
 pids+=($app)
-port() {
-  # Only a Morvane already on the bus: a call to a name nobody owns would start an installed
-  # copy through the bus's service files.
-  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
-    -m org.freedesktop.DBus.NameHasOwner org.morvane.Morvane 2>/dev/null | grep -q true || return 1
-  gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
-    -m org.freedesktop.DBus.Properties.Get org.morvane.Focuser1 "$1" 2>/dev/null
-}
-for _ in $(seq 200); do port PortOpen | grep -q true && break; sleep 0.1; done
-port PortOpen | grep -q true || fail "the unpacked morvane did not open its port"
-port ComPort | grep -q '<3>' || fail "the unpacked morvane did not read its settings file"
+for _ in $(seq 200); do morvane_property PortOpen | grep -q true && break; sleep 0.1; done
+morvane_property PortOpen | grep -q true || fail "the unpacked morvane did not open its port"
+morvane_property ComPort | grep -q '<3>' || fail "the unpacked morvane did not read its settings file"
 landed=$(timeout 60 "$root/usr/bin/morvanectl" move-to 40 --wait) || fail "morvanectl move-to"
 echo "landed at $landed"
 [ "$landed" -ge 38 ] && [ "$landed" -le 42 ] || fail "the move landed at $landed, not near 40"

@@ -41,3 +41,13 @@ start_xvfb() {
   export DISPLAY=:$(cat "$work/display")
   unset QT_QPA_PLATFORM
 }
+
+# A property of the running Morvane's focuser interface (gdbus's text). Fails while no Morvane
+# is on the bus: the bus is asked first, since a call to a name nobody owns would start an
+# installed copy through the bus's service files.
+morvane_property() {
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner org.morvane.Morvane 2>/dev/null | grep -q true || return 1
+  gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
+    -m org.freedesktop.DBus.Properties.Get org.morvane.Focuser1 "$1" 2>/dev/null
+}

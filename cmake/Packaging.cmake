@@ -6,12 +6,8 @@ include(GNUInstallDirs)
 # time stamp) that Debian's policy asks of every package.
 set(morvane_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/morvane)
 set(morvane_changelog "${PROJECT_BINARY_DIR}/package/changelog.gz")
-add_custom_command(OUTPUT "${morvane_changelog}"
-  COMMAND ${CMAKE_COMMAND} -E make_directory "${PROJECT_BINARY_DIR}/package"
-  COMMAND ${MORVANE_GZIP} -9nc "${PROJECT_SOURCE_DIR}/data/package/changelog" > "${morvane_changelog}"
-  DEPENDS "${PROJECT_SOURCE_DIR}/data/package/changelog"
-  COMMENT "Compressing the package's changelog")
-add_custom_target(morvane_changelog ALL DEPENDS "${morvane_changelog}")
+morvane_gzip(morvane_changelog "${PROJECT_SOURCE_DIR}/data/package/changelog"
+             "${morvane_changelog}")
 install(FILES "${PROJECT_SOURCE_DIR}/data/package/copyright" "${morvane_changelog}"
         DESTINATION ${morvane_doc_dir})
 

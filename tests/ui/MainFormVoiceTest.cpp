@@ -147,9 +147,14 @@ TEST_F(MainFormVoiceTest, TheDialogsVoiceChoiceIsUsedAtOnce) {
   SelectVoice(2);
   QTest::mouseClick(Button("ResetButton"), Qt::LeftButton);
   QTest::mouseClick(Button("In1"), Qt::LeftButton);
-  // The move ends without a new voice.
+  // The move ends without a new voice. (Where it lands is not this test's point: on a busy
+  // machine a one-code move may land one past.)
   ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return Button("In1")->isEnabled() && Readout->Caption() == "0001"; }, 10000));
+      [&] {
+        return Button("In1")->isEnabled() &&
+               (Readout->Caption() == "0001" || Readout->Caption() == "0002");
+      },
+      10000));
   QTest::qWait(100);
   EXPECT_EQ(Form->VoiceThread(), Male);
 }

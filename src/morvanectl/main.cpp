@@ -47,6 +47,8 @@ Commands:
                        backlash compensation: off, or every move by or to a count ends
                        with a final approach inward or outward, N codes long
   hold-compensation    hold temperature compensation still until interrupted
+  mark-focus           mark "in focus here" for learning the temperature coefficient;
+                       prints the temperature logged and the count
 
 Options:
   --wait               return once the move has ended (at once when nothing moves)
@@ -231,8 +233,8 @@ int main(int argc, char** argv) {
   const std::string command = words[0];
   size_t wantArgs = (command == "move-by" || command == "move-to") ? 2 : 1;
   static const char* const known[] = {
-      "position",  "idle",   "move-by",  "move-to",          "stop", "reset", "watch",
-      "wait-move", "permit", "backlash", "hold-compensation"};
+      "position",  "idle",   "move-by",  "move-to",           "stop",      "reset", "watch",
+      "wait-move", "permit", "backlash", "hold-compensation", "mark-focus"};
   bool isKnown = false;
   for (const char* k : known) isKnown = isKnown || command == k;
   if (!isKnown) return Usage("unknown command '" + command + "'");
@@ -302,6 +304,13 @@ int main(int argc, char** argv) {
     TBusReply r = client.SetIntProperty("BacklashMode", backlashMode);
     if (r.Ok && words.size() == 3) r = client.SetIntProperty("BacklashCodes", number);
     return r.Ok ? 0 : Fail(r);
+  }
+  if (command == "mark-focus") {
+    double celsius = 0;
+    int32_t position = 0;
+    if (const TBusReply r = client.MarkFocus(celsius, position); !r.Ok) return Fail(r);
+    std::printf("%.2f %d\n", celsius, position);
+    return 0;
   }
   if (command == "hold-compensation") {
     // Held while this connection is on the bus: until interrupted, or Morvane goes.

@@ -233,10 +233,11 @@ int main(int argc, char** argv) {
   const std::string command = words[0];
   size_t wantArgs = (command == "move-by" || command == "move-to") ? 2 : 1;
   static const char* const known[] = {
-      "position",  "idle",   "move-by",  "move-to",           "stop",      "reset", "watch",
-      "wait-move", "permit", "backlash", "hold-compensation", "mark-focus"};
+      "position",  "idle",   "move-by",  "move-to",          "stop", "reset", "watch",
+      "wait-move", "permit", "backlash", "hold-compensation"};
   bool isKnown = false;
   for (const char* k : known) isKnown = isKnown || command == k;
+  isKnown = isKnown || command == "mark-focus";
   if (!isKnown) return Usage("unknown command '" + command + "'");
   if (command == "backlash") {
     if (words.size() < 2 || words.size() > 3) return Usage("backlash takes off, in or out and N");

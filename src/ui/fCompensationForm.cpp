@@ -76,7 +76,7 @@ TCompensationForm::TCompensationForm(const TTempCompDriver& driver, std::string 
 
   auto* temperature = new QGroupBox(QStringLiteral("Temperature"));
   auto* temperatureForm = new QFormLayout(temperature);
-  TempCompCB = new QCheckBox(QStringLiteral("&Follow the temperature"));
+  TempCompCB = new QCheckBox(QStringLiteral("Follow the &temperature"));
   TempCompCB->setObjectName(QStringLiteral("TempCompCB"));
   CoefficientEdit = NumberEdit("CoefficientEdit");
   SamplesEdit = NumberEdit("SamplesEdit");

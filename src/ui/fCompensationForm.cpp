@@ -182,9 +182,10 @@ void TCompensationForm::ShowFit() {
   FHasFit = fit.Valid();
   FFitted = std::round(fit.CodesPerDegree * 100) / 100;
   if (!fit.Valid())
-    FitLabel->setText(QStringLiteral("%1 (%2 marks)")
+    FitLabel->setText(QStringLiteral("%1 (%2 mark%3)")
                           .arg(QString::fromUtf8(FitProblemText(fit.Problem)))
-                          .arg(fit.Points));
+                          .arg(fit.Points)
+                          .arg(fit.Points == 1 ? QString() : QStringLiteral("s")));
   else if (!fit.HasSpread)
     FitLabel->setText(
         QStringLiteral("%1 codes/°C from 2 points (no spread from two)").arg(FFitted, 0, 'f', 2));

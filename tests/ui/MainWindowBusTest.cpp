@@ -368,6 +368,12 @@ TEST_F(MainWindowBusTest, MarkFocusIsRefusedWithoutTheModuleAndLoggedWithIt) {
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_NEAR(marks[0].Celsius, 7.5, 0.05);
   EXPECT_EQ(marks[0].Position, count);
+
+  // Not while a coarse button runs the motor.
+  Rig.Form->Focus_InBtnMouseDown(Rig.Form->Form().Focus_InBtn);
+  EXPECT_EQ(Rig.Form->MarkFocus().Refusal, TMarkRefusal::mrBusy);
+  Rig.Form->Focus_InBtnMouseUp(Rig.Form->Form().Focus_InBtn);
+  EXPECT_EQ(ReadFocusMarks(log).size(), 1u);
 }
 
 // The first start, with no settings file: the port opens on the factory settings while the

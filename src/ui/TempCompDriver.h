@@ -46,6 +46,8 @@ class TTempCompDriver : public QObject {
   TTempCompAction LastAction() const { return FLastAction; }
   int32_t LastMove() const { return FLastMove; }
   double Reference() const { return FSettings.TempReference; }
+  // Switched on, the reference not yet read.
+  bool ReferencePending() const { return FReferencePending; }
   bool Compensating() const { return FSettings.TempComp; }
 
   // Told what compensation did or why it waits (the status line); "" when all is well.

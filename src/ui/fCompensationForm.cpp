@@ -157,8 +157,10 @@ void TCompensationForm::Load() {
 
 void TCompensationForm::ShowLiveState() {
   const TCompensationSettings& s = FDriver.Settings();
-  ReferenceLabel->setText(s.TempComp ? QStringLiteral("%1 °C").arg(s.TempReference, 0, 'f', 2)
-                                     : QStringLiteral("Taken when switched on"));
+  ReferenceLabel->setText(!s.TempComp ? QStringLiteral("Taken when switched on")
+                          : FDriver.ReferencePending()
+                              ? QStringLiteral("Taken at the next reading")
+                              : QStringLiteral("%1 °C").arg(s.TempReference, 0, 'f', 2));
   QString state;
   if (!s.TempComp)
     state = QStringLiteral("Off");

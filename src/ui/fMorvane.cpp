@@ -265,12 +265,12 @@ void TMainForm::MakeConnections() {
   onAction(ui->Setup1, &TMainForm::Setup1Click);
   onAction(ui->MorvaneHelp1, &TMainForm::MorvaneHelp1Click);
   onAction(ui->AboutMorvane1, &TMainForm::AboutMorvane1Click);
+  onAction(ui->CompensationSettings1, &TMainForm::CompensationSettings1Click);
+  onAction(ui->MarkFocus1, &TMainForm::MarkFocus1Click);
   onAction(ui->Temp1, &TMainForm::Temp1Click);
   onAction(ui->Exit1, &TMainForm::Exit1Click);
   onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);
   onAction(ui->NightVision1, &TMainForm::NightVision1Click);
-  onAction(ui->CompensationSettings1, &TMainForm::CompensationSettings1Click);
-  onAction(ui->MarkFocus1, &TMainForm::MarkFocus1Click);
   onTimer(FHelpWatchTimer, &TMainForm::WatchHelpViewer);
   onTimer(FStatusTimer, &TMainForm::UpdateStatusLine);
 
@@ -387,10 +387,10 @@ void TMainForm::FormClose() {
 
 void TMainForm::FreeOwned() {
   StopBusInterfaces();
-  SetupForm.reset();
-  AboutBox.reset();
   FCompensationForm.reset();
   FFocusMarker.reset();
+  SetupForm.reset();
+  AboutBox.reset();
   FTempComp.reset();
   FocusControl.reset();
 }

@@ -75,6 +75,8 @@ class TFocuserClient {
   // StartTimedRun(in, milliseconds).
   TBusReply CallBoolUInt(const char* method, bool b, uint32_t u);
   TBusReply ReadTemperature(double& celsius);
+  // MarkFocus: the temperature and the count logged.
+  TBusReply MarkFocus(double& celsius, int32_t& position);
   TBusReply GetState(TFocuserState& state);
   TBusReply GetPosition(int32_t& position);
   // Writes an int32 property of org.morvane.Focuser1.

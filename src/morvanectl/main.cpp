@@ -47,6 +47,8 @@ Commands:
                        backlash compensation: off, or every move by or to a count ends
                        with a final approach inward or outward, N codes long
   hold-compensation    hold temperature compensation still until interrupted
+  mark-focus           mark "in focus here" for learning the temperature coefficient;
+                       prints the temperature logged and the count
 
 Options:
   --wait               return once the move has ended (at once when nothing moves)
@@ -235,6 +237,7 @@ int main(int argc, char** argv) {
       "wait-move", "permit", "backlash", "hold-compensation"};
   bool isKnown = false;
   for (const char* k : known) isKnown = isKnown || command == k;
+  isKnown = isKnown || command == "mark-focus";
   if (!isKnown) return Usage("unknown command '" + command + "'");
   if (command == "backlash") {
     if (words.size() < 2 || words.size() > 3) return Usage("backlash takes off, in or out and N");
@@ -302,6 +305,13 @@ int main(int argc, char** argv) {
     TBusReply r = client.SetIntProperty("BacklashMode", backlashMode);
     if (r.Ok && words.size() == 3) r = client.SetIntProperty("BacklashCodes", number);
     return r.Ok ? 0 : Fail(r);
+  }
+  if (command == "mark-focus") {
+    double celsius = 0;
+    int32_t position = 0;
+    if (const TBusReply r = client.MarkFocus(celsius, position); !r.Ok) return Fail(r);
+    std::printf("%.2f %d\n", celsius, position);
+    return 0;
   }
   if (command == "hold-compensation") {
     // Held while this connection is on the bus: until interrupted, or Morvane goes.

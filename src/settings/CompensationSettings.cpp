@@ -13,9 +13,9 @@ namespace morvane {
 namespace {
 
 constexpr std::string_view Section = "Compensation";
-constexpr int32_t MostCodes = 10000;
-constexpr int32_t MostSamples = 100;
-constexpr double MostCoefficient = 10000.0;
+constexpr int32_t MostCodes = MostCompensationCodes;
+constexpr int32_t MostSamples = MostCompensationSamples;
+constexpr double MostCoefficient = MostCompensationCoefficient;
 
 int32_t ReadInt(const TProfileText& p, std::string_view key, int32_t def) {
   const std::optional<std::string> t = p.ReadString(Section, key);

@@ -21,6 +21,12 @@ struct TCompensationSettings {
   bool operator==(const TCompensationSettings&) const = default;
 };
 
+// The settings' ranges: codes 0 (backlash) or 1 (dead band) to MostCompensationCodes, readings
+// 1 to MostCompensationSamples, the coefficient within +-MostCompensationCoefficient.
+inline constexpr int32_t MostCompensationCodes = 10000;
+inline constexpr int32_t MostCompensationSamples = 100;
+inline constexpr double MostCompensationCoefficient = 10000.0;
+
 // Values outside their range are brought into it (an unknown mode is off).
 TCompensationSettings NormalisedCompensation(TCompensationSettings s);
 

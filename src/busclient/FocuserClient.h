@@ -75,6 +75,15 @@ class TFocuserClient {
   // StartTimedRun(in, milliseconds).
   TBusReply CallBoolUInt(const char* method, bool b, uint32_t u);
   TBusReply ReadTemperature(double& celsius);
+  // MeasureBacklash: waits for its end, up to MeasureTimeoutMs.
+  struct TBacklashAnswer {
+    bool Seen = false;
+    double PlayCodes = 0;
+    double Uncertainty = 0;
+    std::string Text;
+  };
+  TBusReply MeasureBacklash(TBacklashAnswer& answer);
+  int MeasureTimeoutMs = 300000;
   TBusReply GetState(TFocuserState& state);
   TBusReply GetPosition(int32_t& position);
   // Writes an int32 property of org.morvane.Focuser1.

@@ -47,6 +47,8 @@ Commands:
                        backlash compensation: off, or every move by or to a count ends
                        with a final approach inward or outward, N codes long
   hold-compensation    hold temperature compensation still until interrupted
+  measure-backlash     measure the play between the motor and the encoder (moves the
+                       focuser and brings it back); prints what was found
 
 Options:
   --wait               return once the move has ended (at once when nothing moves)
@@ -233,7 +235,7 @@ int main(int argc, char** argv) {
   static const char* const known[] = {
       "position",  "idle",   "move-by",  "move-to",          "stop", "reset", "watch",
       "wait-move", "permit", "backlash", "hold-compensation"};
-  bool isKnown = false;
+  bool isKnown = command == "measure-backlash";
   for (const char* k : known) isKnown = isKnown || command == k;
   if (!isKnown) return Usage("unknown command '" + command + "'");
   if (command == "backlash") {
@@ -308,6 +310,12 @@ int main(int argc, char** argv) {
     if (const TBusReply r = client.Call("HoldCompensation"); !r.Ok) return Fail(r);
     while (!GStop && client.Open()) ::usleep(100000);
     client.Call("ReleaseCompensation");
+    return 0;
+  }
+  if (command == "measure-backlash") {
+    TFocuserClient::TBacklashAnswer answer;
+    if (const TBusReply r = client.MeasureBacklash(answer); !r.Ok) return Fail(r);
+    std::printf("%s\n", answer.Text.c_str());
     return 0;
   }
   // Listen before the call, so that no change of the move is missed.

@@ -38,6 +38,7 @@ namespace morvane {
 
 class TSetupForm;
 class TCountHandOver;
+struct TBacklashReport;
 struct TMainFormBus;
 class THelpViewer;
 
@@ -158,6 +159,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   TTempCompDriver& TempComp() { return *FTempComp; }
   // Applies the settings and saves them in the settings file's own section.
   void ApplyCompensation(const TCompensationSettings& s);
+  // "Measure Backlash..." (ui/BacklashMeasure.cpp): asks first, since it moves the focuser.
+  void MeasureBacklash1Click();
+  // Starts the measurement; done runs on the GUI thread at its end, after the status line has
+  // the result. Empty when it started, else why not.
+  QString StartBacklashMeasurement(std::function<void(const TBacklashReport&)> done);
   void SetSpeedRGEnabled(bool enabled) override;
   void ShowMessage(const std::string& text) override;
 

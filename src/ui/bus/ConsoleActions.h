@@ -3,12 +3,22 @@
 // console's actions. The window implements it; tests use a fake. GUI thread only.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/BusContract.h"
 #include "settings/CompensationSettings.h"
 
 namespace morvane {
+
+// The end of "Measure backlash" as the bus tells it.
+struct TBacklashReply {
+  std::string ErrorName;  // empty: a result; otherwise the D-Bus error it ended with
+  bool Seen = false;      // play between the motor and the encoder was measured
+  double PlayCodes = 0;
+  double Uncertainty = 0;  // seen: plus or minus; not seen: the most that could hide
+  std::string Text;
+};
 
 class TConsoleActions {
  public:
@@ -59,6 +69,11 @@ class TConsoleActions {
   virtual bool CompensationHeld() { return false; }
   // The codes of the last compensation move (0: none yet).
   virtual int32_t LastCompensationMove() { return 0; }
+  // "Measure backlash": done is called on the GUI thread when it has ended, or at once when
+  // it cannot start.
+  virtual void MeasureBacklash(std::function<void(const TBacklashReply&)> done) {
+    done({NotAvailableError, false, 0, 0, "Measuring the backlash is not available"});
+  }
 };
 
 // Moves are limited to targets the count and the motion code can hold with room to spare;

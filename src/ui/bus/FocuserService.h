@@ -100,6 +100,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   // Holds temperature compensation still until the caller releases it or leaves the bus.
   void HoldCompensation();
   void ReleaseCompensation();
+  // "Measure backlash"; the reply is sent when it ends (a delayed reply), or an error.
+  bool MeasureBacklash(double& play, double& uncertainty, QString& text);
 
  private:
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.

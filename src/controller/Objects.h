@@ -15,8 +15,8 @@
 //                                                            port changed, destructor)
 // keep-alive (TKeepAliveThread) FKeepAliveThread            CloseCountingThread
 // end-move, move-it, nudge,     FThreads (TThreadKeeper)    FThreads.Reap when a move or a
-//   move starter (TThread)                                   reset starts and when a thread is
-//                                                            added; JoinAll in the destructor
+//   move starter, backlash                                   reset starts and when a thread is
+//   measurement (TThread)                                    added; JoinAll in the destructor
 // module reader (TRxThread)     ReadBytes, on its stack     ReadBytes, before it returns
 // Nobody else joins or keeps a motion thread: NudgeThread is a weak reference that finds the
 // running nudge thread for a pause; the move starter waits for the threads it supersedes to

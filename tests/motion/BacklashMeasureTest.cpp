@@ -80,5 +80,29 @@ TEST_F(BacklashMeasureTest, StopEndsTheMeasurementWithTheMotorOff) {
   EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
 }
 
+TEST_F(BacklashMeasureTest, RefusedWhilePausedRunningOrClosedAndWithoutPermission) {
+  using R = TFocusControl::TMeasureRefusal;
+  Controller->SetInterruptsOff(true);
+  EXPECT_EQ(Controller->MeasureBacklash(true, {}), R::mrPaused);
+  Controller->SetInterruptsOff(false);
+  Controller->StartMove(true, 0);
+  EXPECT_EQ(Controller->MeasureBacklash(true, {}), R::mrCoarseRun);
+  Controller->StopMotor();
+  Controller->ClosePort();
+  EXPECT_EQ(Controller->MeasureBacklash(true, {}), R::mrPortClosed);
+  Open();
+  // No permission from the camera program: nothing moves at all.
+  Controller->SBIGInterlock.store(true);
+  Controller->Timeouts.InterlockWaitMs = 300;
+  FocuserWaitEvent().ResetEvent();
+  Measure(false);
+  ASSERT_TRUE(WaitReport(5000));
+  EXPECT_EQ(Reported()->End, TMeasureEnd::meNoPermit);
+  EXPECT_EQ(Reported()->Left, Start);
+  const auto writes = Writes(Sim->Trace());
+  EXPECT_EQ(CountOf(writes, ":F-#") + CountOf(writes, ":F+#"), 0u);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
 }  // namespace
 }  // namespace morvane::test

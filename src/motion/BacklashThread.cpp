@@ -93,7 +93,7 @@ void TBacklashThread::WaitForRest(bool untilRest) {
   const int64_t start = MonotonicMicros();
   int64_t lastChange = start;
   int32_t last = c.CTSCount();
-  while (untilRest || !Cancelled()) {
+  while (!Terminated() && (untilRest || !Cancelled())) {
     Sleep(SliceMs);
     const int64_t now = MonotonicMicros();
     if (const int32_t count = c.CTSCount(); count != last) {
@@ -110,6 +110,8 @@ bool TBacklashThread::Pulse(const TProbeStep& step, int32_t& before, int32_t& af
   c.ClearRTS();
   // Not during a pause, and nothing once cancelled.
   const bool drove = c.SendMoveDrive(step.Up, c.NudgeCancel);
+  // The nudges of the way back take up the play after the last pulse's direction.
+  if (drove) c.SetLastDirection(step.Up);
   SleepUnlessCancelled(step.PulseMs);
   c.ClearRTS();
   if (!drove) return false;

@@ -47,7 +47,8 @@ class TBacklashThread : public TThread {
   bool Cancelled() const;
   // Sleeps ms, less if a cancel comes.
   void SleepUnlessCancelled(uint32_t ms);
-  // Waits until the count has held still; a cancel ends the wait unless untilRest.
+  // Waits until the count has held still; a cancel ends the wait unless untilRest, the
+  // controller's end always.
   void WaitForRest(bool untilRest = false);
   // One pass of the probe from the count at rest; false when a pause or a cancel spoilt it.
   bool Pulse(const TProbeStep& step, int32_t& before, int32_t& after);

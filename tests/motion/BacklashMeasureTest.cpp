@@ -80,6 +80,16 @@ TEST_F(BacklashMeasureTest, StopEndsTheMeasurementWithTheMotorOff) {
   EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
 }
 
+TEST_F(BacklashMeasureTest, AnUnpluggedDeviceEndsTheMeasurementInOneBusyPeriod) {
+  Measure(false);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() != Start; }, 5000));
+  Sim->Unplug();
+  ASSERT_TRUE(WaitReport(5000));
+  EXPECT_NE(Reported()->End, TMeasureEnd::meDone);
+  EXPECT_TRUE(WaitUntil([&] { return !Controller->PortOpen(); }, 3000));
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
 TEST_F(BacklashMeasureTest, RefusedWhilePausedRunningOrClosedAndWithoutPermission) {
   using R = TFocusControl::TMeasureRefusal;
   Controller->SetInterruptsOff(true);

@@ -77,6 +77,15 @@ class TFocuserClient {
   TBusReply ReadTemperature(double& celsius);
   // MarkFocus: the temperature and the count logged.
   TBusReply MarkFocus(double& celsius, int32_t& position);
+  // MeasureBacklash: waits for its end, up to MeasureTimeoutMs.
+  struct TBacklashAnswer {
+    bool Seen = false;
+    double PlayCodes = 0;
+    double Uncertainty = 0;
+    std::string Text;
+  };
+  TBusReply MeasureBacklash(TBacklashAnswer& answer);
+  int MeasureTimeoutMs = 300000;
   TBusReply GetState(TFocuserState& state);
   TBusReply GetPosition(int32_t& position);
   // Writes an int32 property of org.morvane.Focuser1.

@@ -41,6 +41,16 @@ class TMovingConsole : public TFakeConsole {
     TFakeConsole::StopClick();
     if (!IsIdle) Land(Readout + 1);
   }
+  // A measurement answered 300 ms later, busy meanwhile.
+  TBacklashReply Measured;
+  void MeasureBacklash(std::function<void(const TBacklashReply&)> done) override {
+    Calls.emplace_back("MeasureBacklash");
+    IsIdle = false;
+    QTimer::singleShot(300, Service, [this, done] {
+      IsIdle = true;
+      done(Measured);
+    });
+  }
   void ResetClick() override {
     TFakeConsole::ResetClick();
     Readout = 0;
@@ -70,9 +80,9 @@ TToolResult Ctl(const std::vector<std::string>& args, const std::vector<std::str
 TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   const TToolResult help = RunTool(Tool, {"--help"});
   EXPECT_EQ(help.Status, 0);
-  for (const char* c :
-       {"position", "idle", "move-by", "move-to", "stop", "reset", "watch", "--json", "wait-move",
-        "--timeout", "permit", "--wait", "backlash", "hold-compensation"})
+  for (const char* c : {"position", "idle", "move-by", "move-to", "stop", "reset", "watch",
+                        "--json", "wait-move", "--timeout", "permit", "--wait", "backlash",
+                        "hold-compensation", "measure-backlash", "mark-focus"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
@@ -167,8 +177,18 @@ TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {
   EXPECT_EQ(Ctl({"backlash", "off"}).Status, 0);
   EXPECT_EQ(console.Comp.BacklashMode, 0);
   EXPECT_EQ(console.Comp.BacklashCodes, 25);
+  // The answer comes when the measurement ends; an end without a result is a failure.
+  console.Measured = {"", true, 7.5, 1.5, "Play between the motor and the encoder: 7.5 codes"};
+  r = Ctl({"measure-backlash"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, console.Measured.Text + "\n");
+  console.Measured = {StoppedError, false, 0, 0, "The backlash measurement was stopped."};
+  r = Ctl({"measure-backlash"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("was stopped"), std::string::npos) << r.Err;
   const std::vector<std::string> expected = {"MoveByClick 30", "MoveToClick 18", "MoveToClick 100",
-                                             "StopClick", "ResetClick"};
+                                             "StopClick",      "ResetClick",     "MeasureBacklash",
+                                             "MeasureBacklash"};
   EXPECT_EQ(console.Calls, expected);
 }
 

@@ -3,8 +3,10 @@
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QStyleOption>
 
 #include <algorithm>
+#include <functional>
 
 namespace morvane {
 
@@ -12,6 +14,21 @@ namespace {
 
 QColor Red(int level) {
   return QColor(level, 0, 0);
+}
+
+// The base style outlines a field or an indicator in a shade of the window's colour, which at
+// night is near black: the field would be a black hole and an unchecked box not seen at all.
+// A copy of the option with a lighter window gives an outline as bright as a group's frame.
+template <class Option>
+bool DrawOutlined(const QStyleOption* option, const std::function<void(const Option&)>& draw) {
+  const auto* typed = qstyleoption_cast<const Option*>(option);
+  if (!typed) return false;
+  Option lit(*typed);
+  for (const QPalette::ColorGroup group :
+       {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    lit.palette.setColor(group, QPalette::Window, Red(70));
+  draw(lit);
+  return true;
 }
 
 }  // namespace
@@ -86,6 +103,30 @@ int TNightStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
                              const QWidget* widget) const {
   if (metric == PM_TextCursorWidth) return 0;
   return QProxyStyle::pixelMetric(metric, option, widget);
+}
+
+void TNightStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                QPainter* painter, const QWidget* widget) const {
+  const auto base = [&](const QStyleOption& o) {
+    QProxyStyle::drawPrimitive(element, &o, painter, widget);
+  };
+  if ((element == PE_IndicatorCheckBox || element == PE_IndicatorRadioButton) &&
+      DrawOutlined<QStyleOptionButton>(option, base))
+    return;
+  if ((element == PE_PanelLineEdit || element == PE_FrameLineEdit) &&
+      DrawOutlined<QStyleOptionFrame>(option, base))
+    return;
+  QProxyStyle::drawPrimitive(element, option, painter, widget);
+}
+
+void TNightStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                                     QPainter* painter, const QWidget* widget) const {
+  if (control == CC_SpinBox &&
+      DrawOutlined<QStyleOptionSpinBox>(option, [&](const QStyleOptionSpinBox& o) {
+        QProxyStyle::drawComplexControl(control, &o, painter, widget);
+      }))
+    return;
+  QProxyStyle::drawComplexControl(control, option, painter, widget);
 }
 
 }  // namespace morvane

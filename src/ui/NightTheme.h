@@ -23,6 +23,11 @@ class TNightStyle : public QProxyStyle {
   // No text caret: the raster engine draws it by inverting the field, white on black.
   int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
                   const QWidget* widget = nullptr) const override;
+  // Check boxes, radio buttons, text and number fields outlined as the group frames are.
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget = nullptr) const override;
+  void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                          QPainter* painter, const QWidget* widget = nullptr) const override;
 };
 
 // A picture's brightness in red on its own transparency.

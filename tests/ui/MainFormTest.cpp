@@ -14,6 +14,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -608,6 +610,18 @@ TEST_F(MainFormTest, CompensationDialogRefusesBadInputAndSavesOnlyOnOk) {
   inDialog([&](QDialog& d) {
     QTest::qWait(50);
     EXPECT_EQ(NotNightPixels(d.grab().toImage()), 0);
+    // An unchecked box is seen: its outline stands out from the window's near black.
+    auto* box = d.findChild<QCheckBox*>("TempCompCB");
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QImage indicator =
+        box->grab(box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box))
+            .toImage();
+    int outline = 0;
+    for (int y = 0; y < indicator.height(); ++y)
+      for (int x = 0; x < indicator.width(); ++x)
+        outline = std::max(outline, qRed(indicator.pixel(x, y)));
+    EXPECT_GT(outline, 35);
     EXPECT_EQ(d.findChild<QLabel*>("FitLabel")->text(),
               QStringLiteral("-6.00 codes/°C ± 0.00 from 3 points"));
     auto* coefficient = d.findChild<QLineEdit*>("CoefficientEdit");

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -62,6 +63,7 @@ TCompensationForm::TCompensationForm(const TTempCompDriver& driver, std::string 
     : QDialog(parent), FDriver(driver), FMarksPath(std::move(marksPath)) {
   setObjectName(QStringLiteral("CompensationForm"));
   setWindowTitle(QStringLiteral("Compensation"));
+  setFont(QFont(QStringLiteral("Tahoma"), 8));  // as the window and the Setup dialog
 
   // Created in the order the keyboard tabs through them.
   auto* backlash = new QGroupBox(QStringLiteral("Backlash"));
@@ -115,7 +117,11 @@ TCompensationForm::TCompensationForm(const TTempCompDriver& driver, std::string 
   NoteLabel = new QLabel;
   NoteLabel->setObjectName(QStringLiteral("NoteLabel"));
   NoteLabel->setWordWrap(true);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  // Buttons of its own: the standard ones carry pictures made once, in the colours of the
+  // look at the dialog's creation, which stayed green and white at night.
+  auto* buttons = new QDialogButtonBox;
+  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(backlash);
@@ -124,6 +130,16 @@ TCompensationForm::TCompensationForm(const TTempCompDriver& driver, std::string 
   layout->addWidget(NoteLabel);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  // The fields of both groups in one column, measured in the dialog's own font.
+  int labelWidth = 0;
+  for (QFormLayout* form : {backlashForm, temperatureForm})
+    for (int row = 0; row < form->rowCount(); ++row)
+      if (QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole))
+        labelWidth = std::max(labelWidth, item->widget()->sizeHint().width());
+  for (QFormLayout* form : {backlashForm, temperatureForm})
+    for (int row = 0; row < form->rowCount(); ++row)
+      if (QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole))
+        item->widget()->setMinimumWidth(labelWidth);
   setMinimumWidth(360);
 
   connect(buttons, &QDialogButtonBox::accepted, this, &TCompensationForm::accept);

@@ -195,9 +195,20 @@ void TBacklashThread::Close(TBacklashReport& report) {
     c.SendFocusCommand(":FQ#");
     c.FinishMove(true);
   }
-  for (auto& t : back)
-    while (!t->WaitFinished(50) && !Terminated()) {
-    }
+  // With backlash compensation the way back has two legs, the second started as the first
+  // ends: the report waits for every thread of the way back, not only the first leg's.
+  while (!back.empty() && !Terminated()) {
+    for (auto& t : back)
+      while (!t->WaitFinished(50) && !Terminated()) {
+      }
+    std::lock_guard lock(c.MoveLock());
+    back.clear();
+    // A move from another program that superseded the way back is its own.
+    if (c.SuccessorPending()) break;
+    c.FThreads.Reap();
+    back = c.FThreads.Running();
+    std::erase_if(back, [this](const std::shared_ptr<TThread>& t) { return t.get() == this; });
+  }
   WaitForRest(true);
   report.Left = c.CTSCount();
 }

@@ -63,6 +63,18 @@ TEST_F(BacklashMeasureTest, PlayPastTheEncoderIsNotSeenInDirectMode) {
   ExpectBackAtStart();
 }
 
+// Where the play is past the encoder the guide says to use backlash compensation; with it on,
+// the way back has two legs and the report comes once both have ended.
+TEST_F(BacklashMeasureTest, WithBacklashCompensationTheReportWaitsForTheWholeWayBack) {
+  MakeController({.TubePlay = 20});
+  Open();
+  Controller->ApproachMode.store(1);
+  Controller->ApproachCodes.store(20);
+  Measure(false);
+  ASSERT_TRUE(WaitReport());
+  ExpectBackAtStart();
+}
+
 TEST_F(BacklashMeasureTest, StopEndsTheMeasurementWithTheMotorOff) {
   Measure(false);
   EXPECT_EQ(Controller->MeasureBacklash(true, {}), TFocusControl::TMeasureRefusal::mrMoving);

@@ -1,19 +1,34 @@
 #!/usr/bin/env bash
-# The real program under Xvfb on the simulated focuser, with its own session bus and a scratch
-# settings directory: hold "I" and release it, click "+10", and check the broadcasts seen on
-# the bus, the window position written at close (to the simulated run's own settings file)
+# The real program under Xvfb and a window manager on the simulated focuser, with its own
+# session bus and a scratch settings directory: hold "I" and release it, click "+10", set
+# backlash compensation by keyboard, mark focus from the menu, measure the backlash with
+# morvanectl, and check the broadcasts seen on the bus, the settings and marks files, the bus's
+# properties, the window position written at close (to the simulated run's own settings file)
 # and a screenshot that is not blank.
 #
-#   EndToEnd.sh <path of the morvane binary>
+#   EndToEnd.sh <path of the morvane binary> <path of morvanectl>
 set -uo pipefail
 program=$1
+morvanectl=$2
 
 source "$(dirname "$0")/../support/XvfbSession.sh"
 own_bus "$0" "$@"
-require_tools Xvfb xdotool dbus-monitor import identify
+require_tools Xvfb xdotool dbus-monitor import identify openbox gdbus
 start_work
 fail() { cat "$work/out"; echo "FAIL: $*"; echo "--- broadcasts"; cat "$work/messages" 2>/dev/null; exit 1; }
 start_xvfb
+openbox >/dev/null 2>&1 &
+pids+=($!)
+
+# Until the window manager has given the window (of a program that may be busy) the keyboard.
+activate() {
+  for _ in $(seq 100); do
+    xdotool windowactivate "$1" 2>/dev/null
+    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
 # The program beside its own settings file, in command mode, without voice.
 cp "$program" "$work/morvane"
@@ -30,8 +45,8 @@ wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvane$' | head -
 [ -n "$wid" ] || fail "no Morvane window"
 sleep 0.5
 xdotool windowmove "$wid" 200 150
-xdotool windowfocus "$wid" 2>/dev/null
-sleep 0.3
+activate "$wid" || fail "the window did not take the keyboard"
+
 
 # The broadcasts seen so far, one "w l" line each.
 messages() {
@@ -80,6 +95,38 @@ xdotool mousemove --window "$wid" 232 $((height - 59)) click 1
 wait_for "2 $((position + 10))" || wait_for "2 $((position + 11))" ||
   fail "the +10 move from $position did not land: $(grep '^2 ' "$work/messages" | tail -1)"
 
+# Focus > Compensation... by keyboard: a final approach inward, 20 codes past the target, OK
+# with Enter. The settings file and the bus say the same.
+xdotool key alt+f c
+dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Compensation$' | head -1)
+[ -n "$dialog" ] && activate "$dialog" || fail "no Compensation dialog"
+xdotool key alt+m Down alt+p ctrl+a 2 0 Return
+compensation() { sed -n '/^\[Compensation\]/,/^\[/p' "$work/Morvane-sim.ini" | tr -d '\r'; }
+for _ in $(seq 100); do compensation | grep -qx 'BacklashCodes=20' && break; sleep 0.05; done
+compensation | grep -qx 'Backlash=1' && compensation | grep -qx 'BacklashCodes=20' ||
+  fail "[Compensation] not saved: $(compensation | tr '\n' ' ')"
+[ "$(morvane_property BacklashMode) $(morvane_property BacklashCodes)" = "(<1>,) (<20>,)" ] ||
+  fail "the bus says $(morvane_property BacklashMode) $(morvane_property BacklashCodes)"
+
+# Focus > Mark Focus Here: the simulator's module reads, and a line lands beside the settings.
+activate "$wid" || fail "the window did not take the keyboard back"
+here=$(morvane_property Position | tr -dc '0-9-')
+xdotool key alt+f m
+marks="$work/Morvane-sim-marks.txt"
+for _ in $(seq 100); do grep -q '^[0-9]' "$marks" 2>/dev/null && break; sleep 0.05; done
+read -r _ celsius count < <(grep '^[0-9]' "$marks" 2>/dev/null)
+[ "${celsius:-}" = 12.5 ] && [ "${count:-}" = "$here" ] ||
+  fail "mark at $here not logged: $(cat "$marks" 2>/dev/null)"
+
+# morvanectl measure-backlash moves the focuser, says what it found, and has brought it back
+# (a move lands on its target or one past) when it answers.
+result=$("$morvanectl" measure-backlash) || fail "measure-backlash failed: $result"
+case "$result" in *[Pp]"lay between the motor and the encoder"*) ;; *) fail "no result: $result" ;; esac
+[ "$(morvane_property Idle)" = "(<true>,)" ] || fail "answered while the way back ran: $result"
+back=$(morvane_property Position | tr -dc '0-9-')
+off=$((back - here))
+[ "${off#-}" -le 1 ] || fail "measured from $here, left at $back: $result"
+
 import -window "$wid" "$work/shot.png" || fail "no screenshot"
 colours=$(identify -format '%k' "$work/shot.png")
 [ "$colours" -gt 20 ] || fail "the screenshot is blank ($colours colours)"
@@ -96,4 +143,5 @@ grep -q '^Left=200' "$work/Morvane-sim.ini" || fail "Left not written: $(cat "$w
 grep -q '^Top=150' "$work/Morvane-sim.ini" || fail "Top not written"
 grep -q '^Commands=0' "$work/Morvane-sim.ini" || fail "the simulated run's file is no copy"
 grep -q '^Left=' "$work/Morvane.ini" && fail "the simulated run wrote the real settings file"
-echo "PASS: $(wc -l <"$work/messages") broadcasts, position $position then $((position + 10)), $colours colours"
+echo "PASS: $(wc -l <"$work/messages") broadcasts, position $position then $here, $colours colours"
+echo "backlash: $result"

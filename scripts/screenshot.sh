@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes docs/morvane.png and docs/morvane-night.png, the README's pictures of the window (by
 # day and in night vision): the program on the simulated focuser under a private X server,
-# after a short run in and a move by +10, the status line showing how that move ended.
+# after a short run in and a move by +10, the status line showing how that move ended; and
+# docs/compensation.png, the guide's picture of the Compensation dialog with both compensations
+# on and a few focus marks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -40,4 +42,23 @@ shoot() {  # <picture> [program options]
 }
 shoot docs/morvane.png
 shoot docs/morvane-night.png --night
-echo "wrote docs/morvane.png and docs/morvane-night.png"
+
+printf '[Compensation]\r\nBacklash=1\r\nBacklashCodes=20\r\nTempComp=1\r\nTempCoefficient=-8.2\r\nTempSamples=10\r\nTempDeadBand=5\r\nTempReference=12.5\r\n' >>"$work/Morvane.ini"
+printf '%s\n' '# Morvane focus marks: UTC time, degrees Celsius, count. Newest last.' \
+  '2026-10-14T19:02:11Z 14.1 2012' '2026-10-14T20:31:40Z 12.6 2027' \
+  '2026-10-14T22:05:09Z 11.2 2036' '2026-10-15T00:12:55Z 9.4 2053' \
+  '2026-10-15T02:40:30Z 8.3 2060' >"$work/Morvane-sim-marks.txt"
+rm -f "$work/Morvane-sim.ini"
+dbus-run-session -- bash -c '
+  "$1/morvane" --simulate 2>/dev/null &
+  app=$!
+  wid=$(timeout 20 xdotool search --sync --onlyvisible --name "^Morvane$" | head -1)
+  sleep 0.5
+  xdotool windowfocus "$wid" 2>/dev/null || true
+  xdotool key alt+f c
+  dialog=$(timeout 10 xdotool search --sync --onlyvisible --name "^Compensation$" | head -1)
+  sleep 1.5
+  import -window "$dialog" "$2"
+  kill -TERM "$app"; wait "$app"
+' _ "$work" docs/compensation.png
+echo "wrote docs/morvane.png, docs/morvane-night.png and docs/compensation.png"

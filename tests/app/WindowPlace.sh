@@ -12,9 +12,10 @@ require_tools Xvfb xdotool xwininfo openbox
 start_work
 fail() { cat "$work/out";  echo "FAIL: $*"; exit 1; }
 start_xvfb
-openbox >/dev/null 2>&1 &
+# A window mapped while openbox starts may be left unshown: the program waits until it runs.
+openbox --startup "touch $work/openbox" >/dev/null 2>&1 &
 pids+=($!)
-sleep 1
+for _ in $(seq 200); do [ -e "$work/openbox" ] && break; sleep 0.05; done
 
 cp "$program" "$work/morvane"
 printf '[Device/Ports]\r\nComPort=1\r\nCommands=0\r\nVoice=2\r\n\r\n[FocusControl]\r\nStayOnTop=0\r\n\r\n[Position]\r\nSavePosition=1\r\nLeft=300\r\nTop=300\r\n' >"$work/Morvane.ini"

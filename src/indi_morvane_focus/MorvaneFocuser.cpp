@@ -53,6 +53,7 @@ bool TMorvaneFocuser::initProperties() {
                0, 0);
   IUFillNumberVector(&TemperatureNP, TemperatureN, 1, getDeviceName(), "FOCUS_TEMPERATURE",
                      "Temperature", MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
+  InitCompensation();
   addDebugControl();
   return true;
 }
@@ -61,10 +62,20 @@ bool TMorvaneFocuser::updateProperties() {
   INDI::Focuser::updateProperties();
   if (isConnected()) {
     defineProperty(&FocusTimerNP);
+    if (FHasCompensation && !FCompensationDefined) {
+      defineProperty(&TempCompSP);
+      defineProperty(&TempCoefNP);
+      FCompensationDefined = true;
+    }
   } else {
     deleteProperty(FocusTimerNP.name);
     if (FTemperatureDefined) deleteProperty(TemperatureNP.name);
     FTemperatureDefined = false;
+    if (FCompensationDefined) {
+      deleteProperty(TempCompSP.name);
+      deleteProperty(TempCoefNP.name);
+    }
+    FCompensationDefined = false;
   }
   return true;
 }
@@ -94,6 +105,10 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
+  // A Morvane without compensation settings (an older one) gets no such properties.
+  TCompensationState compensation;
+  FHasCompensation = FClient->GetCompensation(compensation).Ok;
+  if (FHasCompensation) ShowCompensation(compensation);
   FMoving = FRunning = FSawBusy = FSawRun = FAborted = false;
   FTemperatureDefined = FReadingPending = FTemperatureFaulted = false;
   FCommands = std::make_unique<TBusWorker>(CommandTimeoutMs);
@@ -210,6 +225,7 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
     }
   }
   if (n.Position || n.Idle) IDSetNumber(&FocusAbsPosNP, nullptr);
+  FollowCompensation(n);
   if (n.TemperatureAvailable) {
     FState.TemperatureAvailable = *n.TemperatureAvailable;
     if (FState.TemperatureAvailable && !FTemperatureDefined) {
@@ -283,6 +299,10 @@ INumberVectorProperty& TMorvaneFocuser::PropertyOf(TRequestProperty property) {
       return FocusTimerNP;
     case TRequestProperty::Max:
       return FocusMaxPosNP;
+    case TRequestProperty::Coefficient:
+    case TRequestProperty::DeadBand:
+    case TRequestProperty::Samples:
+      return TempCoefNP;
     case TRequestProperty::Absolute:
       break;
   }
@@ -298,6 +318,10 @@ bool TMorvaneFocuser::ISNewNumber(const char* dev, const char* name, double valu
                                            std::pair{TRequestProperty::Max, &FocusMaxPosNP}}) {
       if (std::strcmp(name, vector->name) != 0) continue;
       Request(property, values[0]);
+      return true;
+    }
+    if (!std::strcmp(name, TempCoefNP.name)) {
+      RequestCoefficients(values, names, n);
       return true;
     }
     // Presets are positions a Go moves to: checked as such before they are stored.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/BusContract.h"
 #include "settings/Profile.h"
 #include "settings/ValueText.h"
 
@@ -13,9 +14,9 @@ namespace morvane {
 namespace {
 
 constexpr std::string_view Section = "Compensation";
-constexpr int32_t MostCodes = 10000;
-constexpr int32_t MostSamples = 100;
-constexpr double MostCoefficient = 10000.0;
+constexpr int32_t MostCodes = CompensationMostCodes;
+constexpr int32_t MostSamples = CompensationMostSamples;
+constexpr double MostCoefficient = CompensationMostCoefficient;
 
 int32_t ReadInt(const TProfileText& p, std::string_view key, int32_t def) {
   const std::optional<std::string> t = p.ReadString(Section, key);

@@ -13,6 +13,7 @@ void TMainForm::ApplyCompensation(const TCompensationSettings& s) {
   // settings are.
   if (!SaveCompensationSettings(FIniPath, FTempComp->Settings()))
     LogLine("Unable to write to " + FIniPath);
+  BusStateChanged();  // other programs see the change, whoever made it
 }
 
 TCompensationSettings TMainFormConsole::Compensation() {

@@ -72,7 +72,8 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   EXPECT_EQ(help.Status, 0);
   for (const char* c :
        {"position", "idle", "move-by", "move-to", "stop", "reset", "watch", "--json", "wait-move",
-        "--timeout", "permit", "--wait", "backlash", "hold-compensation"})
+        "--timeout", "permit", "--wait", "backlash", "hold-compensation", "tempcomp", "tempcoef",
+        "deadband", "samples", "compensation"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
@@ -97,7 +98,17 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
                                              {"backlash"},
                                              {"backlash", "sideways"},
                                              {"backlash", "in", "-3"},
-                                             {"backlash", "in", "3", "4"}}) {
+                                             {"backlash", "in", "3", "4"},
+                                             {"tempcomp"},
+                                             {"tempcomp", "1"},
+                                             {"tempcoef", "1e3"},
+                                             {"tempcoef", "+-2"},
+                                             {"tempcoef", "-"},
+                                             {"tempcoef", "10000.5"},
+                                             {"deadband", "0"},
+                                             {"deadband", "2.5"},
+                                             {"samples", "101"},
+                                             {"compensation", "on"}}) {
     const TToolResult r = RunTool(Tool, args);
     EXPECT_EQ(r.Status, 2) << (args.empty() ? "" : args[0]) << ": " << r.Err;
     EXPECT_NE(r.Err.find("morvanectl: "), std::string::npos);
@@ -167,6 +178,15 @@ TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {
   EXPECT_EQ(Ctl({"backlash", "off"}).Status, 0);
   EXPECT_EQ(console.Comp.BacklashMode, 0);
   EXPECT_EQ(console.Comp.BacklashCodes, 25);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"tempcomp", "on"}, {"tempcoef", "-2.75"}, {"deadband", "7"}, {"samples", "+20"}})
+    EXPECT_EQ(Ctl(args).Status, 0) << args[0];
+  console.Comp.TempReference = 11.5;
+  r = Ctl({"compensation"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out,
+            "backlash off\nbacklash-codes 25\ntempcomp on\ntempcoef -2.75\ndeadband 7\n"
+            "samples 20\nreference 11.50\nheld no\nlast-move 0\n");
   const std::vector<std::string> expected = {"MoveByClick 30", "MoveToClick 18", "MoveToClick 100",
                                              "StopClick", "ResetClick"};
   EXPECT_EQ(console.Calls, expected);

@@ -196,10 +196,8 @@ void TBusLink::RunBus() {
         if (!client->Connected() || !client->Watch(false)) client.reset();
       }
       TFocuserState state;
-      TCompensationState compensation;
-      if (client && client->GetState(state).Ok) {
-        // An older Morvane without compensation has no such properties.
-        const bool hasCompensation = client->GetCompensation(compensation).Ok;
+      std::optional<TCompensationState> compensation;  // none from an older Morvane
+      if (client && client->GetState(state, compensation).Ok) {
         // Notifications queued before the state was read are older than it.
         while (client->Next(0)) {
         }
@@ -212,8 +210,8 @@ void TBusLink::RunBus() {
         FView.ComPort = state.ComPort;
         FView.Running = state.Running;
         if (state.TemperatureAvailable) FView.Module = TModule::mdPresent;
-        FView.HasCompensation = hasCompensation;
-        FView.TempComp = hasCompensation && compensation.TempCompensation;
+        FView.HasCompensation = compensation.has_value();
+        FView.TempComp = compensation && compensation->TempCompensation;
         FNextReadUs = 0;
         FTemperatureCv.notify_all();
       }

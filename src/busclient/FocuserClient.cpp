@@ -89,6 +89,23 @@ void StoreProperties(DBusMessageIter* dictionary, TNotification& n) {
   }
 }
 
+// The compensation properties of a GetAll; none from a Morvane without them.
+std::optional<TCompensationState> CompensationOf(const TNotification& n) {
+  if (!n.BacklashMode || !n.BacklashCodes || !n.TempCompensation || !n.TempCoefficient ||
+      !n.TempDeadBand || !n.TempSamples || !n.TempReference) {
+    return std::nullopt;
+  }
+  return TCompensationState{*n.BacklashMode,
+                            *n.BacklashCodes,
+                            *n.TempCompensation,
+                            *n.TempCoefficient,
+                            *n.TempDeadBand,
+                            *n.TempSamples,
+                            *n.TempReference,
+                            n.CompensationHeld.value_or(false),
+                            n.LastCompensationMove.value_or(0)};
+}
+
 }  // namespace
 
 bool TBusReply::NoService() const {
@@ -227,6 +244,12 @@ TBusReply TFocuserClient::GetAll(TNotification& n) {
 }
 
 TBusReply TFocuserClient::GetState(TFocuserState& state) {
+  std::optional<TCompensationState> ignored;
+  return GetState(state, ignored);
+}
+
+TBusReply TFocuserClient::GetState(TFocuserState& state,
+                                   std::optional<TCompensationState>& compensation) {
   TNotification n;
   TBusReply r = GetAll(n);
   if (!r.Ok) return r;
@@ -242,6 +265,7 @@ TBusReply TFocuserClient::GetState(TFocuserState& state) {
            *n.ComPort,
            *n.TemperatureAvailable,
            n.Running.value_or(false)};
+  compensation = CompensationOf(n);
   return r;
 }
 
@@ -272,22 +296,14 @@ TBusReply TFocuserClient::GetCompensation(TCompensationState& state) {
   TNotification n;
   TBusReply r = GetAll(n);
   if (!r.Ok) return r;
-  if (!n.BacklashMode || !n.BacklashCodes || !n.TempCompensation || !n.TempCoefficient ||
-      !n.TempDeadBand || !n.TempSamples || !n.TempReference) {
+  const std::optional<TCompensationState> c = CompensationOf(n);
+  if (!c) {
     r.Ok = false;
     r.ErrorName = NotAvailableError;
     r.ErrorMessage = "this Morvane has no compensation settings";
     return r;
   }
-  state = {*n.BacklashMode,
-           *n.BacklashCodes,
-           *n.TempCompensation,
-           *n.TempCoefficient,
-           *n.TempDeadBand,
-           *n.TempSamples,
-           *n.TempReference,
-           n.CompensationHeld.value_or(false),
-           n.LastCompensationMove.value_or(0)};
+  state = *c;
   return r;
 }
 

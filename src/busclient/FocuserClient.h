@@ -99,6 +99,8 @@ class TFocuserClient {
   TBusReply CallBoolUInt(const char* method, bool b, uint32_t u);
   TBusReply ReadTemperature(double& celsius);
   TBusReply GetState(TFocuserState& state);
+  // The state and, from a Morvane that has them, the compensation settings, in one reading.
+  TBusReply GetState(TFocuserState& state, std::optional<TCompensationState>& compensation);
   TBusReply GetPosition(int32_t& position);
   // Writes an int32 property of org.morvane.Focuser1.
   TBusReply SetIntProperty(const char* name, int32_t value);

@@ -94,7 +94,8 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
-  const TBusReply r = FClient->GetState(FState);
+  std::optional<TCompensationState> compensation;  // none from an older Morvane
+  const TBusReply r = FClient->GetState(FState, compensation);
   if (!r.Ok) {
     if (r.NoService()) {
       LOG_ERROR(
@@ -105,10 +106,8 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
-  // A Morvane without compensation settings (an older one) gets no such properties.
-  TCompensationState compensation;
-  FHasCompensation = FClient->GetCompensation(compensation).Ok;
-  if (FHasCompensation) ShowCompensation(compensation);
+  FHasCompensation = compensation.has_value();
+  if (FHasCompensation) ShowCompensation(*compensation);
   FMoving = FRunning = FSawBusy = FSawRun = FAborted = false;
   FTemperatureDefined = FReadingPending = FTemperatureFaulted = false;
   FCommands = std::make_unique<TBusWorker>(CommandTimeoutMs);

@@ -153,6 +153,7 @@ TEST_F(AlpacaServerTest, TheConformanceRulesHold) {
     EXPECT_NE(r.Body.find("MaxStep"), std::string::npos);
     EXPECT_NE(r.Body.find("COM 1 (open)"), std::string::npos);
     EXPECT_NE(r.Body.find("background:#000"), std::string::npos);
+    EXPECT_NE(r.Body.find("(TempComp)</th><td>off"), std::string::npos);
   }
 }
 

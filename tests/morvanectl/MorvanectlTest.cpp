@@ -127,7 +127,9 @@ TEST_F(MorvanectlTest, WithoutMorvaneEveryCommandFailsWithOneLine) {
                                                                 {"stop"},
                                                                 {"reset"},
                                                                 {"wait-move", "--timeout", "1"},
-                                                                {"permit"}}) {
+                                                                {"permit"},
+                                                                {"tempcomp", "on"},
+                                                                {"compensation"}}) {
     const TToolResult r = RunTool(Tool, args, scope);
     EXPECT_EQ(r.Status, 1) << args[0];
     EXPECT_NE(r.Err.find("no Morvane is running"), std::string::npos) << args[0] << ": " << r.Err;

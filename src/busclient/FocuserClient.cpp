@@ -226,6 +226,28 @@ TBusReply TFocuserClient::ReadTemperature(double& celsius) {
   return r;
 }
 
+TBusReply TFocuserClient::MarkFocus(double& celsius, int32_t& position) {
+  DBusMessage* reply = nullptr;
+  TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
+                                                  Focuser1Interface, "MarkFocus"),
+                     &reply);
+  if (!r.Ok) return r;
+  DBusError error;
+  dbus_error_init(&error);
+  double t = 0;
+  dbus_int32_t count = 0;
+  if (dbus_message_get_args(reply, &error, DBUS_TYPE_DOUBLE, &t, DBUS_TYPE_INT32, &count,
+                            DBUS_TYPE_INVALID)) {
+    celsius = t;
+    position = count;
+  } else {
+    r = ErrorReply(error);
+  }
+  dbus_error_free(&error);
+  dbus_message_unref(reply);
+  return r;
+}
+
 TBusReply TFocuserClient::GetAll(TNotification& n) {
   DBusMessage* call = dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
                                                    PropertiesInterface, "GetAll");

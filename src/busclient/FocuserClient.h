@@ -98,6 +98,8 @@ class TFocuserClient {
   // StartTimedRun(in, milliseconds).
   TBusReply CallBoolUInt(const char* method, bool b, uint32_t u);
   TBusReply ReadTemperature(double& celsius);
+  // MarkFocus: the temperature and the count logged.
+  TBusReply MarkFocus(double& celsius, int32_t& position);
   TBusReply GetState(TFocuserState& state);
   // The state and, from a Morvane that has them, the compensation settings, in one reading.
   TBusReply GetState(TFocuserState& state, std::optional<TCompensationState>& compensation);

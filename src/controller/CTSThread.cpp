@@ -62,7 +62,7 @@ void TCTSThread::Execute() {
         if (step.CtsChanges == 0) continue;
         const int32_t now = Controller.FCTSCount.fetch_add(step.Delta) + step.Delta;
         if (step.RisingSeen) lastDSR = step.DsrAtRising;
-        if (step.RisingSeen || dual) Controller.SignalMotion();
+        if (step.Delta != 0 || step.RisingSeen || dual) Controller.SignalMotion();
         Controller.DoCTSChange(now, lastDSR);
         continue;
       }
@@ -79,17 +79,18 @@ void TCTSThread::Execute() {
     const bool cts = status & MS_CTS_ON;
     const bool dsr = status & MS_DSR_ON;
     auto& count = Controller.FCTSCount;
-    // DualSense is read once per falling edge, so that a change between edges acts whole.
-    const bool counted = cts || Controller.DualSense();
+    // DualSense is read once per edge, so that a change between edges acts whole. Single
+    // resolution counts the edges with DSR low, both ways (see EdgeTally.h).
+    const bool counted = !dsr || Controller.DualSense();
     int32_t now;
-    if (cts) {
-      now = dsr ? count.fetch_sub(1) - 1 : count.fetch_add(1) + 1;
-      lastDSR = dsr;
-    } else if (counted) {
-      now = dsr ? count.fetch_add(1) + 1 : count.fetch_sub(1) - 1;
-    } else {
+    if (!counted) {
       now = count.load();
+    } else if (cts) {
+      now = dsr ? count.fetch_sub(1) - 1 : count.fetch_add(1) + 1;
+    } else {
+      now = dsr ? count.fetch_add(1) + 1 : count.fetch_sub(1) - 1;
     }
+    if (cts) lastDSR = dsr;
     if (counted) Controller.SignalMotion();
     Controller.DoCTSChange(now, lastDSR);
   }

@@ -26,6 +26,15 @@ int Changes(int before, int after) {
   return static_cast<int>(static_cast<uint32_t>(after) - static_cast<uint32_t>(before));
 }
 
+// The single-resolution count from the double one: the double count's parity is the CTS level,
+// and single resolution counts where CTS changes with DSR low, both ways, so that the count is
+// the shaft's place alone: ceil(double / 2), taken from the CTS level before the changes.
+int32_t SingleFromDouble(bool ctsBefore, int32_t doubleDelta) {
+  const int32_t from = ctsBefore ? 1 : 0;
+  auto half = [](int32_t d) { return (d + 1) >> 1; };  // ceil(d / 2), negatives too
+  return half(from + doubleDelta) - half(from);
+}
+
 }  // namespace
 
 void TEdgeTally::Reset(const TLineSample& sample) {
@@ -34,6 +43,13 @@ void TEdgeTally::Reset(const TLineSample& sample) {
 }
 
 TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
+  const bool ctsBefore = FLast.Cts;
+  TTallyStep step = TakeDouble(sample);
+  if (!dual) step.Delta = SingleFromDouble(ctsBefore, step.Delta);
+  return step;
+}
+
+TTallyStep TEdgeTally::TakeDouble(const TLineSample& sample) {
   TTallyStep step;
   const int cts = Changes(FLast.Counts.Cts, sample.Counts.Cts);
   const int dsr = Changes(FLast.Counts.Dsr, sample.Counts.Dsr);
@@ -49,7 +65,7 @@ TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
     // DSR held still, so every edge saw it as it is now.
     const int rising = sample.Cts ? (cts + 1) / 2 : cts / 2;
     const int up = sample.Dsr ? -1 : 1;
-    step.Delta = up * (dual ? 2 * rising - cts : rising);
+    step.Delta = up * (2 * rising - cts);
     if (rising > 0) {
       step.RisingSeen = true;
       step.DsrAtRising = sample.Dsr;
@@ -73,7 +89,7 @@ TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
                     : FLastDir != 0 ? FLastDir
                                     : EdgeDir(sample.Cts, sample.Dsr);
     const int rising = sample.Cts ? (cts + 1) / 2 : cts / 2;
-    step.Delta = dir * (dual ? cts : rising);
+    step.Delta = dir * cts;
     if (rising > 0) {
       step.RisingSeen = true;
       step.DsrAtRising = dir < 0;
@@ -98,7 +114,7 @@ TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
       step.Delta += d ? -1 : 1;
       step.RisingSeen = true;
       step.DsrAtRising = d;
-    } else if (dual) {
+    } else {
       step.Delta += d ? 1 : -1;
     }
   }

@@ -3,9 +3,11 @@
 // and levels after each wake-up; a thread that came late finds several changes at once and
 // counts them all, in the direction the lines give, instead of one.
 //
-// The count is the one the lines' levels give edge by edge: a rising CTS edge counts +1 with
-// DSR low and -1 with DSR high; in double resolution a falling one counts +1 with DSR high and
-// -1 with DSR low. Several changes found at once are taken as one steady turn where they can
+// In double resolution every CTS edge counts: a rising one +1 with DSR low and -1 with DSR high,
+// a falling one +1 with DSR high and -1 with DSR low. Single resolution counts the edges with
+// DSR low only, rising +1 and falling -1: one count per cycle either way, at the same place
+// both ways, so that a shaft that turns back across an edge and returns leaves the count as it
+// was (counting every rising edge by DSR's level would gain one each time). Several changes found at once are taken as one steady turn where they can
 // be: CTS and DSR then change in turn, and which of them changed first, seen from the last
 // levels, gives the direction. Where they cannot (the shaft turned back among them) their order
 // is lost, and the least turn that ends on the levels now is taken; only a reader late across
@@ -39,6 +41,8 @@ class TEdgeTally {
   TTallyStep Take(const TLineSample& sample, bool dual);
 
  private:
+  TTallyStep TakeDouble(const TLineSample& sample);
+
   TLineSample FLast;
   int FLastDir = 0;  // direction of the last CTS edge counted: +1, -1, or 0 before the first
 };

@@ -37,11 +37,11 @@ void TMorvaneFocuser::InitCompensation() {
   IUFillSwitchVector(&TempCompSP, TempCompS, 2, getDeviceName(), "TEMP_COMPENSATION",
                      "Temperature compensation", CompensationTab, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
   IUFillNumber(&TempCoefN[0], CoefficientElements[0].Name, "Codes per deg C", "%.3f",
-               -CompensationMostCoefficient, CompensationMostCoefficient, 0.1, 0);
+               -MostCompensationCoefficient, MostCompensationCoefficient, 0.1, 0);
   IUFillNumber(&TempCoefN[1], CoefficientElements[1].Name, "Dead band (codes)", "%.0f", 1,
-               CompensationMostCodes, 1, 5);
+               MostCompensationCodes, 1, 5);
   IUFillNumber(&TempCoefN[2], CoefficientElements[2].Name, "Readings averaged", "%.0f", 1,
-               CompensationMostSamples, 1, 10);
+               MostCompensationSamples, 1, 10);
   IUFillNumberVector(&TempCoefNP, TempCoefN, 3, getDeviceName(), "TEMP_COEFFICIENT",
                      "Temperature coefficient", CompensationTab, IP_RW, 0, IPS_IDLE);
 }

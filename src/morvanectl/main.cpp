@@ -53,6 +53,8 @@ Commands:
   deadband N           no compensation move smaller than N codes (1 to 10000)
   samples N            module readings averaged (1 to 100)
   compensation         print every compensation setting and state, one "name value" a line
+  mark-focus           mark "in focus here" for learning the temperature coefficient;
+                       prints the temperature logged and the count
 
 Options:
   --wait               return once the move has ended (at once when nothing moves)
@@ -287,6 +289,7 @@ int main(int argc, char** argv) {
   bool isKnown = false;
   for (const char* k : known) isKnown = isKnown || command == k;
   for (const char* k : compensation) isKnown = isKnown || command == k;
+  isKnown = isKnown || command == "mark-focus";
   if (!isKnown) return Usage("unknown command '" + command + "'");
   if (command == "backlash") {
     if (words.size() < 2 || words.size() > 3) return Usage("backlash takes off, in or out and N");
@@ -313,12 +316,12 @@ int main(int argc, char** argv) {
     if (words[1] != "on" && words[1] != "off")
       return Usage("tempcomp: '" + words[1] + "' is not on or off");
   } else if (command == "tempcoef") {
-    if (!ParseDecimal(words[1], CompensationMostCoefficient, coefficient))
+    if (!ParseDecimal(words[1], MostCompensationCoefficient, coefficient))
       return Usage("tempcoef: '" + words[1] + "' is not a number of codes per degree from -" +
-                   std::to_string(static_cast<int>(CompensationMostCoefficient)) + " to " +
-                   std::to_string(static_cast<int>(CompensationMostCoefficient)));
+                   std::to_string(static_cast<int>(MostCompensationCoefficient)) + " to " +
+                   std::to_string(static_cast<int>(MostCompensationCoefficient)));
   } else if (command == "deadband" || command == "samples") {
-    const int32_t most = command == "samples" ? CompensationMostSamples : CompensationMostCodes;
+    const int32_t most = command == "samples" ? MostCompensationSamples : MostCompensationCodes;
     if (!ParseInt(words[1], number) || number < 1 || number > most)
       return Usage(command + ": '" + words[1] + "' is not a whole number from 1 to " +
                    std::to_string(most));
@@ -382,6 +385,13 @@ int main(int argc, char** argv) {
     return r.Ok ? 0 : Fail(r);
   }
   if (command == "compensation") return PrintCompensation(client);
+  if (command == "mark-focus") {
+    double celsius = 0;
+    int32_t position = 0;
+    if (const TBusReply r = client.MarkFocus(celsius, position); !r.Ok) return Fail(r);
+    std::printf("%.2f %d\n", celsius, position);
+    return 0;
+  }
   if (command == "hold-compensation") {
     // Held while this connection is on the bus: until interrupted, or Morvane goes.
     if (const TBusReply r = client.Call("HoldCompensation"); !r.Ok) return Fail(r);

@@ -41,8 +41,8 @@ inline constexpr int64_t MoveLimit = 1000000000;
 // The ranges of the compensation settings (BacklashCodes, TempCoefficient, TempDeadBand,
 // TempSamples). Morvane brings a written value into them; the programs beside it refuse one
 // outside them, so that what a user typed is never silently changed.
-inline constexpr int32_t CompensationMostCodes = 10000;
-inline constexpr int32_t CompensationMostSamples = 100;
-inline constexpr double CompensationMostCoefficient = 10000.0;
+inline constexpr int32_t MostCompensationCodes = 10000;
+inline constexpr int32_t MostCompensationSamples = 100;
+inline constexpr double MostCompensationCoefficient = 10000.0;
 
 }  // namespace morvane

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/BusContract.h"
 #include "settings/Profile.h"
 #include "settings/ValueText.h"
 
@@ -14,9 +13,9 @@ namespace morvane {
 namespace {
 
 constexpr std::string_view Section = "Compensation";
-constexpr int32_t MostCodes = CompensationMostCodes;
-constexpr int32_t MostSamples = CompensationMostSamples;
-constexpr double MostCoefficient = CompensationMostCoefficient;
+constexpr int32_t MostCodes = MostCompensationCodes;
+constexpr int32_t MostSamples = MostCompensationSamples;
+constexpr double MostCoefficient = MostCompensationCoefficient;
 
 int32_t ReadInt(const TProfileText& p, std::string_view key, int32_t def) {
   const std::optional<std::string> t = p.ReadString(Section, key);

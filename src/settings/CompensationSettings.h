@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/BusContract.h"
 #include "settings/FileOps.h"
 
 namespace morvane {
@@ -20,6 +21,10 @@ struct TCompensationSettings {
   double TempReference = 0.0;    // degrees Celsius, taken when switched on
   bool operator==(const TCompensationSettings&) const = default;
 };
+
+// The settings' ranges: codes 0 (backlash) or 1 (dead band) to MostCompensationCodes, readings
+// 1 to MostCompensationSamples, the coefficient within +-MostCompensationCoefficient; in the bus
+// contract, since the programs beside Morvane refuse what lies outside them.
 
 // Values outside their range are brought into it (an unknown mode is off).
 TCompensationSettings NormalisedCompensation(TCompensationSettings s);

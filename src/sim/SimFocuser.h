@@ -50,8 +50,8 @@ class TSimFocuser {
   std::vector<TTraceEntry> Trace() const;
   void ClearTrace();
 
-  // What a single-resolution reader counts from 0 (one rising CTS edge with DSR low is +1,
-  // with DSR high -1): the count a controller that loses no edge shows.
+  // What a single-resolution reader counts from 0 (a CTS edge with DSR low: rising +1,
+  // falling -1): the count a controller that loses no edge shows.
   int32_t Position() const;
   // The same for a reader that counts both CTS edges (double resolution).
   int32_t DualPosition() const;

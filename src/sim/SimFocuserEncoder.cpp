@@ -75,7 +75,8 @@ void TSimFocuser::SetEncoderLevel(char line, bool level) {
   if (Adapter()) AdapterReport(t);
   if (line == 'C') {
     FCts = level;
-    if (level) FCount += FDsr ? -1 : 1;
+    // One count per cycle, where CTS changes with DSR low, both ways (as the controller counts).
+    if (!FDsr) FCount += level ? 1 : -1;
     FDualCount += (level == FDsr) ? -1 : 1;
   } else {
     FDsr = level;

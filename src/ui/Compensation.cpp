@@ -1,8 +1,12 @@
 // Backlash and temperature compensation as the window and other programs reach them.
 
+#include <ctime>
+
 #include "platform/Signals.h"
 #include "settings/CompensationSettings.h"
+#include "ui/FocusMarker.h"
 #include "ui/MainFormBus.h"
+#include "ui/fCompensationForm.h"
 #include "ui/fMorvane.h"
 
 namespace morvane {
@@ -14,6 +18,29 @@ void TMainForm::ApplyCompensation(const TCompensationSettings& s) {
   if (!SaveCompensationSettings(FIniPath, FTempComp->Settings()))
     LogLine("Unable to write to " + FIniPath);
   BusStateChanged();  // other programs see the change, whoever made it
+}
+
+void TMainForm::CompensationSettings1Click() {
+  FCompensationForm->Load();
+  FCompensationForm->exec();
+  BusStateChanged();  // the settings may have changed
+}
+
+void TMainForm::MarkFocus1Click() {
+  MarkFocus();
+}
+
+TMarkOutcome TMainForm::MarkFocus() {
+  const TMarkOutcome m = FFocusMarker->Mark(static_cast<int64_t>(std::time(nullptr)));
+  if (m.Refusal != TMarkRefusal::mrNone) {
+    SetStatusNote(QStringLiteral("Focus not marked: %1").arg(QString::fromStdString(m.Text)));
+    return m;
+  }
+  const QString note =
+      QStringLiteral("Focus marked: %1 at %2 °C").arg(m.Position).arg(m.Celsius, 0, 'f', 2);
+  LogLine(note.toStdString());
+  SetStatusNote(note);
+  return m;
 }
 
 TCompensationSettings TMainFormConsole::Compensation() {
@@ -38,6 +65,10 @@ bool TMainFormConsole::CompensationHeld() {
 
 int32_t TMainFormConsole::LastCompensationMove() {
   return Form.TempComp().LastMove();
+}
+
+TMarkOutcome TMainFormConsole::MarkFocus() {
+  return Form.MarkFocus();
 }
 
 }  // namespace morvane

@@ -40,6 +40,7 @@ class TMainFormConsole : public TConsoleActions {
   void ReleaseCompensation(const std::string& holder) override;
   bool CompensationHeld() override;
   int32_t LastCompensationMove() override;
+  TMarkOutcome MarkFocus() override;
 
  private:
   TMainForm& Form;

@@ -43,9 +43,11 @@ void TTempCompDriver::Hold(const std::string& holder) {
 }
 
 void TTempCompDriver::Release(const std::string& holder) {
-  FHolders.erase(holder);
-  if (FHolders.empty() && FLastAction == TTempCompAction::taHeld)
-    Report(TTempCompAction::taNone, 0);
+  if (FHolders.erase(holder) == 0 || Held()) return;
+  // Told as the hold was, whatever a tick said meanwhile: the status line must not keep
+  // saying "held".
+  if (FLastAction == TTempCompAction::taHeld) FLastAction = TTempCompAction::taNone;
+  if (OnStatus) OnStatus("Temperature compensation released");
 }
 
 bool TTempCompDriver::Busy() const {
@@ -75,8 +77,16 @@ void TTempCompDriver::Tick() {
   }
   // Nothing is read while the focuser is not free: the reading would only wait.
   if (!in.Idle || in.Held || in.PermitMissing) {
-    in.ReadingValid = !FReadings.empty();
-    in.Average = in.ReadingValid ? FReadings.back() : 0;
+    // Nothing read yet: why it waits is the news, not a reading that was never asked for.
+    if (FReadings.empty()) {
+      Report(in.Held            ? TTempCompAction::taHeld
+             : in.PermitMissing ? TTempCompAction::taNoPermit
+                                : TTempCompAction::taBusy,
+             0);
+      return;
+    }
+    in.ReadingValid = true;
+    in.Average = FReadings.back();
     const TTempCompDecision d = TTempCompRule::Decide(in);
     if (d.Action != TTempCompAction::taMove) Report(d.Action, 0);
     return;

@@ -40,9 +40,14 @@ class TTempCompDriver : public QObject {
   // One scheduled pass: read when the focuser is free, decide, move. Public for tests.
   void Tick();
 
+  // A move, a coarse run or a pause runs, or the port is closed: the module is not read.
+  bool Busy() const;
+
   TTempCompAction LastAction() const { return FLastAction; }
   int32_t LastMove() const { return FLastMove; }
   double Reference() const { return FSettings.TempReference; }
+  // Switched on, the reference not yet read.
+  bool ReferencePending() const { return FReferencePending; }
   bool Compensating() const { return FSettings.TempComp; }
 
   // Told what compensation did or why it waits (the status line); "" when all is well.
@@ -51,7 +56,6 @@ class TTempCompDriver : public QObject {
   std::function<void(const TCompensationSettings&)> OnReferenceTaken;
 
  private:
-  bool Busy() const;
   bool PermitMissing() const;
   void Report(TTempCompAction a, int32_t codes);
 

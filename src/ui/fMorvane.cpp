@@ -21,16 +21,19 @@
 #include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "settings/CompensationSettings.h"
+#include "settings/FocusMarks.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
 #include "settings/ViewSettings.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
+#include "ui/FocusMarker.h"
 #include "ui/HelpViewer.h"
 #include "ui/MainFormBus.h"
 #include "ui/TempCompDriver.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
+#include "ui/fCompensationForm.h"
 #include "ui_fMorvane.h"
 
 namespace morvane {
@@ -220,6 +223,12 @@ void TMainForm::FormCreate() {
     if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
     BusStateChanged();  // TempReference
   };
+  FFocusMarker =
+      std::make_unique<TFocusMarker>(*FocusControl, *FTempComp, FocusMarksPathFor(FIniPath));
+  FCompensationForm =
+      std::make_unique<TCompensationForm>(*FTempComp, FFocusMarker->MarksPath(), this);
+  FCompensationForm->OnApply = [this](const TCompensationSettings& s) { ApplyCompensation(s); };
+  FCompensationForm->OnMark = [this] { return MarkFocus(); };
   AboutBox = CreateAboutBox();
 
   FCountHandOver = std::make_unique<TCountHandOver>(
@@ -257,6 +266,8 @@ void TMainForm::MakeConnections() {
   onAction(ui->Setup1, &TMainForm::Setup1Click);
   onAction(ui->MorvaneHelp1, &TMainForm::MorvaneHelp1Click);
   onAction(ui->AboutMorvane1, &TMainForm::AboutMorvane1Click);
+  onAction(ui->CompensationSettings1, &TMainForm::CompensationSettings1Click);
+  onAction(ui->MarkFocus1, &TMainForm::MarkFocus1Click);
   onAction(ui->Temp1, &TMainForm::Temp1Click);
   onAction(ui->Exit1, &TMainForm::Exit1Click);
   onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);
@@ -377,6 +388,8 @@ void TMainForm::FormClose() {
 
 void TMainForm::FreeOwned() {
   StopBusInterfaces();
+  FCompensationForm.reset();
+  FFocusMarker.reset();
   SetupForm.reset();
   AboutBox.reset();
   FTempComp.reset();

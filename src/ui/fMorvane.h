@@ -23,6 +23,7 @@
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
 #include "ui/TempCompDriver.h"
+#include "ui/bus/ConsoleActions.h"
 #include "ui/voice/VoiceThread.h"
 
 namespace Ui {
@@ -37,6 +38,8 @@ class QDialog;
 namespace morvane {
 
 class TSetupForm;
+class TCompensationForm;
+class TFocusMarker;
 class TCountHandOver;
 struct TMainFormBus;
 class THelpViewer;
@@ -158,6 +161,12 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   TTempCompDriver& TempComp() { return *FTempComp; }
   // Applies the settings and saves them in the settings file's own section.
   void ApplyCompensation(const TCompensationSettings& s);
+  // The Focus menu: the compensation dialog, and a focus mark for learning the coefficient
+  // (told on the status line; a refusal logs nothing).
+  void CompensationSettings1Click();
+  void MarkFocus1Click();
+  TMarkOutcome MarkFocus();
+  TCompensationForm& CompensationForm() { return *FCompensationForm; }
   void SetSpeedRGEnabled(bool enabled) override;
   void ShowMessage(const std::string& text) override;
 
@@ -271,6 +280,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::unique_ptr<TFocusControl> FocusControl;
   // Backlash and temperature compensation; goes before the controller it moves.
   std::unique_ptr<TTempCompDriver> FTempComp;
+  // Focus marks and the compensation dialog; go before the driver they read.
+  std::unique_ptr<TFocusMarker> FFocusMarker;
+  std::unique_ptr<TCompensationForm> FCompensationForm;
   std::unique_ptr<TSetupForm> SetupForm;
   // The about box; made by CreateAboutBox, shown modally by "About Morvane".
   std::unique_ptr<QDialog> AboutBox;

@@ -27,7 +27,7 @@ struct TShaft {
       return;
     }
     ++Counts.Cts;
-    if (cts) Single += dsr ? -1 : 1;
+    if (!dsr) Single += cts ? 1 : -1;
     Dual += cts == dsr ? -1 : 1;
   }
 };
@@ -65,6 +65,11 @@ TEST(EdgeTallyTest, ReadAtEveryChangeFollowsReversalsAndChatter) {
       shaft.Step(m);
       count += tally.Take(shaft.Sample(), dual).Delta;
       EXPECT_EQ(count, dual ? shaft.Dual : shaft.Single) << "dual " << dual;
+      // The count is the shaft's place, whatever way it came there: one per cycle at the edge
+      // with DSR low, or one per CTS edge.
+      const long q = shaft.Quarter;
+      EXPECT_EQ(count, dual ? (q + 1 + 4096) / 2 - 2048 : (q + 3 + 4096) / 4 - 1024)
+          << "dual " << dual << " quarter " << q;
     }
   }
 }
@@ -80,8 +85,12 @@ TEST(EdgeTallyTest, ReportsWhatTheLastRisingEdgeSaw) {
   const TRow rows[] = {
       // DSR alone changed: nothing to count or report.
       {{{0, 0}, false, false}, {{0, 3}, false, true}, true, 0, 0, false, false},
-      // One rising edge with DSR high: down.
-      {{{0, 0}, false, true}, {{1, 0}, true, true}, false, -1, 1, true, true},
+      // One rising edge with DSR high: down, counted in double resolution only; single
+      // resolution counted down at the falling edge with DSR low before it.
+      {{{0, 0}, false, true}, {{1, 0}, true, true}, false, 0, 1, true, true},
+      {{{0, 0}, false, true}, {{1, 0}, true, true}, true, -1, 1, true, true},
+      // One falling edge with DSR low: down in either resolution.
+      {{{0, 0}, true, false}, {{1, 0}, false, false}, false, -1, 1, false, false},
       // One falling edge: counted only in double resolution, no rising edge seen.
       {{{0, 0}, true, true}, {{1, 0}, false, true}, false, 0, 1, false, false},
       {{{0, 0}, true, true}, {{1, 0}, false, true}, true, 1, 1, false, false},
@@ -91,8 +100,9 @@ TEST(EdgeTallyTest, ReportsWhatTheLastRisingEdgeSaw) {
       {{{0, 0}, false, false}, {{2, 1}, false, true}, false, 1, 2, true, false},
       // Three changes late, DSR first from (0,0): down, the rising edge saw DSR high.
       {{{0, 0}, false, false}, {{1, 2}, true, false}, true, -1, 1, true, true},
-      // No steady turn gives 1 CTS and 3 DSR changes: the least turn to the levels now.
-      {{{0, 0}, false, false}, {{1, 3}, true, true}, false, -1, 1, true, true},
+      // No steady turn gives 1 CTS and 3 DSR changes: the least turn to the levels now, two
+      // quarters down, across the rising edge with DSR high only.
+      {{{0, 0}, false, false}, {{1, 3}, true, true}, false, 0, 1, true, true},
       {{{0, 0}, true, false}, {{1, 3}, false, false}, true, -1, 1, false, false},
       // Counters that wrapped still give the number of changes.
       {{{0x7fffffff, 5}, false, false},

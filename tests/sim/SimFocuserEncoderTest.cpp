@@ -54,11 +54,12 @@ TEST(SimEncoder, OneCodeDownRaisesCtsWithDsrHigh) {
   EXPECT_TRUE(edges[0].Level);
   EXPECT_EQ(edges[1].Line, 'C');
   EXPECT_TRUE(edges[1].Level);
-  EXPECT_EQ(edges[1].Position, -1);
+  EXPECT_EQ(edges[1].Position, 0);  // counted down at the falling edge, with DSR low
   EXPECT_EQ(edges[2].Line, 'S');
   EXPECT_FALSE(edges[2].Level);
   EXPECT_EQ(edges[3].Line, 'C');
   EXPECT_FALSE(edges[3].Level);
+  EXPECT_EQ(edges[3].Position, -1);
   EXPECT_EQ(sim.Position(), -1);
 }
 
@@ -275,7 +276,7 @@ TEST(SimEncoder, SetLinesChangesBothWithDsrFirst) {
   ASSERT_EQ(edges.size(), 2u);
   EXPECT_EQ(edges[0].Line, 'S');
   EXPECT_EQ(edges[1].Line, 'C');
-  EXPECT_EQ(sim.Position(), -1);
+  EXPECT_EQ(sim.Position(), 0);  // single resolution counts edges with DSR low only
   uint32_t events = 0, status = 0;
   ASSERT_TRUE(port->WaitCommEvent(events));
   ASSERT_TRUE(port->GetCommModemStatus(status));
@@ -285,7 +286,7 @@ TEST(SimEncoder, SetLinesChangesBothWithDsrFirst) {
   EXPECT_EQ(Edges(sim).size(), 2u);
   sim.SetEncoderLines(false, true);
   EXPECT_EQ(EdgesOf(sim.Trace(), 'C').size(), 2u);
-  EXPECT_EQ(sim.Position(), -1);
+  EXPECT_EQ(sim.Position(), 0);
 }
 
 TEST(SimEncoder, ReaderCountEqualsPositionAfterARealRun) {

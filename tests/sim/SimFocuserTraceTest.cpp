@@ -77,7 +77,7 @@ TEST(SimTrace, EdgePositionsFollowTheCount) {
   bool dsr = false;
   for (const auto& e : OfKind(sim.Trace(), TTraceKind::Edge)) {
     if (e.Line == 'S') dsr = e.Level;
-    if (e.Line == 'C' && e.Level) expect += dsr ? -1 : 1;
+    if (e.Line == 'C' && !dsr) expect += e.Level ? 1 : -1;
     EXPECT_EQ(e.Position, expect);
   }
   EXPECT_EQ(expect, sim.Position());

@@ -104,7 +104,7 @@ class TCountingReader {
       const bool dsr = status & MS_DSR_ON;
       if (cts == lastCts) ++FInconsistent;
       lastCts = cts;
-      if (cts) FCount += dsr ? -1 : 1;
+      if (!dsr) FCount += cts ? 1 : -1;
       ++FWakes;
       if (FWorkUs > 0) {
         const auto until = TSteady::now() + std::chrono::microseconds(FWorkUs);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +26,8 @@
 #include <signal.h>
 
 #include "host/QtControllerHost.h"
+#include "settings/CompensationSettings.h"
+#include "settings/FocusMarks.h"
 #include "settings/RadioGroup.h"
 #include "settings/fSetupForm.h"
 #include "sim/SimFocuser.h"
@@ -578,6 +582,61 @@ TEST_F(MainFormTest, StayOnTopAndNightVisionAreMenuChoicesRemembered) {
   QTest::qWait(50);
   EXPECT_GT(NotNightPixels(Form->grab().toImage()), 1000);
   EXPECT_NE(ReadFile(IniPath).find("NightVision=0\r\n"), std::string::npos);
+}
+
+// The Focus menu's compensation dialog, by keyboard: a bad value is refused with the dialog
+// kept open, Use It takes the marks' coefficient, Enter applies and saves, Escape changes
+// nothing; red on black at night.
+TEST_F(MainFormTest, CompensationDialogRefusesBadInputAndSavesOnlyOnOk) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  ui().NightVision1->trigger();
+  // Cooling by 5 degrees moved the focus 30 codes in.
+  for (const TFocusMark& m : {TFocusMark{1, 15.0, 100}, {2, 10.0, 130}, {3, 5.0, 160}})
+    ASSERT_TRUE(AddFocusMark(FocusMarksPathFor(IniPath), m));
+  const auto inDialog = [&](const std::function<void(QDialog&)>& act) {
+    bool acted = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (dialog) act(*dialog);
+      acted = dialog != nullptr;
+      if (dialog && dialog->isVisible()) dialog->reject();  // the test failed
+    });
+    ui().CompensationSettings1->trigger();
+    EXPECT_TRUE(acted);
+  };
+  inDialog([&](QDialog& d) {
+    QTest::qWait(50);
+    EXPECT_EQ(NotNightPixels(d.grab().toImage()), 0);
+    EXPECT_EQ(d.findChild<QLabel*>("FitLabel")->text(),
+              QStringLiteral("-6.00 codes/°C ± 0.00 from 3 points"));
+    auto* coefficient = d.findChild<QLineEdit*>("CoefficientEdit");
+    coefficient->setText(QStringLiteral("-6.5x"));
+    QTest::keyClick(coefficient, Qt::Key_Return);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_TRUE(d.findChild<QLabel*>("NoteLabel")->text().startsWith("Coefficient: '-6.5x'"));
+    d.findChild<QAbstractButton*>("UseItButton")->click();
+    EXPECT_EQ(coefficient->text(), QStringLiteral("-6.00"));
+    d.findChild<QComboBox*>("BacklashModeCB")->setCurrentIndex(2);
+    d.findChild<QLineEdit*>("BacklashCodesEdit")->setText(QStringLiteral("25"));
+    d.findChild<QCheckBox*>("TempCompCB")->setChecked(true);
+    QTest::keyClick(coefficient, Qt::Key_Return);
+    EXPECT_FALSE(d.isVisible());
+  });
+  TCompensationSettings saved = ReadCompensationSettings(IniPath);
+  EXPECT_EQ(saved.BacklashMode, 2);
+  EXPECT_EQ(saved.BacklashCodes, 25);
+  EXPECT_TRUE(saved.TempComp);
+  EXPECT_DOUBLE_EQ(saved.TempCoefficient, -6.0);
+  EXPECT_EQ(Form->TempComp().Settings().BacklashCodes, 25);
+
+  inDialog([&](QDialog& d) {
+    d.findChild<QLineEdit*>("BacklashCodesEdit")->setText(QStringLiteral("99"));
+    QTest::keyClick(&d, Qt::Key_Escape);
+    EXPECT_FALSE(d.isVisible());
+  });
+  EXPECT_EQ(ReadCompensationSettings(IniPath), saved);
+  EXPECT_EQ(Form->TempComp().Settings().BacklashCodes, 25);
 }
 
 }  // namespace

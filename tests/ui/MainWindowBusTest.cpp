@@ -17,6 +17,7 @@
 
 #include "busclient/FocuserClient.h"
 #include "settings/CompensationSettings.h"
+#include "settings/FocusMarks.h"
 #include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
 #include "ui/MainWindowRig.h"
@@ -341,6 +342,39 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
   EXPECT_TRUE(Rig.Controller().RunIdle.load() && Rig.Controller().NudgeIdle.load());
   EXPECT_LE(Rig.Controller().CTSCount(), target);
   EXPECT_GE(Rig.Controller().CTSCount(), target - 8);
+}
+
+// A focus mark over the bus: refused without the module, nothing logged; with it, morvanectl
+// prints and the log keeps the module's temperature and the count.
+TEST_F(MainWindowBusTest, MarkFocusIsRefusedWithoutTheModuleAndLoggedWithIt) {
+  MoveToAndWait(40);
+  const std::string log = FocusMarksPathFor(Rig.IniPath);
+  Rig.Simulator->SetModuleMode(sim::TModuleMode::Absent);
+  double celsius = 0;
+  int32_t position = 0;
+  TBusReply r = FromOtherThread([&] { return Other.Client.MarkFocus(celsius, position); });
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(r.ErrorName, NotAvailableError);
+  EXPECT_TRUE(ReadFocusMarks(log).empty());
+  EXPECT_TRUE(Rig.Form->StatusNote().startsWith(QStringLiteral("Focus not marked")));
+
+  Rig.Simulator->SetModuleMode(sim::TModuleMode::Present);
+  Rig.Simulator->SetTemperature(7.5);
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
+  const TToolResult t = FromOtherThread([&] { return RunTool(MORVANECTL, {"mark-focus"}, scope); });
+  EXPECT_EQ(t.Status, 0) << t.Err;
+  const int32_t count = Rig.Controller().CTSCount();
+  EXPECT_EQ(t.Out, "7.50 " + std::to_string(count) + "\n");
+  const std::vector<TFocusMark> marks = ReadFocusMarks(log);
+  ASSERT_EQ(marks.size(), 1u);
+  EXPECT_NEAR(marks[0].Celsius, 7.5, 0.05);
+  EXPECT_EQ(marks[0].Position, count);
+
+  // Not while a coarse button runs the motor.
+  Rig.Form->Focus_InBtnMouseDown(Rig.Form->Form().Focus_InBtn);
+  EXPECT_EQ(Rig.Form->MarkFocus().Refusal, TMarkRefusal::mrBusy);
+  Rig.Form->Focus_InBtnMouseUp(Rig.Form->Form().Focus_InBtn);
+  EXPECT_EQ(ReadFocusMarks(log).size(), 1u);
 }
 
 // The first start, with no settings file: the port opens on the factory settings while the

@@ -118,6 +118,12 @@ TEST_F(TempCompDriverTest, NoReadingDuringAMoveAndAFocusMovedByHandIsTheNewRefer
   TickAndSettle();
   EXPECT_EQ(Driver->LastAction(), TTempCompAction::taReadingFailed);
   EXPECT_NE(said.find("reading failed"), std::string::npos);
+  // A hold is told as one, also with no reading to go by, and so is its release.
+  Driver->Hold(":1.7");
+  Driver->Tick();
+  EXPECT_EQ(said, "Temperature compensation held");
+  Driver->Release(":1.7");
+  EXPECT_EQ(said, "Temperature compensation released");
 }
 
 }  // namespace

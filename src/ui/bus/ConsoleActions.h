@@ -10,6 +10,15 @@
 
 namespace morvane {
 
+// A focus mark: logged with the module's averaged temperature and the count, or refused.
+enum class TMarkRefusal { mrNone, mrPortClosed, mrBusy, mrNotAvailable, mrFailed };
+struct TMarkOutcome {
+  TMarkRefusal Refusal = TMarkRefusal::mrNotAvailable;
+  std::string Text;  // why it was refused
+  double Celsius = 0;
+  int32_t Position = 0;
+};
+
 class TConsoleActions {
  public:
   virtual ~TConsoleActions() = default;
@@ -59,6 +68,10 @@ class TConsoleActions {
   virtual bool CompensationHeld() { return false; }
   // The codes of the last compensation move (0: none yet).
   virtual int32_t LastCompensationMove() { return 0; }
+  // Marks "in focus here" for learning the coefficient; nothing is logged when refused.
+  virtual TMarkOutcome MarkFocus() {
+    return {TMarkRefusal::mrNotAvailable, "Temperature Functions are not available"};
+  }
 };
 
 // Moves are limited to targets the count and the motion code can hold with room to spare;

@@ -373,4 +373,34 @@ void TFocuserService::ReleaseCompensation() {
   Announce(false);
 }
 
+double TFocuserService::MarkFocus(int& position) {
+  position = 0;
+  TMarkOutcome m;
+  try {
+    m = FConsole.MarkFocus();
+  } catch (const std::exception& e) {
+    Refuse(QString::fromLatin1(FailedError), QString::fromLocal8Bit(e.what()));
+    return 0;
+  }
+  const QString text = QString::fromStdString(m.Text);
+  switch (m.Refusal) {
+    case TMarkRefusal::mrNone:
+      position = m.Position;
+      return m.Celsius;
+    case TMarkRefusal::mrPortClosed:
+      Refuse(QString::fromLatin1(PortClosedError), text);
+      break;
+    case TMarkRefusal::mrBusy:
+      Refuse(QString::fromLatin1(BusyError), text);
+      break;
+    case TMarkRefusal::mrNotAvailable:
+      Refuse(QString::fromLatin1(NotAvailableError), text);
+      break;
+    case TMarkRefusal::mrFailed:
+      Refuse(QString::fromLatin1(FailedError), text);
+      break;
+  }
+  return 0;
+}
+
 }  // namespace morvane

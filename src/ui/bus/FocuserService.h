@@ -101,6 +101,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   // Holds temperature compensation still until the caller releases it or leaves the bus.
   void HoldCompensation();
   void ReleaseCompensation();
+  // Marks "in focus here": returns the temperature logged and sets position to the count.
+  double MarkFocus(int& position);
 
  private:
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.

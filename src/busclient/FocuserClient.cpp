@@ -248,6 +248,32 @@ TBusReply TFocuserClient::MarkFocus(double& celsius, int32_t& position) {
   return r;
 }
 
+TBusReply TFocuserClient::MeasureBacklash(TBacklashAnswer& answer) {
+  DBusMessage* reply = nullptr;
+  const int callTimeout = CallTimeoutMs;
+  CallTimeoutMs = MeasureTimeoutMs;
+  TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
+                                                  Focuser1Interface, "MeasureBacklash"),
+                     &reply);
+  CallTimeoutMs = callTimeout;
+  if (!r.Ok) return r;
+  DBusError error;
+  dbus_error_init(&error);
+  dbus_bool_t seen = false;
+  const char* text = "";
+  if (dbus_message_get_args(reply, &error, DBUS_TYPE_BOOLEAN, &seen, DBUS_TYPE_DOUBLE,
+                            &answer.PlayCodes, DBUS_TYPE_DOUBLE, &answer.Uncertainty,
+                            DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID)) {
+    answer.Seen = seen;
+    answer.Text = text;
+  } else {
+    r = ErrorReply(error);
+  }
+  dbus_error_free(&error);
+  dbus_message_unref(reply);
+  return r;
+}
+
 TBusReply TFocuserClient::GetAll(TNotification& n) {
   DBusMessage* call = dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
                                                    PropertiesInterface, "GetAll");

@@ -100,6 +100,15 @@ class TFocuserClient {
   TBusReply ReadTemperature(double& celsius);
   // MarkFocus: the temperature and the count logged.
   TBusReply MarkFocus(double& celsius, int32_t& position);
+  // MeasureBacklash: waits for its end, up to MeasureTimeoutMs.
+  struct TBacklashAnswer {
+    bool Seen = false;
+    double PlayCodes = 0;
+    double Uncertainty = 0;
+    std::string Text;
+  };
+  TBusReply MeasureBacklash(TBacklashAnswer& answer);
+  int MeasureTimeoutMs = 300000;
   TBusReply GetState(TFocuserState& state);
   // The state and, from a Morvane that has them, the compensation settings, in one reading.
   TBusReply GetState(TFocuserState& state, std::optional<TCompensationState>& compensation);

@@ -15,8 +15,8 @@
 //                                                            port changed, destructor)
 // keep-alive (TKeepAliveThread) FKeepAliveThread            CloseCountingThread
 // end-move, move-it, nudge,     FThreads (TThreadKeeper)    FThreads.Reap when a move or a
-//   move starter (TThread)                                   reset starts and when a thread is
-//                                                            added; JoinAll in the destructor
+//   move starter, backlash                                   reset starts and when a thread is
+//   measurement (TThread)                                    added; JoinAll in the destructor
 // module reader (TRxThread)     ReadBytes, on its stack     ReadBytes, before it returns
 // Nobody else joins or keeps a motion thread: NudgeThread is a weak reference that finds the
 // running nudge thread for a pause; the move starter waits for the threads it supersedes to
@@ -57,11 +57,14 @@ class TEndMoveThread;
 class TMoveItThread;
 class TMoveStarterThread;
 class TKeepAliveThread;
+class TBacklashThread;
 struct TSyncState;
+struct TBacklashReport;
 
 using TCTSEvent = std::function<void(TFocusControl* Sender, int32_t CTSCount, bool DSRValue)>;
 using TIdleEvent = std::function<void(TFocusControl* Sender, bool IdleValue)>;
 using TTCAvailChangeEvent = std::function<void(TFocusControl* Sender, bool TCAvailValue)>;
+using TBacklashDone = std::function<void(const TBacklashReport& Report)>;
 
 // The camera-control object the interlock consults: the interlock waits only while its state
 // is False.
@@ -170,6 +173,13 @@ class TFocusControl {
   bool CoarseRunning() const { return FCoarseDrive.load(); }
   virtual void MoveBy(int32_t Codes);
   virtual void MoveTo(int32_t Target);
+  // "Measure backlash" (motion/BacklashThread.cpp): the play between the motor and the
+  // encoder, taken up first on the side Up. Refused while a move, a coarse run, a pause or a
+  // module exchange runs, or with the port closed. Otherwise one busy period like a move,
+  // ended by Stop, a cancel or a new move; Done is called on the measuring thread after the
+  // idle report, with the result and where the focuser was left.
+  enum class TMeasureRefusal { mrNone, mrPortClosed, mrMoving, mrCoarseRun, mrPaused, mrLineBusy };
+  TMeasureRefusal MeasureBacklash(bool Up, TBacklashDone Done);
   virtual void ResetCount();
   virtual void FocusCommand(const std::string& Command);
   virtual void SetLine(uint8_t Func);
@@ -228,6 +238,7 @@ class TFocusControl {
   friend class TMoveItThread;
   friend class TMoveStarterThread;
   friend class TKeepAliveThread;
+  friend class TBacklashThread;
 
   std::shared_ptr<TSerialPort> Port() const { return FPortHandle.load(); }
 

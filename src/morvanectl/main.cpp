@@ -55,6 +55,8 @@ Commands:
   compensation         print every compensation setting and state, one "name value" a line
   mark-focus           mark "in focus here" for learning the temperature coefficient;
                        prints the temperature logged and the count
+  measure-backlash     measure the play between the motor and the encoder (moves the
+                       focuser and brings it back); prints what was found
 
 Options:
   --wait               return once the move has ended (at once when nothing moves)
@@ -277,9 +279,19 @@ int main(int argc, char** argv) {
   if (words.empty()) return Usage("no command given");
   const std::string command = words[0];
   size_t wantArgs = (command == "move-by" || command == "move-to") ? 2 : 1;
-  static const char* const known[] = {
-      "position",  "idle",   "move-by",  "move-to",          "stop", "reset", "watch",
-      "wait-move", "permit", "backlash", "hold-compensation"};
+  static const char* const known[] = {"position",
+                                      "idle",
+                                      "move-by",
+                                      "move-to",
+                                      "stop",
+                                      "reset",
+                                      "watch",
+                                      "wait-move",
+                                      "permit",
+                                      "backlash",
+                                      "hold-compensation",
+                                      "measure-backlash",
+                                      "mark-focus"};
   // Temperature compensation's settings, and all compensation shown.
   static const char* const compensation[] = {"tempcomp", "tempcoef", "deadband", "samples",
                                              "compensation"};
@@ -289,7 +301,6 @@ int main(int argc, char** argv) {
   bool isKnown = false;
   for (const char* k : known) isKnown = isKnown || command == k;
   for (const char* k : compensation) isKnown = isKnown || command == k;
-  isKnown = isKnown || command == "mark-focus";
   if (!isKnown) return Usage("unknown command '" + command + "'");
   if (command == "backlash") {
     if (words.size() < 2 || words.size() > 3) return Usage("backlash takes off, in or out and N");
@@ -397,6 +408,12 @@ int main(int argc, char** argv) {
     if (const TBusReply r = client.Call("HoldCompensation"); !r.Ok) return Fail(r);
     while (!GStop && client.Open()) ::usleep(100000);
     client.Call("ReleaseCompensation");
+    return 0;
+  }
+  if (command == "measure-backlash") {
+    TFocuserClient::TBacklashAnswer answer;
+    if (const TBusReply r = client.MeasureBacklash(answer); !r.Ok) return Fail(r);
+    std::printf("%s\n", answer.Text.c_str());
     return 0;
   }
   // Listen before the call, so that no change of the move is missed.

@@ -21,6 +21,8 @@ inline constexpr const char* BusyError = "org.morvane.Error.Busy";
 inline constexpr const char* PortClosedError = "org.morvane.Error.PortClosed";
 inline constexpr const char* NotAvailableError = "org.morvane.Error.NotAvailable";
 inline constexpr const char* FailedError = "org.morvane.Error.Failed";
+// Stop, a cancel or another move ended what the method waited for.
+inline constexpr const char* StoppedError = "org.morvane.Error.Stopped";
 
 // "MORVANE_MESSAGE" (wParam, lParam): the wParam codes. Any other code is ignored.
 enum TMorvaneMessage : int32_t {

@@ -41,6 +41,7 @@ class TMainFormConsole : public TConsoleActions {
   bool CompensationHeld() override;
   int32_t LastCompensationMove() override;
   TMarkOutcome MarkFocus() override;
+  void MeasureBacklash(std::function<void(const TBacklashReply&)> done) override;
 
  private:
   TMainForm& Form;

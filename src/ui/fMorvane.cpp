@@ -272,6 +272,7 @@ void TMainForm::MakeConnections() {
   onAction(ui->Exit1, &TMainForm::Exit1Click);
   onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);
   onAction(ui->NightVision1, &TMainForm::NightVision1Click);
+  onAction(ui->MeasureBacklash1, &TMainForm::MeasureBacklash1Click);
   onTimer(FHelpWatchTimer, &TMainForm::WatchHelpViewer);
   onTimer(FStatusTimer, &TMainForm::UpdateStatusLine);
 

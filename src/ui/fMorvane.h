@@ -41,6 +41,7 @@ class TSetupForm;
 class TCompensationForm;
 class TFocusMarker;
 class TCountHandOver;
+struct TBacklashReport;
 struct TMainFormBus;
 class THelpViewer;
 
@@ -167,6 +168,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void MarkFocus1Click();
   TMarkOutcome MarkFocus();
   TCompensationForm& CompensationForm() { return *FCompensationForm; }
+  // "Measure Backlash..." (ui/BacklashMeasure.cpp): asks first, since it moves the focuser.
+  void MeasureBacklash1Click();
+  // Starts the measurement; done runs on the GUI thread at its end, after the status line has
+  // the result. Empty when it started, else why not.
+  QString StartBacklashMeasurement(std::function<void(const TBacklashReport&)> done);
   void SetSpeedRGEnabled(bool enabled) override;
   void ShowMessage(const std::string& text) override;
 

@@ -41,6 +41,16 @@ class TMovingConsole : public TFakeConsole {
     TFakeConsole::StopClick();
     if (!IsIdle) Land(Readout + 1);
   }
+  // A measurement answered 300 ms later, busy meanwhile.
+  TBacklashReply Measured;
+  void MeasureBacklash(std::function<void(const TBacklashReply&)> done) override {
+    Calls.emplace_back("MeasureBacklash");
+    IsIdle = false;
+    QTimer::singleShot(300, Service, [this, done] {
+      IsIdle = true;
+      done(Measured);
+    });
+  }
   void ResetClick() override {
     TFakeConsole::ResetClick();
     Readout = 0;
@@ -71,9 +81,11 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   const TToolResult help = RunTool(Tool, {"--help"});
   EXPECT_EQ(help.Status, 0);
   for (const char* c :
-       {"position", "idle", "move-by", "move-to", "stop", "reset", "watch", "--json", "wait-move",
-        "--timeout", "permit", "--wait", "backlash", "hold-compensation", "tempcomp", "tempcoef",
-        "deadband", "samples", "compensation"})
+       {"position",    "idle",     "move-by",  "move-to",           "stop",
+        "reset",       "watch",    "--json",   "wait-move",         "--timeout",
+        "permit",      "--wait",   "backlash", "hold-compensation", "measure-backlash",
+        "mark-focus",  "tempcomp", "tempcoef", "deadband",          "samples",
+        "compensation"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
@@ -189,8 +201,18 @@ TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {
   EXPECT_EQ(r.Out,
             "backlash off\nbacklash-codes 25\ntempcomp on\ntempcoef -2.75\ndeadband 7\n"
             "samples 20\nreference 11.50\nheld no\nlast-move 0\n");
+  // The answer comes when the measurement ends; an end without a result is a failure.
+  console.Measured = {"", true, 7.5, 1.5, "Play between the motor and the encoder: 7.5 codes"};
+  r = Ctl({"measure-backlash"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, console.Measured.Text + "\n");
+  console.Measured = {StoppedError, false, 0, 0, "The backlash measurement was stopped."};
+  r = Ctl({"measure-backlash"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("was stopped"), std::string::npos) << r.Err;
   const std::vector<std::string> expected = {"MoveByClick 30", "MoveToClick 18", "MoveToClick 100",
-                                             "StopClick", "ResetClick"};
+                                             "StopClick",      "ResetClick",     "MeasureBacklash",
+                                             "MeasureBacklash"};
   EXPECT_EQ(console.Calls, expected);
 }
 

@@ -745,5 +745,28 @@ TEST_F(MainFormTest, StatusLineNamesThePortKeepsTheLastErrorAndRefusesMovesWhile
   EXPECT_EQ(Form->StatusNote(), QStringLiteral("Not connected: open a port in Setup"));
 }
 
+TEST_F(MainFormTest, MeasureBacklashAsksFirstThenShowsTheResultAndIsBackAtTheStart) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  // Answered No (the box closer's Ok): nothing moves.
+  ui().MeasureBacklash1->trigger();
+  QTest::qWait(300);
+  ASSERT_EQ(Boxes.Seen.size(), 1u);
+  EXPECT_EQ(Boxes.Seen[0].Caption, "Measure Backlash");
+  EXPECT_TRUE(Writes().empty());
+  // Answered Yes before the box closer sees it.
+  const int32_t start = Form->ReadoutValue();
+  ui().MeasureBacklash1->trigger();
+  auto* ask = Form->findChild<QMessageBox*>();
+  ASSERT_NE(ask, nullptr);
+  ask->button(QMessageBox::Yes)->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Boxes.Seen.size() == 2; }, 60000));
+  EXPECT_NE(Boxes.Seen[1].Text.find("No play between the motor and the encoder"), std::string::npos)
+      << Boxes.Seen[1].Text;
+  EXPECT_EQ(Form->StatusNote(), QStringLiteral("No backlash seen between motor and encoder"));
+  EXPECT_FALSE(Moving());
+  EXPECT_LE(std::abs(Form->ReadoutValue() - start), 2) << "not back where it started";
+}
+
 }  // namespace
 }  // namespace morvane::test

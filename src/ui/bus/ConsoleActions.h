@@ -3,6 +3,7 @@
 // console's actions. The window implements it; tests use a fake. GUI thread only.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/BusContract.h"
@@ -17,6 +18,15 @@ struct TMarkOutcome {
   std::string Text;  // why it was refused
   double Celsius = 0;
   int32_t Position = 0;
+};
+
+// The end of "Measure backlash" as the bus tells it.
+struct TBacklashReply {
+  std::string ErrorName;  // empty: a result; otherwise the D-Bus error it ended with
+  bool Seen = false;      // play between the motor and the encoder was measured
+  double PlayCodes = 0;
+  double Uncertainty = 0;  // seen: plus or minus; not seen: the most that could hide
+  std::string Text;
 };
 
 class TConsoleActions {
@@ -71,6 +81,11 @@ class TConsoleActions {
   // Marks "in focus here" for learning the coefficient; nothing is logged when refused.
   virtual TMarkOutcome MarkFocus() {
     return {TMarkRefusal::mrNotAvailable, "Temperature Functions are not available"};
+  }
+  // "Measure backlash": done is called on the GUI thread when it has ended, or at once when
+  // it cannot start.
+  virtual void MeasureBacklash(std::function<void(const TBacklashReply&)> done) {
+    done({NotAvailableError, false, 0, 0, "Measuring the backlash is not available"});
   }
 };
 

@@ -404,3 +404,39 @@ double TFocuserService::MarkFocus(int& position) {
 }
 
 }  // namespace morvane
+
+namespace morvane {
+
+bool TFocuserService::MeasureBacklash(double& /*play*/, double& /*uncertainty*/,
+                                      QString& /*text*/) {
+  if (!PortOpen()) {
+    Refuse(QString::fromLatin1(PortClosedError),
+           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
+    return false;
+  }
+  if (!FConsole.Idle() || Running()) {
+    Refuse(QString::fromLatin1(BusyError),
+           QStringLiteral("A move is under way; wait until Idle is true"));
+    return false;
+  }
+  // Answered when the measurement ends, which takes many seconds.
+  const bool fromBus = calledFromDBus();
+  QDBusMessage call;
+  if (fromBus) {
+    setDelayedReply(true);
+    call = message();
+  }
+  Guarded([&] {
+    FConsole.MeasureBacklash([fromBus, call](const TBacklashReply& r) {
+      if (!fromBus) return;
+      const QString text = QString::fromStdString(r.Text);
+      QDBusMessage reply = r.ErrorName.empty()
+                               ? call.createReply({r.Seen, r.PlayCodes, r.Uncertainty, text})
+                               : call.createErrorReply(QString::fromStdString(r.ErrorName), text);
+      QDBusConnection::sessionBus().send(reply);
+    });
+  });
+  return false;
+}
+
+}  // namespace morvane

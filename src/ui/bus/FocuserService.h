@@ -103,6 +103,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   void ReleaseCompensation();
   // Marks "in focus here": returns the temperature logged and sets position to the count.
   double MarkFocus(int& position);
+  // "Measure backlash"; the reply is sent when it ends (a delayed reply), or an error.
+  bool MeasureBacklash(double& play, double& uncertainty, QString& text);
 
  private:
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.

@@ -125,21 +125,8 @@ constexpr double MaxTimeoutSeconds = 4294967;
 // Seconds as plain decimal digits with at most one point ("10", "0.3"); no sign, exponent,
 // blank or word, so that nothing a script mistypes is read as another number.
 bool ParseSeconds(const std::string& text, double& value) {
-  bool digit = false;
-  bool point = false;
-  for (const char c : text) {
-    if (c >= '0' && c <= '9') {
-      digit = true;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      return false;
-    }
-  }
-  if (!digit) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && value >= 0 &&
-         value <= MaxTimeoutSeconds;
+  return !text.empty() && text[0] != '+' && text[0] != '-' &&
+         ParseDecimal(text, MaxTimeoutSeconds, value);
 }
 
 // A named event that a running Morvane holds; waiting on one that nobody holds would wait for

@@ -136,8 +136,12 @@ TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStam
   if (m == "absolute") return Value(true);
   if (m == "maxstep" || m == "maxincrement") return Value(FConfig.MaxStep);
   if (m == "stepsize") return Value(FConfig.StepSizeUm);
-  if (m == "tempcomp" || m == "tempcompavailable") return Value(false);
   const TFocuserView v = FLink.View();
+  if (m == "tempcomp" || m == "tempcompavailable") {
+    if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+    // Compensation that cannot run does not compensate.
+    return Value(v.TempCompAvailable() && (m == "tempcompavailable" || v.TempComp));
+  }
   if (m == "temperature") return Temperature(v);
   if (m == "devicestate") return DeviceState(v, timeStamp);
   if (m == "ismoving") {
@@ -174,6 +178,23 @@ TDeviceReply TAlpacaFocuser::Move(const TParams& form) {
   return FromLink(FLink.MoveTo(FConfig.MaxStep - std::clamp(*target, 0, FConfig.MaxStep)));
 }
 
+// Morvane's own setting: the window, the bus and INDI see the same. Moves are taken while it
+// is on, as IFocuserV3 and later ask; Morvane makes no compensation move while one runs.
+TDeviceReply TAlpacaFocuser::SetTempComp(bool on) {
+  if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
+  const TFocuserView v = FLink.View();
+  if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+  if (!v.TempCompAvailable()) {
+    if (on)
+      return Fail(NotImplemented,
+                  v.HasCompensation ? "Temperature compensation needs Morvane's temperature module"
+                                    : "This Morvane has no temperature compensation");
+    // Off where it cannot run: Morvane's setting goes off too, if it has one.
+    return v.HasCompensation ? FromLink(FLink.SetTempComp(false)) : TDeviceReply{};
+  }
+  return FromLink(FLink.SetTempComp(on));
+}
+
 TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form) {
   if (!IsPutMember(m)) {
     if (IsGetMember(m)) {
@@ -192,9 +213,7 @@ TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form) {
     const auto on = ParseBool(*text);
     if (!on) return BadRequest(std::string(name) + " '" + *text + "' is not true or false");
     if (m == "connected") return SetConnected(*on);
-    if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
-    if (*on) return Fail(NotImplemented, "Temperature compensation is not available");
-    return {};
+    return SetTempComp(*on);
   }
   if (m == "move") return Move(form);
   if (m == "connect") return SetConnected(true);

@@ -65,6 +65,7 @@ class TAlpacaFocuser {
   TDeviceReply DeviceState(const TFocuserView& v, const std::string& timeStamp) const;
   TDeviceReply SetConnected(bool on);
   TDeviceReply Move(const TParams& form);
+  TDeviceReply SetTempComp(bool on);
 
   TFocuserLink& FLink;
   const TDeviceConfig FConfig;

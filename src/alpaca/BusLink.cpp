@@ -54,9 +54,9 @@ TFocuserView TBusLink::View() {
   return FView;
 }
 
-TLinkReply TBusLink::Submit(bool move, int32_t count) {
+TLinkReply TBusLink::Submit(TKind kind, int32_t count) {
   auto command = std::make_shared<TCommand>();
-  command->Move = move;
+  command->Kind = kind;
   command->Count = count;
   std::future<TLinkReply> done = command->Done.get_future();
   {
@@ -71,11 +71,15 @@ TLinkReply TBusLink::Submit(bool move, int32_t count) {
 }
 
 TLinkReply TBusLink::MoveTo(int32_t count) {
-  return Submit(true, count);
+  return Submit(TKind::kMove, count);
 }
 
 TLinkReply TBusLink::Stop() {
-  return Submit(false, 0);
+  return Submit(TKind::kStop, 0);
+}
+
+TLinkReply TBusLink::SetTempComp(bool on) {
+  return Submit(TKind::kTempComp, on ? 1 : 0);
 }
 
 void TBusLink::RefreshTemperature() {
@@ -118,6 +122,7 @@ void TBusLink::Apply(const TNotification& n) {
   if (n.PortOpen) FView.PortOpen = *n.PortOpen;
   if (n.ComPort) FView.ComPort = *n.ComPort;
   if (n.Running) FView.Running = *n.Running;
+  if (n.TempCompensation) FView.TempComp = *n.TempCompensation;
   if (n.TemperatureAvailable && *n.TemperatureAvailable && FView.Module != TModule::mdPresent) {
     FView.Module = TModule::mdPresent;
     FNextReadUs = 0;
@@ -135,8 +140,19 @@ void TBusLink::Apply(const TNotification& n) {
 }
 
 void TBusLink::Execute(TFocuserClient& client, TCommand& command) {
-  if (!command.Move) {
+  if (command.Kind == TKind::kStop) {
     command.Done.set_value(ToLink(client.Call("Stop")));
+    return;
+  }
+  if (command.Kind == TKind::kTempComp) {
+    const bool on = command.Count != 0;
+    const TLinkReply r = ToLink(client.SetBoolProperty("TempCompensation", on));
+    // Read back at once as set; Morvane's announcement follows.
+    if (r.Result == TLinkResult::lrOk) {
+      std::lock_guard lock(FMutex);
+      FView.TempComp = on;
+    }
+    command.Done.set_value(r);
     return;
   }
   const TLinkReply r = ToLink(client.CallInt("MoveTo", command.Count));
@@ -180,7 +196,8 @@ void TBusLink::RunBus() {
         if (!client->Connected() || !client->Watch(false)) client.reset();
       }
       TFocuserState state;
-      if (client && client->GetState(state).Ok) {
+      std::optional<TCompensationState> compensation;  // none from an older Morvane
+      if (client && client->GetState(state, compensation).Ok) {
         // Notifications queued before the state was read are older than it.
         while (client->Next(0)) {
         }
@@ -193,6 +210,8 @@ void TBusLink::RunBus() {
         FView.ComPort = state.ComPort;
         FView.Running = state.Running;
         if (state.TemperatureAvailable) FView.Module = TModule::mdPresent;
+        FView.HasCompensation = compensation.has_value();
+        FView.TempComp = compensation && compensation->TempCompensation;
         FNextReadUs = 0;
         FTemperatureCv.notify_all();
       }

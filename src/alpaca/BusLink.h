@@ -28,6 +28,7 @@ class TBusLink : public TFocuserLink {
   TFocuserView View() override;
   TLinkReply MoveTo(int32_t count) override;
   TLinkReply Stop() override;
+  TLinkReply SetTempComp(bool on) override;
   void RefreshTemperature() override;
   bool AwaitMorvane(int ms) override;
 
@@ -37,15 +38,16 @@ class TBusLink : public TFocuserLink {
   static constexpr int MoveStartWaitMs = 3000;
 
  private:
+  enum class TKind { kStop, kMove, kTempComp };
   struct TCommand {
-    bool Move = false;
-    int32_t Count = 0;
+    TKind Kind = TKind::kStop;
+    int32_t Count = 0;  // a move's count; TempComp: 1 on, 0 off
     std::promise<TLinkReply> Done;
   };
 
   void RunBus();
   void RunTemperature();
-  TLinkReply Submit(bool move, int32_t count);
+  TLinkReply Submit(TKind kind, int32_t count);
   void Execute(TFocuserClient& client, TCommand& command);
   void Apply(const TNotification& n);
   void Lost();

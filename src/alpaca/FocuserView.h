@@ -22,6 +22,11 @@ struct TFocuserView {
   bool HasTemperature = false;  // a reading is cached
   double Celsius = 0;
   std::string TemperatureError;  // why the last reading failed, if it did
+  // Morvane's temperature compensation: whether it has the setting, and the setting.
+  bool HasCompensation = false;
+  bool TempComp = false;
+  // Compensation runs on the module's readings: without the module it cannot.
+  bool TempCompAvailable() const { return HasCompensation && Module == TModule::mdPresent; }
   bool Moving() const { return MovePending || !Idle || Running; }
 };
 
@@ -39,6 +44,11 @@ class TFocuserLink {
   virtual TFocuserView View() = 0;
   virtual TLinkReply MoveTo(int32_t count) = 0;
   virtual TLinkReply Stop() = 0;
+  // Switches Morvane's temperature compensation on or off.
+  virtual TLinkReply SetTempComp(bool on) {
+    (void)on;
+    return {TLinkResult::lrFailed, "temperature compensation cannot be set"};
+  }
   // Asks for a temperature reading now (on connecting) and waits a little for it.
   virtual void RefreshTemperature() {}
   // Whether Morvane is there, looking for it again now and waiting up to ms if not seen yet.

@@ -75,6 +75,11 @@ std::string SetupPage(const TSetupFacts& f) {
       f.View.MorvaneRunning && inRange ? std::to_string(f.Config.MaxStep - f.View.Position) : "-");
   Row(page, "Morvane's count", f.View.MorvaneRunning ? std::to_string(f.View.Position) : "-");
   Row(page, "Temperature", temperature);
+  Row(page, "Temperature compensation (TempComp)",
+      !f.View.MorvaneRunning       ? "-"
+      : f.View.TempCompAvailable() ? (f.View.TempComp ? "on" : "off")
+      : f.View.HasCompensation     ? "not available: no temperature module"
+                                   : "not available in this Morvane");
   page += "</table>\n<h2>Settings</h2>\n<table>\n";
   Row(page, "MaxStep", std::to_string(f.Config.MaxStep));
   char step[32];
@@ -93,6 +98,10 @@ std::string SetupPage(const TSetupFacts& f) {
       "While the count lies outside 0 to MaxStep, reading Position gives error 0x503 with the "
       "count in its message; Move still works, and a target beyond either end is taken as that "
       "end.</p>\n"
+      "<p>TempComp is Morvane's temperature compensation, the same setting as in its window, "
+      "morvanectl and INDI; TempCompAvailable is true while Morvane's temperature module "
+      "answers. Move works with TempComp on; Morvane makes no compensation move while a move "
+      "runs.</p>\n"
       "<p>Alpaca has no authentication: anyone who can reach this port can move the focuser. "
       "Listen on a trusted network only, behind a firewall.</p>\n"
       "<p>The settings are changed in the settings file (then restart morvane-alpaca) or "

@@ -19,35 +19,57 @@ TBusReply ErrorReply(const DBusError& error) {
   return r;
 }
 
-// Reads a variant holding an int32 or a boolean.
-bool ReadVariant(DBusMessageIter* variant, int& type, int32_t& i, bool& b) {
+// A property's value: an int32, a boolean or a double, as type says.
+struct TValue {
+  int Type = DBUS_TYPE_INVALID;
+  int32_t I = 0;
+  bool B = false;
+  double D = 0;
+};
+
+// Reads a variant holding an int32, a boolean or a double.
+bool ReadVariant(DBusMessageIter* variant, TValue& v) {
   DBusMessageIter inner;
   dbus_message_iter_recurse(variant, &inner);
-  type = dbus_message_iter_get_arg_type(&inner);
-  if (type == DBUS_TYPE_INT32) {
-    dbus_int32_t v = 0;
-    dbus_message_iter_get_basic(&inner, &v);
-    i = v;
-    return true;
+  v.Type = dbus_message_iter_get_arg_type(&inner);
+  if (v.Type == DBUS_TYPE_INT32) {
+    dbus_int32_t i = 0;
+    dbus_message_iter_get_basic(&inner, &i);
+    v.I = i;
+  } else if (v.Type == DBUS_TYPE_BOOLEAN) {
+    dbus_bool_t b = FALSE;
+    dbus_message_iter_get_basic(&inner, &b);
+    v.B = b != FALSE;
+  } else if (v.Type == DBUS_TYPE_DOUBLE) {
+    dbus_message_iter_get_basic(&inner, &v.D);
+  } else {
+    return false;
   }
-  if (type == DBUS_TYPE_BOOLEAN) {
-    dbus_bool_t v = FALSE;
-    dbus_message_iter_get_basic(&inner, &v);
-    b = v != FALSE;
-    return true;
-  }
-  return false;
+  return true;
 }
 
-void Store(TNotification& n, const char* name, int type, int32_t i, bool b) {
-  if (type == DBUS_TYPE_INT32) {
-    if (!std::strcmp(name, "Position")) n.Position = i;
-    if (!std::strcmp(name, "ComPort")) n.ComPort = i;
-  } else if (type == DBUS_TYPE_BOOLEAN) {
-    if (!std::strcmp(name, "Idle")) n.Idle = b;
-    if (!std::strcmp(name, "PortOpen")) n.PortOpen = b;
-    if (!std::strcmp(name, "TemperatureAvailable")) n.TemperatureAvailable = b;
-    if (!std::strcmp(name, "Running")) n.Running = b;
+void Store(TNotification& n, const char* name, const TValue& v) {
+  const auto is = [name](const char* p) { return !std::strcmp(name, p); };
+  if (v.Type == DBUS_TYPE_INT32) {
+    const int32_t i = v.I;
+    if (is("Position")) n.Position = i;
+    if (is("ComPort")) n.ComPort = i;
+    if (is("BacklashMode")) n.BacklashMode = i;
+    if (is("BacklashCodes")) n.BacklashCodes = i;
+    if (is("TempDeadBand")) n.TempDeadBand = i;
+    if (is("TempSamples")) n.TempSamples = i;
+    if (is("LastCompensationMove")) n.LastCompensationMove = i;
+  } else if (v.Type == DBUS_TYPE_BOOLEAN) {
+    const bool b = v.B;
+    if (is("Idle")) n.Idle = b;
+    if (is("PortOpen")) n.PortOpen = b;
+    if (is("TemperatureAvailable")) n.TemperatureAvailable = b;
+    if (is("Running")) n.Running = b;
+    if (is("TempCompensation")) n.TempCompensation = b;
+    if (is("CompensationHeld")) n.CompensationHeld = b;
+  } else if (v.Type == DBUS_TYPE_DOUBLE) {
+    if (is("TempCoefficient")) n.TempCoefficient = v.D;
+    if (is("TempReference")) n.TempReference = v.D;
   }
 }
 
@@ -61,12 +83,27 @@ void StoreProperties(DBusMessageIter* dictionary, TNotification& n) {
     const char* name = nullptr;
     dbus_message_iter_get_basic(&entry, &name);
     dbus_message_iter_next(&entry);
-    int type = 0;
-    int32_t i = 0;
-    bool b = false;
-    if (ReadVariant(&entry, type, i, b)) Store(n, name, type, i, b);
+    TValue v;
+    if (ReadVariant(&entry, v)) Store(n, name, v);
     dbus_message_iter_next(&entries);
   }
+}
+
+// The compensation properties of a GetAll; none from a Morvane without them.
+std::optional<TCompensationState> CompensationOf(const TNotification& n) {
+  if (!n.BacklashMode || !n.BacklashCodes || !n.TempCompensation || !n.TempCoefficient ||
+      !n.TempDeadBand || !n.TempSamples || !n.TempReference) {
+    return std::nullopt;
+  }
+  return TCompensationState{*n.BacklashMode,
+                            *n.BacklashCodes,
+                            *n.TempCompensation,
+                            *n.TempCoefficient,
+                            *n.TempDeadBand,
+                            *n.TempSamples,
+                            *n.TempReference,
+                            n.CompensationHeld.value_or(false),
+                            n.LastCompensationMove.value_or(0)};
 }
 
 }  // namespace
@@ -237,7 +274,7 @@ TBusReply TFocuserClient::MeasureBacklash(TBacklashAnswer& answer) {
   return r;
 }
 
-TBusReply TFocuserClient::GetState(TFocuserState& state) {
+TBusReply TFocuserClient::GetAll(TNotification& n) {
   DBusMessage* call = dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
                                                    PropertiesInterface, "GetAll");
   const char* iface = Focuser1Interface;
@@ -245,13 +282,25 @@ TBusReply TFocuserClient::GetState(TFocuserState& state) {
   DBusMessage* reply = nullptr;
   TBusReply r = Send(call, &reply);
   if (!r.Ok) return r;
-  TNotification n;
   DBusMessageIter it;
   if (dbus_message_iter_init(reply, &it) &&
       dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
     StoreProperties(&it, n);
   }
   dbus_message_unref(reply);
+  return r;
+}
+
+TBusReply TFocuserClient::GetState(TFocuserState& state) {
+  std::optional<TCompensationState> ignored;
+  return GetState(state, ignored);
+}
+
+TBusReply TFocuserClient::GetState(TFocuserState& state,
+                                   std::optional<TCompensationState>& compensation) {
+  TNotification n;
+  TBusReply r = GetAll(n);
+  if (!r.Ok) return r;
   if (!n.Position || !n.Idle || !n.PortOpen || !n.ComPort || !n.TemperatureAvailable) {
     r.Ok = false;
     r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
@@ -264,6 +313,7 @@ TBusReply TFocuserClient::GetState(TFocuserState& state) {
            *n.ComPort,
            *n.TemperatureAvailable,
            n.Running.value_or(false)};
+  compensation = CompensationOf(n);
   return r;
 }
 
@@ -278,22 +328,49 @@ TBusReply TFocuserClient::GetPosition(int32_t& position) {
   TBusReply r = Send(call, &reply);
   if (!r.Ok) return r;
   DBusMessageIter it;
-  int type = 0;
-  int32_t i = 0;
-  bool b = false;
-  if (!dbus_message_iter_init(reply, &it) || !ReadVariant(&it, type, i, b) ||
-      type != DBUS_TYPE_INT32) {
+  TValue v;
+  if (!dbus_message_iter_init(reply, &it) || !ReadVariant(&it, v) || v.Type != DBUS_TYPE_INT32) {
     r.Ok = false;
     r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
     r.ErrorMessage = "Position is not an int32";
   } else {
-    position = i;
+    position = v.I;
   }
   dbus_message_unref(reply);
   return r;
 }
 
+TBusReply TFocuserClient::GetCompensation(TCompensationState& state) {
+  TNotification n;
+  TBusReply r = GetAll(n);
+  if (!r.Ok) return r;
+  const std::optional<TCompensationState> c = CompensationOf(n);
+  if (!c) {
+    r.Ok = false;
+    r.ErrorName = NotAvailableError;
+    r.ErrorMessage = "this Morvane has no compensation settings";
+    return r;
+  }
+  state = *c;
+  return r;
+}
+
 TBusReply TFocuserClient::SetIntProperty(const char* name, int32_t value) {
+  const dbus_int32_t v = value;
+  return SetProperty(name, DBUS_TYPE_INT32, &v);
+}
+
+TBusReply TFocuserClient::SetBoolProperty(const char* name, bool value) {
+  const dbus_bool_t v = value ? TRUE : FALSE;
+  return SetProperty(name, DBUS_TYPE_BOOLEAN, &v);
+}
+
+TBusReply TFocuserClient::SetDoubleProperty(const char* name, double value) {
+  return SetProperty(name, DBUS_TYPE_DOUBLE, &value);
+}
+
+TBusReply TFocuserClient::SetProperty(const char* name, int type, const void* value) {
+  const char signature[2] = {static_cast<char>(type), '\0'};
   DBusMessage* call =
       dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, PropertiesInterface, "Set");
   const char* iface = Focuser1Interface;
@@ -301,8 +378,8 @@ TBusReply TFocuserClient::SetIntProperty(const char* name, int32_t value) {
   dbus_message_iter_init_append(call, &it);
   dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &iface);
   dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &name);
-  dbus_message_iter_open_container(&it, DBUS_TYPE_VARIANT, DBUS_TYPE_INT32_AS_STRING, &variant);
-  dbus_message_iter_append_basic(&variant, DBUS_TYPE_INT32, &value);
+  dbus_message_iter_open_container(&it, DBUS_TYPE_VARIANT, signature, &variant);
+  dbus_message_iter_append_basic(&variant, type, value);
   dbus_message_iter_close_container(&it, &variant);
   DBusMessage* reply = nullptr;
   TBusReply r = Send(call, &reply);

@@ -32,6 +32,19 @@ struct TFocuserState {
   bool Running = false;  // a coarse run (absent from an older Morvane: false)
 };
 
+// Backlash and temperature compensation as Morvane has them: its settings and the live state.
+struct TCompensationState {
+  int32_t BacklashMode = 0;  // 0 off, 1 inward, 2 outward
+  int32_t BacklashCodes = 0;
+  bool TempCompensation = false;
+  double TempCoefficient = 0;  // codes per degree Celsius
+  int32_t TempDeadBand = 0;
+  int32_t TempSamples = 0;
+  double TempReference = 0;  // degrees Celsius
+  bool CompensationHeld = false;
+  int32_t LastCompensationMove = 0;
+};
+
 // One notification: a "MORVANE_MESSAGE" (IsMessage) or the properties a PropertiesChanged
 // carried.
 struct TNotification {
@@ -44,6 +57,16 @@ struct TNotification {
   std::optional<int32_t> ComPort;
   std::optional<bool> TemperatureAvailable;
   std::optional<bool> Running;
+  // Compensation settings and state, each when it changed.
+  std::optional<int32_t> BacklashMode;
+  std::optional<int32_t> BacklashCodes;
+  std::optional<bool> TempCompensation;
+  std::optional<double> TempCoefficient;
+  std::optional<int32_t> TempDeadBand;
+  std::optional<int32_t> TempSamples;
+  std::optional<double> TempReference;
+  std::optional<bool> CompensationHeld;
+  std::optional<int32_t> LastCompensationMove;
   // The bus name "org.morvane.Morvane" was taken (true) or given up (false): Morvane started
   // or ended.
   std::optional<bool> ServiceOwned;
@@ -87,9 +110,15 @@ class TFocuserClient {
   TBusReply MeasureBacklash(TBacklashAnswer& answer);
   int MeasureTimeoutMs = 300000;
   TBusReply GetState(TFocuserState& state);
+  // The state and, from a Morvane that has them, the compensation settings, in one reading.
+  TBusReply GetState(TFocuserState& state, std::optional<TCompensationState>& compensation);
   TBusReply GetPosition(int32_t& position);
   // Writes an int32 property of org.morvane.Focuser1.
   TBusReply SetIntProperty(const char* name, int32_t value);
+  TBusReply SetBoolProperty(const char* name, bool value);
+  TBusReply SetDoubleProperty(const char* name, double value);
+  // Every compensation property; an error when Morvane has none (an older one).
+  TBusReply GetCompensation(TCompensationState& state);
 
   // Starts listening: to PropertiesChanged of the interface's owner and to the owner coming
   // and going, and to
@@ -107,6 +136,8 @@ class TFocuserClient {
 
  private:
   TBusReply Send(DBusMessage* call, DBusMessage** reply);
+  TBusReply SetProperty(const char* name, int type, const void* value);
+  TBusReply GetAll(TNotification& properties);
   void Decode(DBusMessage* message);
 
   DBusConnection* FConnection = nullptr;

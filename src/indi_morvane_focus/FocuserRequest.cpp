@@ -59,6 +59,24 @@ TFocuserRequest CheckRequest(TRequestProperty property, double value, const TReq
                        FocusMaxLowest, FocusMaxHighest);
       r.FocusMax = static_cast<uint32_t>(std::llround(value));
       break;
+    case TRequestProperty::Coefficient:
+      if (!Within(value, -MostCompensationCoefficient, MostCompensationCoefficient))
+        return Refused(
+            "A coefficient of %.10g codes per degree is refused: it takes %.10g to %.10g.", value,
+            -MostCompensationCoefficient, MostCompensationCoefficient);
+      r.Setting = value;
+      break;
+    case TRequestProperty::DeadBand:
+    case TRequestProperty::Samples: {
+      const bool band = property == TRequestProperty::DeadBand;
+      const double most = band ? MostCompensationCodes : MostCompensationSamples;
+      if (!Within(value, 1, most))
+        return Refused(band ? "A dead band of %.10g codes is refused: it takes %.10g to %.10g."
+                            : "Averaging %.10g readings is refused: it takes %.10g to %.10g.",
+                       value, 1, most);
+      r.Setting = static_cast<double>(std::llround(value));
+      break;
+    }
   }
   r.Ok = true;
   return r;

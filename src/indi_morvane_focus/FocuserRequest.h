@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/BusContract.h"
+
 namespace morvane {
 
 // The numbers a client may send (FOCUS_MAX's bounds are INDI's own).
@@ -23,7 +25,9 @@ inline int64_t CountAt(int64_t indiPosition, int64_t focusMax) {
   return focusMax - indiPosition;
 }
 
-enum class TRequestProperty { Absolute, Relative, Timer, Max };
+// The last three are TEMP_COEFFICIENT's elements: Morvane's temperature compensation settings,
+// in its own ranges.
+enum class TRequestProperty { Absolute, Relative, Timer, Max, Coefficient, DeadBand, Samples };
 
 struct TRequestView {
   int32_t Count = 0;     // Morvane's count now
@@ -37,6 +41,7 @@ struct TFocuserRequest {
   int64_t TargetCount = 0;    // Absolute, Relative: the count to move to
   uint32_t Milliseconds = 0;  // Timer: 0 runs until aborted
   uint32_t FocusMax = 0;      // Max
+  double Setting = 0;         // Coefficient; DeadBand and Samples rounded to whole codes
 };
 
 // Refuses a value that is not a finite number within its property's range; nothing is cut to

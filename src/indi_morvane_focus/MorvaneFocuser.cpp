@@ -53,6 +53,7 @@ bool TMorvaneFocuser::initProperties() {
                0, 0);
   IUFillNumberVector(&TemperatureNP, TemperatureN, 1, getDeviceName(), "FOCUS_TEMPERATURE",
                      "Temperature", MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
+  InitCompensation();
   addDebugControl();
   return true;
 }
@@ -61,10 +62,20 @@ bool TMorvaneFocuser::updateProperties() {
   INDI::Focuser::updateProperties();
   if (isConnected()) {
     defineProperty(&FocusTimerNP);
+    if (FHasCompensation && !FCompensationDefined) {
+      defineProperty(&TempCompSP);
+      defineProperty(&TempCoefNP);
+      FCompensationDefined = true;
+    }
   } else {
     deleteProperty(FocusTimerNP.name);
     if (FTemperatureDefined) deleteProperty(TemperatureNP.name);
     FTemperatureDefined = false;
+    if (FCompensationDefined) {
+      deleteProperty(TempCompSP.name);
+      deleteProperty(TempCoefNP.name);
+    }
+    FCompensationDefined = false;
   }
   return true;
 }
@@ -83,7 +94,8 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
-  const TBusReply r = FClient->GetState(FState);
+  std::optional<TCompensationState> compensation;  // none from an older Morvane
+  const TBusReply r = FClient->GetState(FState, compensation);
   if (!r.Ok) {
     if (r.NoService()) {
       LOG_ERROR(
@@ -94,6 +106,8 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
+  FHasCompensation = compensation.has_value();
+  if (FHasCompensation) ShowCompensation(*compensation);
   FMoving = FRunning = FSawBusy = FSawRun = FAborted = false;
   FTemperatureDefined = FReadingPending = FTemperatureFaulted = false;
   FCommands = std::make_unique<TBusWorker>(CommandTimeoutMs);
@@ -210,6 +224,7 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
     }
   }
   if (n.Position || n.Idle) IDSetNumber(&FocusAbsPosNP, nullptr);
+  FollowCompensation(n);
   if (n.TemperatureAvailable) {
     FState.TemperatureAvailable = *n.TemperatureAvailable;
     if (FState.TemperatureAvailable && !FTemperatureDefined) {
@@ -283,6 +298,10 @@ INumberVectorProperty& TMorvaneFocuser::PropertyOf(TRequestProperty property) {
       return FocusTimerNP;
     case TRequestProperty::Max:
       return FocusMaxPosNP;
+    case TRequestProperty::Coefficient:
+    case TRequestProperty::DeadBand:
+    case TRequestProperty::Samples:
+      return TempCoefNP;
     case TRequestProperty::Absolute:
       break;
   }
@@ -298,6 +317,10 @@ bool TMorvaneFocuser::ISNewNumber(const char* dev, const char* name, double valu
                                            std::pair{TRequestProperty::Max, &FocusMaxPosNP}}) {
       if (std::strcmp(name, vector->name) != 0) continue;
       Request(property, values[0]);
+      return true;
+    }
+    if (!std::strcmp(name, TempCoefNP.name)) {
+      RequestCoefficients(values, names, n);
       return true;
     }
     // Presets are positions a Go moves to: checked as such before they are stored.

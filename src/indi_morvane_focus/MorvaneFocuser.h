@@ -26,6 +26,8 @@ class TMorvaneFocuser : public INDI::Focuser {
   bool updateProperties() override;
   bool ISNewNumber(const char* dev, const char* name, double values[], char* names[],
                    int n) override;
+  bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
+                   int n) override;
 
  protected:
   bool Connect() override;
@@ -58,6 +60,25 @@ class TMorvaneFocuser : public INDI::Focuser {
   void SendBacklash();
   int32_t FBacklashSteps = 0;
   bool FBacklashOn = false;
+
+  // Temperature compensation as the driver's own properties (MorvaneCompensation.cpp):
+  // TEMP_COMPENSATION (INDI_ENABLED, INDI_DISABLED) and TEMP_COEFFICIENT (COEFFICIENT in codes
+  // per degree, DEAD_BAND in codes, SAMPLES), defined while connected to a Morvane that has
+  // them, showing Morvane's values as it announces them, whoever changed them. Morvane keeps
+  // them: they are not in the driver's configuration.
+  void InitCompensation();
+  void ShowCompensation(const TCompensationState& c);
+  void FollowCompensation(const TNotification& n);
+  void RequestTempComp(bool on);
+  void RequestCoefficients(const double values[], char* names[], int n);
+  bool FHasCompensation = false;  // Morvane answered with its compensation settings
+  bool FCompensationDefined = false;
+  bool FTempCompOn = false;
+  bool FBacklashOutward = false;
+  ISwitch TempCompS[2];
+  ISwitchVectorProperty TempCompSP;
+  INumber TempCoefN[3];
+  INumberVectorProperty TempCoefNP;
 
   static void OnBus(int fd, void* self);
   static void OnResults(int fd, void* self);

@@ -47,6 +47,12 @@ Commands:
                        backlash compensation: off, or every move by or to a count ends
                        with a final approach inward or outward, N codes long
   hold-compensation    hold temperature compensation still until interrupted
+  tempcomp on|off      temperature compensation on (the reference is taken from the next
+                       reading) or off
+  tempcoef C           codes per degree Celsius the focus moves, signed (-10000 to 10000)
+  deadband N           no compensation move smaller than N codes (1 to 10000)
+  samples N            module readings averaged (1 to 100)
+  compensation         print every compensation setting and state, one "name value" a line
   mark-focus           mark "in focus here" for learning the temperature coefficient;
                        prints the temperature logged and the count
   measure-backlash     measure the play between the motor and the encoder (moves the
@@ -91,15 +97,14 @@ bool ParseInt(const std::string& text, int32_t& value) {
   return ec == std::errc() && end == last && first != last;
 }
 
-// The longest wait in seconds whose milliseconds stay below INFINITE, which means no limit.
-constexpr double MaxTimeoutSeconds = 4294967;
-
-// Seconds as plain decimal digits with at most one point ("10", "0.3"); no sign, exponent,
-// blank or word, so that nothing a script mistypes is read as another number.
-bool ParseSeconds(const std::string& text, double& value) {
+// A signed decimal ("-3", "+2.5", ".5"): digits with at most one point and one sign before
+// them; no exponent, blank or word. Within -limit..limit.
+bool ParseDecimal(const std::string& text, double limit, double& value) {
+  const size_t at = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
   bool digit = false;
   bool point = false;
-  for (const char c : text) {
+  for (size_t i = at; i < text.size(); ++i) {
+    const char c = text[i];
     if (c >= '0' && c <= '9') {
       digit = true;
     } else if (c == '.' && !point) {
@@ -109,9 +114,19 @@ bool ParseSeconds(const std::string& text, double& value) {
     }
   }
   if (!digit) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && value >= 0 &&
-         value <= MaxTimeoutSeconds;
+  const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && value >= -limit && value <= limit;
+}
+
+// The longest wait in seconds whose milliseconds stay below INFINITE, which means no limit.
+constexpr double MaxTimeoutSeconds = 4294967;
+
+// Seconds as plain decimal digits with at most one point ("10", "0.3"); no sign, exponent,
+// blank or word, so that nothing a script mistypes is read as another number.
+bool ParseSeconds(const std::string& text, double& value) {
+  return !text.empty() && text[0] != '+' && text[0] != '-' &&
+         ParseDecimal(text, MaxTimeoutSeconds, value);
 }
 
 // A named event that a running Morvane holds; waiting on one that nobody holds would wait for
@@ -155,6 +170,23 @@ int Report(TFocuserClient& client, int status) {
   int32_t position = 0;
   if (const TBusReply r = client.GetPosition(position); !r.Ok) return Fail(r);
   std::printf("%d\n", position);
+  return 0;
+}
+
+int PrintCompensation(TFocuserClient& client) {
+  TCompensationState c;
+  if (const TBusReply r = client.GetCompensation(c); !r.Ok) return Fail(r);
+  static const char* const modes[] = {"off", "in", "out"};
+  const bool known = c.BacklashMode >= 0 && c.BacklashMode <= 2;
+  std::printf("backlash %s\n", known ? modes[c.BacklashMode] : "unknown");
+  std::printf("backlash-codes %d\n", c.BacklashCodes);
+  std::printf("tempcomp %s\n", c.TempCompensation ? "on" : "off");
+  std::printf("tempcoef %.10g\n", c.TempCoefficient);
+  std::printf("deadband %d\n", c.TempDeadBand);
+  std::printf("samples %d\n", c.TempSamples);
+  std::printf("reference %.2f\n", c.TempReference);
+  std::printf("held %s\n", c.CompensationHeld ? "yes" : "no");
+  std::printf("last-move %d\n", c.LastCompensationMove);
   return 0;
 }
 
@@ -247,27 +279,50 @@ int main(int argc, char** argv) {
                                       "hold-compensation",
                                       "measure-backlash",
                                       "mark-focus"};
+  // Temperature compensation's settings, and all compensation shown.
+  static const char* const compensation[] = {"tempcomp", "tempcoef", "deadband", "samples",
+                                             "compensation"};
+  const bool tempSetting = command == "tempcomp" || command == "tempcoef" ||
+                           command == "deadband" || command == "samples";
+  if (tempSetting) wantArgs = 2;
   bool isKnown = false;
   for (const char* k : known) isKnown = isKnown || command == k;
+  for (const char* k : compensation) isKnown = isKnown || command == k;
   if (!isKnown) return Usage("unknown command '" + command + "'");
   if (command == "backlash") {
     if (words.size() < 2 || words.size() > 3) return Usage("backlash takes off, in or out and N");
     wantArgs = words.size();
   }
   if (words.size() != wantArgs)
-    return Usage(command + (wantArgs == 2 ? " takes one number" : " takes no arguments"));
+    return Usage(command + (command == "tempcomp" ? " takes on or off"
+                            : wantArgs == 2       ? " takes one number"
+                                                  : " takes no arguments"));
   const bool moves = command == "move-by" || command == "move-to" || command == "stop";
   if (wait && !moves && command != "reset")
     return Usage("--wait goes with move-by, move-to, stop and reset");
   if (json && command != "watch") return Usage("--json goes with watch");
   if (timeout >= 0 && command != "wait-move") return Usage("--timeout goes with wait-move");
   int32_t number = 0;
+  double coefficient = 0;
   int32_t backlashMode = -1;
   if (command == "backlash") {
     backlashMode = words[1] == "off" ? 0 : words[1] == "in" ? 1 : words[1] == "out" ? 2 : -1;
     if (backlashMode < 0) return Usage("backlash: '" + words[1] + "' is not off, in or out");
     if (words.size() == 3 && (!ParseInt(words[2], number) || number < 0))
       return Usage("backlash: '" + words[2] + "' is not a number of codes");
+  } else if (command == "tempcomp") {
+    if (words[1] != "on" && words[1] != "off")
+      return Usage("tempcomp: '" + words[1] + "' is not on or off");
+  } else if (command == "tempcoef") {
+    if (!ParseDecimal(words[1], MostCompensationCoefficient, coefficient))
+      return Usage("tempcoef: '" + words[1] + "' is not a number of codes per degree from -" +
+                   std::to_string(static_cast<int>(MostCompensationCoefficient)) + " to " +
+                   std::to_string(static_cast<int>(MostCompensationCoefficient)));
+  } else if (command == "deadband" || command == "samples") {
+    const int32_t most = command == "samples" ? MostCompensationSamples : MostCompensationCodes;
+    if (!ParseInt(words[1], number) || number < 1 || number > most)
+      return Usage(command + ": '" + words[1] + "' is not a whole number from 1 to " +
+                   std::to_string(most));
   } else if (wantArgs == 2 && !ParseInt(words[1], number))
     return Usage(command + ": '" + words[1] + "' is not a whole number");
 
@@ -317,6 +372,17 @@ int main(int argc, char** argv) {
     if (r.Ok && words.size() == 3) r = client.SetIntProperty("BacklashCodes", number);
     return r.Ok ? 0 : Fail(r);
   }
+  if (tempSetting) {
+    TBusReply r;
+    if (command == "tempcomp")
+      r = client.SetBoolProperty("TempCompensation", words[1] == "on");
+    else if (command == "tempcoef")
+      r = client.SetDoubleProperty("TempCoefficient", coefficient);
+    else
+      r = client.SetIntProperty(command == "samples" ? "TempSamples" : "TempDeadBand", number);
+    return r.Ok ? 0 : Fail(r);
+  }
+  if (command == "compensation") return PrintCompensation(client);
   if (command == "mark-focus") {
     double celsius = 0;
     int32_t position = 0;

@@ -40,4 +40,11 @@ enum TMorvaneMessage : int32_t {
 // inside.
 inline constexpr int64_t MoveLimit = 1000000000;
 
+// The ranges of the compensation settings (BacklashCodes, TempCoefficient, TempDeadBand,
+// TempSamples). Morvane brings a written value into them; the programs beside it refuse one
+// outside them, so that what a user typed is never silently changed.
+inline constexpr int32_t MostCompensationCodes = 10000;
+inline constexpr int32_t MostCompensationSamples = 100;
+inline constexpr double MostCompensationCoefficient = 10000.0;
+
 }  // namespace morvane

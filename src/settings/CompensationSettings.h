@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/BusContract.h"
 #include "settings/FileOps.h"
 
 namespace morvane {
@@ -22,10 +23,8 @@ struct TCompensationSettings {
 };
 
 // The settings' ranges: codes 0 (backlash) or 1 (dead band) to MostCompensationCodes, readings
-// 1 to MostCompensationSamples, the coefficient within +-MostCompensationCoefficient.
-inline constexpr int32_t MostCompensationCodes = 10000;
-inline constexpr int32_t MostCompensationSamples = 100;
-inline constexpr double MostCompensationCoefficient = 10000.0;
+// 1 to MostCompensationSamples, the coefficient within +-MostCompensationCoefficient; in the bus
+// contract, since the programs beside Morvane refuse what lies outside them.
 
 // Values outside their range are brought into it (an unknown mode is off).
 TCompensationSettings NormalisedCompensation(TCompensationSettings s);

@@ -17,6 +17,7 @@ void TMainForm::ApplyCompensation(const TCompensationSettings& s) {
   // settings are.
   if (!SaveCompensationSettings(FIniPath, FTempComp->Settings()))
     LogLine("Unable to write to " + FIniPath);
+  BusStateChanged();  // other programs see the change, whoever made it
 }
 
 void TMainForm::CompensationSettings1Click() {

@@ -30,6 +30,7 @@ void TTempCompDriver::SetSettings(const TCompensationSettings& in) {
   } else {
     FTimer.stop();
     FKnowsCount = false;
+    FAbsentTicks = 0;
   }
 }
 
@@ -91,7 +92,15 @@ void TTempCompDriver::Tick() {
     if (d.Action != TTempCompAction::taMove) Report(d.Action, 0);
     return;
   }
+  // Without a module every probe holds the GUI thread through its time-outs (about two
+  // seconds): after the module was found absent, it is looked for again only now and then.
+  if (FAbsentTicks > 0) {
+    --FAbsentTicks;
+    Report(TTempCompAction::taReadingFailed, 0);
+    return;
+  }
   const double t = FController.GetTemperature();
+  if (t <= NoReading && !FController.LastTCAvail()) FAbsentTicks = AbsentRetryTicks;
   if (t > NoReading) {
     FReadings.push_back(t);
     while (FReadings.size() > static_cast<size_t>(FSettings.TempSamples)) FReadings.pop_front();

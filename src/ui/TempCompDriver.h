@@ -23,6 +23,8 @@ class TFocusControl;
 class TTempCompDriver : public QObject {
  public:
   static constexpr int DefaultIntervalMs = 30000;
+  // Ticks passed over after the module was found absent (five minutes at the default pace).
+  static constexpr int AbsentRetryTicks = 9;
 
   TTempCompDriver(TFocusControl& controller, QObject* parent = nullptr);
 
@@ -70,6 +72,7 @@ class TTempCompDriver : public QObject {
   bool FKnowsCount = false;
   int32_t FOwnCount = 0;
   bool FOwnMoveRunning = false;
+  int FAbsentTicks = 0;  // ticks still to pass over before the module is looked for again
   TTempCompAction FLastAction = TTempCompAction::taNone;
   int32_t FLastMove = 0;
 };

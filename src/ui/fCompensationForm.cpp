@@ -159,6 +159,7 @@ TCompensationForm::TCompensationForm(const TTempCompDriver& driver, std::string 
 
 void TCompensationForm::Load() {
   const TCompensationSettings& s = FDriver.Settings();
+  FLoaded = s;
   BacklashModeCB->setCurrentIndex(s.BacklashMode);
   BacklashCodesEdit->setText(QString::number(s.BacklashCodes));
   TempCompCB->setChecked(s.TempComp);
@@ -260,8 +261,21 @@ bool TCompensationForm::ReadControls(TCompensationSettings& s) {
 }
 
 void TCompensationForm::accept() {
-  TCompensationSettings s;
-  if (!ReadControls(s)) return;
+  TCompensationSettings shown = FLoaded;
+  if (!ReadControls(shown)) return;
+  // Onto the settings as they are now, only what was changed here: the reference the driver
+  // took stays (lost, a reference of 0 degrees would move the focuser at the next reading),
+  // and so does a setting another program changed while the dialog stood.
+  TCompensationSettings s = FDriver.Settings();
+  auto take = [](auto& now, const auto& was, const auto& wanted) {
+    if (wanted != was) now = wanted;
+  };
+  take(s.BacklashMode, FLoaded.BacklashMode, shown.BacklashMode);
+  take(s.BacklashCodes, FLoaded.BacklashCodes, shown.BacklashCodes);
+  take(s.TempComp, FLoaded.TempComp, shown.TempComp);
+  take(s.TempCoefficient, FLoaded.TempCoefficient, shown.TempCoefficient);
+  take(s.TempSamples, FLoaded.TempSamples, shown.TempSamples);
+  take(s.TempDeadBand, FLoaded.TempDeadBand, shown.TempDeadBand);
   CallHandler([&] {
     if (OnApply) OnApply(s);
   });

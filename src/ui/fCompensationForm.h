@@ -55,6 +55,8 @@ class TCompensationForm : public QDialog {
   bool Refuse(QLineEdit* edit, const QString& problem);
 
   const TTempCompDriver& FDriver;
+  // The settings as Load showed them: OK applies only what was changed here.
+  TCompensationSettings FLoaded;
   std::string FMarksPath;
   QComboBox* BacklashModeCB;
   QLineEdit* BacklashCodesEdit;

@@ -221,6 +221,7 @@ void TMainForm::FormCreate() {
   // The reference belongs to the focus found at that temperature: kept over a restart.
   FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
     if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
+    BusStateChanged();  // TempReference
   };
   FFocusMarker =
       std::make_unique<TFocusMarker>(*FocusControl, *FTempComp, FocusMarksPathFor(FIniPath));

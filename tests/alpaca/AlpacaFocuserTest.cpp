@@ -23,6 +23,11 @@ class TFakeLink : public TFocuserLink {
     ++Stops;
     return Next;
   }
+  TLinkReply SetTempComp(bool on) override {
+    TempComps.push_back(on);
+    return Next;
+  }
+  std::vector<bool> TempComps;
 };
 
 TFocuserView Running(int32_t position = 100) {
@@ -52,6 +57,11 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
   pending.MovePending = true;
   auto coarse = Running();
   coarse.Running = true;
+  auto compensable = Running();
+  compensable.HasCompensation = true;
+  auto compensating = compensable;  // with a module that stopped answering
+  compensating.TempComp = true;
+  compensating.Module = TModule::mdAbsent;
   const struct {
     TFocuserView View;
     bool Connect;
@@ -89,6 +99,12 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
       {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrNoService, 200, MorvaneNotRunning, "", 993},
       {Gone(), true, "PUT", "move", {{"Position", "7"}}, {}, 200, MorvaneNotRunning, "", -1},
       {Running(), true, "PUT", "tempcomp", {{"TempComp", "TRUE"}}, {}, 200, NotImplemented, "", -1},
+      {compensable, true, "GET", "tempcompavailable", {}, {}, 200, 0, "true", -1},
+      {compensable, true, "PUT", "tempcomp", {{"TempComp", "true"}}, TLinkResult::lrFailed, 200, MorvaneRefused, "", -1},
+      {compensating, true, "GET", "tempcomp", {}, {}, 200, 0, "false", -1},
+      {compensating, true, "GET", "tempcompavailable", {}, {}, 200, 0, "false", -1},
+      {compensating, true, "PUT", "tempcomp", {{"TempComp", "true"}}, {}, 200, NotImplemented, "", -1},
+      {Gone(), true, "GET", "tempcomp", {}, {}, 200, MorvaneNotRunning, "", -1},
       {Running(), true, "PUT", "move", {{"position", "7"}}, {}, 400, 0, "", -1},
       {Running(), true, "GET", "halt", {}, {}, 405, 0, "", -1},
       // clang-format on
@@ -111,6 +127,10 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
       EXPECT_EQ(reply.Value.dump(), r.Value);
     }
     EXPECT_EQ(link.Moves, r.MovedTo < 0 ? std::vector<int32_t>{} : std::vector<int32_t>{r.MovedTo});
+    // Only a request Morvane could honour reaches it.
+    const bool setsTempComp = std::string(r.Method) == "tempcomp" && std::string(r.Verb) == "PUT" &&
+                              r.View.TempCompAvailable();
+    EXPECT_EQ(link.TempComps.size(), setsTempComp ? 1u : 0u);
   }
 }
 

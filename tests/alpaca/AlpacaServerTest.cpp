@@ -65,12 +65,16 @@ const TRule Rules[] = {
     {"GET", "maxstep", "", 200, 0, "1500"},
     {"GET", "maxincrement", "", 200, 0, "1500"},
     {"GET", "stepsize", "", 200, 0, "28.7734"},
-    {"GET", "tempcompavailable", "", 200, 0, "false"},
+    // Morvane's temperature compensation, with the simulated module.
+    {"GET", "tempcompavailable", "", 200, 0, "true"},
+    {"GET", "tempcomp", "", 200, 0, "false"},
+    {"PUT", "tempcomp", "TempComp=true", 200, 0, ""},
+    {"GET", "tempcomp", "", 200, 0, "true"},
+    {"PUT", "tempcomp", "TempComp=false", 200, 0, ""},
     {"GET", "tempcomp", "", 200, 0, "false"},
     {"GET", "ismoving", "", 200, 0, "false"},
     {"GET", "connecting", "", 200, 0, "false"},
     {"GET", "supportedactions", "", 200, 0, "[]"},
-    {"PUT", "tempcomp", "TempComp=true", 200, 0x400, ""},
     {"PUT", "action", "Action=Foo&Parameters=", 200, 0x40C, ""},
     {"PUT", "commandblind", "Command=x&Raw=false", 200, 0x400, ""},
     {"PUT", "commandbool", "Command=x&Raw=false", 200, 0x400, ""},
@@ -149,6 +153,7 @@ TEST_F(AlpacaServerTest, TheConformanceRulesHold) {
     EXPECT_NE(r.Body.find("MaxStep"), std::string::npos);
     EXPECT_NE(r.Body.find("COM 1 (open)"), std::string::npos);
     EXPECT_NE(r.Body.find("background:#000"), std::string::npos);
+    EXPECT_NE(r.Body.find("(TempComp)</th><td>off"), std::string::npos);
   }
 }
 
@@ -156,7 +161,13 @@ TEST_F(AlpacaServerTest, TheConformanceRulesHold) {
 // link's Connected is the client's alone.
 TEST_F(AlpacaServerTest, MovesClampAndConnectedIsTheLinksOwn) {
   Connect();
+  // With TempComp on, as IFocuserV3 and later allow; Morvane's own setting is the one set.
+  ASSERT_EQ(Client.Put("tempcomp", "TempComp=true").Error(), 0);
+  TCompensationState compensation;
+  ASSERT_TRUE(Bus.GetCompensation(compensation).Ok);
+  EXPECT_TRUE(compensation.TempCompensation);
   MoveAndLand(300, 300);
+  ASSERT_EQ(Client.Put("tempcomp", "TempComp=false").Error(), 0);
   MoveAndLand(-10, 0);
   MoveAndLand(TAlpacaRig::MaxStep + 10, TAlpacaRig::MaxStep);
   ASSERT_EQ(Client.Put("disconnect", "").Error(), 0);

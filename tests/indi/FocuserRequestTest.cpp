@@ -23,18 +23,40 @@ TEST(FocuserRequest, EdgesOfEachRange) {
     bool Ok;
     int64_t Result;  // the target count, the milliseconds or the maximum
   } rows[] = {
-      {P::Absolute, 0, true, 5000},     {P::Absolute, 5000, true, 0},
-      {P::Absolute, 4900.4, true, 100}, {P::Absolute, -0.1, false, 0},
-      {P::Absolute, 5000.1, false, 0},  {P::Absolute, 4294967196.0, false, 0},
-      {P::Absolute, NaN, false, 0},     {P::Absolute, -Inf, false, 0},
-      {P::Relative, 1, true, 101},      {P::Relative, 4900, true, 5000},
-      {P::Relative, 4901, false, 0},    {P::Relative, 0.9, false, 0},
-      {P::Relative, NaN, false, 0},     {P::Timer, 0, true, 0},
-      {P::Timer, 60000, true, 60000},   {P::Timer, 60000.5, false, 0},
-      {P::Timer, 65536.4, false, 0},    {P::Timer, -1, false, 0},
-      {P::Timer, Inf, false, 0},        {P::Max, 1000, true, 1000},
-      {P::Max, 1e6, true, 1000000},     {P::Max, 999, false, 0},
+      {P::Absolute, 0, true, 5000},
+      {P::Absolute, 5000, true, 0},
+      {P::Absolute, 4900.4, true, 100},
+      {P::Absolute, -0.1, false, 0},
+      {P::Absolute, 5000.1, false, 0},
+      {P::Absolute, 4294967196.0, false, 0},
+      {P::Absolute, NaN, false, 0},
+      {P::Absolute, -Inf, false, 0},
+      {P::Relative, 1, true, 101},
+      {P::Relative, 4900, true, 5000},
+      {P::Relative, 4901, false, 0},
+      {P::Relative, 0.9, false, 0},
+      {P::Relative, NaN, false, 0},
+      {P::Timer, 0, true, 0},
+      {P::Timer, 60000, true, 60000},
+      {P::Timer, 60000.5, false, 0},
+      {P::Timer, 65536.4, false, 0},
+      {P::Timer, -1, false, 0},
+      {P::Timer, Inf, false, 0},
+      {P::Max, 1000, true, 1000},
+      {P::Max, 1e6, true, 1000000},
+      {P::Max, 999, false, 0},
       {P::Max, NaN, false, 0},
+      {P::Coefficient, -10000, true, -10000},
+      {P::Coefficient, 10000.01, false, 0},
+      {P::Coefficient, NaN, false, 0},
+      {P::DeadBand, 1, true, 1},
+      {P::DeadBand, 0.9, false, 0},
+      {P::DeadBand, 10000, true, 10000},
+      {P::DeadBand, 10000.5, false, 0},
+      {P::Samples, 2.4, true, 2},
+      {P::Samples, 100, true, 100},
+      {P::Samples, 101, false, 0},
+      {P::Samples, -Inf, false, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << static_cast<int>(row.Property) << " " << row.Value);
@@ -42,8 +64,11 @@ TEST(FocuserRequest, EdgesOfEachRange) {
     EXPECT_EQ(r.Ok, row.Ok) << r.Error;
     EXPECT_EQ(r.Error.empty(), row.Ok);
     if (!r.Ok) continue;
+    const bool setting =
+        row.Property == P::Coefficient || row.Property == P::DeadBand || row.Property == P::Samples;
     const int64_t got = row.Property == P::Timer ? r.Milliseconds
                         : row.Property == P::Max ? r.FocusMax
+                        : setting                ? std::llround(r.Setting)
                                                  : r.TargetCount;
     EXPECT_EQ(got, row.Result);
   }

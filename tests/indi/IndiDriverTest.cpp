@@ -236,6 +236,8 @@ TEST_F(IndiDriverTest, BadNumbersAreRefusedWithAMessage) {
       {"ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", "4294967196", "Position 4294967196 is"},
       {"REL_FOCUS_POSITION.FOCUS_RELATIVE_POSITION", "nan", "relative move of nan steps"},
       {"Presets.PRESET_1", "nan", "Position nan is refused"},
+      {"TEMP_COEFFICIENT.COEFFICIENT", "nan", "coefficient of nan codes per degree is refused"},
+      {"TEMP_COEFFICIENT.SAMPLES", "101", "Averaging 101 readings is refused"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.Property) + "=" + row.Value);
@@ -249,6 +251,7 @@ TEST_F(IndiDriverTest, BadNumbersAreRefusedWithAMessage) {
   EXPECT_FALSE(rig.Simulator->Moving());
   EXPECT_EQ(rig.Controller().CTSCount(), 0);
   EXPECT_EQ(indi.Get("FOCUS_MAX.FOCUS_MAX_VALUE").Number(), Max);
+  EXPECT_EQ(rig.Form->TempComp().Settings(), TCompensationSettings{});
 }
 
 // A move held in Morvane (here by a pause no one ends) makes no progress: the driver stops it
@@ -314,6 +317,37 @@ TEST_F(IndiDriverTest, BacklashPropertiesSetMorvanesCompensation) {
   EXPECT_EQ(rig.Controller().ApproachCodes.load(), 15);
   indi->Set("FOCUS_BACKLASH_TOGGLE.INDI_DISABLED=On");
   EXPECT_TRUE(ServeUntil([&] { return rig.Controller().ApproachMode.load() == 0; }, 5000));
+}
+
+// The driver's temperature compensation properties set Morvane's settings, and they, with
+// libindi's backlash properties, show Morvane's settings as the window changes them.
+TEST_F(IndiDriverTest, CompensationPropertiesSetAndFollowMorvane) {
+  TMainWindowRig rig;
+  TIndiServer indi;
+  Connect(indi);
+  indi.Set("TEMP_COMPENSATION.INDI_ENABLED=On");
+  indi.Set("TEMP_COEFFICIENT.COEFFICIENT;DEAD_BAND=-2.5;8");
+  EXPECT_TRUE(ServeUntil(
+      [&] {
+        const TCompensationSettings s = rig.Form->TempComp().Settings();
+        return s.TempComp && s.TempCoefficient == -2.5 && s.TempDeadBand == 8;
+      },
+      5000))
+      << indi.Messages();
+  TCompensationSettings s = rig.Form->TempComp().Settings();
+  s.TempComp = false;
+  s.TempSamples = 12;
+  s.BacklashMode = 2;
+  s.BacklashCodes = 9;
+  rig.Form->ApplyCompensation(s);
+  EXPECT_TRUE(
+      indi.WaitFor(TIndiServer::Operand("TEMP_COMPENSATION.INDI_DISABLED") + "==1 && " +
+                       TIndiServer::Operand("TEMP_COEFFICIENT.SAMPLES") + "==12 && " +
+                       TIndiServer::Operand("FOCUS_BACKLASH_TOGGLE.INDI_ENABLED") + "==1 && " +
+                       TIndiServer::Operand("FOCUS_BACKLASH_STEPS.FOCUS_BACKLASH_VALUE") + "==-9",
+                   5))
+      << indi.Messages();
+  EXPECT_EQ(indi.Get("TEMP_COEFFICIENT.DEAD_BAND").Number(), 8);
 }
 
 TEST_F(IndiDriverTest, TemperatureShownWithTheModule) {

@@ -80,9 +80,12 @@ TToolResult Ctl(const std::vector<std::string>& args, const std::vector<std::str
 TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   const TToolResult help = RunTool(Tool, {"--help"});
   EXPECT_EQ(help.Status, 0);
-  for (const char* c : {"position", "idle", "move-by", "move-to", "stop", "reset", "watch",
-                        "--json", "wait-move", "--timeout", "permit", "--wait", "backlash",
-                        "hold-compensation", "measure-backlash", "mark-focus"})
+  for (const char* c :
+       {"position",    "idle",     "move-by",  "move-to",           "stop",
+        "reset",       "watch",    "--json",   "wait-move",         "--timeout",
+        "permit",      "--wait",   "backlash", "hold-compensation", "measure-backlash",
+        "mark-focus",  "tempcomp", "tempcoef", "deadband",          "samples",
+        "compensation"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
@@ -107,7 +110,17 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
                                              {"backlash"},
                                              {"backlash", "sideways"},
                                              {"backlash", "in", "-3"},
-                                             {"backlash", "in", "3", "4"}}) {
+                                             {"backlash", "in", "3", "4"},
+                                             {"tempcomp"},
+                                             {"tempcomp", "1"},
+                                             {"tempcoef", "1e3"},
+                                             {"tempcoef", "+-2"},
+                                             {"tempcoef", "-"},
+                                             {"tempcoef", "10000.5"},
+                                             {"deadband", "0"},
+                                             {"deadband", "2.5"},
+                                             {"samples", "101"},
+                                             {"compensation", "on"}}) {
     const TToolResult r = RunTool(Tool, args);
     EXPECT_EQ(r.Status, 2) << (args.empty() ? "" : args[0]) << ": " << r.Err;
     EXPECT_NE(r.Err.find("morvanectl: "), std::string::npos);
@@ -126,7 +139,9 @@ TEST_F(MorvanectlTest, WithoutMorvaneEveryCommandFailsWithOneLine) {
                                                                 {"stop"},
                                                                 {"reset"},
                                                                 {"wait-move", "--timeout", "1"},
-                                                                {"permit"}}) {
+                                                                {"permit"},
+                                                                {"tempcomp", "on"},
+                                                                {"compensation"}}) {
     const TToolResult r = RunTool(Tool, args, scope);
     EXPECT_EQ(r.Status, 1) << args[0];
     EXPECT_NE(r.Err.find("no Morvane is running"), std::string::npos) << args[0] << ": " << r.Err;
@@ -177,6 +192,15 @@ TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {
   EXPECT_EQ(Ctl({"backlash", "off"}).Status, 0);
   EXPECT_EQ(console.Comp.BacklashMode, 0);
   EXPECT_EQ(console.Comp.BacklashCodes, 25);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"tempcomp", "on"}, {"tempcoef", "-2.75"}, {"deadband", "7"}, {"samples", "+20"}})
+    EXPECT_EQ(Ctl(args).Status, 0) << args[0];
+  console.Comp.TempReference = 11.5;
+  r = Ctl({"compensation"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out,
+            "backlash off\nbacklash-codes 25\ntempcomp on\ntempcoef -2.75\ndeadband 7\n"
+            "samples 20\nreference 11.50\nheld no\nlast-move 0\n");
   // The answer comes when the measurement ends; an end without a result is a failure.
   console.Measured = {"", true, 7.5, 1.5, "Play between the motor and the encoder: 7.5 codes"};
   r = Ctl({"measure-backlash"});

@@ -651,6 +651,20 @@ TEST_F(MainFormTest, CompensationDialogRefusesBadInputAndSavesOnlyOnOk) {
   });
   EXPECT_EQ(ReadCompensationSettings(IniPath), saved);
   EXPECT_EQ(Form->TempComp().Settings().BacklashCodes, 25);
+
+  // OK keeps the reference the driver took, and what another program set meanwhile.
+  saved.TempReference = 12.5;
+  Form->ApplyCompensation(saved);
+  inDialog([&](QDialog& d) {
+    TCompensationSettings overBus = Form->TempComp().Settings();
+    overBus.TempCoefficient = 3.0;
+    Form->ApplyCompensation(overBus);
+    d.findChild<QLineEdit*>("BacklashCodesEdit")->setText(QStringLiteral("30"));
+    QTest::keyClick(&d, Qt::Key_Return);
+  });
+  EXPECT_DOUBLE_EQ(Form->TempComp().Settings().TempReference, 12.5);
+  EXPECT_DOUBLE_EQ(Form->TempComp().Settings().TempCoefficient, 3.0);
+  EXPECT_EQ(ReadCompensationSettings(IniPath).BacklashCodes, 30);
 }
 
 }  // namespace

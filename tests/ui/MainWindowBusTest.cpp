@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "busclient/FocuserClient.h"
+#include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
 #include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
@@ -410,6 +411,50 @@ TEST(MainWindowFirstStartTest, ThePortIsOpenWhileTheMissingFileBoxStands) {
   EXPECT_EQ(boxText, MissingSettingsFileMessage);
   EXPECT_TRUE(openWhileShown);
   form.close();
+}
+
+// Compensation changed in the window, the reference taken by the compensation driver, and a
+// reload of the settings file: each change reaches a client on the bus once.
+TEST_F(MainWindowBusTest, CompensationChangesInTheWindowAreAnnouncedOnce) {
+  std::vector<TNotification> got;
+  // The notifications up to the first that done() accepts; false if none within 3 s.
+  const auto await = [&](const std::function<bool(const TNotification&)>& done) {
+    return FromOtherThread([&] {
+      const int64_t end = MonotonicMicros() + 3'000'000;
+      while (MonotonicMicros() < end) {
+        const auto n = Other.Client.Next(50);
+        if (!n || n->IsMessage) continue;
+        got.push_back(*n);
+        if (done(*n)) return true;
+      }
+      return false;
+    });
+  };
+  TCompensationSettings s = Rig.Form->TempComp().Settings();
+  s.TempComp = true;
+  s.TempCoefficient = 4.5;
+  Rig.Form->ApplyCompensation(s);
+  EXPECT_TRUE(await([](const TNotification& n) { return n.TempCoefficient == 4.5; }));
+  Rig.Form->TempComp().Tick();  // the reference, from the module's reading
+  s = Rig.Form->TempComp().Settings();
+  ASSERT_NE(s.TempReference, 0.0);
+  EXPECT_TRUE(await([&](const TNotification& n) { return n.TempReference == s.TempReference; }));
+  s.TempSamples = 7;
+  ASSERT_TRUE(SaveCompensationSettings(Rig.IniPath, s));
+  Rig.Form->ReloadSettings();
+  EXPECT_TRUE(await([](const TNotification& n) { return n.TempSamples == 7; }));
+  await([](const TNotification&) { return false; });  // anything said twice
+  int coefficient = 0, onOff = 0, reference = 0, samples = 0;
+  for (const TNotification& n : got) {
+    coefficient += n.TempCoefficient.has_value();
+    onOff += n.TempCompensation.has_value();
+    reference += n.TempReference.has_value();
+    samples += n.TempSamples.has_value();
+  }
+  EXPECT_EQ(coefficient, 1);
+  EXPECT_EQ(onOff, 1);
+  EXPECT_EQ(reference, 1);
+  EXPECT_EQ(samples, 1);
 }
 
 // A second window while the first holds the bus name says so on its status line (on the test

@@ -118,6 +118,14 @@ TEST_F(TempCompDriverTest, NoReadingDuringAMoveAndAFocusMovedByHandIsTheNewRefer
   TickAndSettle();
   EXPECT_EQ(Driver->LastAction(), TTempCompAction::taReadingFailed);
   EXPECT_NE(said.find("reading failed"), std::string::npos);
+  // An absent module is not probed again at every tick: each probe holds the window.
+  Sim->ClearTrace();
+  for (int i = 0; i < TTempCompDriver::AbsentRetryTicks; ++i) TickAndSettle();
+  EXPECT_FALSE(ReadsModule(Sim->Trace()));
+  EXPECT_EQ(Driver->LastAction(), TTempCompAction::taReadingFailed);
+  Sim->SetModuleMode(sim::TModuleMode::Present);
+  TickAndSettle();
+  EXPECT_TRUE(ReadsModule(Sim->Trace())) << "looked for again after the pause";
   // A hold is told as one, also with no reading to go by, and so is its release.
   Driver->Hold(":1.7");
   Driver->Tick();

@@ -90,6 +90,9 @@ void TFocuserService::FinishPublish() {
   FSentComPort = ComPort();
   FSentTemperature = TemperatureAvailable();
   FSentRunning = Running();
+  FSentHeld = CompensationHeld();
+  FSentLastMove = LastCompensationMove();
+  FSentCompensation = FConsole.Compensation();
   FRunCallerWatcher = std::make_unique<QDBusServiceWatcher>(
       QString(), bus, QDBusServiceWatcher::WatchForUnregistration);
   connect(FRunCallerWatcher.get(), &QDBusServiceWatcher::serviceUnregistered, this,
@@ -102,6 +105,7 @@ void TFocuserService::FinishPublish() {
           [this](const QString& name) {
             FHoldWatcher->removeWatchedService(name);
             FConsole.ReleaseCompensation(name.toStdString());
+            Announce(false);
           });
   FSincePosition.start();
   FPublished = true;
@@ -134,6 +138,7 @@ void TFocuserService::Announce(bool flushPosition) {
     changed.insert(QStringLiteral("CompensationHeld"), FSentHeld = held);
   if (const int last = LastCompensationMove(); last != FSentLastMove)
     changed.insert(QStringLiteral("LastCompensationMove"), FSentLastMove = last);
+  AddCompensationChanges(changed);
   const int position = Position();
   if (position != FSentPosition) {
     const qint64 since = FSincePosition.elapsed();
@@ -305,6 +310,28 @@ void TFocuserService::ChangeCompensation(F&& change) {
     change(s);
     FConsole.SetCompensation(s);
   });
+  Announce(false);  // the value as Morvane took it, once, whoever else announces it
+}
+
+// The settings and the reference, whatever changed them: the bus, the window, the driver
+// taking a reference, a reload of the file.
+void TFocuserService::AddCompensationChanges(QVariantMap& changed) {
+  const TCompensationSettings now = FConsole.Compensation();
+  TCompensationSettings& sent = FSentCompensation;
+  if (now.BacklashMode != sent.BacklashMode)
+    changed.insert(QStringLiteral("BacklashMode"), sent.BacklashMode = now.BacklashMode);
+  if (now.BacklashCodes != sent.BacklashCodes)
+    changed.insert(QStringLiteral("BacklashCodes"), sent.BacklashCodes = now.BacklashCodes);
+  if (now.TempComp != sent.TempComp)
+    changed.insert(QStringLiteral("TempCompensation"), sent.TempComp = now.TempComp);
+  if (now.TempCoefficient != sent.TempCoefficient)
+    changed.insert(QStringLiteral("TempCoefficient"), sent.TempCoefficient = now.TempCoefficient);
+  if (now.TempDeadBand != sent.TempDeadBand)
+    changed.insert(QStringLiteral("TempDeadBand"), sent.TempDeadBand = now.TempDeadBand);
+  if (now.TempSamples != sent.TempSamples)
+    changed.insert(QStringLiteral("TempSamples"), sent.TempSamples = now.TempSamples);
+  if (now.TempReference != sent.TempReference)
+    changed.insert(QStringLiteral("TempReference"), sent.TempReference = now.TempReference);
 }
 
 void TFocuserService::SetBacklashMode(int v) {
@@ -336,12 +363,14 @@ void TFocuserService::HoldCompensation() {
     FHoldWatcher->removeWatchedService(caller);
     FConsole.ReleaseCompensation(caller.toStdString());
   }
+  Announce(false);
 }
 
 void TFocuserService::ReleaseCompensation() {
   const QString caller = calledFromDBus() ? message().service() : QString();
   if (!caller.isEmpty() && FHoldWatcher) FHoldWatcher->removeWatchedService(caller);
   FConsole.ReleaseCompensation(caller.toStdString());
+  Announce(false);
 }
 
 double TFocuserService::MarkFocus(int& position) {

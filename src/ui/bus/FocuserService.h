@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVariantMap>
 
 #include <cstdint>
 #include <functional>
@@ -59,7 +60,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   const QString& Error() const { return FError; }
 
   // The window calls this after anything the properties show may have changed (the readout,
-  // the idle state, the port, the module's availability).
+  // the idle state, the port, the module's availability, the compensation settings and state).
   void StateChanged();
 
   int Position() { return FConsole.ReadoutValue(); }
@@ -121,6 +122,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   void ForgetRun();
   template <typename F>
   void ChangeCompensation(F&& change);
+  void AddCompensationChanges(QVariantMap& changed);
 
   TConsoleActions& FConsole;
   bool FPublished = false;
@@ -135,6 +137,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentRunning = false;
   bool FSentHeld = false;
   int FSentLastMove = 0;
+  TCompensationSettings FSentCompensation;
   bool FBusRun = false;  // the run that runs was started over the bus
   QString FRunCaller;    // its caller's unique name; empty for a caller in this process
   QTimer FRunTimer;

@@ -217,6 +217,30 @@ TEST_F(FocuserServiceTest, PropertiesReadAndAnnounced) {
   EXPECT_NE(second.Error().indexOf(QString::fromLatin1(MorvaneBusName)), -1);
 }
 
+// A compensation setting written over the bus is announced once, with the value Morvane took;
+// one changed by the console (the window, a reload) with its next state change.
+TEST_F(FocuserServiceTest, CompensationChangesAnnouncedOnce) {
+  TFocuserClient client;
+  ASSERT_TRUE(client.Watch(false));
+  ASSERT_TRUE(
+      FromOtherThread([&] { return client.SetDoubleProperty("TempCoefficient", -2.5); }).Ok);
+  Console.Comp.TempReference = 11.25;
+  Console.Comp.TempSamples = 3;
+  Service->StateChanged();
+  Service->StateChanged();  // nothing new: nothing sent
+  const std::vector<TNotification> got = FromOtherThread([&] {
+    std::vector<TNotification> all;
+    while (auto n = client.Next(500)) all.push_back(*n);
+    return all;
+  });
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].TempCoefficient, -2.5);
+  EXPECT_FALSE(got[0].TempSamples);
+  EXPECT_EQ(got[1].TempReference, 11.25);
+  EXPECT_EQ(got[1].TempSamples, 3);
+  EXPECT_FALSE(got[1].TempCoefficient);
+}
+
 // A fast run: the readout changes every millisecond for a second; the bus hears at most 50
 // positions a second, the last one among them, and the idle change carries a position
 // still waiting for its turn.

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb and openbox on the simulated focuser, with its own session bus and
-# a scratch settings directory: hold "I" and release it, click "+10", set backlash compensation,
-# mark focus and measure the backlash, and check the broadcasts seen on the bus, the settings,
-# the window position written at close (to the simulated run's own settings file) and a
-# screenshot that is not blank.
+# a scratch settings directory: hold "I" and release it, click "+10", and check the broadcasts
+# seen on the bus, the window position written at close (to the simulated run's own settings
+# file) and a screenshot that is not blank; between them, the Focus menu's compensation scene.
 #
 #   EndToEnd.sh <path of the morvane binary> <path of morvanectl>
 set -uo pipefail
@@ -16,7 +15,7 @@ require_tools Xvfb xdotool dbus-monitor import identify openbox gdbus
 start_work
 fail() { cat "$work/out"; echo "FAIL: $*"; echo "--- broadcasts"; cat "$work/messages" 2>/dev/null; exit 1; }
 start_xvfb
-# A window mapped while openbox starts may be left unshown: the program waits until it runs.
+# A window mapped while openbox starts may stay unmapped: the program waits until it runs.
 openbox --startup "touch $work/openbox" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do [ -e "$work/openbox" ] && break; sleep 0.05; done
@@ -91,10 +90,10 @@ xdotool key alt+f c
 dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Compensation$' | head -1)
 timeout 10 xdotool windowactivate --sync "${dialog:-0}" || fail "no Compensation dialog"
 xdotool key alt+m Down alt+p ctrl+a 2 0 Return
-keys() { sed -n '/^\[Compensation\]/,/^\[/p' "$work/Morvane-sim.ini" | grep '^Backlash' | tr '\r\n' '  '; }
-for _ in $(seq 100); do [ "$(keys)" = "Backlash=1  BacklashCodes=20  " ] && break; sleep 0.05; done
-bus="$(morvane_property BacklashMode) $(morvane_property BacklashCodes)"
-[ "$(keys)$bus" = "Backlash=1  BacklashCodes=20  (<1>,) (<20>,)" ] || fail "saved $(keys), bus $bus"
+keys() { sed -n '/^\[Compensation\]/,/^\[/{/^Backlash/p}' "$work/Morvane-sim.ini" | tr -d '\r\n'; }
+for _ in $(seq 100); do [ "$(keys)" = Backlash=1BacklashCodes=20 ] && break; sleep 0.05; done
+bus="$(morvane_property BacklashMode)$(morvane_property BacklashCodes)"
+[ "$(keys)$bus" = "Backlash=1BacklashCodes=20(<1>,)(<20>,)" ] || fail "saved $(keys), bus $bus"
 
 # Focus > Mark Focus Here: the simulator's module is read and logged beside the settings.
 timeout 10 xdotool windowactivate --sync "$wid" || fail "the window did not take the keyboard"
@@ -104,8 +103,7 @@ marks="$work/Morvane-sim-marks.txt"
 for _ in $(seq 100); do grep -q "Z 12.5 $here$" "$marks" 2>/dev/null && break; sleep 0.05; done
 grep -q "Z 12.5 $here$" "$marks" || fail "no mark at $here: $(cat "$marks" 2>/dev/null)"
 
-# morvanectl measure-backlash answers with a result once the focuser is back (a move lands on
-# its target or one past).
+# morvanectl measure-backlash answers once the focuser is back (on its start or one past).
 result=$("$morvanectl" measure-backlash) && [[ $result == *[Pp]"lay between the motor"* ]] ||
   fail "measure-backlash: $result"
 [ "$(morvane_property Idle)" = "(<true>,)" ] || fail "answered while the way back ran: $result"
@@ -128,4 +126,4 @@ grep -q '^Left=200' "$work/Morvane-sim.ini" || fail "Left not written: $(cat "$w
 grep -q '^Top=150' "$work/Morvane-sim.ini" || fail "Top not written"
 grep -q '^Commands=0' "$work/Morvane-sim.ini" || fail "the simulated run's file is no copy"
 grep -q '^Left=' "$work/Morvane.ini" && fail "the simulated run wrote the real settings file"
-echo "PASS: $(wc -l <"$work/messages") broadcasts, position $position then $here, $colours colours; $result"
+echo "PASS: $(wc -l <"$work/messages") broadcasts, position $position then $((position + 10)), $colours colours"

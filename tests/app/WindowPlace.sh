@@ -12,7 +12,7 @@ require_tools Xvfb xdotool xwininfo openbox
 start_work
 fail() { cat "$work/out";  echo "FAIL: $*"; exit 1; }
 start_xvfb
-# A window mapped while openbox starts may be left unshown: the program waits until it runs.
+# A window mapped while openbox starts may stay unmapped: the program waits until it runs.
 openbox --startup "touch $work/openbox" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do [ -e "$work/openbox" ] && break; sleep 0.05; done

@@ -63,8 +63,7 @@ TEST_F(BacklashMeasureTest, PlayPastTheEncoderIsNotSeenInDirectMode) {
   ExpectBackAtStart();
 }
 
-// Where the play is past the encoder the guide says to use backlash compensation; with it on,
-// the way back has two legs and the report comes once both have ended.
+// With backlash compensation the way back has two legs: the report comes once both have ended.
 TEST_F(BacklashMeasureTest, WithBacklashCompensationTheReportWaitsForTheWholeWayBack) {
   MakeController({.TubePlay = 20});
   Open();

@@ -14,7 +14,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QRadioButton>
-#include <QStyle>
 #include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTest>

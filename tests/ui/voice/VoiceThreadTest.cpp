@@ -141,8 +141,12 @@ TEST_F(VoiceThreadTest, TwoThreadsSpeakInTurnAndTheFirstToEndClearsBusy) {
   // One flag for all: a stopped older thread that ends clears it while a newer one still waits
   // to speak.
   Sink.Hold();
-  TVoiceThread Older(nullptr, QStringLiteral("99"), 0, 0, &Sink);
+  // Counted before the thread starts: its first sound may begin at once.
   const size_t Before = Sink.Plays().size();
+  TVoiceThread Older(nullptr, QStringLiteral("99"), 0, 0, &Sink);
+  // A failed check below must not leave Older held in its sound while it is joined.
+  const auto releaseAtEnd = std::unique_ptr<TRecordingSink, void (*)(TRecordingSink*)>(
+      &Sink, [](TRecordingSink* held) { held->Release(); });
   ASSERT_TRUE(Sink.WaitForPlays(Before + 1));
   TVoiceThread Newer(nullptr, QStringLiteral("8"), 0, 2000, &Sink);
   Older.Terminate();

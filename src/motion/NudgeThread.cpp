@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "controller/Objects.h"
+#include "motion/ApproachRule.h"
 #include "motion/NudgePlanner.h"
 #include "platform/Signals.h"
 
@@ -120,10 +121,16 @@ void TNudgeThread::Execute() {
   const bool up = start < Target;
   const bool reversing = up != (StandAlone ? c.LastDirection() : c.RunUp.load());
   TNudgePlanner plan(Target, start, {known.Moved, known.PulseMs, known.StillMs}, reversing);
-  TNudgeVerdict verdict = TNudgeVerdict::nvPulse;
+  // A nudge always gives one pulse, downwards when it starts on its target. With a final
+  // approach from one side, a run that came to rest on its target came from that side, and
+  // that pulse could turn the draw tube back across its play: none is given.
+  const bool landed =
+      start == Target &&
+      TApproachRule::FromSettings(c.ApproachMode.load(), c.ApproachCodes.load()).Active();
+  TNudgeVerdict verdict = landed ? TNudgeVerdict::nvLanded : TNudgeVerdict::nvPulse;
   CheckSuspended();
   c.SendFocusCommand(":FS#");
-  for (;;) {
+  while (!landed) {
     CheckSuspended();
     c.ClearRTS();
     Sleep(0);

@@ -86,6 +86,17 @@ TEST_F(NudgeTest, StartingOnTheTargetStillGivesOnePulseDownwards) {
   auto writes = Writes(Sim->Trace());
   EXPECT_EQ(writes, (std::vector<std::string>{":FS#", ":F+#", ":FQ#", ":FQ#"}));
   EXPECT_TRUE(Controller->Idle());
+
+  // With a final approach from one side the run came from that side: no pulse turns it back.
+  Controller->ApproachMode.store(1);
+  Controller->ApproachCodes.store(10);
+  Sim->ClearTrace();
+  {
+    TNudgeThread nudge(*Controller, Controller->CTSCount(), true);
+    nudge.WaitFor();
+  }
+  EXPECT_EQ(Writes(Sim->Trace()), (std::vector<std::string>{":FS#", ":FQ#", ":FQ#"}));
+  EXPECT_TRUE(Controller->Idle());
 }
 
 TEST_F(NudgeTest, CancelDuringANudgeEndsAfterThePass) {

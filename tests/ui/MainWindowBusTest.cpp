@@ -337,10 +337,11 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
     return RunTool(MORVANECTL, {"wait-move", "--timeout", "20"}, scope);
   });
   EXPECT_EQ(r.Status, 0) << r.Err;
-  // wait-move returns once the move has ended: at its target or past it. How far past is the
-  // landing's business, which a starved machine can spoil; the motion tests hold it.
+  // wait-move returns once the move has ended: at its target or past it, seen from its final
+  // approach (a run stopped late on a starved machine coasts past and is nudged back up, one
+  // past from below). How far past is the landing's business; the motion tests hold it.
   EXPECT_TRUE(Rig.Controller().RunIdle.load() && Rig.Controller().NudgeIdle.load());
-  EXPECT_LE(Rig.Controller().CTSCount(), target);
+  EXPECT_LE(Rig.Controller().CTSCount(), target + 1);
   EXPECT_GE(Rig.Controller().CTSCount(), target - 8);
 }
 

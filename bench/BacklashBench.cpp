@@ -103,6 +103,8 @@ int main(int argc, char** argv) {
       play = std::atof(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--codes"))
       codes = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--away"))
+      away = std::atoi(argv[i + 1]);
   }
   SetNamedEventScope("backlashbench" + std::to_string(getpid()));
   TStartupObjects startup;

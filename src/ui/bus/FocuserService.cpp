@@ -318,20 +318,18 @@ void TFocuserService::ChangeCompensation(F&& change) {
 void TFocuserService::AddCompensationChanges(QVariantMap& changed) {
   const TCompensationSettings now = FConsole.Compensation();
   TCompensationSettings& sent = FSentCompensation;
-  if (now.BacklashMode != sent.BacklashMode)
-    changed.insert(QStringLiteral("BacklashMode"), sent.BacklashMode = now.BacklashMode);
-  if (now.BacklashCodes != sent.BacklashCodes)
-    changed.insert(QStringLiteral("BacklashCodes"), sent.BacklashCodes = now.BacklashCodes);
-  if (now.TempComp != sent.TempComp)
-    changed.insert(QStringLiteral("TempCompensation"), sent.TempComp = now.TempComp);
-  if (now.TempCoefficient != sent.TempCoefficient)
-    changed.insert(QStringLiteral("TempCoefficient"), sent.TempCoefficient = now.TempCoefficient);
-  if (now.TempDeadBand != sent.TempDeadBand)
-    changed.insert(QStringLiteral("TempDeadBand"), sent.TempDeadBand = now.TempDeadBand);
-  if (now.TempSamples != sent.TempSamples)
-    changed.insert(QStringLiteral("TempSamples"), sent.TempSamples = now.TempSamples);
-  if (now.TempReference != sent.TempReference)
-    changed.insert(QStringLiteral("TempReference"), sent.TempReference = now.TempReference);
+  const auto note = [&changed](const char* name, const auto& value, auto& told) {
+    if (value == told) return;
+    told = value;
+    changed.insert(QString::fromLatin1(name), QVariant::fromValue(told));
+  };
+  note("BacklashMode", now.BacklashMode, sent.BacklashMode);
+  note("BacklashCodes", now.BacklashCodes, sent.BacklashCodes);
+  note("TempCompensation", now.TempComp, sent.TempComp);
+  note("TempCoefficient", now.TempCoefficient, sent.TempCoefficient);
+  note("TempDeadBand", now.TempDeadBand, sent.TempDeadBand);
+  note("TempSamples", now.TempSamples, sent.TempSamples);
+  note("TempReference", now.TempReference, sent.TempReference);
 }
 
 void TFocuserService::SetBacklashMode(int v) {

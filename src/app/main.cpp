@@ -33,6 +33,7 @@
 #include "settings/SettingsPath.h"
 #include "sim/SimFocuser.h"
 #include "ui/HelpViewer.h"
+#include "ui/bus/BusLossWatch.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
 
@@ -177,6 +178,17 @@ int main(int argc, char** argv) {
   host.SetUnattended(unattended);
   TMainForm form(host, opener, iniPath);
   CloseOnTerminate(form);
+  // Without a window the bus is the only way in: when it ends (the login session closed), a
+  // headless copy closes as on SIGTERM, motor stopped and settings saved, instead of holding
+  // the port for nobody. A window can still be used, so it only tells the user.
+  TBusLossWatch busWatch([&form, headless] {
+    if (headless) {
+      std::fputs("Morvane: the session bus has gone; closing\n", stderr);
+      CloseWhenNoDialog(form);
+    } else {
+      form.SetBusProblem(QStringLiteral("Session bus gone: other programs cannot reach Morvane"));
+    }
+  });
   form.SetPortNamer([&](int n) { return simulate ? "simulator" : DevicePathForPort(iniPath, n); });
   if (night && !form.NightVision()) form.Form().NightVision1->trigger();
   form.show();

@@ -47,4 +47,31 @@ kill -0 $app 2>/dev/null && fail "SIGTERM did not end the program"
 wait $app
 status=$?
 [ $status -eq 0 ] || fail "exit status $status after SIGTERM"
+
+# The session bus ends (a login session closed): the headless copy, which nobody can reach any
+# more, closes by itself as on SIGTERM rather than hold the port.
+bus_conf="$(dirname "$0")/../support/session-bus.conf"
+dbus-daemon --config-file="$bus_conf" --nofork --print-address=1 >"$work/bus" 2>/dev/null &
+bus=$!
+pids+=($bus)
+for _ in $(seq 100); do [ -s "$work/bus" ] && break; sleep 0.05; done
+[ -s "$work/bus" ] || fail "the second bus did not start"
+DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus") MORVANE_ALSA_DEVICE=null \
+  "$work/morvane" --simulate --headless >"$work/out" 2>"$work/err" &
+app=$!
+pids+=($app)
+for _ in $(seq 200); do
+  DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus") morvane_property PortOpen | grep -q true && break
+  sleep 0.1
+done
+DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus") morvane_property PortOpen | grep -q true ||
+  fail "Morvane did not come up on the second bus"
+kill $bus
+wait $bus 2>/dev/null
+for _ in $(seq 150); do kill -0 $app 2>/dev/null || break; sleep 0.1; done
+kill -0 $app 2>/dev/null && fail "Morvane outlived its session bus"
+wait $app
+status=$?
+[ $status -eq 0 ] || fail "exit status $status after the bus ended"
+grep -q 'session bus has gone' "$work/err" || fail "the closing was not told on standard error"
 echo "PASS"

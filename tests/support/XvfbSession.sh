@@ -5,9 +5,12 @@
 # A script defines fail() (which may read $work) before calling start_xvfb.
 
 # Runs the script again inside a bus of its own, so that no other program's broadcasts mix in.
+# The bus reads no service files: a call to a name nobody owns fails rather than starting an
+# installed Morvane.
 own_bus() {
   if [ -z "${MORVANE_E2E_BUS:-}" ]; then
-    MORVANE_E2E_BUS=1 exec dbus-run-session -- "$@"
+    MORVANE_E2E_BUS=1 exec dbus-run-session \
+      --config-file="$(dirname "${BASH_SOURCE[0]}")/session-bus.conf" -- "$@"
   fi
 }
 

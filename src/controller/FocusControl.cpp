@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "controller/CTSThread.h"
+#include "platform/ProductTimings.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
 #include "platform/Signals.h"
@@ -35,7 +36,13 @@ TFocusControl::~TFocusControl() {
   }
   if (DiagnosticLogging) LogLine("In FocusControl Base Class destructor");
   SetCancelMovementFlag(true);
-  Sleep(500);
+  // A running move sees the cancel at its next check and stops the motor itself; the threads
+  // are ended only after that, or after the settle time when one does not come back.
+  constexpr uint32_t IdlePollMs = 10;
+  for (uint32_t waited = 0;
+       FThreads.AnyRunning() && waited < ProductTimings().DestroySettleMs;
+       waited += IdlePollMs)
+    Sleep(IdlePollMs);
   if (FKeepAliveTimer >= 0) FHost.StopTimer(FKeepAliveTimer);
   // Release workers waiting for a message box: the program is going away.
   {

@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "controller/Convert.h"
+#include "platform/ProductTimings.h"
 #include "controller/Objects.h"
 #include "platform/Signals.h"
 
@@ -16,7 +17,7 @@ const char* const AvailReply = "MRV03YES!!";
 // The exchange that follows an availability probe: a short pause, a clean line, the request,
 // and the ten-character reply (empty when it did not come).
 static std::string ModuleExchange(TFocusControl& c, const std::string& request) {
-  Sleep(10);
+  Sleep(ProductTimings().ModuleGapMs);
   c.PurgePort();
   c.SendModuleCommand(request);
   return c.ReadReply(ReplyLength);
@@ -41,12 +42,12 @@ std::string TFocusControl::GetTCFirmwareVersion() {
 bool TFocusControl::GetTCAvail() {
   const std::lock_guard line(FLineLock);
   const bool before = FLastTCAvail;
-  Sleep(30);
+  Sleep(ProductTimings().ModuleProbeGapMs);
   PurgePort();
   SendModuleCommand(AvailRequest);
   FLastTCAvail = ReadReply(ReplyLength) == AvailReply;
   if (!FLastTCAvail) {
-    Sleep(100);
+    Sleep(ProductTimings().ModuleRetryGapMs);
     PurgePort();
     SendModuleCommand(AvailRequest);
     FLastTCAvail = ReadReply(ReplyLength) == AvailReply;

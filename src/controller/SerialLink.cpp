@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "controller/CTSThread.h"
+#include "platform/ProductTimings.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
 #include "controller/RxThread.h"
@@ -65,7 +66,7 @@ bool TFocusControl::OpenPort() {
   }
   // The controller alone owns and joins the counting thread.
   if (!CountingThread) CountingThread = std::make_shared<TCTSThread>(*this, port);
-  Sleep(500);
+  Sleep(ProductTimings().PortSettleMs);
   ResetCount();
   TCommTimeouts timeouts;
   port->GetCommTimeouts(timeouts);

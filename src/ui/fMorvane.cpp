@@ -15,6 +15,7 @@
 
 #include <cstdio>
 
+#include "platform/ProductTimings.h"
 #include "host/ExceptionBoundary.h"
 #include "platform/Broadcast.h"
 #include "platform/BusContract.h"
@@ -376,7 +377,7 @@ void TMainForm::FormClose() {
   FHeldButton = nullptr;
   FocusControl->StopCoarseRun();
   FocusControl->CancelMovement();
-  Sleep(200);
+  Sleep(ProductTimings().CloseStopSettleMs);
   try {
     SaveWindowPosition(FIniPath, *this);
   } catch (const ESettingsWriteError&) {

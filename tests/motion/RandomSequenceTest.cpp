@@ -265,9 +265,14 @@ TEST_P(RandomSequenceTest, EveryMoveEndsAndNothingRunsAway) {
   }
 }
 
+#ifdef MORVANE_RANDOM_MODELS
+INSTANTIATE_TEST_SUITE_P(Models, RandomSequenceTest, ::testing::Values(MORVANE_RANDOM_MODELS),
+                         [](const auto& info) { return std::string(info.param); });
+#else
 INSTANTIATE_TEST_SUITE_P(Models, RandomSequenceTest,
                          ::testing::Values("default", "heavy", "light", "sticky", "fastmerged"),
                          [](const auto& info) { return std::string(info.param); });
+#endif
 
 }  // namespace
 }  // namespace morvane::test

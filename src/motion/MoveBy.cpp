@@ -120,7 +120,10 @@ void TFocusControl::SupersedeMove(int32_t Target, std::vector<std::shared_ptr<TT
 void TFocusControl::ResetCount() {
   std::lock_guard lock(FMoveLock);
   GeneralDelayEvent().ResetEvent();
-  const bool moving = (FMoveActive || FSuccessorPending) && !TThread::Current();
+  // Only a move still wanted is re-aimed: after a Stop its threads may still be winding
+  // down, and re-aiming would start the rest of the stopped move.
+  const bool moving =
+      (FMoveActive || FSuccessorPending) && !FCancelMovementFlag.load() && !TThread::Current();
   if (!moving) {
     FCTSCount.store(0);
     SignalMotion();

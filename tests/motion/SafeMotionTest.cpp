@@ -82,7 +82,9 @@ TEST_F(SafeMotionTest, NothingAskedForBeforeStopStartsAfterIt) {
   ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 20; }, 3000));
   Controller->MoveBy(-30);  // waits for the run to close down
   Controller->CancelMovement();
-  const int64_t stopped = NowUs();
+  const int64_t stopped = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
   ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 3000));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(DrivesAfter(Sim->Trace(), stopped));
@@ -324,6 +326,27 @@ TEST_F(SafeMotionTest, ResetDuringAMoveGoesNoFurtherThanAsked) {
   SettledCount();
   // The motor ends where the move was asked to take it, counted from the new zero.
   EXPECT_NEAR(Sim->Position() - start, 300, 3);
+  EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(SafeMotionTest, ResetRightAfterAStopStartsNothing) {
+  // Stop then zero, as a person does at the window: the stopped move's threads are still
+  // winding down when the reset comes, and it must not re-aim them.
+  FactorySettings();
+  Controller->MoveBy(-220);
+  ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() < -20; }, 3000));
+  Controller->CancelMovement();
+  const int64_t stopped = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+  Controller->ResetCount();
+  ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 10000));
+  ASSERT_TRUE(WaitMoveFinished(3000));
+  for (const auto& e : Sim->Trace()) {
+    if (e.Us <= stopped) continue;
+    EXPECT_FALSE(e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#"))
+        << "drove " << e.Bytes << " after the Stop";
+  }
   EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
 }
 

@@ -181,6 +181,10 @@ class TFocusControl {
   enum class TMeasureRefusal { mrNone, mrPortClosed, mrMoving, mrCoarseRun, mrPaused, mrLineBusy };
   TMeasureRefusal MeasureBacklash(bool Up, TBacklashDone Done);
   virtual void ResetCount();
+  // Sets the count to Value without moving: the user says where the focuser is. Refused
+  // (false) while a move, a coarse run or a measurement runs, whose threads steer by the
+  // count; unlike a reset, which re-aims a running move.
+  bool SyncCount(int32_t Value);
   virtual void FocusCommand(const std::string& Command);
   virtual void SetLine(uint8_t Func);
   virtual double GetTemperature();

@@ -23,7 +23,7 @@ constexpr const char* BusyText =
 TMorvaneFocuser::TMorvaneFocuser() {
   setVersion(1, 1);
   SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT |
-                FOCUSER_HAS_BACKLASH);
+                FOCUSER_HAS_BACKLASH | FOCUSER_CAN_SYNC);
   // Morvane owns the serial port: the connection is to Morvane on the session bus.
   setSupportedConnections(CONNECTION_NONE);
 }
@@ -398,6 +398,26 @@ void TMorvaneFocuser::SendBacklash() {
     TBusReply r = c.SetIntProperty("BacklashCodes", codes);
     return r.Ok ? c.SetIntProperty("BacklashMode", mode) : r;
   });
+}
+
+// FOCUS_SYNC: "the focuser is at ticks", INDI's position; Morvane's count becomes the count
+// at that position, nothing moves. Morvane refuses it while a move or a run is under way.
+bool TMorvaneFocuser::SyncFocuser(uint32_t ticks) {
+  const int64_t focusMax = std::llround(FocusMaxPosN[0].value);
+  if (ticks > focusMax) {
+    LOGF_ERROR("Position %u is beyond FOCUS_MAX (%lld): not set.", ticks,
+               static_cast<long long>(focusMax));
+    return false;
+  }
+  if (Busy()) {
+    LOG_ERROR("The focuser is moving: the position is set only while it rests.");
+    return false;
+  }
+  const int64_t count = CountAt(ticks, focusMax);
+  Command("set the position", [count](TFocuserClient& c) {
+    return c.CallInt("Sync", static_cast<int32_t>(count));
+  });
+  return true;
 }
 
 // Posts a call of Morvane's; a refusal comes back to the log.

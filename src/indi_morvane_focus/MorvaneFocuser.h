@@ -39,6 +39,7 @@ class TMorvaneFocuser : public INDI::Focuser {
   // them), |steps| codes long.
   bool SetFocuserBacklash(int32_t steps) override;
   bool SetFocuserBacklashEnabled(bool enabled) override;
+  bool SyncFocuser(uint32_t ticks) override;
 
  private:
   using TClock = std::chrono::steady_clock;

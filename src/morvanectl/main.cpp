@@ -37,6 +37,8 @@ Commands:
   move-to N [--wait]   move to the count N
   stop [--wait]        stop a move by or to a count
   reset                set the count to zero
+  sync N               set the count to N without moving (the focuser is at N); refused
+                       while a move or a run is under way
   watch [--json]       print every position, idle and reset notification, one a line,
                        until interrupted; --json prints JSON objects
   wait-move [--timeout S]
@@ -265,13 +267,14 @@ int main(int argc, char** argv) {
   }
   if (words.empty()) return Usage("no command given");
   const std::string command = words[0];
-  size_t wantArgs = (command == "move-by" || command == "move-to") ? 2 : 1;
+  size_t wantArgs = (command == "move-by" || command == "move-to" || command == "sync") ? 2 : 1;
   static const char* const known[] = {"position",
                                       "idle",
                                       "move-by",
                                       "move-to",
                                       "stop",
                                       "reset",
+                                      "sync",
                                       "watch",
                                       "wait-move",
                                       "permit",
@@ -416,10 +419,12 @@ int main(int argc, char** argv) {
     r = client.CallInt("MoveTo", number);
   else if (command == "stop")
     r = client.Call("Stop");
+  else if (command == "sync")
+    r = client.CallInt("Sync", number);
   else
     r = client.Call("ResetCount");
   if (!r.Ok) return Fail(r);
-  if (!wait || command == "reset") return 0;
+  if (!wait || command == "reset" || command == "sync") return 0;
   if (command == "stop") return before.Idle ? 0 : Report(client, WaitMoveEnd(client));
   const bool nothingToDo = command == "move-by" ? number == 0 : number == before.Position;
   return Report(client, nothingToDo ? 0 : WaitMoveEnd(client));

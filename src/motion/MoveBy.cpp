@@ -146,6 +146,17 @@ void TFocusControl::ResetCount() {
   SupersedeMove(Clamp32(int64_t{goal} - was), FThreads.Running());
 }
 
+bool TFocusControl::SyncCount(int32_t Value) {
+  std::lock_guard lock(FMoveLock);
+  if (FMoveActive || FSuccessorPending || FFinalLegPending || FCoarseDrive.load() ||
+      !FThreads.Running().empty())
+    return false;
+  FCTSCount.store(Value);
+  SignalMotion();
+  DoCTSChange(Value, false);
+  return true;
+}
+
 void TFocusControl::KeepMotionThread(std::shared_ptr<TThread> thread) {
   FThreads.Add(std::move(thread));
 }

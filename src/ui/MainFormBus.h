@@ -29,6 +29,7 @@ class TMainFormConsole : public TConsoleActions {
   void MoveToClick(int32_t count) override;
   void StopClick() override;
   void ResetClick() override;
+  std::string SyncCount(int32_t count) override;
   void CoarseDown(bool in) override;
   void CoarseUp() override;
   void MessageMoveTo(int32_t count) override;

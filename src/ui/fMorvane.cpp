@@ -269,6 +269,7 @@ void TMainForm::MakeConnections() {
   onAction(ui->AboutMorvane1, &TMainForm::AboutMorvane1Click);
   onAction(ui->CompensationSettings1, &TMainForm::CompensationSettings1Click);
   onAction(ui->MarkFocus1, &TMainForm::MarkFocus1Click);
+  onAction(ui->SetPosition1, &TMainForm::SetPosition1Click);
   onAction(ui->Temp1, &TMainForm::Temp1Click);
   onAction(ui->Exit1, &TMainForm::Exit1Click);
   onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);

@@ -92,6 +92,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void MoveByButtonClick();
   void MoveToButtonClick();
   void ResetButtonClick();
+  // The count becomes count without a move ("Set Position...", the bus's Sync). Empty when
+  // done, otherwise why not.
+  QString SyncCount(int32_t count);
   // Key is a Qt key code; auto-repeated presses come as further key downs.
   void FormKeyDown(int Key);
   void FormKeyUp(int Key);
@@ -166,6 +169,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // (told on the status line; a refusal logs nothing).
   void CompensationSettings1Click();
   void MarkFocus1Click();
+  void SetPosition1Click();
   TMarkOutcome MarkFocus();
   TCompensationForm& CompensationForm() { return *FCompensationForm; }
   // "Measure Backlash..." (ui/BacklashMeasure.cpp): asks first, since it moves the focuser.

@@ -319,6 +319,18 @@ TEST_F(IndiDriverTest, BacklashPropertiesSetMorvanesCompensation) {
   EXPECT_TRUE(ServeUntil([&] { return rig.Controller().ApproachMode.load() == 0; }, 5000));
 }
 
+// FOCUS_SYNC: Morvane's count becomes the count at INDI's position, and nothing moves.
+TEST_F(IndiDriverTest, SyncSetsMorvanesCountWithoutAMove) {
+  TMainWindowRig rig;
+  auto indi = std::make_unique<TIndiServer>();
+  Connect(*indi);
+  indi->Set("FOCUS_SYNC.FOCUS_SYNC_VALUE=1200");
+  EXPECT_TRUE(ServeUntil([&] { return rig.Controller().CTSCount() == Max - 1200; }, 5000))
+      << indi->Messages();
+  EXPECT_TRUE(indi->WaitFor(Abs + "==1200", 10)) << indi->Messages();
+  EXPECT_TRUE(rig.Controller().Idle());
+}
+
 // The driver's temperature compensation properties set Morvane's settings, and they, with
 // libindi's backlash properties, show Morvane's settings as the window changes them.
 TEST_F(IndiDriverTest, CompensationPropertiesSetAndFollowMorvane) {

@@ -350,6 +350,25 @@ TEST_F(SafeMotionTest, ResetRightAfterAStopStartsNothing) {
   EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
 }
 
+TEST_F(SafeMotionTest, SyncSetsTheCountOnlyWhileNothingDrives) {
+  FactorySettings();
+  const int32_t shaft = Sim->Position();
+  EXPECT_TRUE(Controller->SyncCount(12000));
+  EXPECT_EQ(Controller->CTSCount(), 12000);
+  EXPECT_EQ(Sim->Position(), shaft) << "a sync moves nothing";
+  EXPECT_TRUE(IdleReports().empty());
+
+  Controller->StartMove(true, 1);  // a coarse run
+  EXPECT_FALSE(Controller->SyncCount(1));
+  Controller->StopCoarseRun();
+  Controller->MoveBy(200);
+  EXPECT_FALSE(Controller->SyncCount(1));
+  ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 15000));
+  EXPECT_NE(Controller->CTSCount(), 1);
+  EXPECT_TRUE(Controller->SyncCount(-3));
+  EXPECT_EQ(Controller->CTSCount(), -3);
+}
+
 TEST_F(SafeMotionTest, TwoControllersInOneProcessKeepTheirHandOversApart) {
   // A short run beside a long one: the short run's hand-over, taken by the other controller's
   // nudges, would start those while their own run still drives.

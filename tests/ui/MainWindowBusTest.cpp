@@ -345,6 +345,32 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
   EXPECT_GE(Rig.Controller().CTSCount(), target - 8);
 }
 
+// "The focuser is at 12000": the count takes it without a move, the bus and morvanectl tell
+// it; while a move runs it is refused, and a number out of range or not a number is refused.
+TEST_F(MainWindowBusTest, SyncSetsTheCountWithoutAMoveAndIsRefusedWhileMoving) {
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
+  TToolResult r = FromOtherThread([&] { return RunTool(MORVANECTL, {"sync", "12000"}, scope); });
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Rig.Controller().CTSCount(), 12000);
+  EXPECT_TRUE(Rig.Controller().Idle()) << "a sync moves nothing";
+  r = FromOtherThread([&] { return RunTool(MORVANECTL, {"position"}, scope); });
+  EXPECT_EQ(r.Out, "12000\n");
+
+  for (const char* bad : {"12.5", "x", "2000000000"}) {
+    r = FromOtherThread([&] { return RunTool(MORVANECTL, {"sync", bad}, scope); });
+    EXPECT_NE(r.Status, 0) << bad;
+    EXPECT_FALSE(r.Err.empty()) << bad;
+  }
+  EXPECT_EQ(Rig.Controller().CTSCount(), 12000);
+
+  TFocuserClient& client = Other.Client;
+  ASSERT_TRUE(FromOtherThread([&] { return client.CallInt("MoveBy", 250); }).Ok);
+  const TBusReply busy = FromOtherThread([&] { return client.CallInt("Sync", 5); });
+  EXPECT_EQ(busy.ErrorName, BusyError);
+  EXPECT_NE(Rig.Controller().CTSCount(), 5);
+  FromOtherThread([&] { return client.Call("Stop"); });
+}
+
 // A focus mark over the bus: refused without the module, nothing logged; with it, morvanectl
 // prints and the log keeps the module's temperature and the count.
 TEST_F(MainWindowBusTest, MarkFocusIsRefusedWithoutTheModuleAndLoggedWithIt) {

@@ -57,6 +57,9 @@ class TConsoleActions {
   virtual void MoveToClick(int32_t count) = 0;
   virtual void StopClick() = 0;
   virtual void ResetClick() = 0;
+  // "Set Position...": the count becomes count without a move. Empty when done, otherwise
+  // why it was refused (a move or a run is under way).
+  virtual std::string SyncCount(int32_t) { return "Setting the position is not available"; }
   // A coarse button pressed (in: "In +", else "Out -") and released.
   virtual void CoarseDown(bool in) = 0;
   virtual void CoarseUp() = 0;

@@ -213,6 +213,18 @@ void TFocuserService::ResetCount() {
   Guarded([&] { FConsole.ResetClick(); });
 }
 
+void TFocuserService::Sync(int count) {
+  if (!MoveTargetInRange(count)) {
+    Refuse(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+           QStringLiteral("Count %1 is out of range (%2 to %3)").arg(count).arg(-MoveLimit).arg(MoveLimit));
+    return;
+  }
+  Guarded([&] {
+    const std::string refused = FConsole.SyncCount(count);
+    if (!refused.empty()) Refuse(QString::fromLatin1(BusyError), QString::fromStdString(refused));
+  });
+}
+
 void TFocuserService::StartRun(bool in) {
   if (MayMove(0, false))
     Guarded([&] {

@@ -94,6 +94,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   void MoveTo(int count);
   void Stop();
   void ResetCount();
+  // The count becomes count without a move; refused while a move or a run is under way.
+  void Sync(int count);
   void StartRun(bool in);
   void StartTimedRun(bool in, uint milliseconds);
   void StopRun();

@@ -180,6 +180,7 @@ std::string FactorySettingsText() {
   line("TravelPerRev=0.58");
   line("ReverseDirection=0");
   line("HiResPositioning=0");
+  line("KeepPosition=1");
   line("StayOnTop=1");
   line("");
   line("[Position]");

@@ -68,6 +68,7 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   if (IdleValue) Broadcast(mmPosition, ReadoutValue());
   BusStateChanged();
   if (IdleValue) NoteMoveEnd();
+  if (IdleValue) KeepPosition(false);
 }
 
 bool TMainForm::MotionIdle() const {
@@ -93,6 +94,10 @@ void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
   Broadcast(mmIdle, 1);
   // Not restarted when already running: two releases within 500 ms give one broadcast.
   if (!FFW2Timer.isActive()) FFW2Timer.start();
+  // Kept once the motor has coasted to rest.
+  QTimer::singleShot(KeepAfterRunMs, this, [this] {
+    if (FocusControl && !FCoarseRunning && MotionIdle()) KeepPosition(false);
+  });
 }
 
 void TMainForm::In10Click(QAbstractButton* Sender) {
@@ -147,6 +152,7 @@ void TMainForm::StopAllClick() {
 void TMainForm::ResetButtonClick() {
   FocusControl->ResetCount();
   FMoveTarget.reset();  // a move going on now is counted from zero
+  TrustPosition();
   if (VoiceSelection() != VoiceNone) {
     SilenceVoice();
     // The readout is spoken half a second after the reset, if no move runs then; the window

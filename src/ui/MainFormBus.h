@@ -23,6 +23,7 @@ class TMainFormConsole : public TConsoleActions {
   bool PortOpen() override;
   int32_t ComPort() override;
   bool TemperatureAvailable() override;
+  bool PositionTrusted() override;
   bool Running() override;
   bool ReadTemperature(double& celsius) override;
   void MoveByClick(int32_t codes) override;

@@ -13,6 +13,7 @@ QString TMainForm::SyncCount(int32_t count) {
   if (!FocusControl->SyncCount(count))
     return QStringLiteral("Position not set: a move or a run is under way; Stop it first");
   FMoveTarget.reset();
+  TrustPosition();
   SetStatusNote(QStringLiteral("Position set to %1").arg(count));
   Broadcast(mmPosition, count);
   BusStateChanged();

@@ -338,6 +338,7 @@ void TMainForm::FinishFormShow() {
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
+    RestoreKeptPosition();
   });
   BusStateChanged();  // the port has been opened
   UpdateStatusLine();
@@ -379,6 +380,7 @@ void TMainForm::FormClose() {
   FocusControl->StopCoarseRun();
   FocusControl->CancelMovement();
   Sleep(ProductTimings().CloseStopSettleMs);
+  KeepPosition(true);
   try {
     SaveWindowPosition(FIniPath, *this);
   } catch (const ESettingsWriteError&) {

@@ -95,6 +95,13 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The count becomes count without a move ("Set Position...", the bus's Sync). Empty when
   // done, otherwise why not.
   QString SyncCount(int32_t count);
+  // False after a start that restored a count Morvane did not close cleanly behind.
+  bool PositionTrusted() const { return FPositionTrusted; }
+  // Restores the kept count once the port is open; writes it when a move has ended and, with
+  // closed, at a clean exit.
+  void RestoreKeptPosition();
+  void KeepPosition(bool closed);
+  void TrustPosition();
   // Key is a Qt key code; auto-repeated presses come as further key downs.
   void FormKeyDown(int Key);
   void FormKeyUp(int Key);
@@ -141,6 +148,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The status line (StatusLine.cpp): two rows below the designed client area, by which the
   // window is taller.
   static constexpr int StatusLineHeight = 34;
+  // After a coarse run the motor coasts for a moment: the count is kept once it has rested.
+  static constexpr int KeepAfterRunMs = 1500;
   // namer: what a port number stands for ("simulator" or a device path); by default the
   // settings file's [Devices] entry.
   void SetPortNamer(std::function<std::string(int)> namer);
@@ -264,6 +273,12 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer FStatusTimer;
   QString FStatusNote;
   QString FBusProblem;
+  // The count kept across starts (KeptPosition.cpp): on with "KeepPosition" in the settings
+  // file; the count is untrusted after a start that followed no clean exit, until the user
+  // sets the position or resets it.
+  bool FKeepPosition = false;
+  bool FPositionTrusted = true;
+  QString FPositionNote;
   std::optional<int32_t> FMoveTarget;
   std::function<std::string(int)> FPortNamer;
   bool FNightVision = false;

@@ -40,7 +40,7 @@ TEST_F(SettingsFileCommaTest, DefaultFileUsesTheCommaButKeepsTheFixedTravelLine)
             "[Device/Ports]\r\nComPort=1\r\nCommands=1\r\nVoice=0\r\n\r\n[FocusControl]\r\n"
             "NudgeTime=0,015\r\nCloseNudgeTime=0,01\r\nNudgeDelay=0,15\r\nStopFactor=12\r\n"
             "CodesPerRev=512\r\nTravelPerRev=0.58\r\nReverseDirection=0\r\nHiResPositioning=0\r\n"
-            "StayOnTop=1\r\n\r\n[Position]\r\n");
+            "KeepPosition=1\r\nStayOnTop=1\r\n\r\n[Position]\r\n");
   EXPECT_EQ(s.NudgeTimeSE.Value(), 0.015);
   EXPECT_EQ(s.CloseNudgeTimeSE.Value(), 0.01);
   EXPECT_EQ(s.NudgeDelaySE.Value(), 0.15);

@@ -42,6 +42,7 @@ const std::string DefaultFile =
     "TravelPerRev=0.58\r\n"
     "ReverseDirection=0\r\n"
     "HiResPositioning=0\r\n"
+    "KeepPosition=1\r\n"
     "StayOnTop=1\r\n"
     "\r\n"
     "[Position]\r\n";
@@ -333,6 +334,7 @@ TEST_F(SettingsFileTest, SaveReplacesInPlaceAndAddsSavePosition) {
             "TravelPerRev=0.75\r\n"
             "ReverseDirection=1\r\n"
             "HiResPositioning=1\r\n"
+            "KeepPosition=1\r\n"
             "StayOnTop=1\r\n"
             "\r\n"
             "[Position]\r\n"

@@ -43,6 +43,8 @@ class TConsoleActions {
   virtual bool PortOpen() = 0;
   virtual int32_t ComPort() = 0;
   virtual bool TemperatureAvailable() = 0;
+  // False while the count is one restored after no clean exit and not yet confirmed.
+  virtual bool PositionTrusted() { return true; }
   // A coarse run runs: from a coarse button's press (or CoarseDown) to its release.
   virtual bool Running() = 0;
   // One reading of the temperature module, in degrees Celsius; false when the module does not

@@ -89,6 +89,7 @@ void TFocuserService::FinishPublish() {
   FSentPortOpen = PortOpen();
   FSentComPort = ComPort();
   FSentTemperature = TemperatureAvailable();
+  FSentTrusted = PositionTrusted();
   FSentRunning = Running();
   FSentHeld = CompensationHeld();
   FSentLastMove = LastCompensationMove();
@@ -132,6 +133,8 @@ void TFocuserService::Announce(bool flushPosition) {
   if (comPort != FSentComPort) changed.insert(QStringLiteral("ComPort"), FSentComPort = comPort);
   if (temperature != FSentTemperature)
     changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
+  if (const bool trusted = PositionTrusted(); trusted != FSentTrusted)
+    changed.insert(QStringLiteral("PositionTrusted"), FSentTrusted = trusted);
   if (const bool running = Running(); running != FSentRunning)
     changed.insert(QStringLiteral("Running"), FSentRunning = running);
   if (const bool held = CompensationHeld(); held != FSentHeld)

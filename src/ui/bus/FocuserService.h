@@ -30,6 +30,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(bool PortOpen READ PortOpen)
   Q_PROPERTY(int ComPort READ ComPort)
   Q_PROPERTY(bool TemperatureAvailable READ TemperatureAvailable)
+  Q_PROPERTY(bool PositionTrusted READ PositionTrusted)
   Q_PROPERTY(int BacklashMode READ BacklashMode WRITE SetBacklashMode)
   Q_PROPERTY(int BacklashCodes READ BacklashCodes WRITE SetBacklashCodes)
   Q_PROPERTY(bool TempCompensation READ TempCompensation WRITE SetTempCompensation)
@@ -71,6 +72,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool PortOpen() { return FConsole.PortOpen(); }
   int ComPort() { return FConsole.ComPort(); }
   bool TemperatureAvailable() { return FConsole.TemperatureAvailable(); }
+  bool PositionTrusted() { return FConsole.PositionTrusted(); }
 
   int BacklashMode() { return FConsole.Compensation().BacklashMode; }
   int BacklashCodes() { return FConsole.Compensation().BacklashCodes; }
@@ -136,6 +138,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentPortOpen = false;
   int FSentComPort = 0;
   bool FSentTemperature = false;
+  bool FSentTrusted = true;
   bool FSentRunning = false;
   bool FSentHeld = false;
   int FSentLastMove = 0;

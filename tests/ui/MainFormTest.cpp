@@ -672,12 +672,21 @@ TEST_F(MainFormTest, CompensationDialogRefusesBadInputAndSavesOnlyOnOk) {
 namespace morvane::test {
 namespace {
 
-TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenItem) {
-  WriteIni(CommandModeIni);
-  MakeForm();
-  Form->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  // Enter in Move By runs that move.
+// The window as started, holding the keyboard.
+class MainFormKeyboardTest : public MainFormTest {
+ protected:
+  void SetUp() override {
+    MainFormTest::SetUp();
+    if (HasFatalFailure()) return;
+    WriteIni(CommandModeIni);
+    MakeForm();
+    if (HasFatalFailure()) return;
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  }
+};
+
+TEST_F(MainFormKeyboardTest, EnterInMoveByRunsThatMove) {
   ui().MoveBySE->setFocus();
   ui().MoveBySE->selectAll();
   QTest::keyClicks(ui().MoveBySE, QStringLiteral("20"));
@@ -687,7 +696,10 @@ TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenIt
   // At its target or past it, seen from the final approach: a late stop on a busy machine
   // coasts past and is nudged back, one past from above.
   EXPECT_GE(Readout().toInt(), 19);
-  // Enter in Move To runs that one, and Escape stops it short of its target.
+}
+
+// The status line then says by how much the move ended away from its target.
+TEST_F(MainFormKeyboardTest, EnterInMoveToRunsThatMoveAndEscapeStopsItShort) {
   ui().MoveToSE->setFocus();
   ui().MoveToSE->selectAll();
   QTest::keyClicks(ui().MoveToSE, QStringLiteral("-250"));
@@ -704,14 +716,17 @@ TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenIt
       << note.toStdString();
   const int away = note.section(QLatin1Char(' '), 1, 1).toInt();
   EXPECT_LE(std::abs(away - (Readout().toInt() + 250)), 1) << note.toStdString();
+}
 
-  // F10 opens the menu bar at its first menu.
+TEST_F(MainFormKeyboardTest, F10OpensTheMenuBarAtItsFirstMenu) {
+  ui().MoveToSE->setFocus();
   QTest::keyClick(ui().MoveToSE, Qt::Key_F10);
   EXPECT_EQ(Form->menuBar()->activeAction(), ui().Setup1);
   QTest::keyClick(Form->menuBar(), Qt::Key_Escape);
+}
 
-  // Tab lands on a radio group's chosen item, and follows the choice: it is the group's only
-  // tab stop.
+// The chosen item is the group's only tab stop.
+TEST_F(MainFormKeyboardTest, TabLandsOnARadioGroupsChosenItemAndFollowsTheChoice) {
   Form->Setup().show();
   TStagedSettings staged = Form->Setup().Staged();
   staged.VoiceRG.SetItemIndex(1);

@@ -55,6 +55,8 @@ constexpr char CommandModeIni[] =
 constexpr int HeldMs = 300;
 constexpr int SecondPressAfterMs = 200;  // within the 500 ms of the position broadcast
 constexpr int WatchTheLineMs = 200;
+// The same for a broadcast that must not come.
+constexpr int WatchTheBusMs = 100;
 
 // Delivers the events already posted, a palette's change reaching the widgets among them.
 void SettleEvents() {
@@ -315,7 +317,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QApplication::sendEvent(ui().MoveBySE, &repeatRelease);
   QApplication::sendEvent(ui().MoveBySE, &repeatPress);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
-  EXPECT_TRUE(Bus.Drain(100).empty());
+  EXPECT_TRUE(Bus.Drain(WatchTheBusMs).empty());
 
   // A pair the platform left unmarked is known by its one time stamp.
   QKeyEvent bareRelease(QEvent::KeyRelease, Qt::Key_I, Qt::NoModifier, QStringLiteral("i"));
@@ -325,7 +327,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QApplication::sendEvent(ui().MoveBySE, &bareRelease);
   QApplication::sendEvent(ui().MoveBySE, &barePress);
   EXPECT_EQ(Writes().size(), 2u);
-  EXPECT_TRUE(Bus.Drain(100).empty());
+  EXPECT_TRUE(Bus.Drain(WatchTheBusMs).empty());
 
   QTest::keyRelease(ui().MoveBySE, Qt::Key_I, Qt::ShiftModifier);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Writes().size() == 4u; }, 1000));
@@ -379,7 +381,15 @@ TEST_F(MainFormTest, MoveByClampsTypedValueAndRequestsDuringAMoveAreDropped) {
   EXPECT_NEAR(Readout().toInt(), 250, 2);
   EXPECT_TRUE(ui().In10->isEnabled());
   EXPECT_TRUE(ui().SpeedRG->isEnabled());
-  const std::vector<TMessage> seen = Bus.Drain(200);
+  // Until the end's idle broadcast and a position after it have come.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        const std::vector<TMessage> got = Bus.Drain(0);
+        const auto idle = std::find(got.begin(), got.end(), TMessage{mmIdle, 1});
+        return idle != got.end() && got.back().W == mmPosition && idle + 1 != got.end();
+      },
+      5000));
+  const std::vector<TMessage> seen = Bus.Drain(0);
   ASSERT_GE(seen.size(), 3u);
   EXPECT_EQ(seen[0], (TMessage{mmIdle, 0}));
   EXPECT_EQ(seen[seen.size() - 2], (TMessage{mmIdle, 1}));
@@ -417,7 +427,7 @@ TEST_F(MainFormTest, StrayKeysNeitherMoveNorResetTheFocuser) {
   }
   QTest::qWait(WatchTheLineMs);
   EXPECT_TRUE(Writes().empty());
-  EXPECT_EQ(Count(Bus.Drain(100), {mmCountReset, 0}), 0u);
+  EXPECT_EQ(Count(Bus.Drain(WatchTheBusMs), {mmCountReset, 0}), 0u);
   EXPECT_EQ(Readout(), "0000");
 }
 
@@ -430,7 +440,8 @@ TEST_F(MainFormTest, ResetWhileMovingThenStop) {
   Bus.Clear();
   QTest::mouseClick(ui().ResetButton, Qt::LeftButton);
   EXPECT_EQ(Readout(), "0000");
-  const std::vector<TMessage> afterReset = Bus.Drain(200);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Bus.Drain(0).size() >= 2; }, 5000));
+  const std::vector<TMessage> afterReset = Bus.Drain(0);
   ASSERT_GE(afterReset.size(), 2u);
   EXPECT_EQ(afterReset[0], (TMessage{mmPosition, 0}));
   EXPECT_EQ(afterReset[1], (TMessage{mmCountReset, 0}));

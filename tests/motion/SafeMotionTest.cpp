@@ -14,7 +14,7 @@ namespace {
 using SafeMotionTest = MotionFixture;
 using namespace std::chrono_literals;
 
-// Times that are part of the scenarios below: where in a move a request lands, and how long
+// Times that belong to the scenarios below: where in a move a request lands, and how long
 // the line is watched for a drive that must not come (nothing on the line marks the moment a
 // wrong drive would have come, so the watch is several of the nudge passes it would come from).
 constexpr auto RunBeforeSuperseding = 60ms;  // the first move well under way

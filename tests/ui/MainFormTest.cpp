@@ -49,7 +49,7 @@ constexpr char CommandModeIni[] =
     "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
     "StayOnTop=1\r\n\r\n[Position]\r\n";
 
-// Times that are part of the scenarios: a button held, a second press soon after a release,
+// Times that belong to the scenarios: a button held, a second press soon after a release,
 // and how long the line is watched for a drive that must not come (nothing marks the moment a
 // wrong one would have come; it would follow the click that asked for it at once).
 constexpr int HeldMs = 300;

@@ -33,7 +33,9 @@ pids+=($app)
 
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvane$' | head -1)
 [ -n "$wid" ] || fail "no Morvane window"
-sleep 0.5
+# The start ends once the port is open (after the first paint): the window is then left where
+# it is moved.
+for _ in $(seq 200); do morvane_property PortOpen | grep -q true && break; sleep 0.05; done
 xdotool windowmove "$wid" 200 150
 timeout 10 xdotool windowactivate --sync "$wid" || fail "the window did not take the keyboard"
 
@@ -48,17 +50,22 @@ wait_for() {  # a "w l" line, up to 10 s
   return 1
 }
 
-# A stray Space after the start resets nothing and moves nothing.
+# A stray Space after the start resets nothing and moves nothing. Nothing marks the moment a
+# reset or a move would have been broadcast: they would follow the key at once.
+watch=0.5
 xdotool key space
-sleep 0.5
+sleep $watch
 messages | grep -q '^8 \|^6 0$' && fail "a stray key reset or moved the focuser"
 
 # Hold "I" for a second (the X server's auto-repeat sends release-press pairs) and release.
+held=1
 xdotool keydown i
-sleep 1
+sleep $held
 xdotool keyup i
 wait_for "6 1" || fail "no idle broadcast after releasing I"
-sleep 1
+# A second idle or moving broadcast would come from a repeat pair still queued behind the
+# release.
+sleep $watch
 messages >/dev/null
 [ "$(grep -c '^6 1$' "$work/messages")" -eq 1 ] || fail "auto-repeat ran the release path"
 [ "$(grep -c '^6 0$' "$work/messages")" -eq 1 ] || fail "auto-repeat announced the run again"

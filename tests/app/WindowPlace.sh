@@ -27,7 +27,10 @@ start() {
   pids+=($app)
   wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvane$' | head -1)
   [ -n "$wid" ] || fail "no Morvane window"
-  sleep 1.5  # the settings place the window once it has been shown
+  # The settings place the window once it has been shown, and correct the place once the
+  # frame is known: the frame passes through the place asked for on its way, so nothing seen
+  # from outside says the placing is over.
+  sleep 1.5
 }
 stop() {
   kill -TERM "$app"
@@ -58,11 +61,14 @@ start
 xdotool mousemove --window "$wid" 20 10 click 1
 dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Setup$' | head -1)
 [ -n "$dialog" ] || fail "no setup dialog"
-sleep 0.5
+# Nothing from outside shows when the dialog takes clicks, nor when the window manager has
+# carried out a move: each step is given a time far above what it needs.
+settle=0.5
+sleep $settle
 xdotool mousemove --window "$dialog" 377 247 click 1
-sleep 0.5
+sleep $settle
 xdotool key --window "$dialog" Escape 2>/dev/null
-sleep 1
+sleep 1  # the window manager carries out the move to the factory place
 read -r fx fy < <(frame_place)
 [ "$fx" -ge 0 ] && [ "$fy" -ge 0 ] || fail "after Factory Defaults the frame is at $fx $fy"
 echo "PASS: three starts at 300 300; Factory Defaults put the frame at $fx $fy"

@@ -16,6 +16,10 @@ using DeviceTest = ControllerFixture;
 
 const char* const LostCom1 = "Lost connection to COM 1";
 
+// How long the test watches for a message or report that must not come. Nothing marks the
+// moment a wrong one would have come; it would follow the right one's cause at once.
+constexpr auto WatchForMore = std::chrono::milliseconds(200);
+
 TEST_F(DeviceTest, AnUnpluggedDeviceCancelsTheMoveClosesThePortAndTellsOnce) {
   ASSERT_TRUE(Controller->OpenPort());
   Host.RunOnGui([&] { Controller->MoveBy(5000); });
@@ -26,7 +30,7 @@ TEST_F(DeviceTest, AnUnpluggedDeviceCancelsTheMoveClosesThePortAndTellsOnce) {
   EXPECT_EQ(Host.Messages()[0], LostCom1);
   EXPECT_FALSE(Controller->PortOpen());
   EXPECT_TRUE(Controller->Idle());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(WatchForMore);
   EXPECT_EQ(Host.Messages().size(), 1u) << "told more than once";
 
   // Plugged in again, the port opens and counts as before.
@@ -42,7 +46,7 @@ TEST_F(DeviceTest, APortTheOperatorClosedIsNotReportedLost) {
   ASSERT_TRUE(Controller->OpenPort());
   Host.RunOnGui([&] { Controller->ClosePort(); });
   Sim->Unplug();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::this_thread::sleep_for(WatchForMore);
   EXPECT_TRUE(Host.Messages().empty());
 }
 
@@ -89,7 +93,7 @@ TEST_F(TtyDeviceTest, AHungUpLineClosesThePortAndTellsOnce) {
   ASSERT_TRUE(Host.WaitForMessages(1, 3000)) << "the operator was not told";
   EXPECT_EQ(Host.Messages()[0], LostCom1);
   EXPECT_FALSE(FTty->PortOpen());
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::this_thread::sleep_for(WatchForMore);
   EXPECT_EQ(Host.Messages().size(), 1u);
 }
 
@@ -108,10 +112,10 @@ TEST_F(TtyDeviceTest, AnEdgeRacingTheStartOfTheWaitIsCountedInItsTurn) {
       WaitUntil([&] { return CTSReports().size() == 1 && FLines->WaitEntries > entries; }, 2000));
   FLines->Change(TIOCM_CTS);  // falls meanwhile: -1
   // The kernel's wait alone would report the fall only with the next edge, as one change.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= 2; }, 5000)) << "the fall is lost";
   FLines->Change(TIOCM_CTS);  // rises again: +1
-  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= 3; }, 2000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= 3; }, 5000));
+  std::this_thread::sleep_for(WatchForMore);
   const auto reports = CTSReports();
   ASSERT_EQ(reports.size(), 3u);
   EXPECT_EQ(reports[0].Count, 1);

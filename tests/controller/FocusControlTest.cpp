@@ -37,29 +37,37 @@ TEST_F(FocusControlTest, NewControllerHasItsDefaults) {
 }
 
 TEST_F(FocusControlTest, KeepAliveWritesOnlyWhilePortIsOpen) {
+  // Each phase is watched for two ticks of the keep-alive timer, the only timer here; a
+  // tick's write follows it on the keep-alive thread 20 ms later.
+  constexpr int Watched = 2;
+  const auto writes = [&] {
+    size_t n = 0;
+    for (const auto& e : Sim->Trace()) n += e.Kind == sim::TTraceKind::Write;
+    return n;
+  };
   Host.SetTimersEnabled(true);
-  std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  ASSERT_TRUE(Host.WaitForTicks(Watched));
   EXPECT_TRUE(Writes(Sim->Trace()).empty());
   ASSERT_TRUE(Host.RunOnGui([&] { return Controller->OpenPort(); }));
   Sim->ClearTrace();
-  std::this_thread::sleep_for(std::chrono::milliseconds(650));
-  size_t alive = 0;
-  for (const auto& e : Sim->Trace())
+  const int ticksBefore = Host.Ticks();
+  ASSERT_TRUE(WaitUntil([&] { return writes() >= 2u; }, 10000)) << "no keep-alive";
+  for (const auto& e : Sim->Trace()) {
     if (e.Kind == sim::TTraceKind::Write) {
       EXPECT_EQ(e.Bytes, "5");
-      ++alive;
     }
-  EXPECT_GE(alive, 2u);
-  EXPECT_LE(alive, 4u);
+  }
+  // One write a tick, and one more from a tick just before the trace was cleared.
+  EXPECT_LE(writes(), static_cast<size_t>(Host.Ticks() - ticksBefore + 1));
   Controller->TervixEnable.store(false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  ASSERT_TRUE(Host.WaitForTicks(1));  // a write on its way from the last enabled tick lands
   Sim->ClearTrace();
-  std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  ASSERT_TRUE(Host.WaitForTicks(Watched));
   for (const auto& e : Sim->Trace()) EXPECT_NE(e.Kind, sim::TTraceKind::Write);
   Host.RunOnGui([&] { Controller->ClosePort(); });
   Controller->TervixEnable.store(true);
   Sim->ClearTrace();
-  std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  ASSERT_TRUE(Host.WaitForTicks(Watched));
   for (const auto& e : Sim->Trace()) EXPECT_NE(e.Kind, sim::TTraceKind::Write);
 }
 
@@ -69,13 +77,19 @@ TEST_F(FocusControlTest, KeepAliveTickLeavesTheWriteToItsThread) {
   // A write waits 20 ms before its purge; a tick that wrote itself would hold the GUI thread
   // at least that long every time.
   auto fastest = std::chrono::steady_clock::duration::max();
-  for (int i = 0; i < 5; ++i) {
+  const auto alives = [&] {
+    size_t n = 0;
+    for (const auto& e : Sim->Trace()) n += e.Kind == sim::TTraceKind::Write && e.Bytes == "5";
+    return n;
+  };
+  for (size_t i = 0; i < 5; ++i) {
     Host.RunOnGui([&] {
       const auto start = std::chrono::steady_clock::now();
       Controller->KeepAliveTick();
       fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    // Its write out before the next tick, as the timer's 200 ms leave it.
+    EXPECT_TRUE(WaitUntil([&] { return alives() > i; }, 5000)) << "tick " << i;
   }
   EXPECT_LT(fastest, std::chrono::milliseconds(10));
   size_t alive = 0;

@@ -172,18 +172,19 @@ TEST_F(ModuleProtocolTest, KeepAliveNeverLandsInsideAnExchange) {
   // The keep-alive is written on a thread of its own, which may run late on a loaded machine:
   // ticks from another thread, every few ms, fall due at every stage of the exchanges.
   Sim->SetTemperature(12.5);
+  constexpr auto BetweenTicks = std::chrono::milliseconds(3);  // far more often than 200 ms
+  constexpr auto GapForTheKeepAlive = std::chrono::milliseconds(40);  // its 20 ms pause and write
   std::atomic<bool> ticking{true};
   std::thread ticker([&] {
     while (ticking.load()) {
       Controller->KeepAliveTick();
-      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      std::this_thread::sleep_for(BetweenTicks);
     }
   });
   std::vector<double> readings;
   for (int i = 0; i < 6; ++i) {
     readings.push_back(Gui([&] { return Controller->GetTemperature(); }));
-    // A gap for the keep-alive.
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    std::this_thread::sleep_for(GapForTheKeepAlive);
   }
   ticking.store(false);
   ticker.join();

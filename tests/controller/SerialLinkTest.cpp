@@ -9,6 +9,10 @@ namespace {
 
 using SerialLinkTest = ControllerFixture;
 
+// How long the test watches for a report that must not come. Nothing marks the moment a
+// wrong one would have come: a counting thread would report an edge within microseconds.
+constexpr auto WatchForReports = std::chrono::milliseconds(50);
+
 TEST_F(SerialLinkTest, PortZeroIsNoPort) {
   Controller->SetComPort(0);
   EXPECT_FALSE(Controller->OpenPort());
@@ -162,7 +166,7 @@ TEST_F(SerialLinkTest, ClosePortWhileStillEndsCountingWithoutReport) {
   Controller->ClosePort();
   EXPECT_FALSE(Controller->PortOpen());
   Sim->SetEncoderLines(true, false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(WatchForReports);
   EXPECT_TRUE(CTSReports().empty());
   EXPECT_EQ(Controller->CTSCount(), 0);
   Controller->ClosePort();  // a second close does nothing
@@ -173,8 +177,8 @@ TEST_F(SerialLinkTest, OpeningAnOpenPortAgainStartsOneCountingThread) {
   ASSERT_TRUE(Controller->OpenPort());
   ClearReports();
   Sim->SetEncoderLines(true, false);
-  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= 1; }, 1000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(WaitUntil([&] { return CTSReports().size() >= 1; }, 5000));
+  std::this_thread::sleep_for(WatchForReports);
   EXPECT_EQ(CTSReports().size(), 1u) << "one counting thread reports the edge";
   EXPECT_EQ(Controller->CTSCount(), 1);
 }

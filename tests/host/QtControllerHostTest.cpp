@@ -13,6 +13,7 @@
 
 #include "host/ExceptionBoundary.h"
 #include "support/MessageBoxCloser.h"
+#include "support/WaitFor.h"
 
 namespace morvane {
 namespace {
@@ -22,6 +23,16 @@ using test::TMessageBoxCloser;
 
 bool OnGuiThread() {
   return QThread::currentThread() == qApp->thread();
+}
+
+// Runs the GUI thread until a witness timer of the host, started now with the given interval,
+// has ticked that many times: a timer of that interval had as many chances to tick.
+bool RunTimerPeriods(TQtControllerHost& host, int intervalMs, int periods = 3) {
+  int ticks = 0;
+  const int witness = host.StartTimer(intervalMs, [&] { ++ticks; });
+  const bool ran = QTest::qWaitFor([&] { return ticks >= periods; }, 5000);
+  host.StopTimer(witness);
+  return ran;
 }
 
 TEST(QtControllerHost, PostsFromSeveralThreadsRunOnTheGuiThreadInTheirOrder) {
@@ -63,8 +74,6 @@ TEST(QtControllerHost, PostReturnsWhileTheGuiThreadIsBusy) {
     posted = true;
   });
   // The GUI thread is busy in a handler and takes no events until the poster is done.
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!posted && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   poster.join();
   EXPECT_TRUE(posted.load());
   EXPECT_EQ(ran, 0);
@@ -82,7 +91,7 @@ TEST(QtControllerHost, TimersTickOnTheGuiThreadUntilStopped) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, 5000));
   host.StopTimer(id);
   const int atStop = ticks;
-  QTest::qWait(100);
+  ASSERT_TRUE(RunTimerPeriods(host, 20));
   EXPECT_EQ(ticks, atStop);
   EXPECT_EQ(offGui.load(), 0);
 
@@ -93,7 +102,8 @@ TEST(QtControllerHost, TimersTickOnTheGuiThreadUntilStopped) {
     ++selfTicks;
     host.StopTimer(self);
   });
-  QTest::qWait(100);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return selfTicks > 0; }, 5000));
+  ASSERT_TRUE(RunTimerPeriods(host, 10));
   EXPECT_EQ(selfTicks, 1);
 }
 
@@ -105,11 +115,13 @@ TEST(QtControllerHost, StopFromAnotherThreadWaitsOutTheRunningTick) {
   const int id = host.StartTimer(10, [&] {
     ++ticks;
     tickStarted = true;
-    std::this_thread::sleep_for(150ms);
+    // A tick long enough for the stop to come in the middle of it.
+    constexpr auto LongTick = 150ms;
+    std::this_thread::sleep_for(LongTick);
     tickEnded = true;
   });
   std::thread stopper([&] {
-    while (!tickStarted) std::this_thread::sleep_for(1ms);
+    if (!test::WaitFor([&] { return tickStarted.load(); })) ADD_FAILURE() << "no tick";
     host.StopTimer(id);
     endedWhenStopReturned = tickEnded.load();
     stopReturned = true;
@@ -117,7 +129,7 @@ TEST(QtControllerHost, StopFromAnotherThreadWaitsOutTheRunningTick) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return stopReturned.load(); }, 5000));
   stopper.join();
   EXPECT_TRUE(endedWhenStopReturned.load());
-  QTest::qWait(60);
+  ASSERT_TRUE(RunTimerPeriods(host, 10));
   EXPECT_EQ(ticks.load(), 1);
 }
 
@@ -128,9 +140,9 @@ TEST(QtControllerHost, TimerStartedAndStoppedOffTheGuiThread) {
   std::thread([&] { id = host.StartTimer(10, [&] { ++ticks; }); }).join();
   EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 2; }, 5000));
   std::thread([&] { host.StopTimer(id); }).join();
-  QTest::qWait(30);
+  ASSERT_TRUE(RunTimerPeriods(host, 10));  // a tick already on its way lands
   const int atStop = ticks;
-  QTest::qWait(60);
+  ASSERT_TRUE(RunTimerPeriods(host, 10));
   EXPECT_EQ(ticks.load(), atStop);
 }
 

@@ -268,7 +268,9 @@ TEST_F(MorvanectlTest, WaitMoveAndPermitUseTheNamedEvents) {
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("did not finish within 0.3 s"), std::string::npos) << r.Err;
   std::thread setter([&] {
-    Sleep(300);
+    // Set while the tool waits, which nothing shows from here; set before, it is found set.
+    constexpr uint32_t SetAfterMs = 300;
+    Sleep(SetAfterMs);
     GeneralDelayEvent().SetEvent();
   });
   r = RunTool(Tool, {"wait-move", "--timeout", "10"}, scope);

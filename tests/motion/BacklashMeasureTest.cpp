@@ -84,7 +84,7 @@ TEST_F(BacklashMeasureTest, StopEndsTheMeasurementWithTheMotorOff) {
   EXPECT_EQ(Reported()->Left, SettledCount());
   EXPECT_FALSE(Sim->RTS());
   Sim->ClearTrace();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(WatchTheLine);
   const auto trace = Sim->Trace();
   EXPECT_EQ(CountOf(Writes(trace), ":F-#") + CountOf(Writes(trace), ":F+#"), 0u);
   for (const TStep& s : Steps(trace)) EXPECT_NE(s.Text, "RTS+") << "nothing drives after the stop";

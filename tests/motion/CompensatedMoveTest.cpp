@@ -55,7 +55,7 @@ TEST_F(CompensatedMoveTest, StopEndsBothLegsAndASupersedingMoveReplacesThem) {
   ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() < 150; }, 3000));
   Controller->CancelMovementAndWait();
   const int32_t stopped = SettledCount();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(WatchTheLine);
   EXPECT_EQ(Controller->CTSCount(), stopped) << "no last leg after a Stop";
   EXPECT_GT(stopped, 0);
   EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));

@@ -7,8 +7,12 @@ namespace {
 
 class TCamera : public TCameraControl {
  public:
-  bool State() const override { return Ready.load(); }
+  bool State() const override {
+    ++Asked;  // just before a move waits for permission, unless the camera is ready
+    return Ready.load();
+  }
   std::atomic<bool> Ready{false};
+  mutable std::atomic<int> Asked{0};
 };
 
 class InterlockTest : public MotionFixture {
@@ -46,7 +50,8 @@ TEST_F(InterlockTest, PermissionFromAnotherProgramLetsTheNudgeGoWithoutMessage) 
   Controller->SBIGInterlock.store(true);
   Controller->Timeouts.InterlockWaitMs = 5000;
   Controller->MoveBy(3);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(WaitUntil([&] { return Camera.Asked > 0; }, 5000));
+  std::this_thread::sleep_for(WatchTheLine);
   EXPECT_TRUE(Writes(Sim->Trace()).empty());
   FocuserWaitEvent().SetEvent();
   ASSERT_TRUE(WaitMoveFinished());
@@ -91,10 +96,10 @@ TEST_F(InterlockTest, CancelWhileTheMoveItThreadWaitsStartsNoRun) {
   Controller->SBIGInterlock.store(true);
   Controller->Timeouts.InterlockWaitMs = 5000;
   Controller->MoveBy(40);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  ASSERT_TRUE(WaitUntil([&] { return Camera.Asked > 0; }, 5000));  // at the interlock
   Controller->CancelMovement();
   ASSERT_TRUE(WaitMoveFinished(3000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::this_thread::sleep_for(WatchTheLine);
   EXPECT_EQ(CountOf(Writes(Sim->Trace()), ":F-#"), 0u) << "no run, and no drive after the cancel";
   EXPECT_TRUE(Host.Messages().empty());
   EXPECT_LE(Sim->Position(), 3);
@@ -111,7 +116,7 @@ TEST_F(InterlockTest, RunPausedByInterruptsOffIsDrivenAgainAfterwards) {
   SettledCount();
   const int32_t held = Controller->CTSCount();
   Sim->ClearTrace();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(WatchTheLine);
   EXPECT_TRUE(Steps(Sim->Trace()).empty()) << "nothing is sent while paused";
   EXPECT_EQ(Controller->CTSCount(), held);
   Controller->SetInterruptsOff(false);

@@ -6,6 +6,12 @@
 
 namespace morvane::test {
 
+// How long the line is watched for a drive that must not come. Nothing marks the moment a wrong
+// one would have come, so the watch outlasts the factory nudge sleep (150 ms) between passes.
+inline constexpr std::chrono::milliseconds WatchTheLine{200};
+// For the counting thread to take the last edges once the shaft is at rest.
+inline constexpr std::chrono::milliseconds CountCatchesUp{20};
+
 class MotionFixture : public ControllerFixture {
  protected:
   void SetUp() override {
@@ -54,7 +60,7 @@ class MotionFixture : public ControllerFixture {
   // The controller's count once the shaft has come to rest.
   int32_t SettledCount() {
     WaitUntil([&] { return !Sim->Moving(); }, 2000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(CountCatchesUp);
     return Controller->CTSCount();
   }
 };

@@ -17,7 +17,7 @@ int32_t PositionAtWrite(const std::vector<sim::TTraceEntry>& trace, const std::s
 TEST_F(MoveByTest, MoveByZeroSignalsAtOnceAndStartsNothing) {
   Controller->MoveBy(0);
   EXPECT_EQ(GeneralDelayEvent().WaitFor(0), TWaitResult::wrSignaled);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  std::this_thread::sleep_for(WatchTheLine);
   EXPECT_TRUE(Writes(Sim->Trace()).empty());
   EXPECT_TRUE(IdleReports().empty());
 }
@@ -201,7 +201,7 @@ TEST_F(MoveByTest, DestroyingTheControllerMidMoveLeavesNoThread) {
   FactorySettings();
   Sim->SetDeadEncoder(true);  // the run would never end by itself
   Controller->MoveBy(300);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(WaitUntil([&] { return Writes(Sim->Trace()).size() >= 2; }, 5000));  // driving
   const auto start = std::chrono::steady_clock::now();
   Controller.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));

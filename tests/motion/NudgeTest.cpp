@@ -6,6 +6,12 @@ namespace morvane::test {
 namespace {
 
 using NudgeTest = MotionFixture;
+using namespace std::chrono_literals;
+
+// For a pass already under way when the nudges are suspended to end its pulse.
+constexpr auto PassInFlight = 120ms;
+// A nudge thread late by several nudge sleeps of the factory settings, as on a busy machine.
+constexpr auto LateStart = 600ms;
 
 // Pulse and pause lengths (ms) of each pass, from the trace: a pulse runs from the drive
 // command to the clear of RTS after it, a pause from there to the next step (the next pass's
@@ -111,7 +117,7 @@ TEST_F(NudgeTest, CancelDuringANudgeEndsAfterThePass) {
   EXPECT_EQ(writes[writes.size() - 2], ":FQ#");
   EXPECT_EQ(writes.back(), ":FQ#");
   const size_t pulses = CountOf(writes, ":F-#");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(WatchTheLine);
   EXPECT_EQ(CountOf(Writes(Sim->Trace()), ":F-#"), pulses) << "no pulse after the stop";
   // Idle had already been seen by the guard above, so the end raises only the busy report.
   EXPECT_EQ(IdleReports(), std::vector<bool>{false});
@@ -123,10 +129,10 @@ TEST_F(NudgeTest, PausedNudgeSendsNothingUntilResumedAsOftenAsSuspended) {
   ASSERT_TRUE(WaitUntil([&] { return CountOf(Writes(Sim->Trace()), ":F-#") >= 1; }, 3000));
   Controller->SetInterruptsOff(true);
   Controller->SetInterruptsOff(true);
-  std::this_thread::sleep_for(std::chrono::milliseconds(120));  // a pass in flight ends
+  std::this_thread::sleep_for(PassInFlight);
   Sim->ClearTrace();
   Controller->SetInterruptsOff(false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  std::this_thread::sleep_for(WatchTheLine);
   EXPECT_TRUE(Writes(Sim->Trace()).empty()) << "still suspended once";
   Controller->SetInterruptsOff(false);
   EXPECT_TRUE(WaitUntil([&] { return CountOf(Writes(Sim->Trace()), ":F-#") >= 1; }, 2000));
@@ -140,12 +146,15 @@ TEST_F(NudgeTest, PulsesSkippedWhileInterruptsOffWithoutASuspension) {
   Sim->SetDeadEncoder(true);
   Controller->SetInterruptsOff(true);
   Controller->MoveBy(5);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  const auto clears = [&] {
+    size_t n = 0;
+    for (auto& s : Steps(Sim->Trace())) n += s.Text == "RTS-";
+    return n;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return clears() > 10u; }, 10000))
+      << "passes go on, with their pulse sleeps only";
   auto writes = Writes(Sim->Trace());
   EXPECT_EQ(writes, std::vector<std::string>{":FS#"});
-  size_t clears = 0;
-  for (auto& s : Steps(Sim->Trace())) clears += s.Text == "RTS-";
-  EXPECT_GT(clears, 10u) << "passes go on, with their pulse sleeps only";
   Controller->CancelMovement();
   EXPECT_TRUE(WaitMoveFinished(2000));
   Controller->SetInterruptsOff(false);
@@ -168,7 +177,7 @@ TEST_F(NudgeTest, LateNudgeThreadFindsTheHandOverAndTheMoveStaysBusyThroughout) 
     log.push_back({idle ? 'I' : 'B', 0});
   };
   Open();
-  TNudgeThread::StartHook = [] { std::this_thread::sleep_for(std::chrono::milliseconds(600)); };
+  TNudgeThread::StartHook = [] { std::this_thread::sleep_for(LateStart); };
   Controller->MoveBy(50);
   const bool finished = WaitMoveFinished(15000);
   TNudgeThread::StartHook = nullptr;

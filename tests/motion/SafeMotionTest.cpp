@@ -12,6 +12,19 @@ namespace morvane::test {
 namespace {
 
 using SafeMotionTest = MotionFixture;
+using namespace std::chrono_literals;
+
+// Times that belong to the scenarios below: where in a move a request lands, and how long
+// the line is watched for a drive that must not come (nothing on the line marks the moment a
+// wrong drive would have come, so the watch is several of the nudge passes it would come from).
+constexpr auto RunBeforeSuperseding = 60ms;  // the first move well under way
+constexpr auto WatchAfterStop = 300ms;       // two nudge sleeps of the factory settings
+constexpr auto IntoARun = 150ms;             // a run of 200 driving its motor
+constexpr auto IntoTheNudges = 300ms;        // past the first pulse and its sleep
+constexpr auto WatchDuringAPause = 80ms;     // four nudge sleeps of 20 ms
+constexpr auto BetweenMoves = 15ms;          // requests and closes interleaved at random
+constexpr auto PortClosedFor = 20ms;
+constexpr auto PortOpenFor = 40ms;
 
 int64_t NowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -61,7 +74,7 @@ TEST_F(SafeMotionTest, ThirdMoveWhileASupersedingOneStartsLeavesOneMoveDriving) 
     const int32_t start = Controller->CTSCount();
     Controller->MoveBy(300);
     ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() - start > 10; }, 3000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::this_thread::sleep_for(RunBeforeSuperseding);
     Controller->MoveBy(-20);
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     const int32_t target = Controller->CTSCount() + 40;
@@ -86,7 +99,7 @@ TEST_F(SafeMotionTest, NothingAskedForBeforeStopStartsAfterIt) {
                               std::chrono::steady_clock::now().time_since_epoch())
                               .count();
   ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 3000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(WatchAfterStop);
   EXPECT_FALSE(DrivesAfter(Sim->Trace(), stopped));
   EXPECT_FALSE(Sim->Moving());
   EXPECT_TRUE(Controller->Idle());
@@ -109,7 +122,7 @@ TEST_F(SafeMotionTest, WhatTakesTheMotorOrThePortEndsTheMoveFirst) {
       GeneralDelayEvent().ResetEvent();
       Sim->SetDeadEncoder(true);  // the move would wait for ever for its count
       Controller->MoveBy(run ? 200 : 5);
-      std::this_thread::sleep_for(std::chrono::milliseconds(run ? 150 : 300));
+      std::this_thread::sleep_for(run ? IntoARun : IntoTheNudges);
       switch (action) {
         case TAction::StopMotor:
           Controller->StopMotor();
@@ -245,10 +258,10 @@ TEST_F(SafeMotionTest, NothingDrivesDuringAPause) {
     for (int i = 0; i < 12; ++i) {
       SCOPED_TRACE(::testing::Message() << (direct ? "direct " : "LX-200 ") << i);
       if (!Controller->MovementRunning()) Controller->MoveBy(i % 2 ? 5 : -5);
-      std::this_thread::sleep_for(std::chrono::milliseconds(30 + rng() % 40));
+      std::this_thread::sleep_for(std::chrono::milliseconds(30 + rng() % 40));  // a random point
       Controller->SetInterruptsOff(true);
       const int64_t paused = NowUs();
-      std::this_thread::sleep_for(std::chrono::milliseconds(80));
+      std::this_thread::sleep_for(WatchDuringAPause);
       EXPECT_FALSE(DrivesAfter(Sim->Trace(), paused));
       EXPECT_FALSE(Sim->RTS());
       Controller->SetInterruptsOff(false);
@@ -265,14 +278,14 @@ TEST_F(SafeMotionTest, PortClosedAndOpenedWhileMovesSupersedeEachOther) {
   std::thread mover([&] {
     for (int i = 0; i < 30 && !done.load(); ++i) {
       Controller->MoveBy(i % 2 ? 30 : -30);
-      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+      std::this_thread::sleep_for(BetweenMoves);
     }
   });
   for (int i = 0; i < 6; ++i) {
     Controller->ClosePort();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(PortClosedFor);
     Controller->OpenPort();
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    std::this_thread::sleep_for(PortOpenFor);
   }
   done.store(true);
   mover.join();

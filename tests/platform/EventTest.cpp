@@ -9,7 +9,9 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +40,12 @@ bool SharedObjectExists(const std::string& name) {
 int64_t ElapsedMs(int64_t sinceMicros) {
   return (MonotonicMicros() - sinceMicros) / 1000;
 }
+
+// For a waiter on another thread or process to be blocked in its wait, which nothing shows
+// from outside. A waiter still on its way only makes a case weaker, never fail.
+constexpr auto IntoTheWait = std::chrono::milliseconds(50);
+// For a wake that must not come: after the one that did, a second would follow at once.
+constexpr auto NoSecondWake = std::chrono::milliseconds(100);
 
 // The same behaviour, private (false) and named (true).
 class EventTest : public ::testing::TestWithParam<bool> {
@@ -102,20 +110,26 @@ TEST_P(EventTest, SetFromAnotherThreadEndsAnEndlessWait) {
 
 TEST_P(EventTest, AutoResetWakesOnlyOneOfTwoWaiters) {
   auto event = Make(false, false);
-  std::atomic<int> done{0};
+  std::mutex lock;
+  std::condition_variable woke;
+  int done = 0;
   auto wait = [&] {
     const TWaitResult result = event->WaitFor(5000);
+    const std::lock_guard<std::mutex> guard(lock);
     ++done;
+    woke.notify_all();
     return result;
   };
   auto first = std::async(std::launch::async, wait);
   auto second = std::async(std::launch::async, wait);
-  Sleep(50);
+  std::this_thread::sleep_for(IntoTheWait);
   event->SetEvent();
-  const int64_t start = MonotonicMicros();
-  while (done == 0 && ElapsedMs(start) < 5000) Sleep(1);
-  Sleep(100);
-  EXPECT_EQ(done, 1);
+  {
+    std::unique_lock<std::mutex> held(lock);
+    ASSERT_TRUE(woke.wait_for(held, std::chrono::seconds(5), [&] { return done > 0; }));
+    EXPECT_FALSE(woke.wait_for(held, NoSecondWake, [&] { return done > 1; }));
+    EXPECT_EQ(done, 1);
+  }
   event->SetEvent();
   EXPECT_EQ(first.get(), TWaitResult::wrSignaled);
   EXPECT_EQ(second.get(), TWaitResult::wrSignaled);
@@ -128,7 +142,7 @@ TEST_P(EventTest, ManualResetWakesEveryWaiter) {
   for (int i = 0; i < 3; ++i) {
     waiters.push_back(std::async(std::launch::async, [&] { return event->WaitFor(5000); }));
   }
-  Sleep(30);
+  std::this_thread::sleep_for(IntoTheWait);
   event->SetEvent();
   for (auto& w : waiters) EXPECT_EQ(w.get(), TWaitResult::wrSignaled);
 }
@@ -255,12 +269,12 @@ TEST(NamedEvent, AWaiterKilledInItsWaitDoesNotSwallowTheNextSet) {
   TEvent event(false, false, name);
   auto helper = StartHelper({"wait-event", name, "10000"});
   char ready[8];
-  ASSERT_GT(read(helper.OutputFd, ready, sizeof ready), 0);  // "waiting"
-  Sleep(30);
+  ASSERT_GT(read(helper.OutputFd, ready, sizeof ready), 0);  // "waiting", just before it
+  std::this_thread::sleep_for(IntoTheWait);
   kill(helper.Pid, SIGKILL);
   FinishHelper(helper);
   auto waiter = std::async(std::launch::async, [&] { return event.WaitFor(5000); });
-  Sleep(30);
+  std::this_thread::sleep_for(IntoTheWait);
   event.SetEvent();
   EXPECT_EQ(waiter.get(), TWaitResult::wrSignaled);
 }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,6 +56,19 @@ struct TKernelModemLines {
     [[maybe_unused]] const ssize_t n = write(WakeFd, &one, sizeof one);
   }
 
+  // Blocks until pred holds, checked again as a wait is entered, starts or ends and as the
+  // counters are read, or until the deadline passes: a test follows the port's threads without
+  // polling them.
+  template <typename P>
+  bool Await(P pred, std::chrono::milliseconds deadline) {
+    std::unique_lock<std::mutex> lock(EntryLock);
+    return EntryChanged.wait_for(lock, deadline, pred);
+  }
+  void NoteEntry() {
+    { const std::lock_guard<std::mutex> guard(EntryLock); }  // a waiter between check and sleep
+    EntryChanged.notify_all();
+  }
+
   std::atomic<int> Lines{0};  // TIOCM_* bits
   std::atomic<int> Cts{0};    // interrupt counters
   std::atomic<int> Dsr{0};
@@ -69,6 +83,9 @@ struct TKernelModemLines {
   std::atomic<int> DelayBeforeWaitMs{0};
   std::atomic<int> WaitEntries{0};
   std::atomic<int> InWait{0};
+  std::mutex EntryLock;
+  std::atomic<int> CountReads{0};        // of the interrupt counters
+  std::condition_variable EntryChanged;  // WaitEntries, InWait or CountReads changed
   int WakeFd;
 };
 
@@ -100,6 +117,8 @@ class TKernelModemIo final : public TModemIo {
   }
 
   int GetCounts(int fd, TModemCounts& counts) override {
+    ++FLines->CountReads;
+    FLines->NoteEntry();
     if (HungUp(fd)) return EIO;
     if (!FLines->HaveCounters) return EINVAL;
     counts.Cts = FLines->Cts;
@@ -109,6 +128,7 @@ class TKernelModemIo final : public TModemIo {
 
   int WaitChange(int fd, int lines) override {
     ++FLines->WaitEntries;
+    FLines->NoteEntry();
     if (const int error = FLines->WaitError; error != 0) return error;
     if (const int delay = FLines->DelayBeforeWaitMs; delay > 0) {
       const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
@@ -120,6 +140,7 @@ class TKernelModemIo final : public TModemIo {
     const int cts0 = FLines->Cts;
     const int dsr0 = FLines->Dsr;
     ++FLines->InWait;
+    FLines->NoteEntry();
     int result = 0;
     for (;;) {
       if (HungUp(fd)) {
@@ -138,6 +159,7 @@ class TKernelModemIo final : public TModemIo {
       [[maybe_unused]] const ssize_t n = read(FLines->WakeFd, &drained, sizeof drained);
     }
     --FLines->InWait;
+    FLines->NoteEntry();
     return result;
   }
 

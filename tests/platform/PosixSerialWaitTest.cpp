@@ -12,6 +12,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -62,12 +63,21 @@ class ScriptedLinesTest : public ::testing::Test {
     WaitForEntries(entries + 1);
   }
 
+  // Until the waiter has made its entries and noted the counters, into the blocking read.
   void WaitForEntries(int entries) {
-    const int64_t end = MonotonicMicros() + 5000000;
-    while (FLines->WaitEntries < entries && MonotonicMicros() < end) Sleep(1);
-    ASSERT_GE(FLines->WaitEntries, entries);
-    Sleep(5);  // into the blocking read
+    ASSERT_TRUE(FLines->Await(
+        [&] { return FLines->WaitEntries >= entries && FLines->InWait > 0; }, Deadline))
+        << FLines->WaitEntries << " entries, " << FLines->InWait << " in the wait";
   }
+
+  // Until the waiter has entered the port's wait, before it notes the counters (held back by
+  // DelayBeforeWaitMs).
+  void WaitForEntry(int entriesBefore) {
+    ASSERT_TRUE(FLines->Await([&] { return FLines->WaitEntries > entriesBefore; }, Deadline));
+  }
+
+  // Only bounds a failure: a busy machine may be slow to schedule the waiting thread.
+  static constexpr std::chrono::milliseconds Deadline{5000};
 
   bool StillWaiting() { return FWaiter.wait_for(50ms) == std::future_status::timeout; }
 
@@ -198,9 +208,7 @@ TEST_F(ScriptedLinesTest, TheReleaseIsRepeatedUntilTheWaiterHasLeft) {
     out.Error = out.Ok ? 0 : errno;
     return out;
   });
-  const int64_t end = MonotonicMicros() + 5000000;
-  while (FLines->WaitEntries == entries && MonotonicMicros() < end) {
-  }
+  WaitForEntry(entries);
   ASSERT_TRUE(FPort->SetCommMask(0));
   const TWaitOutcome out = Outcome();
   EXPECT_TRUE(out.Ok);
@@ -289,9 +297,7 @@ TEST_F(ScriptedLinesTest, AnEdgeRacingTheStartOfTheWaitIsReportedSoon) {
     out.Error = out.Ok ? 0 : errno;
     return out;
   });
-  const int64_t end = MonotonicMicros() + 5000000;
-  while (FLines->WaitEntries == entries && MonotonicMicros() < end) {
-  }
+  WaitForEntry(entries);
   FLines->Change(TIOCM_CTS);
   const int64_t changed = MonotonicMicros();
   ASSERT_EQ(FWaiter.wait_for(1s), std::future_status::ready) << "the edge was not reported";
@@ -306,7 +312,10 @@ TEST_F(ScriptedLinesTest, AStillLineLeavesTheWaitAlone) {
   ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
   StartWait();
   const int entries = FLines->WaitEntries;
-  Sleep(300);
+  // Several of the watcher's rechecks of the counters (2, 6, 14, ... ms into the wait): none
+  // may restart it.
+  const int reads = FLines->CountReads;
+  ASSERT_TRUE(FLines->Await([&] { return FLines->CountReads >= reads + 6; }, Deadline));
   EXPECT_EQ(FLines->WaitEntries, entries) << "the wait was broken off and begun again";
   EXPECT_TRUE(StillWaiting());
   FLines->Change(TIOCM_CTS);
@@ -389,7 +398,9 @@ TEST_F(RealPortTest, AWaitIsReleasedByClearingTheMaskAndByClose) {
       out.Error = out.Ok ? 0 : errno;
       return out;
     });
-    Sleep(100);
+    // A real port gives no sign of the waiter inside its wait: time for it to get there.
+    constexpr auto IntoTheWait = 100ms;
+    std::this_thread::sleep_for(IntoTheWait);
     if (round == 0) {
       FPort->SetCommMask(0);
     } else {

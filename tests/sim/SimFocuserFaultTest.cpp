@@ -29,7 +29,7 @@ TEST(SimFault, UnplugMidRunFailsThePortAndStopsTheMotor) {
     size_t got = 0;
     read = static_cast<int>(port->Read(b, 4, got, 5000));
   });
-  SleepFor(50ms);
+  SleepFor(50ms);  // both into their calls, which nothing shows; before them they fail anyway
   sim.Unplug();
   waiter.join();
   reader.join();
@@ -39,7 +39,7 @@ TEST(SimFault, UnplugMidRunFailsThePortAndStopsTheMotor) {
   EXPECT_TRUE(WaitStopped(sim));
   EXPECT_FALSE(sim.DTR());
   const int32_t at = sim.Position();
-  SleepFor(50ms);
+  SleepFor(50ms);  // a watch: nothing marks when a wrong turn would have shown
   EXPECT_EQ(sim.Position(), at);
 
   uint32_t v = 0;
@@ -80,8 +80,7 @@ TEST(SimFault, DeadEncoderTurnsWithoutEdges) {
   sim.SetDeadEncoder(true);
   const double start = sim.ShaftPosition();
   ASSERT_TRUE(Send(*port, ":F-#"));
-  SleepFor(150ms);
-  EXPECT_GT(sim.Speed(), 100);
+  EXPECT_TRUE(WaitFor([&] { return sim.Speed() > 100 && sim.ShaftPosition() - start > 20; }));
   ASSERT_TRUE(Send(*port, ":FQ#"));
   ASSERT_TRUE(WaitStopped(sim));
   EXPECT_GT(sim.ShaftPosition() - start, 20);

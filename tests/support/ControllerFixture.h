@@ -12,6 +12,7 @@
 #include "sim/SimFocuser.h"
 #include "support/FakeHost.h"
 #include "support/TraceView.h"
+#include "support/WaitFor.h"
 
 namespace morvane::test {
 
@@ -60,12 +61,7 @@ class ControllerFixture : public ::testing::Test {
   // Waits until pred holds or timeoutMs passes; returns pred().
   template <typename P>
   static bool WaitUntil(P pred, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-      if (std::chrono::steady_clock::now() > end) return pred();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return test::WaitFor(pred, std::chrono::milliseconds(timeoutMs));
   }
 
   TFakeHost Host;

@@ -32,7 +32,13 @@ class TFakeHost : public TDispatchHost {
   int StartTimer(int intervalMs, std::function<void()> tick) override {
     ++FTimerCount;
     return TDispatchHost::StartTimer(intervalMs, [this, tick = std::move(tick)] {
-      if (FTimersEnabled.load()) tick();
+      if (!FTimersEnabled.load()) return;
+      tick();
+      {
+        std::lock_guard lock(FLock);
+        ++FTicks;
+      }
+      FChanged.notify_all();
     });
   }
   void StopTimer(int id) override {
@@ -56,6 +62,18 @@ class TFakeHost : public TDispatchHost {
   // Timers tick only while enabled, so that tests choose when the keep-alive writes.
   void SetTimersEnabled(bool on) { FTimersEnabled.store(on); }
   size_t TimerCount() const { return static_cast<size_t>(FTimerCount.load()); }
+  // Ticks run since the start, of all timers, while enabled.
+  int Ticks() {
+    std::lock_guard lock(FLock);
+    return FTicks;
+  }
+  // Waits up to timeoutMs for n more ticks after those seen so far: each timer had its turns.
+  bool WaitForTicks(int n, int timeoutMs = 10000) {
+    std::unique_lock lock(FLock);
+    const int until = FTicks + n;
+    return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return FTicks >= until; });
+  }
 
   std::vector<std::string> Messages() {
     std::lock_guard lock(FLock);
@@ -77,6 +95,7 @@ class TFakeHost : public TDispatchHost {
   std::vector<std::string> FMessages;
   std::atomic<bool> FTimersEnabled{false};
   std::atomic<int> FTimerCount{0};
+  int FTicks = 0;  // under FLock
 };
 
 }  // namespace morvane::test

@@ -24,9 +24,10 @@ TEST(CountHandOver, AFloodIsShownAtMostOnceAFrameEndingOnTheLastCount) {
   clock.start();
   std::atomic<bool> done{false};
   std::thread counter([&] {
+    constexpr auto BetweenEdges = std::chrono::microseconds(100);  // a fast motor's edges
     for (int32_t i = 1; i <= 3000; ++i) {
       handOver.Raise(i, false);
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      std::this_thread::sleep_for(BetweenEdges);
     }
     done.store(true);
   });

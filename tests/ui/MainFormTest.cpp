@@ -49,6 +49,21 @@ constexpr char CommandModeIni[] =
     "NudgeTime=0.015\r\nCloseNudgeTime=0.01\r\nNudgeDelay=0.15\r\nStopFactor=12\r\n"
     "StayOnTop=1\r\n\r\n[Position]\r\n";
 
+// Times that belong to the scenarios: a button held, a second press soon after a release,
+// and how long the line is watched for a drive that must not come (nothing marks the moment a
+// wrong one would have come; it would follow the click that asked for it at once).
+constexpr int HeldMs = 300;
+constexpr int SecondPressAfterMs = 200;  // within the 500 ms of the position broadcast
+constexpr int WatchTheLineMs = 200;
+// The same for a broadcast that must not come.
+constexpr int WatchTheBusMs = 100;
+
+// Delivers the events already posted, a palette's change reaching the widgets among them.
+void SettleEvents() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -144,8 +159,9 @@ TEST_F(MainFormTest, ASavedPlaceOnNoScreenGivesTheDesignedPlace) {
   const std::string saved = std::string(CommandModeIni) + "SavePosition=1\r\n";
   WriteIni(saved + "Left=40\r\nTop=30\r\n");
   MakeForm();
-  QTest::qWait(50);
-  EXPECT_EQ(QPoint(Form->Left(), Form->Top()), QPoint(40, 30));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QPoint(Form->Left(), Form->Top()) == QPoint(40, 30); },
+                              5000))
+      << Form->pos().x() << "," << Form->pos().y();
 
   Form->close();  // which writes its own place
   WriteIni(saved + "Left=30000\r\nTop=20000\r\n");
@@ -166,7 +182,7 @@ TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
   staged.ComPortRG.SetItemIndex(2);
   Form->Setup().SetStaged(staged);
   Form->Setup().UpdatePgmParametersButtonClick();
-  QTest::qWait(50);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 5000));
   ASSERT_EQ(Boxes.Seen.size(), 1u);
   EXPECT_EQ(Boxes.Seen[0].Text, "Could not open COM 3");
   EXPECT_EQ(Boxes.Seen[0].Caption, "Morvane");
@@ -196,7 +212,8 @@ TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
 TEST_F(MainFormTest, ReadoutFormatsAndLights) {
   WriteIni(CommandModeIni);
   MakeForm();
-  QTest::qWait(1800);  // the start-up tick of the moving light has passed
+  // The start-up tick of the moving light has passed.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Form->MovingTimer().isActive(); }, 5000));
   EXPECT_EQ(Readout(), "0000");
   EXPECT_FALSE(ui().MovingLite->Lit());
 
@@ -237,16 +254,24 @@ TEST_F(MainFormTest, CoarseButtonPressAndRelease) {
   QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
   ASSERT_TRUE(Bus.WaitFor({mmIdle, 0}, 2000));
-  QTest::qWait(300);
+  QTest::qWait(HeldMs);
   Bus.Clear();
   QTest::mouseRelease(ui().Focus_InBtn, Qt::LeftButton);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#", ":FQ#", ":FQ#"}));
   ASSERT_TRUE(Bus.WaitFor({mmIdle, 1}, 2000));
   // A second release within 500 ms: still one position broadcast, 500 ms after the first.
-  QTest::qWait(200);
+  QTest::qWait(SecondPressAfterMs);
   QTest::mousePress(ui().Focus_InBtn, Qt::LeftButton);
   QTest::mouseRelease(ui().Focus_InBtn, Qt::LeftButton);
-  QTest::qWait(1500);
+  // Until the broadcast's timer has run out and the motor has stopped: no later broadcast can
+  // come, and the readout stays.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        const std::vector<TMessage> got = Bus.Drain(0);
+        return !Form->FW2Timer().isActive() && !Sim->Moving() &&
+               std::any_of(got.begin(), got.end(), [](const TMessage& m) { return m.W == 2; });
+      },
+      5000));
   const std::vector<TMessage> seen = Bus.Drain(0);
   size_t positions = 0;
   for (const auto& m : seen) positions += m.W == 2;
@@ -292,7 +317,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QApplication::sendEvent(ui().MoveBySE, &repeatRelease);
   QApplication::sendEvent(ui().MoveBySE, &repeatPress);
   EXPECT_EQ(Writes(), (std::vector<std::string>{":FQ#", ":F-#"}));
-  EXPECT_TRUE(Bus.Drain(100).empty());
+  EXPECT_TRUE(Bus.Drain(WatchTheBusMs).empty());
 
   // A pair the platform left unmarked is known by its one time stamp.
   QKeyEvent bareRelease(QEvent::KeyRelease, Qt::Key_I, Qt::NoModifier, QStringLiteral("i"));
@@ -302,7 +327,7 @@ TEST_F(MainFormTest, KeysDriveTheCoarseButtonsWhateverHasTheFocus) {
   QApplication::sendEvent(ui().MoveBySE, &bareRelease);
   QApplication::sendEvent(ui().MoveBySE, &barePress);
   EXPECT_EQ(Writes().size(), 2u);
-  EXPECT_TRUE(Bus.Drain(100).empty());
+  EXPECT_TRUE(Bus.Drain(WatchTheBusMs).empty());
 
   QTest::keyRelease(ui().MoveBySE, Qt::Key_I, Qt::ShiftModifier);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Writes().size() == 4u; }, 1000));
@@ -356,7 +381,15 @@ TEST_F(MainFormTest, MoveByClampsTypedValueAndRequestsDuringAMoveAreDropped) {
   EXPECT_NEAR(Readout().toInt(), 250, 2);
   EXPECT_TRUE(ui().In10->isEnabled());
   EXPECT_TRUE(ui().SpeedRG->isEnabled());
-  const std::vector<TMessage> seen = Bus.Drain(200);
+  // Until the end's idle broadcast and a position after it have come.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        const std::vector<TMessage> got = Bus.Drain(0);
+        const auto idle = std::find(got.begin(), got.end(), TMessage{mmIdle, 1});
+        return idle != got.end() && got.back().W == mmPosition && idle + 1 != got.end();
+      },
+      5000));
+  const std::vector<TMessage> seen = Bus.Drain(0);
   ASSERT_GE(seen.size(), 3u);
   EXPECT_EQ(seen[0], (TMessage{mmIdle, 0}));
   EXPECT_EQ(seen[seen.size() - 2], (TMessage{mmIdle, 1}));
@@ -392,9 +425,9 @@ TEST_F(MainFormTest, StrayKeysNeitherMoveNorResetTheFocuser) {
       EXPECT_FALSE(field->Refusal().isEmpty()) << typed;
     }
   }
-  QTest::qWait(300);
+  QTest::qWait(WatchTheLineMs);
   EXPECT_TRUE(Writes().empty());
-  EXPECT_EQ(Count(Bus.Drain(100), {mmCountReset, 0}), 0u);
+  EXPECT_EQ(Count(Bus.Drain(WatchTheBusMs), {mmCountReset, 0}), 0u);
   EXPECT_EQ(Readout(), "0000");
 }
 
@@ -407,7 +440,8 @@ TEST_F(MainFormTest, ResetWhileMovingThenStop) {
   Bus.Clear();
   QTest::mouseClick(ui().ResetButton, Qt::LeftButton);
   EXPECT_EQ(Readout(), "0000");
-  const std::vector<TMessage> afterReset = Bus.Drain(200);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Bus.Drain(0).size() >= 2; }, 5000));
+  const std::vector<TMessage> afterReset = Bus.Drain(0);
   ASSERT_GE(afterReset.size(), 2u);
   EXPECT_EQ(afterReset[0], (TMessage{mmPosition, 0}));
   EXPECT_EQ(afterReset[1], (TMessage{mmCountReset, 0}));
@@ -558,7 +592,7 @@ TEST_F(MainFormTest, StayOnTopAndNightVisionAreMenuChoicesRemembered) {
   EXPECT_EQ(ReadFile(IniPath).find("NightVision"), std::string::npos);
 
   ui().NightVision1->trigger();
-  QTest::qWait(50);  // the palette's change reaches the widgets as events
+  SettleEvents();
   EXPECT_NE(ReadFile(IniPath).find("[View]\r\nNightVision=1\r\n"), std::string::npos);
   // The whole window, its lights one lit and one not, the setup dialog and a message box.
   ASSERT_NE(ui().InLite->Lit(), ui().OutLite->Lit());
@@ -580,7 +614,7 @@ TEST_F(MainFormTest, StayOnTopAndNightVisionAreMenuChoicesRemembered) {
   EXPECT_FALSE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_EQ(NotNightPixels(Form->grab().toImage()), 0);
   ui().NightVision1->trigger();
-  QTest::qWait(50);
+  SettleEvents();
   EXPECT_GT(NotNightPixels(Form->grab().toImage()), 1000);
   EXPECT_NE(ReadFile(IniPath).find("NightVision=0\r\n"), std::string::npos);
 }
@@ -607,7 +641,7 @@ TEST_F(MainFormTest, CompensationDialogRefusesBadInputAndSavesOnlyOnOk) {
     EXPECT_TRUE(acted);
   };
   inDialog([&](QDialog& d) {
-    QTest::qWait(50);
+    SettleEvents();
     EXPECT_EQ(NotNightPixels(d.grab().toImage()), 0);
     // An unchecked box is seen: its outline stands out from the window's near black.
     auto* box = d.findChild<QCheckBox*>("TempCompCB");
@@ -672,12 +706,21 @@ TEST_F(MainFormTest, CompensationDialogRefusesBadInputAndSavesOnlyOnOk) {
 namespace morvane::test {
 namespace {
 
-TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenItem) {
-  WriteIni(CommandModeIni);
-  MakeForm();
-  Form->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  // Enter in Move By runs that move.
+// The window as started, holding the keyboard.
+class MainFormKeyboardTest : public MainFormTest {
+ protected:
+  void SetUp() override {
+    MainFormTest::SetUp();
+    if (HasFatalFailure()) return;
+    WriteIni(CommandModeIni);
+    MakeForm();
+    if (HasFatalFailure()) return;
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  }
+};
+
+TEST_F(MainFormKeyboardTest, EnterInMoveByRunsThatMove) {
   ui().MoveBySE->setFocus();
   ui().MoveBySE->selectAll();
   QTest::keyClicks(ui().MoveBySE, QStringLiteral("20"));
@@ -687,7 +730,10 @@ TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenIt
   // At its target or past it, seen from the final approach: a late stop on a busy machine
   // coasts past and is nudged back, one past from above.
   EXPECT_GE(Readout().toInt(), 19);
-  // Enter in Move To runs that one, and Escape stops it short of its target.
+}
+
+// The status line then says by how much the move ended away from its target.
+TEST_F(MainFormKeyboardTest, EnterInMoveToRunsThatMoveAndEscapeStopsItShort) {
   ui().MoveToSE->setFocus();
   ui().MoveToSE->selectAll();
   QTest::keyClicks(ui().MoveToSE, QStringLiteral("-250"));
@@ -704,14 +750,17 @@ TEST_F(MainFormTest, KeyboardRunsAndStopsMovesReachesTheMenuAndTabsToTheChosenIt
       << note.toStdString();
   const int away = note.section(QLatin1Char(' '), 1, 1).toInt();
   EXPECT_LE(std::abs(away - (Readout().toInt() + 250)), 1) << note.toStdString();
+}
 
-  // F10 opens the menu bar at its first menu.
+TEST_F(MainFormKeyboardTest, F10OpensTheMenuBarAtItsFirstMenu) {
+  ui().MoveToSE->setFocus();
   QTest::keyClick(ui().MoveToSE, Qt::Key_F10);
   EXPECT_EQ(Form->menuBar()->activeAction(), ui().Setup1);
   QTest::keyClick(Form->menuBar(), Qt::Key_Escape);
+}
 
-  // Tab lands on a radio group's chosen item, and follows the choice: it is the group's only
-  // tab stop.
+// The chosen item is the group's only tab stop.
+TEST_F(MainFormKeyboardTest, TabLandsOnARadioGroupsChosenItemAndFollowsTheChoice) {
   Form->Setup().show();
   TStagedSettings staged = Form->Setup().Staged();
   staged.VoiceRG.SetItemIndex(1);
@@ -774,9 +823,11 @@ TEST_F(MainFormTest, StatusLineNamesThePortKeepsTheLastErrorAndRefusesMovesWhile
   Sim->ClearTrace();
   QTest::mouseClick(ui().In10, Qt::LeftButton);
   QTest::mouseClick(ui().MoveToButton, Qt::LeftButton);
-  QTest::qWait(200);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return Form->StatusNote() == QStringLiteral("Not connected: open a port in Setup"); },
+      5000))
+      << Form->StatusNote().toStdString();
   EXPECT_TRUE(Writes().empty());
-  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Not connected: open a port in Setup"));
 }
 
 TEST_F(MainFormTest, MeasureBacklashAsksFirstThenShowsTheResultAndIsBackAtTheStart) {
@@ -784,7 +835,7 @@ TEST_F(MainFormTest, MeasureBacklashAsksFirstThenShowsTheResultAndIsBackAtTheSta
   MakeForm();
   // Answered No (the box closer's Ok): nothing moves.
   ui().MeasureBacklash1->trigger();
-  QTest::qWait(300);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 5000));
   ASSERT_EQ(Boxes.Seen.size(), 1u);
   EXPECT_EQ(Boxes.Seen[0].Caption, "Measure Backlash");
   EXPECT_TRUE(Writes().empty());

@@ -75,6 +75,12 @@ class MainFormVoiceTest : public testing::Test {
   TlxmLbl* Readout = nullptr;
 };
 
+// The coarse button held for a run that counts.
+constexpr int HeldMs = 300;
+// How long the test watches for a voice that must not start: none marks the moment a wrong
+// one would have started, which is at the move's end the test has seen.
+constexpr int WatchForAVoiceMs = 100;
+
 TEST_F(MainFormVoiceTest, AnEndedMoveIsSpokenHalfASecondLater) {
   QTest::mouseClick(Button("In10"), Qt::LeftButton);
   TVoiceThread* Voice = NextVoice(nullptr);
@@ -91,7 +97,7 @@ TEST_F(MainFormVoiceTest, AnEndedMoveIsSpokenHalfASecondLater) {
 TEST_F(MainFormVoiceTest, ACoarseReleaseIsSpokenAfterOneAndAHalfSeconds) {
   QAbstractButton* In = Button("Focus_InBtn");
   QTest::mousePress(In, Qt::LeftButton);
-  QTest::qWait(300);
+  QTest::qWait(HeldMs);
   QTest::mouseRelease(In, Qt::LeftButton);
   TVoiceThread* Voice = NextVoice(nullptr);
   ASSERT_NE(Voice, nullptr);
@@ -119,7 +125,7 @@ TEST_F(MainFormVoiceTest, ResetSpeaksZeroWhenIdleAndNothingWhileMoving) {
   QTest::mouseClick(Button("Out10"), Qt::LeftButton);
   EXPECT_TRUE(Say->Terminated());
   // Reset during the move: the readout shows 0000 at once and nothing new is spoken.
-  QTest::qWait(200);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Readout->Caption() != QStringLiteral("0000"); }, 5000));
   QTest::mouseClick(Button("ResetButton"), Qt::LeftButton);
   EXPECT_EQ(Form->VoiceThread(), Say);
   // The move ends counted from the reset, and that readout is spoken.
@@ -155,7 +161,7 @@ TEST_F(MainFormVoiceTest, TheDialogsVoiceChoiceIsUsedAtOnce) {
                (Readout->Caption() == "0001" || Readout->Caption() == "0002");
       },
       10000));
-  QTest::qWait(100);
+  QTest::qWait(WatchForAVoiceMs);
   EXPECT_EQ(Form->VoiceThread(), Male);
 }
 

@@ -39,6 +39,16 @@ class TRecordingHost : public TQtControllerHost {
 };
 
 // The module's requests of one kind seen on the line so far.
+// Runs the event loop until a timer started now with the given interval has fired that many
+// times: a timer of the window's with that interval had as many chances to fire.
+bool RunTimerPeriods(int intervalMs, int periods) {
+  QTimer witness;
+  int fired = 0;
+  QObject::connect(&witness, &QTimer::timeout, [&] { ++fired; });
+  witness.start(intervalMs);
+  return QTest::qWaitFor([&] { return fired >= periods; }, 5000 + intervalMs * periods);
+}
+
 int Requests(const sim::TSimFocuser& sim, const std::string& request) {
   int n = 0;
   for (const auto& e : sim.Trace())
@@ -201,16 +211,19 @@ TEST_F(TempPanelTest, AutoRunReadsFiveTimesASecondUntilThePanelCloses) {
   ASSERT_TRUE(PanelOpen());
   TPaintWatch watch(ui->lxmLiteFP1);
   const int before = Requests(Sim, "MRV08?????");
+  int ticks = 0;  // of the reading timer, counted after the window's own handler has run
+  QObject counter;
+  QObject::connect(&Form->Timer1(), &QTimer::timeout, &counter, [&] { ++ticks; });
   QTest::mouseClick(ui->EnableSB, Qt::LeftButton);
   EXPECT_TRUE(ui->EnableSB->isChecked());
   EXPECT_TRUE(Form->Timer1().isActive());
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < 2000) QTest::qWait(20);
+  EXPECT_EQ(Form->Timer1().interval(), 200);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Requests(Sim, "MRV08?????") - before >= 5 && watch.Pulses >= 3; }, 15000))
+      << Requests(Sim, "MRV08?????") - before << " readings, " << watch.Pulses << " pulses";
   const int readings = Requests(Sim, "MRV08?????") - before;
-  // About ten in two seconds; a loaded machine makes fewer, never more.
-  EXPECT_GE(readings, 5);
-  EXPECT_LE(readings, 11);
+  // One a tick of the timer: a loaded machine makes fewer, never more.
+  EXPECT_LE(readings, ticks + 1);
   EXPECT_FALSE(ui->Label4->text().isEmpty());
   // The small light pulses with the readings: drawn lit, then out again, each time.
   EXPECT_GE(watch.Pulses, 3);
@@ -221,7 +234,7 @@ TEST_F(TempPanelTest, AutoRunReadsFiveTimesASecondUntilThePanelCloses) {
   EXPECT_FALSE(Form->Timer1().isActive());
   EXPECT_FALSE(ui->EnableSB->isChecked());
   const int atClose = Requests(Sim, "MRV08?????");
-  QTest::qWait(600);
+  ASSERT_TRUE(RunTimerPeriods(Form->Timer1().interval(), 3));
   EXPECT_EQ(Requests(Sim, "MRV08?????"), atClose);
 
   ChooseTemperature();
@@ -255,15 +268,12 @@ TEST_F(TempPanelTest, AGarbledReadingDuringAutoRunShowsOneMessageAtATime) {
     });
   };
   QTimer::singleShot(0, watch);
-  QElapsedTimer clock;
-  clock.start();
-  while (!closed && clock.elapsed() < 5000) QTest::qWait(20);
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return closed; }, 15000));
   EXPECT_TRUE(text.contains("ab.cd")) << text.toStdString();
   EXPECT_EQ(readingsLater, readingsAtBox);
   EXPECT_EQ(secondBox, nullptr);
-  QTest::qWait(600);
-  EXPECT_GT(Requests(Sim, "MRV08?????"), readingsLater);  // and go on after it
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Requests(Sim, "MRV08?????") > readingsLater; }, 5000))
+      << "the readings do not go on after it";
   EXPECT_TRUE(ui->EnableSB->isChecked());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }

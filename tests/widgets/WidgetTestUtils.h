@@ -34,3 +34,10 @@ inline QColor PixelAt(const QImage& Image, int X, int Y) {
 
 // Runs the event loop until Condition holds or TimeoutMs passes; returns Condition's last value.
 bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs = 3000);
+
+// Delivers the events already posted, a repaint asked for among them: what is pending happens.
+void SettlePaints();
+
+// Runs the event loop until a timer started now with IntervalMs has fired Periods times: a
+// widget's timer of that interval, started before it, had at least as many chances to fire.
+bool RunTimerPeriods(int IntervalMs, int Periods);

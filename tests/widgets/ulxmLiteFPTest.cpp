@@ -49,6 +49,12 @@ class TlxmLiteFPTest : public testing::Test {
 
   QColor CentrePixel() { return Lite.grab().toImage().pixelColor(9, 9); }
 
+  // Lets the light's timer have that many of its periods, to see that nothing came of them.
+  void RunDurations(int Periods) {
+    ASSERT_TRUE(RunTimerPeriods(Lite.Duration(), Periods));
+    SettlePaints();
+  }
+
   TRecordingLiteFP Lite;
   std::vector<bool> Changes;
 };
@@ -67,7 +73,7 @@ TEST_F(TlxmLiteFPTest, WithoutFlashTypeItIsAPlainLight) {
   Lite.SetDuration(20);
   Lite.SetLit(true);
   WaitForPaint();
-  QTest::qWait(100);
+  RunDurations(5);
   EXPECT_TRUE(Lite.Lit());
   EXPECT_EQ(Changes, std::vector<bool>{true});
   EXPECT_EQ(CentrePixel(), Lime);
@@ -91,7 +97,7 @@ TEST_F(TlxmLiteFPTest, PulseShowsOnColourThenTurnsItselfOff) {
   EXPECT_EQ(Lite.Shown, (std::vector<TColor>{clDarkGreen, clLime, clDarkGreen}));
   EXPECT_EQ(CentrePixel(), DarkGreen);
   // Resting: no further change.
-  QTest::qWait(150);
+  RunDurations(3);
   EXPECT_EQ(Changes.size(), 2u);
 }
 
@@ -109,7 +115,7 @@ TEST_F(TlxmLiteFPTest, PulseLightRestingLitBlinksOffOnce) {
   EXPECT_EQ(Changes, (std::vector<bool>{false, true}));
   WaitForPaint();
   EXPECT_EQ(CentrePixel(), Lime);
-  QTest::qWait(150);
+  RunDurations(2);
   EXPECT_TRUE(Lite.Lit());
   EXPECT_EQ(Changes.size(), 2u);
 }
@@ -130,7 +136,7 @@ TEST_F(TlxmLiteFPTest, PulseCutShortEndsAtOnceAndThePendingTickGivesOneMorePulse
   EXPECT_EQ(Changes, (std::vector<bool>{true, false, true, false}));
   WaitForPaint();
   EXPECT_EQ(CentrePixel(), DarkGreen);
-  QTest::qWait(400);
+  RunDurations(3);
   EXPECT_FALSE(Lite.Lit());
   EXPECT_EQ(Changes.size(), 4u);
 }
@@ -144,7 +150,9 @@ TEST_F(TlxmLiteFPTest, RelightingDuringAPulseDoesNotPutTheTickBack) {
   WaitForPaint();
   Lite.SetLit(false);
   WaitForPaint();
-  QTest::qWait(200);
+  // Half way through the pulse's 400 ms.
+  constexpr int RelightAfterMs = 200;
+  QTest::qWait(RelightAfterMs);
   Lite.SetLit(true);
   WaitForPaint();
   // The first tick, due 400 ms after the start, turns it off; a restarted one would wait 600.
@@ -175,7 +183,8 @@ TEST_F(TlxmLiteFPTest, PulseWithNoDurationStaysLit) {
   Lite.SetDuration(0);
   Lite.SetLit(true);
   WaitForPaint();
-  QTest::qWait(100);
+  // No timer of the light's own to follow: a zero one would have fired at once, many times.
+  ASSERT_TRUE(RunTimerPeriods(10, 10));
   EXPECT_TRUE(Lite.Lit());
   EXPECT_EQ(Changes, std::vector<bool>{true});
 }
@@ -186,9 +195,9 @@ TEST_F(TlxmLiteFPTest, TickFallingWhileModeIsNoneIsDropped) {
   Lite.SetLit(true);
   WaitForPaint();
   Lite.SetFlashType(TlxmLiteFP::ftNone);
-  QTest::qWait(150);
+  RunDurations(2);  // the tick falls
   Lite.SetFlashType(TlxmLiteFP::ftPulse);
-  QTest::qWait(150);
+  RunDurations(2);
   EXPECT_TRUE(Lite.Lit());
   EXPECT_EQ(Changes, std::vector<bool>{true});
 }
@@ -205,7 +214,7 @@ TEST_F(TlxmLiteFPTest, FlashAlternatesFlashAndOffColourThenRestoresOnColour) {
   Lite.SetOffColor(clDarkGreen);
   Lite.SetDuration(60);
   WaitForPaint();
-  QTest::qWait(50);
+  SettlePaints();
   Lite.Shown.clear();
   Flashes.clear();
 
@@ -226,7 +235,7 @@ TEST_F(TlxmLiteFPTest, FlashAlternatesFlashAndOffColourThenRestoresOnColour) {
   EXPECT_EQ(CentrePixel(), DarkGreen);
   EXPECT_EQ(Flashes.back(), false);
   const int Before = Lite.Paints;
-  QTest::qWait(200);
+  RunDurations(3);
   EXPECT_LE(Lite.Paints, Before + 1);
 
   // Lit again, it starts over with the flash colour.

@@ -185,7 +185,7 @@ class TlxmLiteShown : public testing::Test {
 
   // Lets any pending paint happen.
   int PaintsAfterSettling() {
-    QTest::qWait(30);
+    SettlePaints();
     return Lite.Paints;
   }
 

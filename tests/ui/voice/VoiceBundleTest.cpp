@@ -94,7 +94,7 @@ TEST(VoiceBundleTest, MissingBundleIsReportedOnTheCreatingThreadAndTheVoiceGoesO
   const QString First = std::exchange(Text, QString());
   {
     TVoiceThread Again(nullptr, QString(), 2, 0, &Sink);
-    QTest::qWait(100);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Again.Finished(); }, 10000));
   }
   EXPECT_TRUE(Text.isEmpty());
   Text = First;

@@ -10,7 +10,7 @@ program=$1 bundle=$2 recordings=$3
 
 source "$(dirname "$0")/../../support/XvfbSession.sh"
 own_bus "$0" "$@"
-require_tools Xvfb xdotool dbus-monitor sox
+require_tools Xvfb xdotool dbus-monitor sox gdbus
 start_work
 fail() { cat "$work/out"; echo "FAIL: $*"; ls -l "$work/heard"; exit 1; }
 start_xvfb
@@ -32,12 +32,15 @@ pids+=($!)
 pids+=($!)
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvane$' | head -1)
 [ -n "$wid" ] || fail "no Morvane window"
-sleep 0.5
+# The start ends once the port is open (after the first paint).
+for _ in $(seq 200); do morvane_property PortOpen | grep -q true && break; sleep 0.05; done
 xdotool windowfocus "$wid" 2>/dev/null
+# Nothing from outside shows when the keyboard focus has arrived.
 sleep 0.3
 
+held=0.5  # a coarse run that counts
 xdotool keydown i
-sleep 0.5
+sleep $held
 xdotool keyup i
 # The position broadcast 0.5 s after the release; the readout is spoken 1.5 s after it.
 position=
@@ -52,7 +55,7 @@ for _ in $(seq 100); do
   [ "$(ls "$work/heard" | wc -l)" -ge "${#readout}" ] && break
   sleep 0.05
 done
-sleep 1  # the last sound plays out
+sleep 1  # the last sound plays out, and a sound too many would have begun
 
 heard=("$work/heard/sound")
 for i in $(seq 1 $((${#readout} - 1))); do heard+=("$work/heard/sound.$(printf '%04d' "$i")"); done

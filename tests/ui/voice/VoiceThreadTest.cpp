@@ -98,8 +98,10 @@ TEST_F(VoiceThreadTest, TerminateDuringTheDelayEndsWithoutASoundAfterTheDelay) {
   Clock.start();
   TVoiceThread Thread(&Readout, QString(), 0, 1000, &Sink);
   Thread.Terminate();
-  // The request is seen before the first character, once the delay is over.
-  QTest::qWait(200);
+  // The request is seen before the first character, once the delay is over: a look into the
+  // middle of the delay finds the voice still busy.
+  constexpr int IntoTheDelayMs = 200;
+  QTest::qWait(IntoTheDelayMs);
   EXPECT_TRUE(VoiceBusy.load());
   EXPECT_FALSE(Thread.Finished());
   ASSERT_TRUE(RunUntilFinished(Thread));
@@ -166,8 +168,9 @@ TEST_F(VoiceThreadTest, OwnerGoingAwayEndsWaitsAtOnce) {
     Threads.Start(&Readout, QString(), 0, 10000, &Sink);  // in a long delay
     Threads.Start(&Readout, QString(), 1, 0, &Sink);      // waiting for the GUI thread's answer
     EXPECT_TRUE(Threads.AnyRunning());
-    // No events run here, so the readout is never given.
-    std::this_thread::sleep_for(100ms);
+    // No events run here, so the readout is never given; both threads get into their waits.
+    constexpr auto IntoTheirWaits = 100ms;
+    std::this_thread::sleep_for(IntoTheirWaits);
   }
   EXPECT_LT(Clock.elapsed(), 2000);
   EXPECT_TRUE(Sink.Plays().empty());

@@ -38,6 +38,8 @@ void Store(TNotification& n, const char* name, const TPropertyValue& v) {
 }  // namespace
 
 bool ReadVariant(DBusMessageIter* variant, TPropertyValue& v) {
+  // libdbus does not refuse a recursion into a plain value: it reads past it.
+  if (dbus_message_iter_get_arg_type(variant) != DBUS_TYPE_VARIANT) return false;
   DBusMessageIter inner;
   dbus_message_iter_recurse(variant, &inner);
   v.Type = dbus_message_iter_get_arg_type(&inner);
@@ -63,11 +65,14 @@ void StoreProperties(DBusMessageIter* dictionary, TNotification& n) {
   while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
     DBusMessageIter entry;
     dbus_message_iter_recurse(&entries, &entry);
-    const char* name = nullptr;
-    dbus_message_iter_get_basic(&entry, &name);
-    dbus_message_iter_next(&entry);
-    TPropertyValue v;
-    if (ReadVariant(&entry, v)) Store(n, name, v);
+    // A sender may key its dictionary by another type: only a string is read as a name.
+    if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_STRING) {
+      const char* name = nullptr;
+      dbus_message_iter_get_basic(&entry, &name);
+      dbus_message_iter_next(&entry);
+      TPropertyValue v;
+      if (ReadVariant(&entry, v)) Store(n, name, v);
+    }
     dbus_message_iter_next(&entries);
   }
 }

@@ -1,8 +1,9 @@
 // Fuzz entry for the client's reading of bus signals: any bytes as a message in D-Bus wire
 // form, as another program on the session bus may send one. libdbus refuses what is not a
 // well-formed message; what it lets through is read as a notification. A message sent on
-// and read again gives the same notification, a notification is of one kind only, and the
-// values a "MORVANE_MESSAGE" or a property change is made of read back as they were put in.
+// and read again gives the same notification, a notification is of one kind only, the
+// values a "MORVANE_MESSAGE" or a property change is made of read back as they were put in,
+// and a dictionary of other types than a{sv}, which libdbus lets through, gives no property.
 #include <dbus/dbus.h>
 
 #include <cstddef>
@@ -118,10 +119,68 @@ void CheckSent(const std::uint8_t* data, std::size_t size) {
         changed->Idle == (idle != FALSE) && !changed->ComPort);
 }
 
+void AppendBasic(DBusMessageIter* it, char type) {
+  const char* text = type == 'o' ? "/Position" : type == 'g' ? "i" : "Position";
+  const dbus_int32_t i = 7;
+  const dbus_uint32_t u = 7;
+  const unsigned char y = 7;
+  const dbus_bool_t b = TRUE;
+  const dbus_int64_t x = 7;
+  const double d = 7;
+  const void* value = &text;
+  if (type == 'i') value = &i;
+  if (type == 'u') value = &u;
+  if (type == 'y') value = &y;
+  if (type == 'b') value = &b;
+  if (type == 'x') value = &x;
+  if (type == 'd') value = &d;
+  Check(dbus_message_iter_append_basic(it, type, value));
+}
+
+// A PropertiesChanged whose dictionary the sender typed as it liked, a{KV} with the key, the
+// value and the variant's content chosen by the input, all holding "Position" or 7. Only an
+// int32 in a{sv} is a position.
+void CheckAnyDictionary(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return;
+  static constexpr char Keys[] = "sogiuybxd";
+  static constexpr char Values[] = "visbd";
+  const char key = Keys[data[0] % (sizeof Keys - 1)];
+  const char value = Values[data[1] % (sizeof Values - 1)];
+  const char inner = Values[1 + data[2] % (sizeof Values - 2)];
+  const char signature[] = {'{', key, value, '}', '\0'};
+  const char variantSignature[] = {inner, '\0'};
+
+  DBusMessage* signal = dbus_message_new_signal(MorvaneObjectPath,
+                                                "org.freedesktop.DBus.Properties",
+                                                "PropertiesChanged");
+  Check(signal != nullptr);
+  DBusMessageIter it, dictionary, entry, variant;
+  dbus_message_iter_init_append(signal, &it);
+  const char* iface = Focuser1Interface;
+  dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &iface);
+  dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, signature, &dictionary);
+  dbus_message_iter_open_container(&dictionary, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
+  AppendBasic(&entry, key);
+  if (value == 'v') {
+    dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, variantSignature, &variant);
+    AppendBasic(&variant, inner);
+    dbus_message_iter_close_container(&entry, &variant);
+  } else {
+    AppendBasic(&entry, value);
+  }
+  dbus_message_iter_close_container(&dictionary, &entry);
+  dbus_message_iter_close_container(&it, &dictionary);
+  const std::optional<TNotification> n = DecodeResent(signal);
+  dbus_message_unref(signal);
+  const bool position = key == 's' && value == 'v' && inner == 'i';
+  Check(n && HasProperty(*n) == position && (!position || n->Position == 7));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   CheckReceived(reinterpret_cast<const char*>(data), size);
   CheckSent(data, size);
+  CheckAnyDictionary(data, size);
   return 0;
 }

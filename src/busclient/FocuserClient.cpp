@@ -19,76 +19,6 @@ TBusReply ErrorReply(const DBusError& error) {
   return r;
 }
 
-// A property's value: an int32, a boolean or a double, as type says.
-struct TValue {
-  int Type = DBUS_TYPE_INVALID;
-  int32_t I = 0;
-  bool B = false;
-  double D = 0;
-};
-
-// Reads a variant holding an int32, a boolean or a double.
-bool ReadVariant(DBusMessageIter* variant, TValue& v) {
-  DBusMessageIter inner;
-  dbus_message_iter_recurse(variant, &inner);
-  v.Type = dbus_message_iter_get_arg_type(&inner);
-  if (v.Type == DBUS_TYPE_INT32) {
-    dbus_int32_t i = 0;
-    dbus_message_iter_get_basic(&inner, &i);
-    v.I = i;
-  } else if (v.Type == DBUS_TYPE_BOOLEAN) {
-    dbus_bool_t b = FALSE;
-    dbus_message_iter_get_basic(&inner, &b);
-    v.B = b != FALSE;
-  } else if (v.Type == DBUS_TYPE_DOUBLE) {
-    dbus_message_iter_get_basic(&inner, &v.D);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-void Store(TNotification& n, const char* name, const TValue& v) {
-  const auto is = [name](const char* p) { return !std::strcmp(name, p); };
-  if (v.Type == DBUS_TYPE_INT32) {
-    const int32_t i = v.I;
-    if (is("Position")) n.Position = i;
-    if (is("ComPort")) n.ComPort = i;
-    if (is("BacklashMode")) n.BacklashMode = i;
-    if (is("BacklashCodes")) n.BacklashCodes = i;
-    if (is("TempDeadBand")) n.TempDeadBand = i;
-    if (is("TempSamples")) n.TempSamples = i;
-    if (is("LastCompensationMove")) n.LastCompensationMove = i;
-  } else if (v.Type == DBUS_TYPE_BOOLEAN) {
-    const bool b = v.B;
-    if (is("Idle")) n.Idle = b;
-    if (is("PortOpen")) n.PortOpen = b;
-    if (is("TemperatureAvailable")) n.TemperatureAvailable = b;
-    if (is("Running")) n.Running = b;
-    if (is("TempCompensation")) n.TempCompensation = b;
-    if (is("CompensationHeld")) n.CompensationHeld = b;
-  } else if (v.Type == DBUS_TYPE_DOUBLE) {
-    if (is("TempCoefficient")) n.TempCoefficient = v.D;
-    if (is("TempReference")) n.TempReference = v.D;
-  }
-}
-
-// Stores the properties of an a{sv} dictionary that the iterator stands on.
-void StoreProperties(DBusMessageIter* dictionary, TNotification& n) {
-  DBusMessageIter entries;
-  dbus_message_iter_recurse(dictionary, &entries);
-  while (dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY) {
-    DBusMessageIter entry;
-    dbus_message_iter_recurse(&entries, &entry);
-    const char* name = nullptr;
-    dbus_message_iter_get_basic(&entry, &name);
-    dbus_message_iter_next(&entry);
-    TValue v;
-    if (ReadVariant(&entry, v)) Store(n, name, v);
-    dbus_message_iter_next(&entries);
-  }
-}
-
 // The compensation properties of a GetAll; none from a Morvane without them.
 std::optional<TCompensationState> CompensationOf(const TNotification& n) {
   if (!n.BacklashMode || !n.BacklashCodes || !n.TempCompensation || !n.TempCoefficient ||
@@ -328,7 +258,7 @@ TBusReply TFocuserClient::GetPosition(int32_t& position) {
   TBusReply r = Send(call, &reply);
   if (!r.Ok) return r;
   DBusMessageIter it;
-  TValue v;
+  TPropertyValue v;
   if (!dbus_message_iter_init(reply, &it) || !ReadVariant(&it, v) || v.Type != DBUS_TYPE_INT32) {
     r.Ok = false;
     r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
@@ -429,54 +359,10 @@ bool TFocuserClient::SendMessage(int32_t wParam, int32_t lParam) {
 }
 
 void TFocuserClient::Decode(DBusMessage* message) {
-  if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_SIGNAL) return;
-  TNotification n;
-  n.ReceivedUs = MonotonicMicros();
-  if (const char* sender = dbus_message_get_sender(message)) n.Sender = sender;
-  if (dbus_message_is_signal(message, BroadcastInterface, MorvaneMessageName)) {
-    DBusError error;
-    dbus_error_init(&error);
-    dbus_int32_t w = 0;
-    dbus_int32_t l = 0;
-    const bool ok = dbus_message_get_args(message, &error, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l,
-                                          DBUS_TYPE_INVALID);
-    dbus_error_free(&error);
-    if (!ok) return;
-    n.IsMessage = true;
-    n.WParam = w;
-    n.LParam = l;
-    FQueue.push_back(n);
-    return;
-  }
-  if (dbus_message_is_signal(message, "org.freedesktop.DBus", "NameOwnerChanged")) {
-    DBusError error;
-    dbus_error_init(&error);
-    const char* name = nullptr;
-    const char* oldOwner = nullptr;
-    const char* newOwner = nullptr;
-    const bool ok =
-        dbus_message_get_args(message, &error, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner,
-                              DBUS_TYPE_STRING, &newOwner, DBUS_TYPE_INVALID);
-    dbus_error_free(&error);
-    if (!ok || std::strcmp(name, MorvaneBusName) != 0) return;
-    n.ServiceOwned = *newOwner != '\0';
-    FQueue.push_back(n);
-    return;
-  }
-  if (!dbus_message_is_signal(message, PropertiesInterface, "PropertiesChanged")) return;
-  DBusMessageIter it;
-  if (!dbus_message_iter_init(message, &it) ||
-      dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_STRING) {
-    return;
-  }
-  const char* iface = nullptr;
-  dbus_message_iter_get_basic(&it, &iface);
-  if (std::strcmp(iface, Focuser1Interface) != 0 || !dbus_message_iter_next(&it) ||
-      dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY) {
-    return;
-  }
-  StoreProperties(&it, n);
-  FQueue.push_back(n);
+  std::optional<TNotification> n = DecodeNotification(message);
+  if (!n) return;
+  n->ReceivedUs = MonotonicMicros();
+  FQueue.push_back(*n);
 }
 
 std::optional<TNotification> TFocuserClient::Next(int timeoutMs) {

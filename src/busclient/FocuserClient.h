@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "busclient/Notification.h"
 #include "platform/BusContract.h"
 
 namespace morvane {
@@ -43,35 +44,6 @@ struct TCompensationState {
   double TempReference = 0;  // degrees Celsius
   bool CompensationHeld = false;
   int32_t LastCompensationMove = 0;
-};
-
-// One notification: a "MORVANE_MESSAGE" (IsMessage) or the properties a PropertiesChanged
-// carried.
-struct TNotification {
-  bool IsMessage = false;
-  int32_t WParam = 0;
-  int32_t LParam = 0;
-  std::optional<int32_t> Position;
-  std::optional<bool> Idle;
-  std::optional<bool> PortOpen;
-  std::optional<int32_t> ComPort;
-  std::optional<bool> TemperatureAvailable;
-  std::optional<bool> Running;
-  // Compensation settings and state, each when it changed.
-  std::optional<int32_t> BacklashMode;
-  std::optional<int32_t> BacklashCodes;
-  std::optional<bool> TempCompensation;
-  std::optional<double> TempCoefficient;
-  std::optional<int32_t> TempDeadBand;
-  std::optional<int32_t> TempSamples;
-  std::optional<double> TempReference;
-  std::optional<bool> CompensationHeld;
-  std::optional<int32_t> LastCompensationMove;
-  // The bus name "org.morvane.Morvane" was taken (true) or given up (false): Morvane started
-  // or ended.
-  std::optional<bool> ServiceOwned;
-  int64_t ReceivedUs = 0;  // monotonic clock
-  std::string Sender;      // the sender's unique bus name
 };
 
 class TFocuserClient {

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "controller/Convert.h"
+#include "controller/ModuleReply.h"
 #include "platform/ProductTimings.h"
 #include "controller/Objects.h"
 #include "platform/Signals.h"
@@ -61,7 +61,7 @@ int32_t TFocusControl::GetTCCal() {
   const std::lock_guard line(FLineLock);
   if (!GetTCAvail()) return FLastTCCal;
   const std::string reply = ModuleExchange(*this, "MRV04?????");
-  if (reply.compare(0, 5, "MRV05") == 0) FLastTCCal = StrToInt(reply.substr(5, 5));
+  if (const auto cal = CalibrationOfReply(reply, "MRV05")) FLastTCCal = *cal;
   return FLastTCCal;
 }
 
@@ -72,7 +72,7 @@ void TFocusControl::SetTCCal(int32_t Value) {
   char request[32];
   std::snprintf(request, sizeof request, "MRV06%5.5d", Value);
   const std::string reply = ModuleExchange(*this, request);
-  if (reply.compare(0, 5, "MRV07") == 0) FLastTCCal = StrToInt(reply.substr(5, 5));
+  if (const auto cal = CalibrationOfReply(reply, "MRV07")) FLastTCCal = *cal;
   if (FLastTCCal != Value) {
     FLastTCCal = saved;
     throw std::runtime_error("Set Cal value failed!");
@@ -81,10 +81,8 @@ void TFocusControl::SetTCCal(int32_t Value) {
 
 double TFocusControl::GetTemperature() {
   const std::lock_guard line(FLineLock);
-  double result = -100.0;
-  if (!GetTCAvail()) return result;
-  const std::string reply = ModuleExchange(*this, "MRV08?????");
-  if (reply.compare(0, 5, "MRV09") == 0) result = StrToFloat(reply.substr(5, 5));
+  if (!GetTCAvail()) return NoTemperature;
+  const double result = TemperatureOfReply(ModuleExchange(*this, "MRV08?????"));
   AddTemperatureSample(result);
   return result;
 }

@@ -1,8 +1,5 @@
-// libFuzzer entry for the voice bundle's resource reader (not part of the suite):
-//   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -Isrc \
-//     src/ui/voice/ResourceFile.cpp tools/fuzz/ResourceFileFuzz.cpp -o fuzz_resource_file
-//   ./fuzz_resource_file -max_total_time=600 CORPUS_DIR
-// Small resource files made by rcc --binary are the best start for CORPUS_DIR.
+// Fuzz entry for the voice bundle's resource reader: a bundle file as found on disk. Small
+// resource files made by rcc --binary are the best start for a corpus.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

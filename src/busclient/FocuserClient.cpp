@@ -242,7 +242,9 @@ TBusReply TFocuserClient::GetState(TFocuserState& state,
            *n.PortOpen,
            *n.ComPort,
            *n.TemperatureAvailable,
-           n.Running.value_or(false)};
+           n.Running.value_or(false),
+           n.PositionTrusted.value_or(true),
+           n.ReverseDirection.value_or(false)};
   compensation = CompensationOf(n);
   return r;
 }

@@ -31,6 +31,9 @@ struct TFocuserState {
   int32_t ComPort = 0;
   bool TemperatureAvailable = false;
   bool Running = false;  // a coarse run (absent from an older Morvane: false)
+  // False while Morvane's count is one restored after no clean exit (absent: true).
+  bool PositionTrusted = true;
+  bool ReverseDirection = false;  // absent from an older Morvane: false
 };
 
 // Backlash and temperature compensation as Morvane has them: its settings and the live state.

@@ -27,6 +27,8 @@ void Store(TNotification& n, const char* name, const TPropertyValue& v) {
     if (is("PortOpen")) n.PortOpen = b;
     if (is("TemperatureAvailable")) n.TemperatureAvailable = b;
     if (is("Running")) n.Running = b;
+    if (is("PositionTrusted")) n.PositionTrusted = b;
+    if (is("ReverseDirection")) n.ReverseDirection = b;
     if (is("TempCompensation")) n.TempCompensation = b;
     if (is("CompensationHeld")) n.CompensationHeld = b;
   } else if (v.Type == DBUS_TYPE_DOUBLE) {

@@ -22,6 +22,8 @@ struct TNotification {
   std::optional<int32_t> ComPort;
   std::optional<bool> TemperatureAvailable;
   std::optional<bool> Running;
+  std::optional<bool> PositionTrusted;
+  std::optional<bool> ReverseDirection;
   // Compensation settings and state, each when it changed.
   std::optional<int32_t> BacklashMode;
   std::optional<int32_t> BacklashCodes;

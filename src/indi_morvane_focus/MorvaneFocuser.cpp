@@ -23,7 +23,7 @@ constexpr const char* BusyText =
 TMorvaneFocuser::TMorvaneFocuser() {
   setVersion(1, 1);
   SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT |
-                FOCUSER_HAS_BACKLASH | FOCUSER_CAN_SYNC);
+                FOCUSER_HAS_BACKLASH | FOCUSER_CAN_SYNC | FOCUSER_CAN_REVERSE);
   // Morvane owns the serial port: the connection is to Morvane on the session bus.
   setSupportedConnections(CONNECTION_NONE);
 }
@@ -108,6 +108,7 @@ bool TMorvaneFocuser::Connect() {
   }
   FHasCompensation = compensation.has_value();
   if (FHasCompensation) ShowCompensation(*compensation);
+  ShowReverse();
   FMoving = FRunning = FSawBusy = FSawRun = FAborted = false;
   FTemperatureDefined = FReadingPending = FTemperatureFaulted = false;
   FCommands = std::make_unique<TBusWorker>(CommandTimeoutMs);
@@ -115,6 +116,7 @@ bool TMorvaneFocuser::Connect() {
   FocusAbsPosN[0].max = FocusMaxPosN[0].value;  // as loaded from the configuration
   ShowPosition();
   FocusAbsPosNP.s = FState.Idle ? IPS_OK : IPS_BUSY;
+  if (!FState.PositionTrusted) TellUnverified();
   if (!FState.PortOpen)
     LOGF_WARN("Morvane's port COM %d is not open: moves are refused until it is.", FState.ComPort);
   // Position and state come as Morvane announces them: the bus connection is watched.
@@ -203,6 +205,20 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
     if (*n.Position != FState.Position) FLastProgress = TClock::now();
     FState.Position = *n.Position;
     ShowPosition();
+  }
+  if (n.PositionTrusted && *n.PositionTrusted != FState.PositionTrusted) {
+    FState.PositionTrusted = *n.PositionTrusted;
+    if (FState.PositionTrusted) {
+      LOG_INFO("Morvane's position is confirmed.");
+      if (FocusAbsPosNP.s == IPS_ALERT) FocusAbsPosNP.s = IPS_OK;
+      IDSetNumber(&FocusAbsPosNP, nullptr);
+    } else {
+      TellUnverified();
+    }
+  }
+  if (n.ReverseDirection) {
+    FState.ReverseDirection = *n.ReverseDirection;
+    ShowReverse();
   }
   if (n.Running) {
     FState.Running = *n.Running;
@@ -418,6 +434,37 @@ bool TMorvaneFocuser::SyncFocuser(uint32_t ticks) {
     return c.CallInt("Sync", static_cast<int32_t>(count));
   });
   return true;
+}
+
+// FOCUS_REVERSE_MOTION is Morvane's "Reverse Focuser Direction", kept by Morvane: set here it
+// is set there, and it shows Morvane's setting whoever changed it.
+bool TMorvaneFocuser::ReverseFocuser(bool enabled) {
+  if (Busy()) {
+    LOG_ERROR("The focuser is moving: its direction is changed only while it rests.");
+    return false;
+  }
+  Command("reverse the direction",
+          [enabled](TFocuserClient& c) { return c.SetBoolProperty("ReverseDirection", enabled); });
+  return true;
+}
+
+void TMorvaneFocuser::ShowReverse() {
+  FocusReverseS[INDI_ENABLED].s = FState.ReverseDirection ? ISS_ON : ISS_OFF;
+  FocusReverseS[INDI_DISABLED].s = FState.ReverseDirection ? ISS_OFF : ISS_ON;
+  FocusReverseSP.s = IPS_OK;
+  IDSetSwitch(&FocusReverseSP, nullptr);
+}
+
+// A count restored after Morvane did not close cleanly: the focuser may have moved since.
+// Shown as ALERT on the position until the user confirms it (FOCUS_SYNC, or Morvane's own
+// Set Position or Reset).
+void TMorvaneFocuser::TellUnverified() {
+  LOG_WARN(
+      "Morvane's position is unverified: it was restored after Morvane did not close cleanly. "
+      "Check the focuser and set its position (FOCUS_SYNC) before moving to a position.");
+  FocusAbsPosNP.s = IPS_ALERT;
+  // While connecting the property is not defined yet: it is defined with this state.
+  if (isConnected()) IDSetNumber(&FocusAbsPosNP, nullptr);
 }
 
 // Posts a call of Morvane's; a refusal comes back to the log.

@@ -40,6 +40,7 @@ class TMorvaneFocuser : public INDI::Focuser {
   bool SetFocuserBacklash(int32_t steps) override;
   bool SetFocuserBacklashEnabled(bool enabled) override;
   bool SyncFocuser(uint32_t ticks) override;
+  bool ReverseFocuser(bool enabled) override;
 
  private:
   using TClock = std::chrono::steady_clock;
@@ -108,6 +109,8 @@ class TMorvaneFocuser : public INDI::Focuser {
   void TemperatureRead(const TBusReply& r, double celsius);
   void TemperatureFault(const std::string& why);
   void Lost(const char* why);
+  void TellUnverified();
+  void ShowReverse();
 
   std::unique_ptr<TFocuserClient> FClient;  // the watch: Morvane's announcements
   std::unique_ptr<TBusWorker> FCommands;    // moves, runs and stops, in order

@@ -24,6 +24,8 @@ class TMainFormConsole : public TConsoleActions {
   int32_t ComPort() override;
   bool TemperatureAvailable() override;
   bool PositionTrusted() override;
+  bool ReverseDirection() override;
+  void SetReverseDirection(bool on) override;
   bool Running() override;
   bool ReadTemperature(double& celsius) override;
   void MoveByClick(int32_t codes) override;

@@ -102,6 +102,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void RestoreKeptPosition();
   void KeepPosition(bool closed);
   void TrustPosition();
+  // The motor's In and Out swapped, applied and saved (ReverseDirection.cpp).
+  void SetReverseDirection(bool on);
   // Key is a Qt key code; auto-repeated presses come as further key downs.
   void FormKeyDown(int Key);
   void FormKeyUp(int Key);

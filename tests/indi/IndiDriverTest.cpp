@@ -331,6 +331,43 @@ TEST_F(IndiDriverTest, SyncSetsMorvanesCountWithoutAMove) {
   EXPECT_TRUE(rig.Controller().Idle());
 }
 
+// A count restored after Morvane did not close cleanly: the driver says so and shows the
+// position as ALERT, until a FOCUS_SYNC confirms it.
+TEST_F(IndiDriverTest, AnUnverifiedPositionIsToldUntilSynced) {
+  std::string ini = TestSettings();
+  ini.replace(ini.find("HiResPositioning=0\r\n"), 20, "HiResPositioning=0\r\nKeepPosition=1\r\n");
+  TMainWindowRig rig(TWindowRigSetup{.Ini = ini, .Open = false});
+  std::ofstream(rig.Dir / "Morvane-position.txt") << "Count=700\nClosed=0\n";
+  ASSERT_TRUE(rig.Open());
+  EXPECT_EQ(rig.Controller().CTSCount(), 700);
+  EXPECT_FALSE(rig.Form->PositionTrusted());
+  auto indi = std::make_unique<TIndiServer>();
+  Connect(*indi);
+  EXPECT_TRUE(Logged(*indi, "position is unverified")) << indi->Messages();
+  EXPECT_TRUE(indi->WaitFor(AbsState + "==3", 5)) << indi->Messages();  // ALERT
+  indi->Set("FOCUS_SYNC.FOCUS_SYNC_VALUE=4300");
+  EXPECT_TRUE(ServeUntil([&] { return rig.Form->PositionTrusted(); }, 5000)) << indi->Messages();
+  EXPECT_EQ(rig.Controller().CTSCount(), Max - 4300);
+  EXPECT_TRUE(Logged(*indi, "position is confirmed")) << indi->Messages();
+}
+
+// FOCUS_REVERSE_MOTION is Morvane's reverse setting both ways: set from INDI it is applied and
+// saved in Morvane, and a change made in Morvane shows in INDI.
+TEST_F(IndiDriverTest, ReverseMotionFollowsMorvanesSettingBothWays) {
+  TMainWindowRig rig;
+  auto indi = std::make_unique<TIndiServer>();
+  Connect(*indi);
+  const std::string reverse = TIndiServer::Operand("FOCUS_REVERSE_MOTION.INDI_ENABLED");
+  EXPECT_TRUE(indi->WaitFor(reverse + "==0", 5)) << indi->Messages();
+  indi->Set("FOCUS_REVERSE_MOTION.INDI_ENABLED=On");
+  EXPECT_TRUE(ServeUntil([&] { return rig.Controller().ReverseDir(); }, 5000)) << indi->Messages();
+  std::stringstream ini;
+  ini << std::ifstream(rig.IniPath).rdbuf();
+  EXPECT_NE(ini.str().find("ReverseDirection=1"), std::string::npos) << "saved in Morvane";
+  rig.Form->SetReverseDirection(false);
+  EXPECT_TRUE(indi->WaitFor(reverse + "==0", 10)) << indi->Messages();
+}
+
 // The driver's temperature compensation properties set Morvane's settings, and they, with
 // libindi's backlash properties, show Morvane's settings as the window changes them.
 TEST_F(IndiDriverTest, CompensationPropertiesSetAndFollowMorvane) {

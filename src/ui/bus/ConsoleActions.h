@@ -45,6 +45,10 @@ class TConsoleActions {
   virtual bool TemperatureAvailable() = 0;
   // False while the count is one restored after no clean exit and not yet confirmed.
   virtual bool PositionTrusted() { return true; }
+  // Setup's "Reverse Focuser Direction": In and Out swapped at the motor. Set, it is applied
+  // and saved in the settings file.
+  virtual bool ReverseDirection() { return false; }
+  virtual void SetReverseDirection(bool) {}
   // A coarse run runs: from a coarse button's press (or CoarseDown) to its release.
   virtual bool Running() = 0;
   // One reading of the temperature module, in degrees Celsius; false when the module does not

@@ -90,6 +90,7 @@ void TFocuserService::FinishPublish() {
   FSentComPort = ComPort();
   FSentTemperature = TemperatureAvailable();
   FSentTrusted = PositionTrusted();
+  FSentReverse = ReverseDirection();
   FSentRunning = Running();
   FSentHeld = CompensationHeld();
   FSentLastMove = LastCompensationMove();
@@ -135,6 +136,8 @@ void TFocuserService::Announce(bool flushPosition) {
     changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
   if (const bool trusted = PositionTrusted(); trusted != FSentTrusted)
     changed.insert(QStringLiteral("PositionTrusted"), FSentTrusted = trusted);
+  if (const bool reverse = ReverseDirection(); reverse != FSentReverse)
+    changed.insert(QStringLiteral("ReverseDirection"), FSentReverse = reverse);
   if (const bool running = Running(); running != FSentRunning)
     changed.insert(QStringLiteral("Running"), FSentRunning = running);
   if (const bool held = CompensationHeld(); held != FSentHeld)
@@ -226,6 +229,17 @@ void TFocuserService::Sync(int count) {
     const std::string refused = FConsole.SyncCount(count);
     if (!refused.empty()) Refuse(QString::fromLatin1(BusyError), QString::fromStdString(refused));
   });
+}
+
+void TFocuserService::SetReverseDirection(bool on) {
+  // Swapping the motor's direction under a running move or run would turn it round.
+  if (!FConsole.Idle() || FConsole.Running()) {
+    Refuse(QString::fromLatin1(BusyError),
+           QStringLiteral("The direction is changed only while the focuser rests"));
+    return;
+  }
+  Guarded([&] { FConsole.SetReverseDirection(on); });
+  StateChanged();
 }
 
 void TFocuserService::StartRun(bool in) {

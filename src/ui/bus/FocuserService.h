@@ -31,6 +31,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(int ComPort READ ComPort)
   Q_PROPERTY(bool TemperatureAvailable READ TemperatureAvailable)
   Q_PROPERTY(bool PositionTrusted READ PositionTrusted)
+  Q_PROPERTY(bool ReverseDirection READ ReverseDirection WRITE SetReverseDirection)
   Q_PROPERTY(int BacklashMode READ BacklashMode WRITE SetBacklashMode)
   Q_PROPERTY(int BacklashCodes READ BacklashCodes WRITE SetBacklashCodes)
   Q_PROPERTY(bool TempCompensation READ TempCompensation WRITE SetTempCompensation)
@@ -73,6 +74,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   int ComPort() { return FConsole.ComPort(); }
   bool TemperatureAvailable() { return FConsole.TemperatureAvailable(); }
   bool PositionTrusted() { return FConsole.PositionTrusted(); }
+  bool ReverseDirection() { return FConsole.ReverseDirection(); }
+  void SetReverseDirection(bool on);
 
   int BacklashMode() { return FConsole.Compensation().BacklashMode; }
   int BacklashCodes() { return FConsole.Compensation().BacklashCodes; }
@@ -139,6 +142,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   int FSentComPort = 0;
   bool FSentTemperature = false;
   bool FSentTrusted = true;
+  bool FSentReverse = false;
   bool FSentRunning = false;
   bool FSentHeld = false;
   int FSentLastMove = 0;

@@ -85,6 +85,10 @@ TBusReply TFocuserClient::Send(DBusMessage* call, DBusMessage** reply) {
     r.ErrorMessage = FError;
     return r;
   }
+  // A call never starts a Morvane: one started by the bus from an installed service file would
+  // run hidden, on the real port of the user's settings, where the window or the user's own
+  // service could not take the port. A client without Morvane says so and fails.
+  dbus_message_set_auto_start(call, FALSE);
   DBusError error;
   dbus_error_init(&error);
   // Signals that come in meanwhile stay queued in the connection for Next().

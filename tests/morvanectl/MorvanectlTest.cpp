@@ -6,6 +6,9 @@
 #include <QTimer>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -147,6 +150,39 @@ TEST_F(MorvanectlTest, WithoutMorvaneEveryCommandFailsWithOneLine) {
     EXPECT_NE(r.Err.find("no Morvane is running"), std::string::npos) << args[0] << ": " << r.Err;
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
   }
+}
+
+// A bus that can start Morvane from a service file, as one that reads an installed package's
+// files can: a client's call must fail as without Morvane and start nothing.
+TEST(MorvanectlActivationTest, ACallStartsNoMorvaneThroughTheBusServiceFile) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("morvane-activation-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir / "services");
+  std::ofstream(dir / "services" / "org.morvane.Morvane.service")
+      << "[D-BUS Service]\nName=org.morvane.Morvane\nExec=/bin/sh -c 'echo >"
+      << (dir / "started").string() << "'\n";
+  std::stringstream conf;
+  conf << std::ifstream(MORVANE_TEST_BUS_CONFIG).rdbuf();
+  std::string text = conf.str();
+  text.insert(text.find("</busconfig>"),
+              "  <servicedir>" + (dir / "services").string() + "</servicedir>\n");
+  std::ofstream(dir / "bus.conf") << text;
+  const TToolResult bus = RunTool(
+      "/bin/sh", {"-c", "exec dbus-daemon --config-file=" + (dir / "bus.conf").string() +
+                            " --fork --print-address=1 --print-pid=1"});
+  ASSERT_EQ(bus.Status, 0) << bus.Err;
+  std::istringstream lines(bus.Out);
+  std::string address;
+  pid_t daemon = 0;
+  lines >> address >> daemon;
+  ASSERT_GT(daemon, 0) << bus.Out;
+
+  const TToolResult r = RunTool(Tool, {"position"}, {"DBUS_SESSION_BUS_ADDRESS=" + address});
+  kill(daemon, SIGTERM);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("no Morvane is running"), std::string::npos) << r.Err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "started")) << "the bus started the service";
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(MorvanectlTest, CommandsAndWaitAgainstARunningMorvane) {

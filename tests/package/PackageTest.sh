@@ -55,9 +55,11 @@ for extra in morvane-alpaca indi_morvane_focus; do
     [ -e "$root/usr/share/man/man1/$extra.1.gz" ] || fail "no manual page for $extra"
   fi
 done
-for f in usr/lib/systemd/user/morvane.service usr/share/dbus-1/services/org.morvane.Morvane.service; do
-  [ -e "$root/$f" ] || fail "the package lacks /$f"
-done
+[ -e "$root/usr/lib/systemd/user/morvane.service" ] ||
+  fail "the package lacks /usr/lib/systemd/user/morvane.service"
+# No bus service file: a client's call must never start a hidden Morvane.
+[ -e "$root/usr/share/dbus-1/services/org.morvane.Morvane.service" ] &&
+  fail "the package installs a bus service file"
 # The unpacked program's files: settings in the configuration folder (never beside the
 # program, though root could write there), guide and voice in its data folder.
 export XDG_CONFIG_HOME="$work/config"

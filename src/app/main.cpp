@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "controller/Objects.h"
 #include "host/ExceptionBoundary.h"
@@ -42,7 +43,7 @@ using namespace morvane;
 namespace {
 
 constexpr char Usage[] =
-    "usage: morvane [--simulate] [--unattended | --headless] [--night]\n"
+    "usage: morvane [--simulate] [--unattended | --headless] [--night] [--show-files]\n"
     "\n"
     "Drives a motorised telescope focuser over a serial port.\n"
     "\n"
@@ -56,14 +57,55 @@ constexpr char Usage[] =
     "  --help       show this text\n"
     "  --version    show the version\n";
 
+// The program's own options, read before Qt starts: a mistyped one, or a window asked for
+// where there is no display, must end in a usage line rather than in Qt's abort. Options of
+// Qt's own (one dash: -style, -platform) are left to Qt and checked once it has taken them.
+struct TOptions {
+  bool Simulate = false;
+  bool Unattended = false;
+  bool Headless = false;
+  bool Night = false;
+  bool ShowFiles = false;
+};
+
+bool ReadOptions(int argc, char** argv, TOptions& o, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--simulate") {
+      o.Simulate = true;
+    } else if (a == "--unattended") {
+      o.Unattended = true;
+    } else if (a == "--headless") {
+      o.Headless = o.Unattended = true;
+    } else if (a == "--night") {
+      o.Night = true;
+    } else if (a == "--show-files") {
+      o.ShowFiles = true;
+    } else if (a.starts_with("--")) {
+      error = "unknown option '" + a + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+// A window needs a display; a session without one (ssh, a service) gets told what to run.
+bool DisplayKnown() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
 // Where this copy keeps and finds its files, for an astronomer checking an installation.
-void ShowFiles() {
+void ShowFiles(bool simulate) {
   const auto show = [](const char* what, const std::string& path) {
     std::error_code ignored;
     const bool found = std::filesystem::exists(path, ignored);
     std::printf("%-9s %s%s\n", what, path.c_str(), found ? "" : " (missing)");
   };
-  show("settings", SettingsPath());
+  show("settings", simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath());
   show("guide", ProgramDataFile(HelpFileName));
   show("voice", ProgramDataFile("Res01.rcc"));
 }
@@ -115,16 +157,25 @@ void CloseOnTerminate(TMainForm& window) {
 int main(int argc, char** argv) {
   // Answered before anything needs a display, so that they work on a machine without one.
   if (AnswerHelpOrVersion(argc, argv, "morvane", MORVANE_VERSION_TEXT, Usage)) return 0;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--show-files")) {
-      ShowFiles();
-      return 0;
-    }
+  TOptions options;
+  std::string error;
+  if (!ReadOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "morvane: %s\n%s", error.c_str(), Usage);
+    return 2;
+  }
+  if (options.ShowFiles) {
+    ShowFiles(options.Simulate);
+    return 0;
+  }
+  const bool headless = options.Headless;
+  if (!headless && !DisplayKnown()) {
+    std::fputs("morvane: no display to open the window on ($DISPLAY is not set); "
+               "morvane --headless runs without a screen\n",
+               stderr);
+    return 2;
   }
   // Without a window nothing may need a display: Qt's offscreen platform carries the same
   // window, unseen, so that everything other programs see of it stays the same.
-  bool headless = false;
-  for (int i = 1; i < argc; ++i) headless = headless || !std::strcmp(argv[i], "--headless");
   if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
 
   // The named events and registered names exist before any window.
@@ -138,21 +189,16 @@ int main(int argc, char** argv) {
   // display name falls back to the application name where one is asked for.
   QApplication::setDesktopFileName(QStringLiteral("org.morvane.Morvane"));
 
-  bool simulate = false;
-  bool unattended = false;
-  bool night = false;
+  // What is left once Qt has taken its own options must be the program's.
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--simulate")) {
-      simulate = true;
-    } else if (!std::strcmp(argv[i], "--unattended") || !std::strcmp(argv[i], "--headless")) {
-      unattended = true;
-    } else if (!std::strcmp(argv[i], "--night")) {
-      night = true;
-    } else {
-      std::fputs(Usage, stderr);
+    if (!std::string_view(argv[i]).starts_with("--")) {
+      std::fprintf(stderr, "morvane: unknown option '%s'\n%s", argv[i], Usage);
       return 2;
     }
   }
+  const bool simulate = options.Simulate;
+  const bool unattended = options.Unattended;
+  const bool night = options.Night;
 
   // A simulated run keeps a settings file of its own.
   const std::string iniPath = simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath();

@@ -15,8 +15,18 @@ start_work
 fail() { echo "FAIL: $*"; echo "--- standard error"; cat "$work/err" 2>/dev/null; exit 1; }
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
+# Faults at start end in a usage line before Qt starts, never in Qt's abort (exit 134).
+"$program" --headles 2>"$work/err"
+[ $? -eq 2 ] && grep -q "unknown option '--headles'" "$work/err" ||
+  fail "a mistyped option is not told with the usage"
+"$program" --simulate 2>"$work/err"
+[ $? -eq 2 ] && grep -q -- "--headless runs without a screen" "$work/err" ||
+  fail "a window without a display is not told"
+
 # A portable copy: its settings file beside it, missing at the first start.
 cp "$program" "$work/morvane"
+"$work/morvane" --show-files --simulate | grep -q "^settings  $work/Morvane-sim.ini" ||
+  fail "--show-files --simulate does not name the simulator's settings file"
 MORVANE_ALSA_DEVICE=null "$work/morvane" --simulate --headless >"$work/out" 2>"$work/err" &
 app=$!
 pids+=($app)

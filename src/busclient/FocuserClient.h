@@ -88,6 +88,8 @@ class TFocuserClient {
   // The state and, from a Morvane that has them, the compensation settings, in one reading.
   TBusReply GetState(TFocuserState& state, std::optional<TCompensationState>& compensation);
   TBusReply GetPosition(int32_t& position);
+  // A string property ("PortDevice", "PortProblem"); an error from a Morvane without it.
+  TBusReply GetStringProperty(const char* name, std::string& value);
   // Writes an int32 property of org.morvane.Focuser1.
   TBusReply SetIntProperty(const char* name, int32_t value);
   TBusReply SetBoolProperty(const char* name, bool value);

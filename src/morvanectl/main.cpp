@@ -32,6 +32,10 @@ Focus with the Morvane running on this desktop.
 
 Commands:
   position             print the position (the number the readout shows)
+  status               print the port, its device, whether it is open (and why not),
+                       the position and whether it is trusted, and whether the focuser
+                       moves; exit status 0 when all is well, 3 when the port is not
+                       open, 4 when the position is unverified (1: no Morvane)
   idle                 print "idle", or "moving" while a move by or to a count runs
   move-by N [--wait]   move by N encoder codes (positive: in, the rising count)
   move-to N [--wait]   move to the count N
@@ -87,6 +91,31 @@ int Fail(const std::string& problem) {
 int Fail(const TBusReply& r) {
   if (r.NoService()) return Fail("no Morvane is running on the session bus");
   return Fail(r.ErrorMessage.empty() ? r.ErrorName : r.ErrorMessage);
+}
+
+// Exit statuses of "status" beside 0 (all well) and 1 (no Morvane, a failed call).
+constexpr int PortNotOpenStatus = 3;
+constexpr int PositionUnverifiedStatus = 4;
+
+// The health check a script or a person runs: everything that decides whether the focuser
+// can be driven now, one "name value" a line.
+int PrintStatus(TFocuserClient& client) {
+  TFocuserState state;
+  if (const TBusReply r = client.GetState(state); !r.Ok) return Fail(r);
+  std::string device;
+  std::string problem;
+  // An older Morvane has neither: the rest is still told.
+  client.GetStringProperty("PortDevice", device);
+  client.GetStringProperty("PortProblem", problem);
+  std::printf("port      COM %d%s\n", state.ComPort,
+              device.empty() ? "" : (" (" + device + ")").c_str());
+  std::printf("open      %s\n",
+              state.PortOpen ? "yes" : ("no" + (problem.empty() ? "" : ": " + problem)).c_str());
+  std::printf("position  %d%s\n", state.Position, state.PositionTrusted ? "" : " (unverified)");
+  std::printf("moving    %s\n", !state.Idle ? "yes" : state.Running ? "running" : "no");
+  if (!state.PortOpen) return PortNotOpenStatus;
+  if (!state.PositionTrusted) return PositionUnverifiedStatus;
+  return 0;
 }
 
 // A whole number in 32 bits: digits with at most one sign before them, nothing else.
@@ -270,6 +299,7 @@ int main(int argc, char** argv) {
   size_t wantArgs = (command == "move-by" || command == "move-to" || command == "sync") ? 2 : 1;
   static const char* const known[] = {"position",
                                       "idle",
+                                      "status",
                                       "move-by",
                                       "move-to",
                                       "stop",
@@ -361,6 +391,7 @@ int main(int argc, char** argv) {
   TFocuserClient client;
   if (!client.Connected()) return Fail("no session bus: " + client.Error());
   if (command == "watch") return Watch(client, json);
+  if (command == "status") return PrintStatus(client);
   if (command == "position" || command == "idle") {
     TFocuserState state;
     if (const TBusReply r = client.GetState(state); !r.Ok) return Fail(r);

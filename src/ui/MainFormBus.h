@@ -24,6 +24,8 @@ class TMainFormConsole : public TConsoleActions {
   int32_t ComPort() override;
   bool TemperatureAvailable() override;
   bool PositionTrusted() override;
+  std::string PortDevice() override;
+  std::string PortProblem() override;
   bool ReverseDirection() override;
   void SetReverseDirection(bool on) override;
   bool Running() override;

@@ -96,6 +96,14 @@ void TMainFormConsole::MessageMoveTo(int32_t count) {
   Form.Controller().MoveTo(count);
 }
 
+std::string TMainFormConsole::PortDevice() {
+  return Form.PortDevice();
+}
+
+std::string TMainFormConsole::PortProblem() {
+  return Form.PortProblem().toStdString();
+}
+
 void TMainFormConsole::MessageMoveBy(int32_t codes) {
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);

@@ -6,7 +6,9 @@
 #include <QStatusBar>
 
 #include <cstdlib>
+#include <cstring>
 
+#include "platform/PosixSerialPort.h"
 #include "settings/Devices.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
@@ -30,9 +32,22 @@ void TMainForm::SetPortNamer(std::function<std::string(int)> namer) {
   UpdateStatusLine();
 }
 
+std::string TMainForm::PortDevice() const {
+  const int port = FocusControl->ComPort();
+  return FPortNamer ? FPortNamer(port) : DevicePathForPort(FIniPath, port);
+}
+
+QString TMainForm::PortProblem() const {
+  if (FocusControl->PortOpen()) return {};
+  const int error = FocusControl->LastOpenError();
+  if (error == 0) return QStringLiteral("not opened");
+  return QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(": ") +
+         QString::fromStdString(PortOpenAdvice(error));
+}
+
 QString TMainForm::PortDescription() const {
   const int port = FocusControl->ComPort();
-  const std::string device = FPortNamer ? FPortNamer(port) : DevicePathForPort(FIniPath, port);
+  const std::string device = PortDevice();
   const QString what =
       device == "simulator" ? QStringLiteral("the simulator") : QString::fromStdString(device);
   return QStringLiteral("COM %1 \u2192 %2, %3, %4")

@@ -155,6 +155,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // namer: what a port number stands for ("simulator" or a device path); by default the
   // settings file's [Devices] entry.
   void SetPortNamer(std::function<std::string(int)> namer);
+  // The device behind the port, and why it is not open (empty while it is).
+  std::string PortDevice() const;
+  QString PortProblem() const;
   void UpdateStatusLine();
   // The line's second row: the last error, kept until the next action, or how a move ended.
   void SetStatusNote(const QString& note);

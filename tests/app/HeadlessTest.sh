@@ -112,8 +112,14 @@ pids+=($app)
 for _ in $(seq 200); do morvane_property PositionTrusted | grep -q false && break; sleep 0.1; done
 morvane_property PositionTrusted | grep -q false || fail "a count kept before a kill is trusted"
 morvane_property Position | grep -q '<321>' || fail "the count before the kill was not restored"
+"$ctl" status >"$work/status"
+[ $? -eq 4 ] || fail "morvanectl status: not exit 4 with the position unverified"
+grep -qx 'position  321 (unverified)' "$work/status" || fail "status: $(cat "$work/status")"
+grep -qx 'open      yes' "$work/status" || fail "status: $(cat "$work/status")"
 "$ctl" sync 321 || fail "morvanectl sync"
 morvane_property PositionTrusted | grep -q true || fail "Sync did not confirm the position"
+"$ctl" status >"$work/status" || fail "morvanectl status: exit $? when all is well"
+grep -qx 'port      COM 2 (simulator)' "$work/status" || fail "status: $(cat "$work/status")"
 kill -TERM $app
 wait $app
 echo "PASS"

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/ExceptionBoundary.h"
 #include "busclient/FocuserClient.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
@@ -343,6 +344,25 @@ TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
   EXPECT_TRUE(Rig.Controller().RunIdle.load() && Rig.Controller().NudgeIdle.load());
   EXPECT_LE(Rig.Controller().CTSCount(), target + 1);
   EXPECT_GE(Rig.Controller().CTSCount(), target - 8);
+}
+
+// The health check: a port that did not open is told with its reason and exit status 3.
+TEST(MainWindowStatusTest, StatusTellsAClosedPortWithAFailingExitStatus) {
+  // Unattended, as on a dome computer: the port's box is a line, not a dialog that waits.
+  SetUnattendedRun(true);
+  struct TAttendedAgain {
+    ~TAttendedAgain() { SetUnattendedRun(false); }
+  } attendedAgain;
+  TMainWindowRig rig(TWindowRigSetup{.Open = false});
+  rig.FailingPorts.insert(1);
+  ASSERT_TRUE(rig.Open());
+  ASSERT_FALSE(rig.Controller().PortOpen());
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
+  TToolResult r = FromOtherThread([&] { return RunTool(MORVANECTL, {"status"}, scope); });
+  EXPECT_EQ(r.Status, 3) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("port      COM 1 (/dev/ttyS0)\n"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("open      no"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("moving    no\n"), std::string::npos) << r.Out;
 }
 
 // "The focuser is at 12000": the count takes it without a move, the bus and morvanectl tell

@@ -45,6 +45,10 @@ class TConsoleActions {
   virtual bool TemperatureAvailable() = 0;
   // False while the count is one restored after no clean exit and not yet confirmed.
   virtual bool PositionTrusted() { return true; }
+  // The device behind the port ("/dev/ttyUSB0", "simulator"), and why the port is not open
+  // (empty while it is).
+  virtual std::string PortDevice() { return {}; }
+  virtual std::string PortProblem() { return {}; }
   // Setup's "Reverse Focuser Direction": In and Out swapped at the motor. Set, it is applied
   // and saved in the settings file.
   virtual bool ReverseDirection() { return false; }

@@ -91,6 +91,8 @@ void TFocuserService::FinishPublish() {
   FSentTemperature = TemperatureAvailable();
   FSentTrusted = PositionTrusted();
   FSentReverse = ReverseDirection();
+  FSentDevice = PortDevice();
+  FSentProblem = PortProblem();
   FSentRunning = Running();
   FSentHeld = CompensationHeld();
   FSentLastMove = LastCompensationMove();
@@ -136,6 +138,10 @@ void TFocuserService::Announce(bool flushPosition) {
     changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
   if (const bool trusted = PositionTrusted(); trusted != FSentTrusted)
     changed.insert(QStringLiteral("PositionTrusted"), FSentTrusted = trusted);
+  if (const QString device = PortDevice(); device != FSentDevice)
+    changed.insert(QStringLiteral("PortDevice"), FSentDevice = device);
+  if (const QString problem = PortProblem(); problem != FSentProblem)
+    changed.insert(QStringLiteral("PortProblem"), FSentProblem = problem);
   if (const bool reverse = ReverseDirection(); reverse != FSentReverse)
     changed.insert(QStringLiteral("ReverseDirection"), FSentReverse = reverse);
   if (const bool running = Running(); running != FSentRunning)

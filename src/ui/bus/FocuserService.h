@@ -31,6 +31,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(int ComPort READ ComPort)
   Q_PROPERTY(bool TemperatureAvailable READ TemperatureAvailable)
   Q_PROPERTY(bool PositionTrusted READ PositionTrusted)
+  Q_PROPERTY(QString PortDevice READ PortDevice)
+  Q_PROPERTY(QString PortProblem READ PortProblem)
   Q_PROPERTY(bool ReverseDirection READ ReverseDirection WRITE SetReverseDirection)
   Q_PROPERTY(int BacklashMode READ BacklashMode WRITE SetBacklashMode)
   Q_PROPERTY(int BacklashCodes READ BacklashCodes WRITE SetBacklashCodes)
@@ -74,6 +76,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   int ComPort() { return FConsole.ComPort(); }
   bool TemperatureAvailable() { return FConsole.TemperatureAvailable(); }
   bool PositionTrusted() { return FConsole.PositionTrusted(); }
+  QString PortDevice() { return QString::fromStdString(FConsole.PortDevice()); }
+  QString PortProblem() { return QString::fromStdString(FConsole.PortProblem()); }
   bool ReverseDirection() { return FConsole.ReverseDirection(); }
   void SetReverseDirection(bool on);
 
@@ -143,6 +147,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentTemperature = false;
   bool FSentTrusted = true;
   bool FSentReverse = false;
+  QString FSentDevice;
+  QString FSentProblem;
   bool FSentRunning = false;
   bool FSentHeld = false;
   int FSentLastMove = 0;

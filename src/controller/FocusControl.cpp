@@ -3,6 +3,7 @@
 #include "controller/CTSThread.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
+#include "controller/StallWatchThread.h"
 #include "platform/Signals.h"
 
 namespace morvane {
@@ -115,6 +116,7 @@ void TFocusControl::SetInterruptsOff(bool Value) {
   } else {
     if (!NudgeIdle.load() && nudge) nudge->Resume();
     FInterruptsOff.store(false);
+    NotePauseEnd();
   }
   SignalMotion();
   Sleep(10);

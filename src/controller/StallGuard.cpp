@@ -2,6 +2,7 @@
 // thread tell it, the watch thread's life, and the stop on a stall.
 
 #include <algorithm>
+#include <cmath>
 
 #include "controller/Objects.h"
 #include "controller/StallWatchThread.h"
@@ -14,15 +15,12 @@ namespace {
 // codes before a run has shown its own. A slower motor is judged by what it is seen to do.
 constexpr double SlowRateCodesPerSecond = 300;
 constexpr double FastRateCodesPerSecond = 1200;
-// StallTime's range: below it the guard would stop a healthy motor between two codes read
-// through a slow USB adapter; above it a motor at a stop would strain too long.
-constexpr int64_t ShortestStallUs = 100'000;
-constexpr int64_t LongestStallUs = 10'000'000;
 }  // namespace
 
 void TFocusControl::SetStallTime(double seconds) {
-  if (!(seconds > 0)) seconds = static_cast<double>(TStallParams{}.FloorUs) / 1e6;
-  FStallFloorUs.store(std::clamp(static_cast<int64_t>(seconds * 1e6), ShortestStallUs, LongestStallUs));
+  if (!(seconds > 0)) seconds = FactoryStallTime;
+  seconds = std::clamp(seconds, ShortestStallTime, LongestStallTime);
+  FStallFloorUs.store(static_cast<int64_t>(std::llround(seconds * 1e6)));
 }
 
 std::string TFocusControl::LastFault() const {

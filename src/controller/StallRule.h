@@ -9,10 +9,18 @@
 
 namespace morvane {
 
+// [FocusControl] StallTime in seconds. The factory motor turns a code in 3 ms at its slow
+// rate and spins up in 50 ms: half a second without a change is no healthy run. Below the
+// shortest a healthy motor read through a slow USB adapter could be stopped between two
+// codes; beyond the longest a motor at a stop strains too long.
+inline constexpr double FactoryStallTime = 0.5;
+inline constexpr double ShortestStallTime = 0.1;
+inline constexpr double LongestStallTime = 10.0;
+
 // What the guard knows of the motor, all times in microseconds.
 struct TStallParams {
   // The shortest time without a change that counts as a stall: [FocusControl] StallTime.
-  int64_t FloorUs = 500'000;
+  int64_t FloorUs = static_cast<int64_t>(FactoryStallTime * 1e6);
   // Allowed on top before the first change of a drive, and after a pause or a reversal:
   // the motor's spin-up, its breakaway and the play it takes up before the shaft turns.
   int64_t StartAllowanceUs = 250'000;

@@ -25,9 +25,10 @@ struct TValue {
   int32_t I = 0;
   bool B = false;
   double D = 0;
+  std::string S;
 };
 
-// Reads a variant holding an int32, a boolean or a double.
+// Reads a variant holding an int32, a boolean, a double or a string.
 bool ReadVariant(DBusMessageIter* variant, TValue& v) {
   DBusMessageIter inner;
   dbus_message_iter_recurse(variant, &inner);
@@ -42,6 +43,10 @@ bool ReadVariant(DBusMessageIter* variant, TValue& v) {
     v.B = b != FALSE;
   } else if (v.Type == DBUS_TYPE_DOUBLE) {
     dbus_message_iter_get_basic(&inner, &v.D);
+  } else if (v.Type == DBUS_TYPE_STRING) {
+    const char* s = nullptr;
+    dbus_message_iter_get_basic(&inner, &s);
+    v.S = s ? s : "";
   } else {
     return false;
   }
@@ -70,6 +75,8 @@ void Store(TNotification& n, const char* name, const TValue& v) {
   } else if (v.Type == DBUS_TYPE_DOUBLE) {
     if (is("TempCoefficient")) n.TempCoefficient = v.D;
     if (is("TempReference")) n.TempReference = v.D;
+  } else if (v.Type == DBUS_TYPE_STRING) {
+    if (is("LastFault")) n.LastFault = v.S;
   }
 }
 
@@ -312,7 +319,8 @@ TBusReply TFocuserClient::GetState(TFocuserState& state,
            *n.PortOpen,
            *n.ComPort,
            *n.TemperatureAvailable,
-           n.Running.value_or(false)};
+           n.Running.value_or(false),
+           n.LastFault.value_or(std::string())};
   compensation = CompensationOf(n);
   return r;
 }

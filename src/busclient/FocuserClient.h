@@ -30,6 +30,9 @@ struct TFocuserState {
   int32_t ComPort = 0;
   bool TemperatureAvailable = false;
   bool Running = false;  // a coarse run (absent from an older Morvane: false)
+  // Why Morvane last stopped the motor itself (empty: no fault since the last move began,
+  // or an older Morvane).
+  std::string LastFault;
 };
 
 // Backlash and temperature compensation as Morvane has them: its settings and the live state.
@@ -67,6 +70,7 @@ struct TNotification {
   std::optional<double> TempReference;
   std::optional<bool> CompensationHeld;
   std::optional<int32_t> LastCompensationMove;
+  std::optional<std::string> LastFault;
   // The bus name "org.morvane.Morvane" was taken (true) or given up (false): Morvane started
   // or ended.
   std::optional<bool> ServiceOwned;

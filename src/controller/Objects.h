@@ -27,6 +27,8 @@
 //   FMoveLock (recursive; idle handlers run under it and may start the next move)
 //   FDriveLock            held while a move's drive is decided and sent
 //   FMotionRefsLock       the nudge thread's weak reference
+//   FStallLock            the stall guard's drive state; wakes the guard's thread (whose own
+//                         flag lock is a leaf below it)
 //   FThreads' own lock    the kept threads
 //   FSyncState->Lock, FNudgeResponseLock, FPortLossGuard->Lock, a thread's suspend and finish
 //   locks, the host's queue   leaves

@@ -64,6 +64,8 @@ void TFocusControl::StartMove(bool Up, uint8_t /*Speed: the operator's choice, n
   ClearLastFault();
   FCoarseDrive.store(true);
   StartRun(Up);
+  // A stall of the run before it, stopped while this one started, cleared it: this run drives.
+  FCoarseDrive.store(true);
 }
 
 void TFocusControl::StartRun(bool Up) {

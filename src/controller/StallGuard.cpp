@@ -114,11 +114,13 @@ void TFocusControl::StopStalled(int64_t limitUs) {
     moving = FSuccessorPending || !FThreads.Running().empty();
   }
   if (moving) SetCancelMovementFlag(true);
+  // Whole, against a new run's drive: a run started meanwhile goes out after the stop, not
+  // between its commands, and is watched afresh.
+  std::lock_guard drive(FDriveLock);
   FCoarseDrive.store(false);
   SendFocusCommand(":FQ#");
   SendFocusCommand(":FQ#");
   ClearRTS();
-  NoteDrive(0);
 }
 
 }  // namespace morvane

@@ -81,7 +81,8 @@ class StallGuardTest : public MotionFixture {
     ASSERT_EQ(FaultTexts().size(), 1u) << where;
     EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true})) << where;
     EXPECT_EQ(IdleReportsAtFault, 1u) << where << ": the fault came after the idle report";
-    EXPECT_FALSE(Controller->MovementRunning());
+    // The thread that reported idle ends just after.
+    EXPECT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 5000)) << where;
     EXPECT_TRUE(Controller->Idle());
     EXPECT_TRUE(WaitUntil([&] { return !Sim->Moving(); }, 5000)) << where << ": runs on";
     EXPECT_FALSE(Sim->RTS());
@@ -153,6 +154,24 @@ TEST_F(StallGuardTest, CoarseRunIntoTheEndStopStops) {
   EXPECT_EQ(Controller->LastFault(), "");
   ASSERT_TRUE(WaitMoveFinished(30000));
   EXPECT_EQ(Controller->StallCount(), 1u);
+}
+
+TEST_F(StallGuardTest, AfterAStallTheMotorRunsAwayFromTheStop) {
+  for (bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct" : "LX-200");
+    Near();
+    Controller->SetUseRTS_DTR(direct);
+    Controller->StartMove(true, 0);
+    ASSERT_TRUE(WaitUntil([&] { return Controller->StallCount() == 1; }, 30000));
+    const int32_t stop = Controller->CTSCount();
+    EXPECT_NEAR(std::abs(stop), 256, 1);
+    ASSERT_TRUE(WaitUntil([&] { return StopAfter(Sim->Trace(), FaultUs - 1); }, 5000));
+    Controller->StartMove(false, 0);
+    EXPECT_TRUE(WaitUntil([&] { return std::abs(Controller->CTSCount() - stop) > 20; }, 10000))
+        << Steps(Sim->Trace());
+    Controller->StopMotor();
+    EXPECT_EQ(Controller->StallCount(), 1u);
+  }
 }
 
 TEST_F(StallGuardTest, StallTimeIsTheFloor) {

@@ -25,7 +25,10 @@ TStallVerdict TStallRule::Judge(const TStallInput& in) const {
   const int64_t since = std::max(in.DriveSinceUs, in.ResumedUs);
   // Only a change since the drive (re)started shows the motor turning under this drive.
   const bool turned = in.LastChangeUs > since;
-  v.LimitUs = Limit(turned ? in.LastIntervalUs : 0);
+  // Only an interval that began under this drive shows its speed: the first change after a
+  // rest would otherwise carry the whole rest as its interval.
+  const bool measured = turned && in.LastChangeUs - in.LastIntervalUs >= since;
+  v.LimitUs = Limit(measured ? in.LastIntervalUs : 0);
   v.CheckAtUs = turned ? in.LastChangeUs + v.LimitUs
                        : since + FParams.StartAllowanceUs + v.LimitUs;
   v.Stalled = in.NowUs >= v.CheckAtUs;

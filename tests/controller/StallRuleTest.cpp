@@ -33,6 +33,11 @@ TEST(StallRuleTest, JudgesEveryDrive) {
       // Once turning, the floor counts from the last change.
       {"turning", 300, {true, false, 1000 * Ms, 0, 0, 900 * Ms, 3 * Ms}, false, 1400},
       {"stopped turning", 300, {true, false, 1400 * Ms, 0, 0, 900 * Ms, 3 * Ms}, true, 1400},
+      // The first change after a rest: the rest is no interval of this drive.
+      {"first change", 300, {true, false, 1000 * Ms, 400 * Ms, 0, 900 * Ms, 60000 * Ms}, false,
+       1400},
+      {"first change, then nothing", 300,
+       {true, false, 1400 * Ms, 400 * Ms, 0, 900 * Ms, 60000 * Ms}, true, 1400},
       // A motor seen to turn slowly is allowed 16 of its own intervals.
       {"slow motor", 300, {true, false, 1500 * Ms, 0, 0, 900 * Ms, 50 * Ms}, false, 1700},
       {"slow motor stalled", 300, {true, false, 1700 * Ms, 0, 0, 900 * Ms, 50 * Ms}, true, 1700},
@@ -51,7 +56,7 @@ TEST(StallRuleTest, JudgesEveryDrive) {
       {"reversed, never turned", 300, {true, false, 2750 * Ms, 2000 * Ms, 0, 1990 * Ms, 3 * Ms},
        true, 2750},
       // However slowly it was seen to turn, ten seconds without a change is a stall.
-      {"crawling", 300, {true, false, 10900 * Ms, 0, 0, 900 * Ms, 5000 * Ms}, true, 10900},
+      {"crawling", 300, {true, false, 19000 * Ms, 0, 0, 9000 * Ms, 5000 * Ms}, true, 19000},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);

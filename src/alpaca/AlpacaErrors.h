@@ -14,5 +14,8 @@ inline constexpr int MorvanePortClosed = 0x501;
 inline constexpr int MorvaneRefused = 0x502;
 inline constexpr int CountOutOfRange = 0x503;
 inline constexpr int TemperatureUnread = 0x504;
+// Morvane stopped the motor itself: no encoder change while driven (an end stop, a jam, the
+// encoder); reported once, by the IsMoving read that sees the move's end.
+inline constexpr int MorvaneStalled = 0x505;
 
 }  // namespace morvane::alpaca

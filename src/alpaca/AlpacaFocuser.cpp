@@ -146,6 +146,10 @@ TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStam
   if (m == "devicestate") return DeviceState(v, timeStamp);
   if (m == "ismoving") {
     if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+    // The completion property tells how the move ended: Morvane announces the fault before
+    // the move's end.
+    if (!v.Moving() && FMoveOwed.exchange(false) && !v.LastFault.empty())
+      return Fail(MorvaneStalled, v.LastFault);
     return Value(v.Moving());
   }
   // position
@@ -175,7 +179,10 @@ TDeviceReply TAlpacaFocuser::Move(const TParams& form) {
   if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
   if (!FLink.View().MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
   // A target beyond the travel is taken as its end, as ASCOM's focusers do.
-  return FromLink(FLink.MoveTo(FConfig.MaxStep - std::clamp(*target, 0, FConfig.MaxStep)));
+  const TDeviceReply r =
+      FromLink(FLink.MoveTo(FConfig.MaxStep - std::clamp(*target, 0, FConfig.MaxStep)));
+  if (r.ErrorNumber == 0) FMoveOwed.store(true);
+  return r;
 }
 
 // Morvane's own setting: the window, the bus and INDI see the same. Moves are taken while it

@@ -70,6 +70,9 @@ class TAlpacaFocuser {
   TFocuserLink& FLink;
   const TDeviceConfig FConfig;
   std::atomic<bool> FConnected{false};
+  // A move of this server's has not yet been seen to end: the IsMoving read that sees its end
+  // fails with the fault that stopped it, if one did.
+  std::atomic<bool> FMoveOwed{false};
 };
 
 // 400 for a method that does not exist, 405 for one that exists for the other verb.

@@ -122,6 +122,7 @@ void TBusLink::Apply(const TNotification& n) {
   if (n.PortOpen) FView.PortOpen = *n.PortOpen;
   if (n.ComPort) FView.ComPort = *n.ComPort;
   if (n.Running) FView.Running = *n.Running;
+  if (n.LastFault) FView.LastFault = *n.LastFault;
   if (n.TempCompensation) FView.TempComp = *n.TempCompensation;
   if (n.TemperatureAvailable && *n.TemperatureAvailable && FView.Module != TModule::mdPresent) {
     FView.Module = TModule::mdPresent;
@@ -209,6 +210,7 @@ void TBusLink::RunBus() {
         FView.PortOpen = state.PortOpen;
         FView.ComPort = state.ComPort;
         FView.Running = state.Running;
+        FView.LastFault = state.LastFault;
         if (state.TemperatureAvailable) FView.Module = TModule::mdPresent;
         FView.HasCompensation = compensation.has_value();
         FView.TempComp = compensation && compensation->TempCompensation;

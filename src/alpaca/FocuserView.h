@@ -25,6 +25,8 @@ struct TFocuserView {
   // Morvane's temperature compensation: whether it has the setting, and the setting.
   bool HasCompensation = false;
   bool TempComp = false;
+  // Why Morvane last stopped the motor itself; empty since the next move began.
+  std::string LastFault;
   // Compensation runs on the module's readings: without the module it cannot.
   bool TempCompAvailable() const { return HasCompensation && Module == TModule::mdPresent; }
   bool Moving() const { return MovePending || !Idle || Running; }

@@ -248,7 +248,8 @@ TBusReply TFocuserClient::GetState(TFocuserState& state,
            *n.TemperatureAvailable,
            n.Running.value_or(false),
            n.PositionTrusted.value_or(true),
-           n.ReverseDirection.value_or(false)};
+           n.ReverseDirection.value_or(false),
+           n.LastFault.value_or(std::string())};
   compensation = CompensationOf(n);
   return r;
 }

@@ -34,6 +34,9 @@ struct TFocuserState {
   // False while Morvane's count is one restored after no clean exit (absent: true).
   bool PositionTrusted = true;
   bool ReverseDirection = false;  // absent from an older Morvane: false
+  // Why Morvane last stopped the motor itself (empty: no fault since the last move began,
+  // or an older Morvane).
+  std::string LastFault;
 };
 
 // Backlash and temperature compensation as Morvane has them: its settings and the live state.

@@ -34,6 +34,8 @@ void Store(TNotification& n, const char* name, const TPropertyValue& v) {
   } else if (v.Type == DBUS_TYPE_DOUBLE) {
     if (is("TempCoefficient")) n.TempCoefficient = v.D;
     if (is("TempReference")) n.TempReference = v.D;
+  } else if (v.Type == DBUS_TYPE_STRING) {
+    if (is("LastFault")) n.LastFault = v.S;
   }
 }
 
@@ -55,6 +57,10 @@ bool ReadVariant(DBusMessageIter* variant, TPropertyValue& v) {
     v.B = b != FALSE;
   } else if (v.Type == DBUS_TYPE_DOUBLE) {
     dbus_message_iter_get_basic(&inner, &v.D);
+  } else if (v.Type == DBUS_TYPE_STRING) {
+    const char* text = nullptr;
+    dbus_message_iter_get_basic(&inner, &text);
+    v.S = text ? text : "";
   } else {
     return false;
   }

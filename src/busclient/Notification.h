@@ -24,6 +24,7 @@ struct TNotification {
   std::optional<bool> Running;
   std::optional<bool> PositionTrusted;
   std::optional<bool> ReverseDirection;
+  std::optional<std::string> LastFault;
   // Compensation settings and state, each when it changed.
   std::optional<int32_t> BacklashMode;
   std::optional<int32_t> BacklashCodes;
@@ -49,10 +50,11 @@ struct TPropertyValue {
   int32_t I = 0;
   bool B = false;
   double D = 0;
+  std::string S;
 };
 
-// Reads the variant the iterator stands on; false unless it holds an int32, a boolean or a
-// double.
+// Reads the variant the iterator stands on; false unless it holds an int32, a boolean, a
+// double or a string.
 bool ReadVariant(DBusMessageIter* variant, TPropertyValue& v);
 
 // Stores the Focuser1 properties of the a{sv} dictionary the iterator stands on; entries of

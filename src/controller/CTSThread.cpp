@@ -60,6 +60,7 @@ void TCTSThread::Execute() {
         const bool dual = Controller.DualSense();
         const TTallyStep step = FTally.Take(sample, dual);
         if (step.CtsChanges == 0) continue;
+        Controller.NoteEncoderChange(static_cast<uint32_t>(step.CtsChanges));
         const int32_t now = Controller.FCTSCount.fetch_add(step.Delta) + step.Delta;
         if (step.RisingSeen) lastDSR = step.DsrAtRising;
         if (step.Delta != 0 || step.RisingSeen || dual) Controller.SignalMotion();
@@ -74,6 +75,7 @@ void TCTSThread::Execute() {
       if (!(events & EV_CTS)) continue;
     }
     if (events != EV_CTS) continue;
+    Controller.NoteEncoderChange(1);
     port.GetCommModemStatus(status);
     FModemStatus.store(status, std::memory_order_relaxed);
     const bool cts = status & MS_CTS_ON;

@@ -11,6 +11,15 @@ void TFocusControl::SendFocusCommand(const std::string& Command) {
     else if (command == ":F+#")
       command = ":F-#";
   }
+  // The stall guard watches the motor's drive, in the direction the line sees.
+  if (command == ":FQ#")
+    NoteDrive(0);
+  else if (command == ":F-#")
+    NoteDrive(1);
+  else if (command == ":F+#")
+    NoteDrive(-1);
+  else if (command == ":FS#" || command == ":FF#")
+    NoteRate(command == ":FF#");
   if (FUseRTS_DTR.load()) {
     // Direct drive: RTS powers the motor, DTR picks the count-increasing direction. While a
     // nudge thread runs DTR is left alone, so its pulses in one direction keep it steady.
@@ -52,8 +61,11 @@ void TFocusControl::FocusCommand(const std::string& Command) {
 // not left waiting for a stop point the operator now decides.
 void TFocusControl::StartMove(bool Up, uint8_t /*Speed: the operator's choice, not used*/) {
   CancelMovementAndWait();
+  ClearLastFault();
   FCoarseDrive.store(true);
   StartRun(Up);
+  // A stall of the run before it, stopped while this one started, cleared it: this run drives.
+  FCoarseDrive.store(true);
 }
 
 void TFocusControl::StartRun(bool Up) {
@@ -73,10 +85,13 @@ void TFocusControl::StopMotor() {
 }
 
 void TFocusControl::ClearRTS() {
+  // RTS cleared cuts the drive in both modes (the hub cuts a handset-driven motor too).
+  NoteDrive(0);
   if (auto port = FPortHandle.load()) port->EscapeCommFunction(CLRRTS);
 }
 
 void TFocusControl::SetLine(uint8_t Func) {
+  if (Func == CLRRTS) NoteDrive(0);
   if (auto port = FPortHandle.load()) port->EscapeCommFunction(Func);
 }
 

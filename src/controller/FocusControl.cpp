@@ -4,6 +4,7 @@
 #include "platform/ProductTimings.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
+#include "controller/StallWatchThread.h"
 #include "platform/Signals.h"
 
 namespace morvane {
@@ -122,6 +123,7 @@ void TFocusControl::SetInterruptsOff(bool Value) {
   } else {
     if (!NudgeIdle.load() && nudge) nudge->Resume();
     FInterruptsOff.store(false);
+    NotePauseEnd();
   }
   SignalMotion();
   Sleep(10);

@@ -27,6 +27,8 @@
 //   FMoveLock (recursive; idle handlers run under it and may start the next move)
 //   FDriveLock            held while a move's drive is decided and sent
 //   FMotionRefsLock       the nudge thread's weak reference
+//   FStallLock            the stall guard's drive state; wakes the guard's thread (whose own
+//                         flag lock is a leaf below it)
 //   FThreads' own lock    the kept threads
 //   FSyncState->Lock, FNudgeResponseLock, FPortLossGuard->Lock, a thread's suspend and finish
 //   locks, the host's queue   leaves
@@ -43,6 +45,7 @@
 
 #include "controller/ControllerHost.h"
 #include "controller/SharedHandle.h"
+#include "controller/StallRule.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
 #include "platform/Thread.h"
@@ -58,6 +61,7 @@ class TMoveItThread;
 class TMoveStarterThread;
 class TKeepAliveThread;
 class TBacklashThread;
+class TStallWatchThread;
 struct TSyncState;
 struct TBacklashReport;
 
@@ -65,6 +69,7 @@ using TCTSEvent = std::function<void(TFocusControl* Sender, int32_t CTSCount, bo
 using TIdleEvent = std::function<void(TFocusControl* Sender, bool IdleValue)>;
 using TTCAvailChangeEvent = std::function<void(TFocusControl* Sender, bool TCAvailValue)>;
 using TBacklashDone = std::function<void(const TBacklashReport& Report)>;
+using TFaultEvent = std::function<void(TFocusControl* Sender, const std::string& Text)>;
 
 // The camera-control object the interlock consults: the interlock waits only while its state
 // is False.
@@ -123,6 +128,9 @@ class TFocusControl {
   void SetDualSense(bool v) { FDualSense.store(v); }
   TCTSEvent OnCTSChange;
   TIdleEvent OnIdleChange;
+  // The stall guard stopped the motor (StallGuard.cpp): raised on the guard's thread with the
+  // fault's text, before the move it ended reports idle.
+  TFaultEvent OnStallFault;
   bool TCAvail() { return GetTCAvail(); }
   int32_t TCCal() { return GetTCCal(); }
   double TCAvg() const { return FTCAvg.load(); }
@@ -141,6 +149,19 @@ class TFocusControl {
   // Read when a move starts.
   std::atomic<int32_t> ApproachMode{0};
   std::atomic<int32_t> ApproachCodes{0};
+
+  // The stall guard (StallGuard.cpp): while the motor has drive and the encoder has not
+  // changed for the time TStallRule allows, the motor is stopped and whatever drove it ends.
+  // StallTime: the shortest such time in seconds, [FocusControl] StallTime.
+  double StallTime() const { return static_cast<double>(FStallFloorUs.load()) / 1e6; }
+  void SetStallTime(double seconds);
+  // The text of the last stall; empty again once a move, a run or a measurement starts.
+  std::string LastFault() const;
+  // Stalls since the controller was made.
+  uint64_t StallCount() const { return FStallCount.load(); }
+  // For the guard's thread: the rule's verdict now, and the stop it calls for.
+  TStallVerdict JudgeStall();
+  void StopStalled(int64_t limitUs);
 
   // Virtual operations.
   virtual void SetComPort(int32_t Value);
@@ -303,6 +324,16 @@ class TFocusControl {
   // Asks the counting thread to end, releases its wait (mask 0), closes the port and joins
   // the thread; no report follows.
   void CloseCountingThread();
+  // The stall guard's side of every drive command and of a pause (StallGuard.cpp): on
+  // ":F+#"/":F-#" (dir +-1), off (0) on ":FQ#" or RTS cleared; ":FS#"/":FF#" pick the rate.
+  void NoteDrive(int dir);
+  void NoteRate(bool fast);
+  void NotePauseEnd();
+  // For the counting thread: the encoder's CTS line changed changes times.
+  void NoteEncoderChange(uint32_t changes);
+  void StartStallWatch();
+  void StopStallWatch();
+  void ClearLastFault();
 
   TControllerHost& FHost;
   TPortOpener FOpener;
@@ -392,6 +423,21 @@ class TFocusControl {
   // For the keep-alive thread, after the pause that precedes a write's purge: writes "5"
   // unless the line is busy, and then skips this beat.
   void WriteKeepAlive();
+  // The stall guard's state. FStallLock is a leaf: the drive's direction and start, the
+  // fault's text and the watch thread's pointer (started with the counting thread, stopped
+  // and joined in CloseCountingThread outside the lock).
+  mutable std::mutex FStallLock;
+  int FDriveDir = 0;
+  int64_t FDriveSinceUs = 0;
+  bool FFastRate = false;
+  std::string FLastFault;
+  std::unique_ptr<TStallWatchThread> FStallWatch;
+  std::atomic<int64_t> FResumedUs{0};
+  std::atomic<int64_t> FEncoderChangedUs{0};
+  std::atomic<int64_t> FEncoderIntervalUs{0};
+  std::atomic<int64_t> FStallFloorUs{TStallParams{}.FloorUs};
+  std::atomic<uint64_t> FStallCount{0};
+
   // Worker threads; declared last so that they are joined before the members they use go.
   TThreadKeeper FThreads;
 

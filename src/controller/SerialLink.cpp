@@ -66,6 +66,7 @@ bool TFocusControl::OpenPort() {
   }
   // The controller alone owns and joins the counting thread.
   if (!CountingThread) CountingThread = std::make_shared<TCTSThread>(*this, port);
+  StartStallWatch();
   Sleep(ProductTimings().PortSettleMs);
   ResetCount();
   TCommTimeouts timeouts;
@@ -76,6 +77,8 @@ bool TFocusControl::OpenPort() {
 }
 
 void TFocusControl::CloseCountingThread() {
+  // The guard first: a stop it is making still finds the port.
+  StopStallWatch();
   // The keep-alive writer ends before the port goes, and no tick starts another before the
   // port is gone: nothing is written to a port being closed.
   std::lock_guard keepAlive(FKeepAliveLock);

@@ -197,6 +197,8 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
     return;
   }
   if (n.ComPort) FState.ComPort = *n.ComPort;
+  // Announced before the idle state of the move it ended (empty once the next one starts).
+  if (n.LastFault) FState.LastFault = *n.LastFault;
   if (n.PortOpen) {
     FState.PortOpen = *n.PortOpen;
     if (!FState.PortOpen) LOGF_WARN("Morvane's port COM %d has closed.", FState.ComPort);
@@ -258,6 +260,10 @@ void TMorvaneFocuser::MoveEnded() {
   if (FAborted) {
     state = IPS_IDLE;
     LOGF_INFO("Move aborted at position %g.", FocusAbsPosN[0].value);
+  } else if (!FState.LastFault.empty()) {
+    // Morvane's stall guard stopped the motor: an end stop, a jam or the encoder.
+    state = IPS_ALERT;
+    LOGF_ERROR("%s.", FState.LastFault.c_str());
   } else if (std::llabs(at - FTarget) > LandingTolerance) {
     // Stopped in Morvane's window, or a wait in Morvane timed out.
     state = IPS_ALERT;
@@ -272,7 +278,9 @@ void TMorvaneFocuser::MoveEnded() {
 
 void TMorvaneFocuser::RunEnded() {
   FRunning = false;
-  FocusTimerNP.s = FAborted ? IPS_IDLE : IPS_OK;
+  const bool stalled = !FAborted && !FState.LastFault.empty();
+  if (stalled) LOGF_ERROR("%s.", FState.LastFault.c_str());
+  FocusTimerNP.s = FAborted ? IPS_IDLE : stalled ? IPS_ALERT : IPS_OK;
   IDSetNumber(&FocusTimerNP, nullptr);
 }
 

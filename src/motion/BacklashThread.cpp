@@ -55,6 +55,7 @@ TFocusControl::TMeasureRefusal TFocusControl::MeasureBacklash(bool Up, TBacklash
   if (FSuccessorPending || FMoveActive || !FThreads.Running().empty())
     return TMeasureRefusal::mrMoving;
   GeneralDelayEvent().ResetEvent();
+  ClearLastFault();
   FFinalLegPending = false;
   FMoveActive = true;
   // A reset meanwhile stops the measurement and moves back to where it began.

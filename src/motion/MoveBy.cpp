@@ -73,6 +73,7 @@ void TFocusControl::MoveToTarget(int64_t target) {
   std::lock_guard lock(FMoveLock);
   // The move is not finished from the moment it is asked for.
   GeneralDelayEvent().ResetEvent();
+  ClearLastFault();
   // A coarse run still driving would carry the motor on under the nudges: the move takes
   // the motor from it.
   if (FCoarseDrive.exchange(false)) {

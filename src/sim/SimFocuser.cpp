@@ -91,6 +91,22 @@ void TSimFocuser::Run() {
   }
 }
 
+void TSimFocuser::Jam(double atCodes) {
+  std::lock_guard lock(FLock);
+  const double now = Now();
+  CatchUp(now);
+  FMotor.JamAt(now, atCodes);
+  FWake.notify_one();
+}
+
+void TSimFocuser::Unjam() {
+  std::lock_guard lock(FLock);
+  const double now = Now();
+  CatchUp(now);
+  FMotor.Free(now);
+  FWake.notify_one();
+}
+
 void TSimFocuser::CatchUp(double now) {
   std::string arrived;
   for (;;) {

@@ -94,7 +94,12 @@ class TSimFocuser {
   void Replug();
   // The encoder stops producing edges while the shaft turns; revived, it goes on from where
   // it stopped.
+  // Pulling the encoder's cable is the same to the port: its lines stop where they were.
   void SetDeadEncoder(bool dead);
+  // The motor jams at the shaft angle atCodes (codes, as ShaftPosition), met as an end stop
+  // from the side the shaft is on now; Unjam frees it.
+  void Jam(double atCodes);
+  void Unjam();
 
   // Turns the shaft by hand with the motor at rest: codes full cycles (negative toward falling
   // codes), line changes evenly spaced so that CTS changes edgeRateHz times per second. Blocks

@@ -21,6 +21,8 @@ TSimMotor::TSimMotor(const TSimParams& params, double t)
       FHalfTubePlay(std::max(params.TubePlay, 0.0) / 2),
       FMin(-std::abs(params.TravelRevs) * params.CodesPerRev),
       FMax(std::abs(params.TravelRevs) * params.CodesPerRev),
+      FTravelMin(FMin),
+      FTravelMax(FMax),
       FT(t) {}
 
 double TSimMotor::SegmentEnd() const {
@@ -152,6 +154,21 @@ void TSimMotor::SetDrive(double t, int dir, double speed) {
       break;
   }
   AdvanceTo(t);
+}
+
+void TSimMotor::JamAt(double t, double x) {
+  AdvanceTo(t);
+  if (x >= FX)
+    FMax = std::min(x, FTravelMax);
+  else
+    FMin = std::max(x, FTravelMin);
+}
+
+void TSimMotor::Free(double t) {
+  AdvanceTo(t);
+  FMin = FTravelMin;
+  FMax = FTravelMax;
+  if (FRegime == TRegime::Stalled) Halt(t);
 }
 
 void TSimMotor::PlaceShaft(double t, double x) {

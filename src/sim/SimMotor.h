@@ -25,6 +25,11 @@ class TSimMotor {
   // Puts the shaft (and the motor, play centred) at angle x at rest, as when turned by hand.
   void PlaceShaft(double t, double x);
 
+  // A jam at angle x from time t: the shaft meets it as it meets an end stop, on the side it
+  // lies now. Free lifts it; a motor still driven against it breaks loose again.
+  void JamAt(double t, double x);
+  void Free(double t);
+
   // The earliest time in (Time(), tMax] at which the shaft leaves [lo, hi) or the motion
   // changes regime (breaks loose, stops, reverses, meets an end stop); Never when none does.
   // After AdvanceTo of that time the shaft lies outside [lo, hi) if that was the cause.
@@ -62,6 +67,7 @@ class TSimMotor {
   void DragTube() { FTube = std::clamp(FTube, FX - FHalfTubePlay, FX + FHalfTubePlay); }
 
   double FSpinUp, FCoastTime, FFriction, FBreakaway, FHalfPlay, FHalfTubePlay, FMin, FMax;
+  const double FTravelMin, FTravelMax;  // the end stops; FMin and FMax also hold a jam
   TRegime FRegime = TRegime::Rest;
   double FT, FM = 0, FX = 0, FV = 0;
   int FDir = 0;

@@ -80,7 +80,9 @@ QString TMainForm::StartBacklashMeasurement(std::function<void(const TBacklashRe
             [this, done, report] {
               CallHandler([&] {
                 LogLine(BacklashReportText(report));
-                SetStatusNote(StatusText(report));
+                // A measurement the stall guard stopped keeps the guard's reason on the line.
+                const std::string fault = FocusControl ? FocusControl->LastFault() : std::string();
+                SetStatusNote(fault.empty() ? StatusText(report) : QString::fromStdString(fault));
                 if (done) done(report);
               });
             },

@@ -149,6 +149,19 @@ void TMainForm::StopAllClick() {
   }
 }
 
+void TMainForm::ShowStall(const QString& text) {
+  if (!FocusControl) return;
+  // The end of the move the guard stopped follows: it must not take the fault's place.
+  FMoveTarget.reset();
+  SetStatusNote(text);
+  if (FCoarseRunning) {
+    FHeldKey = 0;
+    FHeldButton = nullptr;
+    Focus_InBtnMouseUp(nullptr);
+  }
+  BusStateChanged();
+}
+
 void TMainForm::ResetButtonClick() {
   FocusControl->ResetCount();
   FMoveTarget.reset();  // a move going on now is counted from zero

@@ -46,6 +46,7 @@ class TMainFormConsole : public TConsoleActions {
   void ReleaseCompensation(const std::string& holder) override;
   bool CompensationHeld() override;
   int32_t LastCompensationMove() override;
+  std::string LastFault() override;
   TMarkOutcome MarkFocus() override;
   void MeasureBacklash(std::function<void(const TBacklashReply&)> done) override;
 

@@ -52,6 +52,10 @@ bool TMainFormConsole::Running() {
   return Form.CoarseRunning();
 }
 
+std::string TMainFormConsole::LastFault() {
+  return Form.Controller().LastFault();
+}
+
 bool TMainFormConsole::ReadTemperature(double& celsius) {
   if (FProbed && !Form.Controller().LastTCAvail()) return false;
   FProbed = true;

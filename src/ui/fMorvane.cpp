@@ -25,6 +25,7 @@
 #include "settings/FocusMarks.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
+#include "settings/StallSettings.h"
 #include "settings/ViewSettings.h"
 #include "settings/fSetupForm.h"
 #include "ui/CountHandOver.h"
@@ -240,6 +241,13 @@ void TMainForm::FormCreate() {
   FocusControl->OnIdleChange = [this](TFocusControl* sender, bool idle) {
     FocusControlIdleChange(sender, idle);
   };
+  // Queued behind the count and ahead of the idle change of the move the guard ended.
+  FocusControl->OnStallFault = [this](TFocusControl*, const std::string& text) {
+    QPointer<TMainForm> self(this);
+    FHost.Post([self, text] {
+      if (self) self->ShowStall(QString::fromStdString(text));
+    });
+  };
   FocusControl->OnAvailChange = [this](TFocusControl* sender, bool avail) {
     CallHandler([&] { FocusControlAvailChange(sender, avail); });
     BusStateChanged();
@@ -336,6 +344,7 @@ void TMainForm::FinishFormShow() {
   CallHandler([this] {
     SetupForm->UpdatePgmParametersButtonClick();
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
+    FocusControl->SetStallTime(ReadStallTime(FIniPath));
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
     RestoreKeptPosition();
@@ -351,6 +360,7 @@ void TMainForm::ReloadSettings() {
     SetupForm->LoadSettings();
     SetupForm->UpdatePgmParametersButtonClick();
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
+    FocusControl->SetStallTime(ReadStallTime(FIniPath));
   });
   BusStateChanged();  // the port may have changed
 }

@@ -224,6 +224,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The GUI thread's part of the two controller events, in the handlers' order of effects.
   void ShowCountChange(int32_t CTSCount, bool DSRValue);
   void ShowIdleChange(bool IdleValue);
+  // The stall guard stopped the motor: the fault on the status line and the bus, and a
+  // coarse run ended as at its button's release.
+  void ShowStall(const QString& text);
   // Frees the dialogs and then the controller, in that order; once.
   void FreeOwned();
   // A stored place may lie on a screen that is gone (a monitor unplugged since the last

@@ -152,4 +152,37 @@ TEST(AlpacaFocuserTest, DeviceStateLeavesOutWhatCannotBeRead) {
   EXPECT_EQ(link.Stops, 0);
 }
 
+TEST(AlpacaFocuserTest, AMoveStoppedByTheStallGuardFailsItsIsMovingOnce) {
+  TFakeLink link;
+  link.State = Running(100);
+  TAlpacaFocuser device(link, TDeviceConfig{.MaxStep = 1000});
+  ASSERT_EQ(device.Put("connected", {{"Connected", "true"}}).ErrorNumber, 0);
+  // A fault of an earlier move, not this server's: nothing to tell.
+  link.State.LastFault = "Stopped at 0: no encoder change for 0.5 s, an end stop or the encoder";
+  EXPECT_EQ(device.Get("ismoving").Value.dump(), "false");
+
+  ASSERT_EQ(device.Put("move", {{"Position", "0"}}).ErrorNumber, 0);
+  link.State.LastFault.clear();
+  link.State.MovePending = true;
+  EXPECT_EQ(device.Get("ismoving").Value.dump(), "true");
+  // Morvane announces the fault, then the move's end.
+  const std::string fault =
+      "Stopped at 1000: no encoder change for 0.5 s, an end stop or the encoder";
+  link.State.LastFault = fault;
+  EXPECT_EQ(device.Get("ismoving").Value.dump(), "true");
+  link.State.MovePending = false;
+  link.State.Position = 1000;
+  const TDeviceReply ended = device.Get("ismoving");
+  EXPECT_EQ(ended.ErrorNumber, MorvaneStalled);
+  EXPECT_EQ(ended.ErrorMessage, fault);
+  // Told once; the position still reads.
+  EXPECT_EQ(device.Get("ismoving").Value.dump(), "false");
+  EXPECT_EQ(device.Get("position").Value.dump(), "0");
+
+  // A move that ends without a fault reads as before.
+  ASSERT_EQ(device.Put("move", {{"Position", "10"}}).ErrorNumber, 0);
+  link.State.LastFault.clear();
+  EXPECT_EQ(device.Get("ismoving").ErrorNumber, 0);
+}
+
 }  // namespace

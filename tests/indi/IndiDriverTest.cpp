@@ -279,6 +279,24 @@ TEST_F(IndiDriverTest, AStalledMoveIsStoppedAndReported) {
   EXPECT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-4950)<=1")) << indi.Messages();
 }
 
+// A move into an end stop: Morvane's stall guard stops it, and the client gets ALERT with the
+// guard's reason in the log; the next move away from the stop runs as usual.
+TEST_F(IndiDriverTest, AMoveTheStallGuardStoppedEndsInAlert) {
+  sim::TSimParams params;
+  params.TravelRevs = 0.5;  // end stops 256 codes either way
+  TMainWindowRig rig(params);
+  TIndiServer indi;
+  Connect(indi);
+  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=" + std::to_string(Max - 1000));
+  EXPECT_TRUE(indi.WaitFor(AbsState + "==3", 40)) << indi.Messages();
+  EXPECT_TRUE(Logged(indi, "no encoder change for 0.5 s")) << indi.Messages();
+  EXPECT_EQ(rig.Controller().StallCount(), 1u);
+  indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=" + std::to_string(Max - 100));
+  EXPECT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-" + std::to_string(Max - 100) +
+                           ")<=1"))
+      << indi.Messages();
+}
+
 // Morvane ends the driver's runs: one ended in Morvane's window frees the driver for the next
 // move, and one whose driver is killed with indiserver stops long before its time.
 TEST_F(IndiDriverTest, RunsEndInMorvane) {

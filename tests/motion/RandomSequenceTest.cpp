@@ -247,6 +247,8 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
   EXPECT_TRUE(reports.size() % 2 == 0) << log.str() << " (ended busy)";
   EXPECT_TRUE(Controller->Idle()) << log.str();
   EXPECT_FALSE(Sim->RTS()) << log.str();
+  // Every drive of the sequence turned the motor: the stall guard never stopped one.
+  EXPECT_EQ(Controller->StallCount(), 0u) << log.str() << " (" << Controller->LastFault() << ")";
 }
 
 TEST_P(RandomSequenceTest, EveryMoveEndsAndNothingRunsAway) {

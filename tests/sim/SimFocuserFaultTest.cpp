@@ -105,5 +105,40 @@ TEST(SimFault, DeadEncoderAlsoIgnoresTurningByHand) {
   EXPECT_FALSE(sim.CTS());
 }
 
+TEST(SimFault, JamStopsTheDrivenShaftUntilFreed) {
+  TSimFocuser sim;
+  auto port = sim.Open();
+  TCountingReader reader(*port);
+  ASSERT_TRUE(Send(*port, ":F-#"));
+  ASSERT_TRUE(WaitFor([&] { return sim.Speed() > 100; }));
+  const double jam = sim.ShaftPosition() + 40;
+  sim.Jam(jam);
+  // Driven against the jam the shaft stands there: settled, though its drive is on.
+  ASSERT_TRUE(WaitStopped(sim));
+  EXPECT_NEAR(sim.ShaftPosition(), jam, 1e-6);
+  const int32_t at = sim.Position();
+  ASSERT_TRUE(WaitFor([&] { return reader.Count() == at; }));
+
+  // Freed, the motor still driven breaks loose and turns on.
+  sim.Unjam();
+  ASSERT_TRUE(WaitFor([&] { return sim.Position() > at + 10; }));
+  ASSERT_TRUE(Send(*port, ":FQ#"));
+  EXPECT_TRUE(WaitStopped(sim));
+}
+
+TEST(SimFault, JamBehindTheShaftHoldsTheOtherWay) {
+  TSimFocuser sim;
+  auto port = sim.Open();
+  sim.Jam(-5);
+  ASSERT_TRUE(Send(*port, ":F+#"));
+  ASSERT_TRUE(WaitFor([&] { return sim.ShaftPosition() <= -5 + 1e-6 && sim.Speed() == 0; }));
+  ASSERT_TRUE(Send(*port, ":FQ#"));
+  // Driven away from it, the shaft turns freely.
+  ASSERT_TRUE(Send(*port, ":F-#"));
+  ASSERT_TRUE(WaitFor([&] { return sim.ShaftPosition() > 0; }));
+  ASSERT_TRUE(Send(*port, ":FQ#"));
+  EXPECT_TRUE(WaitStopped(sim));
+}
+
 }  // namespace
 }  // namespace morvane::sim::test

@@ -319,6 +319,61 @@ TEST_F(MainWindowBusTest, StopRightBehindAMoveOrARunStopsTheMotor) {
   }
 }
 
+// A move into an end stop: the stall guard stops it, and the fault is on the status line and
+// announced on the bus before the move's end; a coarse run into the other stop ends as at
+// its button's release.
+TEST(MainWindowStallTest, AStallIsToldOnTheStatusLineAndTheBusBeforeTheMovesEnd) {
+  sim::TSimParams params;
+  params.TravelRevs = 0.5;  // end stops 256 codes either way
+  TMainWindowRig rig(params);
+  TOtherProgram other;
+  TFocuserClient& client = other.Client;
+  ASSERT_TRUE(FromOtherThread([&] { return client.CallInt("MoveTo", 1000); }).Ok);
+  std::vector<TNotification> changes = FromOtherThread([&] {
+    std::vector<TNotification> all;
+    const int64_t end = MonotonicMicros() + 30'000'000;
+    while (MonotonicMicros() < end) {
+      const auto n = client.Next(50);
+      if (!n || n->IsMessage) continue;
+      all.push_back(*n);
+      if (n->Idle == true) break;
+    }
+    return all;
+  });
+  ASSERT_FALSE(changes.empty());
+  ASSERT_EQ(changes.back().Idle, true) << "the move did not end";
+  const int32_t at = rig.Controller().CTSCount();
+  const std::string fault =
+      "Stopped at " + std::to_string(at) + ": no encoder change for 0.5 s, an end stop or the encoder";
+  size_t faultAt = changes.size();
+  for (size_t i = 0; i < changes.size(); ++i)
+    if (changes[i].LastFault && !changes[i].LastFault->empty()) faultAt = i;
+  // Gathered up to the idle state: the fault came before it or with it.
+  ASSERT_LT(faultAt, changes.size()) << "no fault announced before the move's end";
+  EXPECT_EQ(*changes[faultAt].LastFault, fault);
+  EXPECT_NEAR(at, 256, 1);
+  auto* line = rig.Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
+  ASSERT_NE(line, nullptr);
+  EXPECT_TRUE(ServeUntil([&] { return line->text().contains(QString::fromStdString(fault)); }, 5000))
+      << line->text().toStdString();
+  TFocuserState state;
+  ASSERT_TRUE(FromOtherThread([&] { return client.GetState(state); }).Ok);
+  EXPECT_EQ(state.LastFault, fault);
+  EXPECT_TRUE(state.Idle);
+
+  // A coarse run over the bus into the other stop: the run ends by itself.
+  ASSERT_TRUE(FromOtherThread([&] { return client.CallBool("StartRun", false); }).Ok);
+  EXPECT_TRUE(ServeUntil(
+      [&] { return rig.Controller().StallCount() == 2 && !rig.Form->CoarseRunning(); }, 30000));
+  EXPECT_NEAR(rig.Controller().CTSCount(), -256, 1);
+  EXPECT_TRUE(ServeUntil([&] { return !rig.Simulator->Moving(); }, 5000));
+  EXPECT_FALSE(rig.Simulator->RTS());
+  ASSERT_TRUE(FromOtherThread([&] { return client.GetState(state); }).Ok);
+  EXPECT_FALSE(state.Running);
+  EXPECT_NE(state.LastFault.find("Stopped at -25"), std::string::npos) << state.LastFault;
+  EXPECT_TRUE(line->text().contains(QString::fromStdString(state.LastFault)));
+}
+
 // morvanectl against the real window: a waited move prints where it landed, and wait-move
 // returns when the window's move has finished.
 TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {

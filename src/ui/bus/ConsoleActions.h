@@ -91,6 +91,9 @@ class TConsoleActions {
   virtual bool CompensationHeld() { return false; }
   // The codes of the last compensation move (0: none yet).
   virtual int32_t LastCompensationMove() { return 0; }
+  // What the stall guard last stopped, as the status line showed it; empty since the next
+  // move or run started.
+  virtual std::string LastFault() { return {}; }
   // Marks "in focus here" for learning the coefficient; nothing is logged when refused.
   virtual TMarkOutcome MarkFocus() {
     return {TMarkRefusal::mrNotAvailable, "Temperature Functions are not available"};

@@ -96,6 +96,7 @@ void TFocuserService::FinishPublish() {
   FSentRunning = Running();
   FSentHeld = CompensationHeld();
   FSentLastMove = LastCompensationMove();
+  FSentFault = LastFault();
   FSentCompensation = FConsole.Compensation();
   FRunCallerWatcher = std::make_unique<QDBusServiceWatcher>(
       QString(), bus, QDBusServiceWatcher::WatchForUnregistration);
@@ -150,6 +151,8 @@ void TFocuserService::Announce(bool flushPosition) {
     changed.insert(QStringLiteral("CompensationHeld"), FSentHeld = held);
   if (const int last = LastCompensationMove(); last != FSentLastMove)
     changed.insert(QStringLiteral("LastCompensationMove"), FSentLastMove = last);
+  if (const QString fault = LastFault(); fault != FSentFault)
+    changed.insert(QStringLiteral("LastFault"), FSentFault = fault);
   AddCompensationChanges(changed);
   const int position = Position();
   if (position != FSentPosition) {

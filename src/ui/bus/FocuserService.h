@@ -43,6 +43,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(double TempReference READ TempReference)
   Q_PROPERTY(bool CompensationHeld READ CompensationHeld)
   Q_PROPERTY(int LastCompensationMove READ LastCompensationMove)
+  Q_PROPERTY(QString LastFault READ LastFault)
 
  public:
   // Position changes are announced at most this often while the readout moves.
@@ -90,6 +91,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   double TempReference() { return FConsole.Compensation().TempReference; }
   bool CompensationHeld() { return FConsole.CompensationHeld(); }
   int LastCompensationMove() { return FConsole.LastCompensationMove(); }
+  QString LastFault() { return QString::fromStdString(FConsole.LastFault()); }
   // Each setting written alone; the console brings it into its range and saves it.
   void SetBacklashMode(int v);
   void SetBacklashCodes(int v);
@@ -152,6 +154,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentRunning = false;
   bool FSentHeld = false;
   int FSentLastMove = 0;
+  QString FSentFault;
   TCompensationSettings FSentCompensation;
   bool FBusRun = false;  // the run that runs was started over the bus
   QString FRunCaller;    // its caller's unique name; empty for a caller in this process

@@ -58,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     Check(temperatureReply);
   }
+  // Compensation's reading of the same reply: the same value, or none for a garbled field.
+  Check(TemperatureOfReplyOrNone(reply) == Temperature(reply).value_or(NoTemperature));
 
   // Five characters of decimal or hexadecimal digits hold no more than this either.
   if (const std::optional<int32_t> cal = Calibration(reply, "MRV05"))

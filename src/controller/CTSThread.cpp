@@ -22,6 +22,13 @@ void TCTSThread::Execute() {
   TLineSample sample;
   uint32_t status = 0;
   bool counters = port.GetCommCounts(sample.Counts, status);
+  // The counters hold every change since the driver loaded: the count starts from the first
+  // good reading of them, and from the one after the mask is set when that one succeeds.
+  if (counters) {
+    sample.Cts = status & MS_CTS_ON;
+    sample.Dsr = status & MS_DSR_ON;
+    FTally.Reset(sample);
+  }
   uint32_t mask = counters ? EV_CTS | EV_DSR : EV_CTS;
   port.SetCommMask(mask);
   if (counters && port.GetCommCounts(sample.Counts, status)) {

@@ -40,9 +40,14 @@ int32_t SingleFromDouble(bool ctsBefore, int32_t doubleDelta) {
 void TEdgeTally::Reset(const TLineSample& sample) {
   FLast = sample;
   FLastDir = 0;
+  FStarted = true;
 }
 
 TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
+  if (!FStarted) {
+    Reset(sample);
+    return {};
+  }
   const bool ctsBefore = FLast.Cts;
   TTallyStep step = TakeDouble(sample);
   if (!dual) step.Delta = SingleFromDouble(ctsBefore, step.Delta);

@@ -38,12 +38,15 @@ class TEdgeTally {
   // Starts from this sample: changes before it are not counted.
   void Reset(const TLineSample& sample);
   // The count change from the changes since the previous sample; dual counts both CTS edges.
+  // Before any sample (a first read of the counters that failed) the first one taken is the
+  // start and counts nothing: the counters hold every change since the port driver loaded.
   TTallyStep Take(const TLineSample& sample, bool dual);
 
  private:
   TTallyStep TakeDouble(const TLineSample& sample);
 
   TLineSample FLast;
+  bool FStarted = false;
   int FLastDir = 0;  // direction of the last CTS edge counted: +1, -1, or 0 before the first
 };
 

@@ -87,4 +87,12 @@ double TFocusControl::GetTemperature() {
   return result;
 }
 
+double TFocusControl::ReadTemperature() {
+  const std::lock_guard line(FLineLock);
+  if (!GetTCAvail()) return NoTemperature;
+  const double result = TemperatureOfReplyOrNone(ModuleExchange(*this, "MRV08?????"));
+  AddTemperatureSample(result);
+  return result;
+}
+
 }  // namespace morvane

@@ -14,6 +14,14 @@ double TemperatureOfReply(const std::string& reply) {
   return StrToFloat(reply.substr(HeaderLength, FieldLength));
 }
 
+double TemperatureOfReplyOrNone(const std::string& reply) {
+  try {
+    return TemperatureOfReply(reply);
+  } catch (const EConvertError&) {
+    return NoTemperature;
+  }
+}
+
 std::optional<int32_t> CalibrationOfReply(const std::string& reply, std::string_view header) {
   if (reply.compare(0, HeaderLength, header) != 0) return std::nullopt;
   return StrToInt(reply.substr(HeaderLength, FieldLength));

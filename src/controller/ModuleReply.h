@@ -15,6 +15,8 @@ inline constexpr double NoTemperature = -100.0;
 // The temperature of a reply to "MRV08?????": the field after "MRV09" in degrees Celsius, or
 // NoTemperature for any other reply. Raises EConvertError when the field is no number.
 double TemperatureOfReply(const std::string& reply);
+// The same, with NoTemperature for a field that is no number.
+double TemperatureOfReplyOrNone(const std::string& reply);
 
 // The calibration a reply beginning with header ("MRV05" or "MRV07") carries; nothing for a
 // reply with another beginning. Raises EConvertError when the field is no integer.

@@ -209,6 +209,9 @@ class TFocusControl {
   virtual void FocusCommand(const std::string& Command);
   virtual void SetLine(uint8_t Func);
   virtual double GetTemperature();
+  // As GetTemperature, but a field that is no number gives NoTemperature instead of raising:
+  // for compensation, to which a garbled reply is a failed reading like a short one.
+  double ReadTemperature();
 
   // Event dispatchers.
   virtual void DoCTSChange(int32_t Count, bool DSRValue);

@@ -1,6 +1,7 @@
 #include "ui/TempCompDriver.h"
 
-#include <numeric>
+#include <cmath>
+#include <vector>
 
 #include "controller/Objects.h"
 
@@ -22,6 +23,8 @@ void TTempCompDriver::SetSettings(const TCompensationSettings& in) {
   FController.ApproachMode.store(s.BacklashMode);
   FController.ApproachCodes.store(s.BacklashCodes);
   if (s.TempComp && !FSettings.TempComp) FReferencePending = true;
+  // A reference no tube has (a file written by hand) is none: the next reading is taken.
+  if (s.TempComp && !TTempCompRule::Plausible(s.TempReference)) FReferencePending = true;
   if (!s.TempComp) FReferencePending = false;
   FSettings = s;
   while (FReadings.size() > static_cast<size_t>(FSettings.TempSamples)) FReadings.pop_front();
@@ -99,18 +102,21 @@ void TTempCompDriver::Tick() {
     Report(TTempCompAction::taReadingFailed, 0);
     return;
   }
-  const double t = FController.GetTemperature();
+  const double t = FController.ReadTemperature();
   if (t <= NoReading && !FController.LastTCAvail()) FAbsentTicks = AbsentRetryTicks;
-  if (t > NoReading) {
-    FReadings.push_back(t);
-    while (FReadings.size() > static_cast<size_t>(FSettings.TempSamples)) FReadings.pop_front();
-  } else {
+  const TReadingVerdict verdict = t > NoReading ? TakeReading(t) : TReadingVerdict::rvOutOfRange;
+  if (t <= NoReading) {
     FReadings.clear();
+    FUnconfirmed.reset();
   }
-  in.ReadingValid = !FReadings.empty() && t > NoReading;
-  in.Average = in.ReadingValid ? std::accumulate(FReadings.begin(), FReadings.end(), 0.0) /
-                                     static_cast<double>(FReadings.size())
-                               : 0;
+  // A reading out of range is told as one; a jump not yet confirmed as a failed reading.
+  in.ReadingValid = t > NoReading && verdict != TReadingVerdict::rvJump;
+  if (verdict == TReadingVerdict::rvOutOfRange) {
+    in.Average = t;
+  } else if (in.ReadingValid) {
+    const std::vector<double> samples(FReadings.begin(), FReadings.end());
+    in.Average = TTempCompRule::Median(samples);
+  }
   // The reading took a while: a move may have started meanwhile.
   in.Idle = !Busy();
   const int32_t count = FController.CTSCount();
@@ -136,8 +142,27 @@ void TTempCompDriver::Tick() {
     FOwnCount = count + d.Codes;
     FLastMove = d.Codes;
     FController.MoveBy(d.Codes);
+    if (OnReferenceTaken) OnReferenceTaken(FSettings);
   }
   Report(d.Action, d.Codes);
+}
+
+TReadingVerdict TTempCompDriver::TakeReading(double celsius) {
+  const std::optional<double> last =
+      FReadings.empty() ? std::nullopt : std::optional<double>(FReadings.back());
+  const TReadingVerdict v = TTempCompRule::CheckReading(celsius, last, FUnconfirmed);
+  const std::optional<double> before = FUnconfirmed;
+  FUnconfirmed.reset();
+  if (v == TReadingVerdict::rvJump) FUnconfirmed = celsius;
+  if (v != TReadingVerdict::rvTaken) return v;
+  // A jump confirmed: the samples from before it belong to another temperature.
+  if (last && std::abs(celsius - *last) > TTempCompRule::MostStepCelsius) {
+    FReadings.clear();
+    if (before) FReadings.push_back(*before);
+  }
+  FReadings.push_back(celsius);
+  while (FReadings.size() > static_cast<size_t>(FSettings.TempSamples)) FReadings.pop_front();
+  return v;
 }
 
 void TTempCompDriver::Report(TTempCompAction a, int32_t codes) {

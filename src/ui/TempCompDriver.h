@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -54,18 +55,23 @@ class TTempCompDriver : public QObject {
 
   // Told what compensation did or why it waits (the status line); "" when all is well.
   std::function<void(const std::string&)> OnStatus;
-  // The reference was taken: the settings file should keep it.
+  // The reference was taken or followed a compensation move: the settings file should keep
+  // it, so that a re-read of the file does not put an older one back and repeat the moves.
   std::function<void(const TCompensationSettings&)> OnReferenceTaken;
 
  private:
   bool PermitMissing() const;
   void Report(TTempCompAction a, int32_t codes);
+  // Adds a module reading to the samples if a tube could give it; tells what became of it.
+  TReadingVerdict TakeReading(double celsius);
 
   TFocusControl& FController;
   QTimer FTimer;
   TCompensationSettings FSettings;
   std::set<std::string> FHolders;
   std::deque<double> FReadings;
+  // The last reading, refused as too far from the one before: taken if the next one agrees.
+  std::optional<double> FUnconfirmed;
   bool FReferencePending = false;
   // The count this driver left the focuser at: a count found elsewhere means somebody
   // refocused, and the present temperature becomes the reference.

@@ -205,9 +205,6 @@ void TCompensationForm::ShowFit() {
                           .arg(QString::fromUtf8(FitProblemText(fit.Problem)))
                           .arg(fit.Points)
                           .arg(fit.Points == 1 ? QString() : QStringLiteral("s")));
-  else if (!fit.HasSpread)
-    FitLabel->setText(
-        QStringLiteral("%1 codes/°C from 2 points (no spread from two)").arg(FFitted, 0, 'f', 2));
   else
     FitLabel->setText(QStringLiteral("%1 codes/°C ± %2 from %3 points")
                           .arg(FFitted, 0, 'f', 2)

@@ -125,5 +125,33 @@ TEST(EdgeTallyTest, ReportsWhatTheLastRisingEdgeSaw) {
   }
 }
 
+// A first reading of the counters that failed leaves the tally without a start: it counts
+// nothing until the first good sample, and from there on only what changed after it (it
+// counted -500 000 at counters of 1 000 000).
+TEST(EdgeTallyTest, WithoutAStartTheFirstSampleIsTheStart) {
+  struct TRow {
+    TLineSample First, Next;
+    bool Dual;
+    int32_t NextDelta;
+  } rows[] = {
+      // CTS rose once more with DSR low: one up either way.
+      {{{1000000, 1000000}, false, false}, {{1000001, 1000000}, true, false}, false, 1},
+      {{{1000000, 1000000}, false, false}, {{1000001, 1000000}, true, false}, true, 1},
+      // Nothing more: nothing counted.
+      {{{1000000, 999999}, true, true}, {{1000000, 999999}, true, true}, false, 0},
+      // CTS fell with DSR low: one down in double resolution.
+      {{{7, 3}, true, false}, {{8, 3}, false, false}, true, -1},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const TRow& r = rows[i];
+    TEdgeTally tally;
+    const TTallyStep first = tally.Take(r.First, r.Dual);
+    EXPECT_EQ(first.Delta, 0) << "row " << i;
+    EXPECT_EQ(first.CtsChanges, 0) << "row " << i;
+    EXPECT_FALSE(first.RisingSeen) << "row " << i;
+    EXPECT_EQ(tally.Take(r.Next, r.Dual).Delta, r.NextDelta) << "row " << i;
+  }
+}
+
 }  // namespace
 }  // namespace morvane::test

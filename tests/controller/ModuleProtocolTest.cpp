@@ -149,6 +149,21 @@ TEST_F(ModuleProtocolTest, ForcedTemperatureRepliesAtTheLimits) {
   readWith("MRV09ab.cd");
   EXPECT_EQ(error, "'ab.cd' is not a valid floating point value");
   EXPECT_DOUBLE_EQ(Controller->TCAvg(), 23.0);
+  // Compensation's reading of the same reply is a failed one: nothing raised.
+  error.clear();
+  const double read = Gui([&] {
+    Controller->GetTCAvail();
+    Sim->SetNextModuleReply("MRV09ab.cd");
+    try {
+      return Controller->ReadTemperature();
+    } catch (const EConvertError& e) {
+      error = e.what();
+      return 0.0;
+    }
+  });
+  EXPECT_TRUE(error.empty()) << error;
+  EXPECT_DOUBLE_EQ(read, -100.0);
+  EXPECT_DOUBLE_EQ(Controller->TCAvg(), 23.0);
 }
 
 TEST_F(ModuleProtocolTest, BadCalibrationFieldRaisesAndKeepsTheValue) {

@@ -1,6 +1,7 @@
 // Temperature compensation driven on the simulated focuser through a cooling night: moves
 // that follow the ideal focus within the dead band, none while held, no module reading while
-// the focuser moves.
+// the focuser moves, and none on bad data: a reference no tube has, a re-read settings file,
+// garbled or flickering readings.
 #include <algorithm>
 
 #include "motion/MotionFixture.h"
@@ -42,7 +43,33 @@ class TempCompDriverTest : public MotionFixture {
     return std::any_of(w.begin(), w.end(),
                        [](const std::string& s) { return s.rfind("MRV", 0) == 0; });
   }
+  // Compensation switched on, its reference taken at 12.5 degrees; the settings the driver
+  // asks to keep are what the file holds.
+  TCompensationSettings StartAt12_5(double coefficient, int32_t samples, int32_t deadBand) {
+    TCompensationSettings s;
+    s.TempComp = true;
+    s.TempCoefficient = coefficient;
+    s.TempSamples = samples;
+    s.TempDeadBand = deadBand;
+    Driver->OnReferenceTaken = [this](const TCompensationSettings& kept) { File = kept; };
+    Driver->SetSettings(s);
+    Sim->SetTemperature(12.5);
+    for (int i = 0; i < samples; ++i) TickAndSettle();
+    EXPECT_FALSE(Driver->ReferencePending());
+    EXPECT_DOUBLE_EQ(Driver->Reference(), 12.5);
+    return File;
+  }
+  // Ticks, counting the compensation moves.
+  int TicksMoving(int ticks) {
+    int moves = 0;
+    for (int i = 0; i < ticks; ++i) {
+      TickAndSettle();
+      if (Driver->LastAction() == TTempCompAction::taMove) ++moves;
+    }
+    return moves;
+  }
   std::unique_ptr<TTempCompDriver> Driver;
+  TCompensationSettings File;
 };
 
 TEST_F(TempCompDriverTest, ARampIsFollowedWithinTheDeadBandAndNothingMovesWhileHeld) {
@@ -101,7 +128,7 @@ TEST_F(TempCompDriverTest, NoReadingDuringAMoveAndAFocusMovedByHandIsTheNewRefer
   Controller->MoveBy(300);
   ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 20; }, 3000));
   Sim->ClearTrace();
-  Sim->SetTemperature(15.0);
+  Sim->SetTemperature(11.5);  // within what a tube can change in one interval
   Driver->Tick();
   EXPECT_EQ(Driver->LastAction(), TTempCompAction::taBusy);
   EXPECT_FALSE(ReadsModule(Sim->Trace()));
@@ -109,7 +136,7 @@ TEST_F(TempCompDriverTest, NoReadingDuringAMoveAndAFocusMovedByHandIsTheNewRefer
   const int32_t refocused = SettledCount();
   TickAndSettle();
   EXPECT_EQ(Controller->CTSCount(), refocused) << "a refocus, not a drift";
-  EXPECT_DOUBLE_EQ(Driver->Reference(), 15.0);
+  EXPECT_DOUBLE_EQ(Driver->Reference(), 11.5);
 
   // A failed reading pauses and says so.
   std::string said;
@@ -132,6 +159,96 @@ TEST_F(TempCompDriverTest, NoReadingDuringAMoveAndAFocusMovedByHandIsTheNewRefer
   EXPECT_EQ(said, "Temperature compensation held");
   Driver->Release(":1.7");
   EXPECT_EQ(said, "Temperature compensation released");
+}
+
+TEST_F(TempCompDriverTest, AReferenceNoTubeHasIsRetakenNotCompensated) {
+  for (const double reference : {100.0, 99999999999.0, -60.0}) {
+    SCOPED_TRACE(reference);
+    TCompensationSettings s = StartAt12_5(8, 1, 5);
+    const int32_t start = Controller->CTSCount();
+    // A file edited by hand and re-read.
+    s.TempReference = reference;
+    Driver->SetSettings(s);
+    EXPECT_TRUE(Driver->ReferencePending());
+    EXPECT_EQ(TicksMoving(3), 0);
+    EXPECT_EQ(Controller->CTSCount(), start);
+    EXPECT_DOUBLE_EQ(Driver->Reference(), 12.5) << "taken again from the reading";
+    EXPECT_DOUBLE_EQ(File.TempReference, 12.5) << "and kept";
+    s.TempComp = false;
+    Driver->SetSettings(s);
+  }
+}
+
+TEST_F(TempCompDriverTest, AReReadAfterACompensationMoveRepeatsNoMove) {
+  StartAt12_5(-8, 1, 5);
+  Sim->SetTemperature(11.5);
+  TickAndSettle();
+  ASSERT_EQ(Driver->LastAction(), TTempCompAction::taMove);
+  EXPECT_EQ(Driver->LastMove(), 8);
+  EXPECT_DOUBLE_EQ(File.TempReference, Driver->Reference()) << "kept with the move";
+  const int32_t after = Controller->CTSCount();
+  // SIGHUP: the file read again.
+  Driver->SetSettings(File);
+  EXPECT_EQ(TicksMoving(3), 0);
+  EXPECT_EQ(Controller->CTSCount(), after);
+}
+
+TEST_F(TempCompDriverTest, AGarbledReadingAmongTheSamplesMovesNothing) {
+  for (const int samples : {10, 1}) {
+    SCOPED_TRACE(samples);
+    TCompensationSettings s = StartAt12_5(-8, samples, 5);
+    const int32_t start = Controller->CTSCount();
+    // Out of range (the mean of ten was 51.25: -310 codes), then a jump to 0 (+100 codes).
+    for (const char* reply : {"MRV09400.0", "MRV09000.0", "MRV09ab.cd"}) {
+      SCOPED_TRACE(reply);
+      Sim->SetNextModuleReply(reply);
+      TickAndSettle();
+      EXPECT_NE(Driver->LastAction(), TTempCompAction::taMove);
+      EXPECT_EQ(TicksMoving(samples), 0) << "nor once it has gone";
+    }
+    EXPECT_EQ(Controller->CTSCount(), start);
+    s.TempComp = false;
+    Driver->SetSettings(s);
+  }
+}
+
+TEST_F(TempCompDriverTest, AFieldThatIsNoNumberIsAFailedReading) {
+  StartAt12_5(-8, 1, 5);
+  Sim->SetNextModuleReply("MRV09ab.cd");
+  EXPECT_NO_THROW(Driver->Tick());
+  EXPECT_EQ(Driver->LastAction(), TTempCompAction::taReadingFailed);
+  TickAndSettle();
+  EXPECT_EQ(Driver->LastAction(), TTempCompAction::taNone) << "the next reading is good again";
+}
+
+TEST_F(TempCompDriverTest, AReadingFlickeringByOneDigitMovesNothing) {
+  // 86 codes per degree: one digit is 8.6 codes, past a dead band of 2 (20 ticks moved 20 times).
+  StartAt12_5(86, 1, 2);
+  const int32_t start = Controller->CTSCount();
+  int moves = 0;
+  for (int tick = 0; tick < 20; ++tick) {
+    Sim->SetTemperature(tick % 2 ? 12.5 : 12.6);
+    moves += TicksMoving(1);
+  }
+  EXPECT_EQ(moves, 0);
+  EXPECT_EQ(Controller->CTSCount(), start);
+  // A real change of two digits is still followed.
+  Sim->SetTemperature(12.7);
+  EXPECT_EQ(TicksMoving(1), 1);
+  EXPECT_EQ(Driver->LastMove(), 17);
+}
+
+TEST_F(TempCompDriverTest, ARealJumpIsFollowedOnceASecondReadingConfirmsIt) {
+  StartAt12_5(-10, 1, 5);
+  Sim->SetTemperature(9.5);  // three degrees at once, e.g. after a long hold
+  TickAndSettle();
+  EXPECT_EQ(Driver->LastAction(), TTempCompAction::taReadingFailed);
+  TickAndSettle();
+  EXPECT_EQ(Driver->LastAction(), TTempCompAction::taMove);
+  EXPECT_EQ(Driver->LastMove(), 20) << "four dead bands at most in one tick";
+  EXPECT_EQ(TicksMoving(3), 1) << "the rest at the next tick";
+  EXPECT_EQ(Driver->LastMove(), 10);
+  EXPECT_NEAR(Driver->Reference(), 9.5, 1e-9);
 }
 
 }  // namespace

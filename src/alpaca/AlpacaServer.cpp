@@ -91,9 +91,9 @@ void TAlpacaServer::Stop() {
   FHttp.stop();
 }
 
-bool TAlpacaServer::Ids(const TParams& params, bool put, uint32_t& clientTransaction,
-                        httplib::Response& res) {
-  clientTransaction = 0;
+bool TAlpacaServer::Ids(const TParams& params, bool put, uint32_t& client,
+                        uint32_t& clientTransaction, httplib::Response& res) {
+  client = clientTransaction = 0;
   for (const char* name : {"ClientID", "ClientTransactionID"}) {
     // GET names are matched in any case, PUT names only exactly (a mis-cased one is ignored).
     const std::string* text = FindParam(params, name, put);
@@ -103,7 +103,7 @@ bool TAlpacaServer::Ids(const TParams& params, bool put, uint32_t& clientTransac
       Text(res, 400, std::string(name) + " '" + *text + "' is not a number from 0 to 4294967295");
       return false;
     }
-    if (name[6] == 'T') clientTransaction = *id;
+    (name[6] == 'T' ? clientTransaction : client) = *id;
   }
   return true;
 }
@@ -136,10 +136,11 @@ void TAlpacaServer::Device(const httplib::Request& req, httplib::Response& res, 
   TParams params;
   if (!DecodeForm(put ? std::string_view(req.body) : std::string_view(Query(req)), params))
     return Text(res, 400, "The parameters are not well formed");
+  uint32_t client = 0;
   uint32_t clientTransaction = 0;
-  if (!Ids(params, put, clientTransaction, res)) return;
+  if (!Ids(params, put, client, clientTransaction, res)) return;
   const TDeviceReply reply =
-      put ? FDevice.Put(method, params) : FDevice.Get(method, TimeStampNow());
+      put ? FDevice.Put(method, params, client) : FDevice.Get(method, TimeStampNow());
   if (reply.Status != 200) return Text(res, reply.Status, reply.Text);
   Json(res, clientTransaction, reply);
 }
@@ -147,8 +148,9 @@ void TAlpacaServer::Device(const httplib::Request& req, httplib::Response& res, 
 void TAlpacaServer::Management(const httplib::Request& req, httplib::Response& res) {
   TParams params;
   if (!DecodeForm(Query(req), params)) return Text(res, 400, "The parameters are not well formed");
+  uint32_t client = 0;
   uint32_t clientTransaction = 0;
-  if (!Ids(params, false, clientTransaction, res)) return;
+  if (!Ids(params, false, client, clientTransaction, res)) return;
   TDeviceReply reply;
   reply.HasValue = true;
   if (req.path == "/management/apiversions") {

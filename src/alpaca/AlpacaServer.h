@@ -35,7 +35,8 @@ class TAlpacaServer {
   void Management(const httplib::Request& req, httplib::Response& res);
   void Setup(const httplib::Request& req, httplib::Response& res);
   // Reads ClientID and ClientTransactionID; false (400 written) when one is malformed.
-  bool Ids(const TParams& params, bool put, uint32_t& clientTransaction, httplib::Response& res);
+  bool Ids(const TParams& params, bool put, uint32_t& client, uint32_t& clientTransaction,
+           httplib::Response& res);
   void Json(httplib::Response& res, uint32_t clientTransaction, const TDeviceReply& reply);
 
   TAlpacaFocuser& FDevice;

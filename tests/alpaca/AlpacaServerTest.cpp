@@ -104,6 +104,22 @@ class AlpacaServerTest : public testing::Test {
     // How exactly it lands is the motion's own; on a loaded machine it may miss by a few.
     EXPECT_LE(std::abs(landed - expected), 8) << target;
   }
+  // Starts a long move inward and waits until it is well under way.
+  void StartLongMove(TAlpacaClient& client, const std::string& ids = "") {
+    MoveAndLand(1400, 1400);
+    ASSERT_EQ(client.Put("move", "Position=100" + ids).Error(), 0);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const TReply r = client.Get("position");
+          return r.Error() == 0 && r.Value().get<int>() < 1300;
+        },
+        10000));
+  }
+  // After a halt: the focuser comes to rest well short of StartLongMove's target.
+  void ExpectStoppedShort() {
+    ASSERT_TRUE(Client.WaitIdle(10000));
+    EXPECT_GT(Client.Value("position").get<int>(), 200) << "the move ran on to its end";
+  }
   TFocuserClient Bus;
 };
 
@@ -236,8 +252,28 @@ TEST_F(AlpacaServerTest, ASessionAsNinaRunsIt) {
   ASSERT_EQ(nina.Put("halt", "").Error(), 0);
   ASSERT_TRUE(nina.WaitIdle(5000));
   EXPECT_LT(nina.Value("position").get<int>(), 1390) << "the halt did not stop the move short";
-  ASSERT_EQ(nina.Put("connected", "Connected=false").Error(), 0);
+  ASSERT_EQ(nina.Put("connected", "Connected=false&ClientID=42").Error(), 0);
   EXPECT_EQ(nina.Value("connected"), false);
+}
+
+// Each ClientID connects for itself: one client's disconnect leaves the others connected, and
+// a client that is not connected still halts another's move.
+TEST_F(AlpacaServerTest, OneClientsDisconnectLeavesTheOthersAndHaltsStillStop) {
+  TAlpacaClient first(Rig.Port), second(Rig.Port);
+  Connect();
+  ASSERT_EQ(first.Put("connected", "Connected=true&ClientID=1").Error(), 0);
+  ASSERT_EQ(second.Put("connected", "Connected=true&ClientID=2").Error(), 0);
+  ASSERT_EQ(first.Put("connected", "Connected=false&ClientID=1").Error(), 0);
+  ASSERT_EQ(Client.Put("connected", "Connected=false").Error(), 0);
+  EXPECT_EQ(second.Value("connected?ClientID=2"), true);
+  StartLongMove(second, "&ClientID=2");
+  EXPECT_EQ(first.Put("halt", "ClientID=1").Error(), 0);
+  ExpectStoppedShort();
+  ASSERT_EQ(second.Put("connected", "Connected=false&ClientID=2").Error(), 0);
+  EXPECT_EQ(first.Value("connected"), false);
+  EXPECT_EQ(first.Put("move", "Position=10&ClientID=1").Error(), 0x407);
+  // Halt is answered even with no client connected.
+  EXPECT_EQ(first.Put("halt", "ClientID=1").Error(), 0);
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ TAlpacaServer::TAlpacaServer(TAlpacaFocuser& device, TFocuserLink& link, TServer
       Text(res, 404, "No such resource: " + req.path);
     }
   });
+  FHttp.SetFront(
+      [this](const httplib::Request& req, httplib::Response& res) { return Front(req, res); });
   // Faults found by the library (a malformed request line, a body too large) and unknown
   // verbs get a plain text body as well.
   FHttp.set_error_handler([](const httplib::Request&, httplib::Response& res) {
@@ -88,7 +90,19 @@ void TAlpacaServer::Run() {
 }
 
 void TAlpacaServer::Stop() {
-  FHttp.stop();
+  FHttp.Shutdown();
+}
+
+httplib::Server::HandlerResponse TAlpacaServer::Front(const httplib::Request& req,
+                                                      httplib::Response& res) {
+  // A PUT without Content-Length or chunks has an empty body (curl -X PUT sends one so); the
+  // library would read it until the connection closes.
+  if (req.method == "PUT" && !req.has_header("Content-Length") &&
+      !req.has_header("Transfer-Encoding") && req.path.rfind(DevicePrefix, 0) == 0) {
+    Device(req, res, true);
+    return httplib::Server::HandlerResponse::Handled;
+  }
+  return httplib::Server::HandlerResponse::Unhandled;
 }
 
 bool TAlpacaServer::Ids(const TParams& params, bool put, uint32_t& client,
@@ -139,6 +153,8 @@ void TAlpacaServer::Device(const httplib::Request& req, httplib::Response& res, 
   uint32_t client = 0;
   uint32_t clientTransaction = 0;
   if (!Ids(params, put, client, clientTransaction, res)) return;
+  // A request whose body was still arriving at the stop starts nothing.
+  if (FHttp.Stopping()) return Text(res, 503, "The server is stopping");
   const TDeviceReply reply =
       put ? FDevice.Put(method, params, client) : FDevice.Get(method, TimeStampNow());
   if (reply.Status != 200) return Text(res, reply.Status, reply.Text);

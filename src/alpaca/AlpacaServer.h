@@ -34,6 +34,8 @@ class TAlpacaServer {
   void Device(const httplib::Request& req, httplib::Response& res, bool put);
   void Management(const httplib::Request& req, httplib::Response& res);
   void Setup(const httplib::Request& req, httplib::Response& res);
+  // A PUT without a body, before the library reads one.
+  httplib::Server::HandlerResponse Front(const httplib::Request& req, httplib::Response& res);
   // Reads ClientID and ClientTransactionID; false (400 written) when one is malformed.
   bool Ids(const TParams& params, bool put, uint32_t& client, uint32_t& clientTransaction,
            httplib::Response& res);

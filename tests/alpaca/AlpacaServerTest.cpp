@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
+#include <thread>
 
 #include "alpaca/AlpacaRig.h"
 #include "support/PrivateBus.h"
@@ -21,6 +23,31 @@ namespace {
   };
   return new TEnv;
 }());
+
+// Opens a connection to the server on loopback, with a bounded wait for each reply.
+int OpenRaw(int port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval wait{10, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  return s;
+}
+
+// Sends the bytes as they are and reads the reply until the server closes.
+std::string RawExchange(int port, const std::string& request) {
+  const int s = OpenRaw(port);
+  send(s, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string reply;
+  char buf[4096];
+  ssize_t n;
+  while ((n = recv(s, buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<size_t>(n));
+  close(s);
+  return reply;
+}
 
 struct TRule {
   const char* Verb;
@@ -274,6 +301,64 @@ TEST_F(AlpacaServerTest, OneClientsDisconnectLeavesTheOthersAndHaltsStillStop) {
   EXPECT_EQ(first.Put("move", "Position=10&ClientID=1").Error(), 0x407);
   // Halt is answered even with no client connected.
   EXPECT_EQ(first.Put("halt", "ClientID=1").Error(), 0);
+}
+
+// curl -X PUT .../halt sends no Content-Length: an empty form, served at once.
+TEST_F(AlpacaServerTest, AHaltWithoutABodyStopsTheMove) {
+  Connect();
+  StartLongMove(Client);
+  const std::string reply = RawExchange(
+      Rig.Port,
+      "PUT /api/v1/focuser/0/halt HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
+  EXPECT_NE(reply.find("\"ErrorNumber\":0"), std::string::npos) << reply;
+  ExpectStoppedShort();
+}
+
+// SIGTERM ends the server while clients keep it busy: a poller on a kept-alive connection, a
+// slow sender and an idle kept-alive connection, which is closed.
+TEST_F(AlpacaServerTest, SigtermEndsTheServerWhileClientsKeepItBusy) {
+  Connect();
+  std::atomic<bool> stop{false};
+  std::atomic<int> served{0};
+  std::thread poller([&] {
+    TAlpacaClient busy(Rig.Port);
+    while (!stop)
+      if (busy.Get("position").Status == 200) ++served;
+  });
+  const int slow = OpenRaw(Rig.Port);
+  send(slow, "PUT /api/v1/foc", 15, MSG_NOSIGNAL);
+  const int idle = OpenRaw(Rig.Port);
+  const std::string get = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  send(idle, get.data(), get.size(), MSG_NOSIGNAL);
+  char reply[2048];
+  ASSERT_GT(recv(idle, reply, sizeof reply, 0), 0);
+  ASSERT_TRUE(WaitUntil([&] { return served > 20; }, 10000));
+  Rig.Server->Signal(SIGTERM);
+  // Killed at the deadline otherwise, which reads as -1.
+  EXPECT_EQ(Rig.Server->Wait(10000).Status, 0) << "the server lived on after SIGTERM";
+  EXPECT_LE(recv(idle, reply, sizeof reply, 0), 0) << "a kept-alive connection stayed open";
+  stop = true;
+  poller.join();
+  close(idle);
+  close(slow);
+}
+
+// Slow senders, more than the server has workers, do not hold up a halt sent beside them.
+TEST_F(AlpacaServerTest, SlowSendersDoNotHoldUpAHalt) {
+  Connect();
+  StartLongMove(Client);
+  std::vector<int> slow;
+  for (int i = 0; i < 40; ++i) {
+    slow.push_back(OpenRaw(Rig.Port));
+    send(slow.back(), "PUT /api/v1/focuser/0/mo", 24, MSG_NOSIGNAL);
+  }
+  const std::string reply = RawExchange(
+      Rig.Port,
+      "PUT /api/v1/focuser/0/halt HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  EXPECT_NE(reply.find("\"ErrorNumber\":0"), std::string::npos) << reply;
+  ExpectStoppedShort();
+  for (const int s : slow) close(s);
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -23,8 +25,16 @@ class TIdleLink : public TFocuserLink {
     v.MorvaneRunning = v.PortOpen = true;
     return v;
   }
-  TLinkReply MoveTo(int32_t) override { return {}; }
-  TLinkReply Stop() override { return {}; }
+  TLinkReply MoveTo(int32_t) override {
+    ++Moves;
+    return {};
+  }
+  TLinkReply Stop() override {
+    ++Stops;
+    return {};
+  }
+  std::atomic<int> Moves{0};
+  std::atomic<int> Stops{0};
 };
 
 class TServerRig {
@@ -72,7 +82,19 @@ class TServerRig {
   std::thread Thread;
 };
 
-const std::string Valid = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: x\r\n\r\n";
+const std::string Valid = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+const std::string Halt = "PUT /api/v1/focuser/0/halt HTTP/1.1\r\nHost: localhost\r\n\r\n";
+
+bool Ok(const std::string& reply) {
+  return reply.rfind("HTTP/1.1 200", 0) == 0 &&
+         reply.find("\"ErrorNumber\":0") != std::string::npos;
+}
+
+// True once the server has closed the connection (or reset it).
+bool ClosedByServer(int s) {
+  char c;
+  return recv(s, &c, 1, 0) <= 0;
+}
 
 TEST(BoundedServerTest, OneClientCannotHoldTooMuch) {
   TServerRig rig({.MaxRequestBytes = 4096,
@@ -139,6 +161,116 @@ TEST(BoundedServerTest, FuzzedRequestsGetAnAnswerOrAClose) {
     }
   }
   EXPECT_EQ(rig.Exchange(Valid).rfind("HTTP/1.1 200", 0), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// 64 header lines are taken, as documented, whatever the library adds of its own; 65 are not.
+TEST(BoundedServerTest, SixtyFourHeaderLinesAreTheBound) {
+  TServerRig rig({});
+  for (const int lines : {64, 65}) {
+    std::string request = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (int i = 1; i < lines; ++i) request += "X-" + std::to_string(i) + ": 1\r\n";
+    EXPECT_EQ(rig.Exchange(request + "\r\n").substr(0, 12),
+              lines == 64 ? "HTTP/1.1 200" : "HTTP/1.1 431")
+        << lines;
+  }
+}
+
+// A PUT without Content-Length is an empty form: curl -X PUT's halt is served at once.
+TEST(BoundedServerTest, APutWithoutABodyIsAnEmptyForm) {
+  TServerRig rig({.RequestMs = 60000});
+  const int s = rig.Open();
+  send(s, Halt.data(), Halt.size(), MSG_NOSIGNAL);
+  char reply[1024] = {};
+  // The connection stays open: a reply means the server did not wait for a body.
+  EXPECT_GT(recv(s, reply, sizeof reply - 1, 0), 0) << "no reply to a halt without a body";
+  close(s);
+  EXPECT_TRUE(Ok(reply)) << reply;
+  EXPECT_EQ(rig.Link.Stops.load(), 1);
+}
+
+// Slow senders wait in the gate, not on a worker: a halt is answered while more of them than
+// workers are still sending, long before their deadline.
+TEST(BoundedServerTest, SlowSendersHoldNoWorker) {
+  TServerRig rig({.RequestMs = 60000, .KeepAliveMs = 60000, .Threads = 4, .MaxPerPeer = 64});
+  std::vector<int> slow;
+  for (int i = 0; i < 24; ++i) {
+    slow.push_back(rig.Open());
+    send(slow.back(), "PUT /api/v1/foc", 15, MSG_NOSIGNAL);
+  }
+  for (int i = 0; i < 3; ++i) {
+    const int s = rig.Open();
+    const std::string request = i == 0 ? Halt : Valid;
+    send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    char reply[1024] = {};
+    EXPECT_GT(recv(s, reply, sizeof reply - 1, 0), 0) << "no reply behind slow senders";
+    EXPECT_EQ(std::string(reply).rfind("HTTP/1.1 200", 0), 0u) << reply;
+    close(s);
+  }
+  EXPECT_EQ(rig.Link.Stops.load(), 1);
+  for (const int s : slow) {
+    // Still held open: the replies above did not come from their being dropped.
+    pollfd p{s, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0);
+    close(s);
+  }
+}
+
+// One address holds at most MaxPerPeer connections: a new one pushes out its oldest partial
+// request first, so that a client's slow connections cannot shut its next request out.
+TEST(BoundedServerTest, APeersConnectionsAreBounded) {
+  TServerRig rig({.RequestMs = 60000, .KeepAliveMs = 60000, .Threads = 4, .MaxPerPeer = 4});
+  const int idle = rig.Open();
+  EXPECT_EQ(send(idle, Valid.data(), Valid.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(Valid.size()));
+  char reply[1024] = {};
+  ASSERT_GT(recv(idle, reply, sizeof reply - 1, 0), 0);
+  std::vector<int> slow;
+  for (int i = 0; i < 5; ++i) {
+    slow.push_back(rig.Open());
+    send(slow.back(), "GET /api/v1/foc", 15, MSG_NOSIGNAL);
+  }
+  // Four places: the idle one and three partial ones; the two oldest partial ones went.
+  EXPECT_TRUE(ClosedByServer(slow[0]));
+  EXPECT_TRUE(ClosedByServer(slow[1]));
+  EXPECT_EQ(rig.Exchange(Valid).rfind("HTTP/1.1 200", 0), 0u);
+  // The kept-alive connection is still served.
+  send(idle, Valid.data(), Valid.size(), MSG_NOSIGNAL);
+  EXPECT_GT(recv(idle, reply, sizeof reply - 1, 0), 0) << "the idle connection was pushed out";
+  close(idle);
+  for (const int s : slow) close(s);
+}
+
+// After the stop no request starts, not even one already arriving, and kept-alive connections
+// are closed.
+TEST(BoundedServerTest, NothingStartsAfterTheStop) {
+  TServerRig rig({.RequestMs = 60000, .KeepAliveMs = 60000});
+  ASSERT_TRUE(Ok(rig.Exchange("PUT /api/v1/focuser/0/connect HTTP/1.1\r\n\r\n")));
+  const int idle = rig.Open();
+  send(idle, Valid.data(), Valid.size(), MSG_NOSIGNAL);
+  char reply[1024];
+  ASSERT_GT(recv(idle, reply, sizeof reply, 0), 0);
+  const std::string move =
+      "PUT /api/v1/focuser/0/move HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 10\r\n\r\nPosition=5";
+  const int arriving = rig.Open();
+  send(arriving, move.data(), move.size() - 4, MSG_NOSIGNAL);
+  rig.Server->Stop();
+  send(arriving, move.data() + move.size() - 4, 4, MSG_NOSIGNAL);
+  send(idle, move.data(), move.size(), MSG_NOSIGNAL);
+  for (const int s : {idle, arriving}) {
+    std::string got;
+    ssize_t n;
+    while ((n = recv(s, reply, sizeof reply, 0)) > 0) got.append(reply, static_cast<size_t>(n));
+    EXPECT_EQ(got.find("HTTP/1.1 200"), std::string::npos) << got;
+    close(s);
+  }
+  EXPECT_EQ(rig.Link.Moves.load(), 0) << "a move started after the stop";
+  rig.Thread.join();
+  rig.Thread = std::thread([] {});
 }
 
 }  // namespace

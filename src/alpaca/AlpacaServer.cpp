@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "alpaca/HostCheck.h"
 #include "alpaca/SetupPage.h"
 
 namespace morvane::alpaca {
@@ -95,11 +96,11 @@ void TAlpacaServer::Stop() {
 
 httplib::Server::HandlerResponse TAlpacaServer::Front(const httplib::Request& req,
                                                       httplib::Response& res) {
-  // A PUT without Content-Length or chunks has an empty body (curl -X PUT sends one so); the
-  // library would read it until the connection closes.
-  if (req.method == "PUT" && !req.has_header("Content-Length") &&
-      !req.has_header("Transfer-Encoding") && req.path.rfind(DevicePrefix, 0) == 0) {
-    Device(req, res, true);
+  const std::string refused = RefusedOrigin(
+      req.get_header_value("Host"), req.get_header_value("Origin"), req.has_header("Host"),
+      IsLoopbackListen(FInfo.Settings.Listen), FInfo.Settings.Port);
+  if (!refused.empty()) {
+    Text(res, 403, refused);
     return httplib::Server::HandlerResponse::Handled;
   }
   return httplib::Server::HandlerResponse::Unhandled;

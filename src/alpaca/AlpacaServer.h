@@ -34,7 +34,7 @@ class TAlpacaServer {
   void Device(const httplib::Request& req, httplib::Response& res, bool put);
   void Management(const httplib::Request& req, httplib::Response& res);
   void Setup(const httplib::Request& req, httplib::Response& res);
-  // A PUT without a body, before the library reads one.
+  // Host and Origin, before the library reads a body.
   httplib::Server::HandlerResponse Front(const httplib::Request& req, httplib::Response& res);
   // Reads ClientID and ClientTransactionID; false (400 written) when one is malformed.
   bool Ids(const TParams& params, bool put, uint32_t& client, uint32_t& clientTransaction,

@@ -46,11 +46,19 @@ void Address(const sockaddr_storage& a, std::string& ip, int& port) {
 class TBoundedStream : public httplib::Stream {
  public:
   // buffer: bytes the gate read, taken first; what is left of it after the request stays.
-  TBoundedStream(int sock, std::string& buffer, int64_t deadlineUs, size_t budget, int stopFd)
-      : FSock(sock), FBuffer(buffer), FDeadlineUs(deadlineUs), FBudget(budget), FStopFd(stopFd) {}
+  // whole: the request's length when all of it is in the buffer (0: not known), where the
+  // stream ends for this request.
+  TBoundedStream(int sock, std::string& buffer, size_t whole, int64_t deadlineUs, size_t budget,
+                 int stopFd)
+      : FSock(sock),
+        FBuffer(buffer),
+        FWhole(whole),
+        FDeadlineUs(deadlineUs),
+        FBudget(budget),
+        FStopFd(stopFd) {}
 
   bool is_readable() const override {
-    return FBegin < FBuffer.size() || WaitFor(FSock, POLLIN, LeftMs(), FStopFd);
+    return FWhole || FBegin < FBuffer.size() || WaitFor(FSock, POLLIN, LeftMs(), FStopFd);
   }
   bool is_writable() const override { return WaitFor(FSock, POLLOUT, WriteMs, FStopFd); }
   // The bytes read beyond this request: the start of the next one.
@@ -58,6 +66,7 @@ class TBoundedStream : public httplib::Stream {
 
   ssize_t read(char* ptr, size_t size) override {
     if (FBudget == 0) return -1;  // the request is too large: the connection is dropped
+    if (FWhole && FBegin >= FWhole) return 0;  // its end: a body without a length is empty
     if (FBegin >= FBuffer.size()) {
       if (!WaitFor(FSock, POLLIN, LeftMs(), FStopFd)) return -1;
       char bytes[4096];
@@ -66,7 +75,7 @@ class TBoundedStream : public httplib::Stream {
       FBuffer.assign(bytes, static_cast<size_t>(n));
       FBegin = 0;
     }
-    const size_t n = std::min({size, FBuffer.size() - FBegin, FBudget});
+    const size_t n = std::min({size, (FWhole ? FWhole : FBuffer.size()) - FBegin, FBudget});
     std::copy_n(FBuffer.data() + FBegin, n, ptr);
     FBegin += n;
     FBudget -= n;
@@ -103,6 +112,7 @@ class TBoundedStream : public httplib::Stream {
 
   int FSock;
   std::string& FBuffer;
+  const size_t FWhole;
   size_t FBegin = 0;
   int64_t FDeadlineUs;
   size_t FBudget;
@@ -207,7 +217,7 @@ void TBoundedServer::Work(bool haltsOnly) {
 
 void TBoundedServer::Serve(TGateJob job) {
   if (FStopping) return FGate.Close(job.Sock);
-  TBoundedStream stream(job.Sock, job.Buffered,
+  TBoundedStream stream(job.Sock, job.Buffered, job.Whole,
                         MonotonicMicros() + int64_t{FLimits.RequestMs} * 1000,
                         FLimits.MaxRequestBytes, FStopFd);
   bool closed = false;

@@ -121,6 +121,7 @@ bool TConnectionGate::TakeWhole(int sock, TConn& c, TGateJob& job) {
   job.Buffered = std::move(c.Buffered);
   c.Buffered.clear();
   job.Served = c.Served;
+  job.Whole = scan.Whole ? scan.Need : 0;
   job.Halt = scan.Halt;
   return true;
 }

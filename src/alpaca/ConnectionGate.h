@@ -29,6 +29,7 @@ struct TGateJob {
   int Sock = -1;
   std::string Buffered;
   int Served = 0;
+  size_t Whole = 0;  // the request's bytes when all of them are in Buffered, else 0
   bool Halt = false;
 };
 

@@ -55,7 +55,8 @@ THeadScan ScanRequest(std::string_view buffer, size_t maxRequestBytes) {
     }
   }
   // Too large a body is the library's to refuse, once the head is in.
-  scan.Need = end + (end + length <= maxRequestBytes ? length : 0);
+  scan.Whole = end + length <= maxRequestBytes;
+  scan.Need = end + (scan.Whole ? length : 0);
   return scan;
 }
 

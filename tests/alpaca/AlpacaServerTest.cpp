@@ -315,6 +315,26 @@ TEST_F(AlpacaServerTest, AHaltWithoutABodyStopsTheMove) {
   ExpectStoppedShort();
 }
 
+// A web page under another name (DNS rebinding) or of another origin moves nothing.
+TEST_F(AlpacaServerTest, AForeignHostOrOriginMovesNothing) {
+  Connect();
+  MoveAndLand(1400, 1400);
+  const std::string port = std::to_string(Rig.Port);
+  for (const std::string& head : std::vector<std::string>{
+           "Host: attacker.test\r\nOrigin: http://attacker.test\r\n",
+           "Host: attacker.test:" + port + "\r\n",
+           "Host: 127.0.0.1:" + port + "\r\nOrigin: http://attacker.test\r\n"}) {
+    const std::string reply = RawExchange(
+        Rig.Port, "PUT /api/v1/focuser/0/move HTTP/1.1\r\n" + head +
+                      "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 12\r\n"
+                      "Connection: close\r\n\r\nPosition=100");
+    EXPECT_EQ(reply.rfind("HTTP/1.1 403", 0), 0u) << head << reply;
+  }
+  // A move, had one been taken, would be under way when its reply came.
+  EXPECT_EQ(Client.Value("ismoving"), false);
+  EXPECT_EQ(Client.Value("position"), 1400);
+}
+
 // SIGTERM ends the server while clients keep it busy: a poller on a kept-alive connection, a
 // slow sender and an idle kept-alive connection, which is closed.
 TEST_F(AlpacaServerTest, SigtermEndsTheServerWhileClientsKeepItBusy) {

@@ -190,6 +190,40 @@ TEST(BoundedServerTest, APutWithoutABodyIsAnEmptyForm) {
   close(s);
   EXPECT_TRUE(Ok(reply)) << reply;
   EXPECT_EQ(rig.Link.Stops.load(), 1);
+  // Any verb and path: no worker waits for a body that has no length.
+  for (const char* verb : {"PUT", "POST"}) {
+    const std::string reply =
+        rig.Exchange(std::string(verb) + " /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(reply.rfind("HTTP/1.1 404", 0), 0u) << verb << reply;
+  }
+}
+
+// On loopback only loopback's names are answered, and no web page of another origin.
+TEST(BoundedServerTest, ForeignHostsAndOriginsAreRefused) {
+  TServerRig rig({});
+  ASSERT_TRUE(Ok(rig.Exchange("PUT /api/v1/focuser/0/connect HTTP/1.1\r\n\r\n")));
+  const std::string port = std::to_string(rig.Port);
+  const std::string move =
+      "PUT /api/v1/focuser/0/move HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+      "Content-Length: 10\r\n";
+  for (const std::string& host :
+       std::vector<std::string>{"127.0.0.1", "localhost:" + port, "[::1]:" + port}) {
+    EXPECT_TRUE(Ok(rig.Exchange(move + "Host: " + host + "\r\n\r\nPosition=5"))) << host;
+    EXPECT_TRUE(Ok(
+        rig.Exchange(move + "Host: " + host + "\r\nOrigin: http://" + host + "\r\n\r\nPosition=5")))
+        << host;
+  }
+  EXPECT_EQ(rig.Link.Moves.load(), 6);
+  for (const std::string& head :
+       std::vector<std::string>{"Host: attacker.test\r\n", "Host: attacker.test:" + port + "\r\n",
+                                "Host: 127.0.0.1.attacker.test\r\n", "Host: localhost:1\r\n",
+                                "Host: 127.0.0.1:" + port + "\r\nOrigin: http://attacker.test\r\n",
+                                "Host: 127.0.0.1\r\nOrigin: null\r\n"}) {
+    const std::string reply = rig.Exchange(move + head + "\r\nPosition=5");
+    EXPECT_EQ(reply.rfind("HTTP/1.1 403", 0), 0u) << head << reply;
+    EXPECT_NE(reply.find("text/plain"), std::string::npos) << reply;
+  }
+  EXPECT_EQ(rig.Link.Moves.load(), 6) << "a refused request moved the focuser";
 }
 
 // Slow senders wait in the gate, not on a worker: a halt is answered while more of them than

@@ -9,10 +9,11 @@ bool IsLoopbackListen(std::string_view listen) {
 namespace {
 
 bool LoopbackHost(std::string_view host, int port) {
+  const std::string portText = std::to_string(port);
   for (const std::string_view name : {"127.0.0.1", "localhost", "[::1]"}) {
     if (host.substr(0, name.size()) != name) continue;
     const std::string_view rest = host.substr(name.size());
-    if (rest.empty() || rest == ":" + std::to_string(port)) return true;
+    if (rest.empty() || (rest[0] == ':' && rest.substr(1) == portText)) return true;
   }
   return false;
 }

@@ -80,7 +80,7 @@ TAlpacaServer::TAlpacaServer(TAlpacaFocuser& device, TFocuserLink& link, TServer
 }
 
 bool TAlpacaServer::Bind(std::string& error) {
-  if (FHttp.bind_to_port(FInfo.Settings.Listen, FInfo.Settings.Port)) return true;
+  if (FHttp.Bind(FInfo.Settings.Listen, FInfo.Settings.Port)) return true;
   error =
       "cannot listen on " + FInfo.Settings.Listen + " port " + std::to_string(FInfo.Settings.Port);
   return false;

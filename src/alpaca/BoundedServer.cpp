@@ -131,6 +131,9 @@ class TInlineQueue : public httplib::TaskQueue {
 // REMOTE_ADDR, REMOTE_PORT, LOCAL_ADDR and LOCAL_PORT.
 constexpr size_t LibraryHeaders = 4;
 
+// Connections the kernel may hold before the accepting thread takes them to the gate.
+constexpr int ListenBacklog = 256;
+
 }  // namespace
 
 TBoundedServer::TBoundedServer(TServerLimits limits)
@@ -171,6 +174,14 @@ TBoundedServer::~TBoundedServer() {
   FJobsCv.notify_all();
   for (std::thread& t : FWorkers) t.join();
   close(FStopFd);
+}
+
+bool TBoundedServer::Bind(const std::string& host, int port) {
+  if (!bind_to_port(host, port)) return false;
+  // The library listens with a backlog of 5: a burst of connections (slow clients opening
+  // many) overflowed it, and a client's connection dropped there waits a second or more for
+  // its SYN to be sent again. Listening again on the socket only raises the backlog.
+  return ::listen(svr_sock_, ListenBacklog) == 0;
 }
 
 void TBoundedServer::Shutdown() {

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -39,6 +40,8 @@ class TBoundedServer : public httplib::Server {
   ~TBoundedServer() override;
   const TServerLimits& Limits() const { return FLimits; }
 
+  // Binds and listens with a backlog that a burst of connections does not overflow.
+  bool Bind(const std::string& host, int port);
   // Called for each request after the server's own checks, before its body is read.
   void SetFront(HandlerWithResponse front) { FFront = std::move(front); }
   // Ends the serving: no request starts after it; callable from any thread.

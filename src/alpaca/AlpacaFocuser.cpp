@@ -158,16 +158,27 @@ TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStam
   return Value(FConfig.MaxStep - v.Position);
 }
 
-TDeviceReply TAlpacaFocuser::SetConnected(bool on) {
-  if (on && !Connected()) {
+bool TAlpacaFocuser::Connected() const {
+  std::lock_guard<std::mutex> lock(FClientsLock);
+  return !FClients.empty();
+}
+
+// Each client connects and disconnects for itself, as Alpaca's multi-client rules ask: the
+// link is the device's while any client holds it.
+TDeviceReply TAlpacaFocuser::SetConnected(uint32_t client, bool on) {
+  if (!on) {
+    std::lock_guard<std::mutex> lock(FClientsLock);
+    FClients.erase(client);
+    return {};
+  }
+  if (!Connected()) {
     if (!FLink.AwaitMorvane(1500))
       return Fail(MorvaneNotRunning,
                   "Morvane is not running on this desktop's session bus: start Morvane first");
-    FConnected = true;
     FLink.RefreshTemperature();
-  } else if (!on) {
-    FConnected = false;
   }
+  std::lock_guard<std::mutex> lock(FClientsLock);
+  FClients.insert(client);
   return {};
 }
 
@@ -202,7 +213,7 @@ TDeviceReply TAlpacaFocuser::SetTempComp(bool on) {
   return FromLink(FLink.SetTempComp(on));
 }
 
-TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form) {
+TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form, uint32_t client) {
   if (!IsPutMember(m)) {
     if (IsGetMember(m)) {
       TDeviceReply r = BadRequest(std::string(m).append(" is read-only"));
@@ -219,12 +230,12 @@ TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form) {
     if (!text) return BadRequest(std::string(m) + " needs the parameter " + name);
     const auto on = ParseBool(*text);
     if (!on) return BadRequest(std::string(name) + " '" + *text + "' is not true or false");
-    if (m == "connected") return SetConnected(*on);
+    if (m == "connected") return SetConnected(client, *on);
     return SetTempComp(*on);
   }
   if (m == "move") return Move(form);
-  if (m == "connect") return SetConnected(true);
-  if (m == "disconnect") return SetConnected(false);
+  if (m == "connect") return SetConnected(client, true);
+  if (m == "disconnect") return SetConnected(client, false);
   if (m == "action") {
     const std::string* action = FindParam(form, "Action", true);
     if (!action) return BadRequest("action needs the parameter Action");
@@ -232,9 +243,7 @@ TDeviceReply TAlpacaFocuser::Put(std::string_view m, const TParams& form) {
   }
   if (m.substr(0, 7) == "command")
     return Fail(NotImplemented, std::string(m) + " is not implemented");
-  // halt
-  if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
-  if (!FLink.View().MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+  // halt: always passed on, connected or not, so that no client's state can keep a move going.
   return FromLink(FLink.Stop());
 }
 

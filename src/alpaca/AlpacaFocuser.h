@@ -8,8 +8,9 @@
 // is reset with the focuser all the way out. A count outside 0..MaxStep has no position; reading
 // it is refused with CountOutOfRange until a move brings the count back.
 
-#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -49,9 +50,11 @@ class TAlpacaFocuser {
 
   // timeStamp: the moment of the reading, for devicestate (ISO 8601, UTC).
   TDeviceReply Get(std::string_view method, const std::string& timeStamp = {});
-  TDeviceReply Put(std::string_view method, const TParams& form);
+  // client: the request's ClientID (0 when it gave none); Connected is kept per client.
+  TDeviceReply Put(std::string_view method, const TParams& form, uint32_t client = 0);
 
-  bool Connected() const { return FConnected.load(); }
+  // True while any client is connected: one client's disconnect leaves the others theirs.
+  bool Connected() const;
   const TDeviceConfig& Config() const { return FConfig; }
 
   // Where a position stands against MaxStep: the reply's error, or 0 when it is in range.
@@ -63,13 +66,14 @@ class TAlpacaFocuser {
   TDeviceReply FromLink(const TLinkReply& r) const;
   TDeviceReply Temperature(const TFocuserView& v) const;
   TDeviceReply DeviceState(const TFocuserView& v, const std::string& timeStamp) const;
-  TDeviceReply SetConnected(bool on);
+  TDeviceReply SetConnected(uint32_t client, bool on);
   TDeviceReply Move(const TParams& form);
   TDeviceReply SetTempComp(bool on);
 
   TFocuserLink& FLink;
   const TDeviceConfig FConfig;
-  std::atomic<bool> FConnected{false};
+  mutable std::mutex FClientsLock;  // a leaf
+  std::set<uint32_t> FClients;      // the ClientIDs connected
   // A move of this server's has not yet been seen to end: the IsMoving read that sees its end
   // fails with the fault that stopped it, if one did.
   std::atomic<bool> FMoveOwed{false};

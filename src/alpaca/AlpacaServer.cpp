@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "alpaca/HostCheck.h"
 #include "alpaca/SetupPage.h"
 
 namespace morvane::alpaca {
@@ -66,6 +67,8 @@ TAlpacaServer::TAlpacaServer(TAlpacaFocuser& device, TFocuserLink& link, TServer
       Text(res, 404, "No such resource: " + req.path);
     }
   });
+  FHttp.SetFront(
+      [this](const httplib::Request& req, httplib::Response& res) { return Front(req, res); });
   // Faults found by the library (a malformed request line, a body too large) and unknown
   // verbs get a plain text body as well.
   FHttp.set_error_handler([](const httplib::Request&, httplib::Response& res) {
@@ -77,7 +80,7 @@ TAlpacaServer::TAlpacaServer(TAlpacaFocuser& device, TFocuserLink& link, TServer
 }
 
 bool TAlpacaServer::Bind(std::string& error) {
-  if (FHttp.bind_to_port(FInfo.Settings.Listen, FInfo.Settings.Port)) return true;
+  if (FHttp.Bind(FInfo.Settings.Listen, FInfo.Settings.Port)) return true;
   error =
       "cannot listen on " + FInfo.Settings.Listen + " port " + std::to_string(FInfo.Settings.Port);
   return false;
@@ -88,12 +91,24 @@ void TAlpacaServer::Run() {
 }
 
 void TAlpacaServer::Stop() {
-  FHttp.stop();
+  FHttp.Shutdown();
 }
 
-bool TAlpacaServer::Ids(const TParams& params, bool put, uint32_t& clientTransaction,
-                        httplib::Response& res) {
-  clientTransaction = 0;
+httplib::Server::HandlerResponse TAlpacaServer::Front(const httplib::Request& req,
+                                                      httplib::Response& res) {
+  const std::string refused = RefusedOrigin(
+      req.get_header_value("Host"), req.get_header_value("Origin"), req.has_header("Host"),
+      IsLoopbackListen(FInfo.Settings.Listen), FInfo.Settings.Port);
+  if (!refused.empty()) {
+    Text(res, 403, refused);
+    return httplib::Server::HandlerResponse::Handled;
+  }
+  return httplib::Server::HandlerResponse::Unhandled;
+}
+
+bool TAlpacaServer::Ids(const TParams& params, bool put, uint32_t& client,
+                        uint32_t& clientTransaction, httplib::Response& res) {
+  client = clientTransaction = 0;
   for (const char* name : {"ClientID", "ClientTransactionID"}) {
     // GET names are matched in any case, PUT names only exactly (a mis-cased one is ignored).
     const std::string* text = FindParam(params, name, put);
@@ -103,7 +118,7 @@ bool TAlpacaServer::Ids(const TParams& params, bool put, uint32_t& clientTransac
       Text(res, 400, std::string(name) + " '" + *text + "' is not a number from 0 to 4294967295");
       return false;
     }
-    if (name[6] == 'T') clientTransaction = *id;
+    (name[6] == 'T' ? clientTransaction : client) = *id;
   }
   return true;
 }
@@ -136,10 +151,13 @@ void TAlpacaServer::Device(const httplib::Request& req, httplib::Response& res, 
   TParams params;
   if (!DecodeForm(put ? std::string_view(req.body) : std::string_view(Query(req)), params))
     return Text(res, 400, "The parameters are not well formed");
+  uint32_t client = 0;
   uint32_t clientTransaction = 0;
-  if (!Ids(params, put, clientTransaction, res)) return;
+  if (!Ids(params, put, client, clientTransaction, res)) return;
+  // A request whose body was still arriving at the stop starts nothing.
+  if (FHttp.Stopping()) return Text(res, 503, "The server is stopping");
   const TDeviceReply reply =
-      put ? FDevice.Put(method, params) : FDevice.Get(method, TimeStampNow());
+      put ? FDevice.Put(method, params, client) : FDevice.Get(method, TimeStampNow());
   if (reply.Status != 200) return Text(res, reply.Status, reply.Text);
   Json(res, clientTransaction, reply);
 }
@@ -147,8 +165,9 @@ void TAlpacaServer::Device(const httplib::Request& req, httplib::Response& res, 
 void TAlpacaServer::Management(const httplib::Request& req, httplib::Response& res) {
   TParams params;
   if (!DecodeForm(Query(req), params)) return Text(res, 400, "The parameters are not well formed");
+  uint32_t client = 0;
   uint32_t clientTransaction = 0;
-  if (!Ids(params, false, clientTransaction, res)) return;
+  if (!Ids(params, false, client, clientTransaction, res)) return;
   TDeviceReply reply;
   reply.HasValue = true;
   if (req.path == "/management/apiversions") {

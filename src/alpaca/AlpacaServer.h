@@ -34,8 +34,11 @@ class TAlpacaServer {
   void Device(const httplib::Request& req, httplib::Response& res, bool put);
   void Management(const httplib::Request& req, httplib::Response& res);
   void Setup(const httplib::Request& req, httplib::Response& res);
+  // Host and Origin, before the library reads a body.
+  httplib::Server::HandlerResponse Front(const httplib::Request& req, httplib::Response& res);
   // Reads ClientID and ClientTransactionID; false (400 written) when one is malformed.
-  bool Ids(const TParams& params, bool put, uint32_t& clientTransaction, httplib::Response& res);
+  bool Ids(const TParams& params, bool put, uint32_t& client, uint32_t& clientTransaction,
+           httplib::Response& res);
   void Json(httplib::Response& res, uint32_t clientTransaction, const TDeviceReply& reply);
 
   TAlpacaFocuser& FDevice;

@@ -148,8 +148,29 @@ TEST(AlpacaFocuserTest, DeviceStateLeavesOutWhatCannotBeRead) {
       R"([{"Name":"IsMoving","Value":false},{"Name":"TimeStamp","Value":"2026-01-01T00:00:00.000Z"}])");
   ASSERT_EQ(device.Put("disconnect", {}).ErrorNumber, 0);
   EXPECT_EQ(device.Get("devicestate").ErrorNumber, NotConnected);
-  EXPECT_EQ(device.Put("halt", {}).ErrorNumber, NotConnected);
-  EXPECT_EQ(link.Stops, 0);
+}
+
+// Each ClientID connects for itself: one client's disconnect leaves the device connected for
+// the others, and a halt reaches the link whoever sends it, connected or not.
+TEST(AlpacaFocuserTest, ClientsConnectEachForItselfAndHaltAlwaysStops) {
+  TFakeLink link;
+  link.State = Running();
+  TAlpacaFocuser device(link, TDeviceConfig{.MaxStep = 1000});
+  EXPECT_EQ(device.Put("halt", {}, 3).ErrorNumber, 0);
+  EXPECT_EQ(link.Stops, 1) << "a halt before any connection must still stop";
+  ASSERT_EQ(device.Put("connected", {{"Connected", "true"}}, 1).ErrorNumber, 0);
+  ASSERT_EQ(device.Put("connect", {}, 2).ErrorNumber, 0);
+  ASSERT_EQ(device.Put("connected", {{"Connected", "false"}}, 1).ErrorNumber, 0);
+  EXPECT_TRUE(device.Connected()) << "client 2 is still connected";
+  EXPECT_EQ(device.Put("move", {{"Position", "10"}}, 2).ErrorNumber, 0);
+  EXPECT_EQ(device.Put("halt", {}, 1).ErrorNumber, 0);
+  EXPECT_EQ(link.Stops, 2);
+  ASSERT_EQ(device.Put("disconnect", {}, 2).ErrorNumber, 0);
+  EXPECT_FALSE(device.Connected());
+  EXPECT_EQ(device.Put("move", {{"Position", "10"}}, 2).ErrorNumber, NotConnected);
+  EXPECT_EQ(device.Put("halt", {}, 2).ErrorNumber, 0);
+  EXPECT_EQ(link.Stops, 3);
+  EXPECT_EQ(link.Moves.size(), 1u);
 }
 
 TEST(AlpacaFocuserTest, AMoveStoppedByTheStallGuardFailsItsIsMovingOnce) {

@@ -3,9 +3,12 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
+#include <thread>
 
 #include "alpaca/AlpacaRig.h"
+#include "alpaca/RawReply.h"
 #include "support/PrivateBus.h"
 
 using namespace morvane;
@@ -21,6 +24,31 @@ namespace {
   };
   return new TEnv;
 }());
+
+// Opens a connection to the server on loopback, with a bounded wait for each reply.
+int OpenRaw(int port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval wait{10, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  return s;
+}
+
+// Sends the bytes as they are and reads the reply until the server closes.
+std::string RawExchange(int port, const std::string& request) {
+  const int s = OpenRaw(port);
+  send(s, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string reply;
+  char buf[4096];
+  ssize_t n;
+  while ((n = recv(s, buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<size_t>(n));
+  close(s);
+  return reply;
+}
 
 struct TRule {
   const char* Verb;
@@ -103,6 +131,22 @@ class AlpacaServerTest : public testing::Test {
     EXPECT_EQ(landed, TAlpacaRig::MaxStep - state.Position);
     // How exactly it lands is the motion's own; on a loaded machine it may miss by a few.
     EXPECT_LE(std::abs(landed - expected), 8) << target;
+  }
+  // Starts a long move inward and waits until it is well under way.
+  void StartLongMove(TAlpacaClient& client, const std::string& ids = "") {
+    MoveAndLand(1400, 1400);
+    ASSERT_EQ(client.Put("move", "Position=100" + ids).Error(), 0);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const TReply r = client.Get("position");
+          return r.Error() == 0 && r.Value().get<int>() < 1300;
+        },
+        10000));
+  }
+  // After a halt: the focuser comes to rest well short of StartLongMove's target.
+  void ExpectStoppedShort() {
+    ASSERT_TRUE(Client.WaitIdle(10000));
+    EXPECT_GT(Client.Value("position").get<int>(), 200) << "the move ran on to its end";
   }
   TFocuserClient Bus;
 };
@@ -236,8 +280,106 @@ TEST_F(AlpacaServerTest, ASessionAsNinaRunsIt) {
   ASSERT_EQ(nina.Put("halt", "").Error(), 0);
   ASSERT_TRUE(nina.WaitIdle(5000));
   EXPECT_LT(nina.Value("position").get<int>(), 1390) << "the halt did not stop the move short";
-  ASSERT_EQ(nina.Put("connected", "Connected=false").Error(), 0);
+  ASSERT_EQ(nina.Put("connected", "Connected=false&ClientID=42").Error(), 0);
   EXPECT_EQ(nina.Value("connected"), false);
+}
+
+// Each ClientID connects for itself: one client's disconnect leaves the others connected, and
+// a client that is not connected still halts another's move.
+TEST_F(AlpacaServerTest, OneClientsDisconnectLeavesTheOthersAndHaltsStillStop) {
+  TAlpacaClient first(Rig.Port), second(Rig.Port);
+  Connect();
+  ASSERT_EQ(first.Put("connected", "Connected=true&ClientID=1").Error(), 0);
+  ASSERT_EQ(second.Put("connected", "Connected=true&ClientID=2").Error(), 0);
+  ASSERT_EQ(first.Put("connected", "Connected=false&ClientID=1").Error(), 0);
+  ASSERT_EQ(Client.Put("connected", "Connected=false").Error(), 0);
+  EXPECT_EQ(second.Value("connected?ClientID=2"), true);
+  StartLongMove(second, "&ClientID=2");
+  EXPECT_EQ(first.Put("halt", "ClientID=1").Error(), 0);
+  ExpectStoppedShort();
+  ASSERT_EQ(second.Put("connected", "Connected=false&ClientID=2").Error(), 0);
+  EXPECT_EQ(first.Value("connected"), false);
+  EXPECT_EQ(first.Put("move", "Position=10&ClientID=1").Error(), 0x407);
+  // Halt is answered even with no client connected.
+  EXPECT_EQ(first.Put("halt", "ClientID=1").Error(), 0);
+}
+
+// curl -X PUT .../halt sends no Content-Length: an empty form, served at once.
+TEST_F(AlpacaServerTest, AHaltWithoutABodyStopsTheMove) {
+  Connect();
+  StartLongMove(Client);
+  const std::string reply = RawExchange(
+      Rig.Port,
+      "PUT /api/v1/focuser/0/halt HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
+  EXPECT_NE(reply.find("\"ErrorNumber\":0"), std::string::npos) << reply;
+  ExpectStoppedShort();
+}
+
+// A web page under another name (DNS rebinding) or of another origin moves nothing.
+TEST_F(AlpacaServerTest, AForeignHostOrOriginMovesNothing) {
+  Connect();
+  MoveAndLand(1400, 1400);
+  const std::string port = std::to_string(Rig.Port);
+  for (const std::string& head : std::vector<std::string>{
+           "Host: attacker.test\r\nOrigin: http://attacker.test\r\n",
+           "Host: attacker.test:" + port + "\r\n",
+           "Host: 127.0.0.1:" + port + "\r\nOrigin: http://attacker.test\r\n"}) {
+    const std::string reply = RawExchange(
+        Rig.Port, "PUT /api/v1/focuser/0/move HTTP/1.1\r\n" + head +
+                      "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 12\r\n"
+                      "Connection: close\r\n\r\nPosition=100");
+    EXPECT_EQ(reply.rfind("HTTP/1.1 403", 0), 0u) << head << reply;
+  }
+  // A move, had one been taken, would be under way when its reply came.
+  EXPECT_EQ(Client.Value("ismoving"), false);
+  EXPECT_EQ(Client.Value("position"), 1400);
+}
+
+// SIGTERM ends the server while clients keep it busy: a poller on a kept-alive connection, a
+// slow sender and an idle kept-alive connection, which is closed.
+TEST_F(AlpacaServerTest, SigtermEndsTheServerWhileClientsKeepItBusy) {
+  Connect();
+  std::atomic<bool> stop{false};
+  std::atomic<int> served{0};
+  std::thread poller([&] {
+    TAlpacaClient busy(Rig.Port);
+    while (!stop)
+      if (busy.Get("position").Status == 200) ++served;
+  });
+  const int slow = OpenRaw(Rig.Port);
+  send(slow, "PUT /api/v1/foc", 15, MSG_NOSIGNAL);
+  const int idle = OpenRaw(Rig.Port);
+  const std::string get = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  send(idle, get.data(), get.size(), MSG_NOSIGNAL);
+  ASSERT_EQ(ReadReply(idle).rfind("HTTP/1.1 200", 0), 0u);
+  char reply[2048];
+  ASSERT_TRUE(WaitUntil([&] { return served > 20; }, 10000));
+  Rig.Server->Signal(SIGTERM);
+  // Killed at the deadline otherwise, which reads as -1.
+  EXPECT_EQ(Rig.Server->Wait(10000).Status, 0) << "the server lived on after SIGTERM";
+  EXPECT_LE(recv(idle, reply, sizeof reply, 0), 0) << "a kept-alive connection stayed open";
+  stop = true;
+  poller.join();
+  close(idle);
+  close(slow);
+}
+
+// Slow senders, more than the server has workers, do not hold up a halt sent beside them.
+TEST_F(AlpacaServerTest, SlowSendersDoNotHoldUpAHalt) {
+  Connect();
+  StartLongMove(Client);
+  std::vector<int> slow;
+  for (int i = 0; i < 40; ++i) {
+    slow.push_back(OpenRaw(Rig.Port));
+    send(slow.back(), "PUT /api/v1/focuser/0/mo", 24, MSG_NOSIGNAL);
+  }
+  const std::string reply = RawExchange(
+      Rig.Port,
+      "PUT /api/v1/focuser/0/halt HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  EXPECT_NE(reply.find("\"ErrorNumber\":0"), std::string::npos) << reply;
+  ExpectStoppedShort();
+  for (const int s : slow) close(s);
 }
 
 }  // namespace

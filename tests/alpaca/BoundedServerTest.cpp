@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
 #include "alpaca/AlpacaServer.h"
+#include "alpaca/RawReply.h"
 #include "support/FreePort.h"
 
 using namespace morvane::alpaca;
@@ -23,8 +26,16 @@ class TIdleLink : public TFocuserLink {
     v.MorvaneRunning = v.PortOpen = true;
     return v;
   }
-  TLinkReply MoveTo(int32_t) override { return {}; }
-  TLinkReply Stop() override { return {}; }
+  TLinkReply MoveTo(int32_t) override {
+    ++Moves;
+    return {};
+  }
+  TLinkReply Stop() override {
+    ++Stops;
+    return {};
+  }
+  std::atomic<int> Moves{0};
+  std::atomic<int> Stops{0};
 };
 
 class TServerRig {
@@ -72,7 +83,19 @@ class TServerRig {
   std::thread Thread;
 };
 
-const std::string Valid = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: x\r\n\r\n";
+const std::string Valid = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+const std::string Halt = "PUT /api/v1/focuser/0/halt HTTP/1.1\r\nHost: localhost\r\n\r\n";
+
+bool Ok(const std::string& reply) {
+  return reply.rfind("HTTP/1.1 200", 0) == 0 &&
+         reply.find("\"ErrorNumber\":0") != std::string::npos;
+}
+
+// True once the server has closed the connection (or reset it).
+bool ClosedByServer(int s) {
+  char c;
+  return recv(s, &c, 1, 0) <= 0;
+}
 
 TEST(BoundedServerTest, OneClientCannotHoldTooMuch) {
   TServerRig rig({.MaxRequestBytes = 4096,
@@ -139,6 +162,148 @@ TEST(BoundedServerTest, FuzzedRequestsGetAnAnswerOrAClose) {
     }
   }
   EXPECT_EQ(rig.Exchange(Valid).rfind("HTTP/1.1 200", 0), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// 64 header lines are taken, as documented, whatever the library adds of its own; 65 are not.
+TEST(BoundedServerTest, SixtyFourHeaderLinesAreTheBound) {
+  TServerRig rig({});
+  for (const int lines : {64, 65}) {
+    std::string request = "GET /api/v1/focuser/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (int i = 1; i < lines; ++i) request += "X-" + std::to_string(i) + ": 1\r\n";
+    EXPECT_EQ(rig.Exchange(request + "\r\n").substr(0, 12),
+              lines == 64 ? "HTTP/1.1 200" : "HTTP/1.1 431")
+        << lines;
+  }
+}
+
+// A PUT without Content-Length is an empty form: curl -X PUT's halt is served at once.
+TEST(BoundedServerTest, APutWithoutABodyIsAnEmptyForm) {
+  TServerRig rig({.RequestMs = 60000});
+  const int s = rig.Open();
+  send(s, Halt.data(), Halt.size(), MSG_NOSIGNAL);
+  // The connection stays open: a reply means the server did not wait for a body.
+  const std::string reply = morvane::test::ReadReply(s);
+  close(s);
+  EXPECT_TRUE(Ok(reply)) << reply;
+  EXPECT_EQ(rig.Link.Stops.load(), 1);
+  // Any verb and path: no worker waits for a body that has no length.
+  for (const char* verb : {"PUT", "POST"}) {
+    const std::string reply =
+        rig.Exchange(std::string(verb) + " /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(reply.rfind("HTTP/1.1 404", 0), 0u) << verb << reply;
+  }
+}
+
+// On loopback only loopback's names are answered, and no web page of another origin.
+TEST(BoundedServerTest, ForeignHostsAndOriginsAreRefused) {
+  TServerRig rig({});
+  ASSERT_TRUE(Ok(rig.Exchange("PUT /api/v1/focuser/0/connect HTTP/1.1\r\n\r\n")));
+  const std::string port = std::to_string(rig.Port);
+  const std::string move =
+      "PUT /api/v1/focuser/0/move HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+      "Content-Length: 10\r\n";
+  for (const std::string& host :
+       std::vector<std::string>{"127.0.0.1", "localhost:" + port, "[::1]:" + port}) {
+    EXPECT_TRUE(Ok(rig.Exchange(move + "Host: " + host + "\r\n\r\nPosition=5"))) << host;
+    EXPECT_TRUE(Ok(
+        rig.Exchange(move + "Host: " + host + "\r\nOrigin: http://" + host + "\r\n\r\nPosition=5")))
+        << host;
+  }
+  EXPECT_EQ(rig.Link.Moves.load(), 6);
+  for (const std::string& head :
+       std::vector<std::string>{"Host: attacker.test\r\n", "Host: attacker.test:" + port + "\r\n",
+                                "Host: 127.0.0.1.attacker.test\r\n", "Host: localhost:1\r\n",
+                                "Host: 127.0.0.1:" + port + "\r\nOrigin: http://attacker.test\r\n",
+                                "Host: 127.0.0.1\r\nOrigin: null\r\n"}) {
+    const std::string reply = rig.Exchange(move + head + "\r\nPosition=5");
+    EXPECT_EQ(reply.rfind("HTTP/1.1 403", 0), 0u) << head << reply;
+    EXPECT_NE(reply.find("text/plain"), std::string::npos) << reply;
+  }
+  EXPECT_EQ(rig.Link.Moves.load(), 6) << "a refused request moved the focuser";
+}
+
+// Slow senders wait in the gate, not on a worker: a halt is answered while more of them than
+// workers are still sending, long before their deadline.
+TEST(BoundedServerTest, SlowSendersHoldNoWorker) {
+  TServerRig rig({.RequestMs = 60000, .KeepAliveMs = 60000, .Threads = 4, .MaxPerPeer = 64});
+  std::vector<int> slow;
+  for (int i = 0; i < 24; ++i) {
+    slow.push_back(rig.Open());
+    send(slow.back(), "PUT /api/v1/foc", 15, MSG_NOSIGNAL);
+  }
+  for (int i = 0; i < 3; ++i) {
+    const int s = rig.Open();
+    const std::string request = i == 0 ? Halt : Valid;
+    send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    const std::string reply = morvane::test::ReadReply(s);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << "no reply behind slow senders: " << reply;
+    close(s);
+  }
+  EXPECT_EQ(rig.Link.Stops.load(), 1);
+  for (const int s : slow) {
+    // Still held open: the replies above did not come from their being dropped.
+    pollfd p{s, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0);
+    close(s);
+  }
+}
+
+// One address holds at most MaxPerPeer connections: a new one pushes out its oldest partial
+// request first, so that a client's slow connections cannot shut its next request out.
+TEST(BoundedServerTest, APeersConnectionsAreBounded) {
+  TServerRig rig({.RequestMs = 60000, .KeepAliveMs = 60000, .Threads = 4, .MaxPerPeer = 4});
+  const int idle = rig.Open();
+  EXPECT_EQ(send(idle, Valid.data(), Valid.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(Valid.size()));
+  ASSERT_EQ(morvane::test::ReadReply(idle).rfind("HTTP/1.1 200", 0), 0u);
+  std::vector<int> slow;
+  for (int i = 0; i < 5; ++i) {
+    slow.push_back(rig.Open());
+    send(slow.back(), "GET /api/v1/foc", 15, MSG_NOSIGNAL);
+  }
+  // Four places: the idle one and three partial ones; the two oldest partial ones went.
+  EXPECT_TRUE(ClosedByServer(slow[0]));
+  EXPECT_TRUE(ClosedByServer(slow[1]));
+  EXPECT_EQ(rig.Exchange(Valid).rfind("HTTP/1.1 200", 0), 0u);
+  // The kept-alive connection is still served.
+  send(idle, Valid.data(), Valid.size(), MSG_NOSIGNAL);
+  EXPECT_EQ(morvane::test::ReadReply(idle).rfind("HTTP/1.1 200", 0), 0u)
+      << "the idle connection was pushed out";
+  close(idle);
+  for (const int s : slow) close(s);
+}
+
+// After the stop no request starts, not even one already arriving, and kept-alive connections
+// are closed.
+TEST(BoundedServerTest, NothingStartsAfterTheStop) {
+  TServerRig rig({.RequestMs = 60000, .KeepAliveMs = 60000});
+  ASSERT_TRUE(Ok(rig.Exchange("PUT /api/v1/focuser/0/connect HTTP/1.1\r\n\r\n")));
+  const int idle = rig.Open();
+  send(idle, Valid.data(), Valid.size(), MSG_NOSIGNAL);
+  ASSERT_EQ(morvane::test::ReadReply(idle).rfind("HTTP/1.1 200", 0), 0u);
+  char reply[1024];
+  const std::string move =
+      "PUT /api/v1/focuser/0/move HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 10\r\n\r\nPosition=5";
+  const int arriving = rig.Open();
+  send(arriving, move.data(), move.size() - 4, MSG_NOSIGNAL);
+  rig.Server->Stop();
+  send(arriving, move.data() + move.size() - 4, 4, MSG_NOSIGNAL);
+  send(idle, move.data(), move.size(), MSG_NOSIGNAL);
+  for (const int s : {idle, arriving}) {
+    std::string got;
+    ssize_t n;
+    while ((n = recv(s, reply, sizeof reply, 0)) > 0) got.append(reply, static_cast<size_t>(n));
+    EXPECT_EQ(got.find("HTTP/1.1 200"), std::string::npos) << got;
+    close(s);
+  }
+  EXPECT_EQ(rig.Link.Moves.load(), 0) << "a move started after the stop";
+  rig.Thread.join();
+  rig.Thread = std::thread([] {});
 }
 
 }  // namespace

@@ -4,6 +4,7 @@ set -euo pipefail
 need=(cmake ninja-build g++ pkg-config qt6-base-dev libdbus-1-dev libgtest-dev libgmock-dev dbus locales
       xdg-utils xvfb xdotool imagemagick openbox x11-utils libglib2.0-bin)
 need+=(libelf-dev libjpeg-dev poppler-utils)  # version note, about box picture, guide test
+need+=(clang-format)  # the format check of the suite
 # The spoken readout: recordings made at build time, sound through ALSA.
 need+=(espeak-ng sox libasound2-dev)
 

@@ -8,6 +8,7 @@
 // is reset with the focuser all the way out. A count outside 0..MaxStep has no position; reading
 // it is refused with CountOutOfRange until a move brings the count back.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <set>

@@ -1,14 +1,18 @@
 #include "BenchParams.h"
 
-#include <cstdlib>
 #include <strings.h>
+#include <cstdlib>
 
 namespace morvane::bench {
 
-#define MORVANE_FIELD(name, help)                                              \
-  TParamField {                                                                \
-    #name, help, [](const sim::TSimParams& p) { return double(p.name); },      \
-        [](sim::TSimParams& p, double v) { p.name = static_cast<decltype(p.name)>(v); } \
+#define MORVANE_FIELD(name, help)                                                                   \
+  TParamField {                                                                                     \
+#name, help,                                                                                    \
+        [](const sim::TSimParams&                                                                   \
+               p) { return double(p.name); },                                                       \
+                                           [](sim::TSimParams & p,                                  \
+                                              double                                                \
+                                                  v) { p.name = static_cast<decltype(p.name)>(v); } \
   }
 
 const std::vector<TParamField>& ParamFields() {

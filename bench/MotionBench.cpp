@@ -78,7 +78,9 @@ double Percentile(std::vector<double> v, double p) {
   return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
 }
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // A benchmark host that does on its GUI thread what the main window will do with every
 // count: take the newest one, posting at most one hand-over at a time.
@@ -128,27 +130,28 @@ void FactorySettings(TFocusControl& c) {
 
 bool WaitRest(sim::TSimFocuser& s, int ms) {
   const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (s.Moving() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  while (s.Moving() && Clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   return !s.Moving();
 }
 
 struct TLandingMode {
   std::map<int, int> ErrorHistogram;  // (final - target) in the direction of the move
-  int OnOrOnePast = 0;        // in the direction of the move
-  int OnOrOnePastApproach = 0;  // in the direction of the final approach (a run that coasted
-                                // past is nudged back, and lands one past coming back)
+  int OnOrOnePast = 0;                // in the direction of the move
+  int OnOrOnePastApproach = 0;        // in the direction of the final approach (a run that coasted
+                                      // past is nudged back, and lands one past coming back)
   int Total = 0;
   int MaxAbsError = 0;
-  int TimedOut = 0;           // moves that did not finish within the bound and were cancelled
+  int TimedOut = 0;  // moves that did not finish within the bound and were cancelled
 };
 
 struct TLandingResult {
   std::string Model;
-  TLandingMode Mode[2];             // LX-200, direct
-  int CountMismatches = 0;          // controller count differing from the shaft's
-  std::vector<double> MoveMs;       // all moves
-  std::vector<double> Move100Ms;    // moves of 100 codes
+  TLandingMode Mode[2];              // LX-200, direct
+  int CountMismatches = 0;           // controller count differing from the shaft's
+  std::vector<double> MoveMs;        // all moves
+  std::vector<double> Move100Ms;     // moves of 100 codes
   std::vector<double> LatencyUs[2];  // edge reaching the stop point to the stop, per mode
 };
 
@@ -157,9 +160,9 @@ struct TLandingResult {
 // nudges always drive toward it (downwards when they start on it).
 int ApproachDirection(const std::vector<sim::TTraceEntry>& trace, int32_t target, bool direct) {
   for (auto it = trace.rbegin(); it != trace.rend(); ++it) {
-    const bool drive =
-        direct ? (it->Kind == sim::TTraceKind::Line && it->Line == 'R' && it->Level)
-               : (it->Kind == sim::TTraceKind::Write && (it->Bytes == ":F-#" || it->Bytes == ":F+#"));
+    const bool drive = direct ? (it->Kind == sim::TTraceKind::Line && it->Line == 'R' && it->Level)
+                              : (it->Kind == sim::TTraceKind::Write &&
+                                 (it->Bytes == ":F-#" || it->Bytes == ":F+#"));
     if (drive) return it->Position < target ? 1 : -1;
   }
   return 0;
@@ -234,8 +237,8 @@ void RunLanding(const TOptions& opt, const sim::TSimParams& params, TLandingResu
         if (!std::isnan(us)) r.LatencyUs[mode].push_back(us);
       }
       if (!opt.Json)
-        std::fprintf(stderr, "\r%s %s move %3d/%d: %+4d -> error %+d, %.0f ms   ",
-                     r.Model.c_str(), mode ? "direct" : "LX-200", i + 1, opt.Moves, delta, err, ms);
+        std::fprintf(stderr, "\r%s %s move %3d/%d: %+4d -> error %+d, %.0f ms   ", r.Model.c_str(),
+                     mode ? "direct" : "LX-200", i + 1, opt.Moves, delta, err, ms);
     }
   }
   if (!opt.Json) std::fprintf(stderr, "\n");
@@ -387,14 +390,17 @@ void RunCounting(const TOptions& opt, TCountingResult& r) {
 }
 
 void Usage(FILE* out) {
-  std::fprintf(out,
-               "usage: morvane_bench [--json] [--moves N] [--model Name|all] [--set Name=Value]...\n"
-               "                     [--skip-landing] [--skip-cost] [--skip-counting]\n"
-               "Runs the simulated focuser in real time at the factory settings (stop factor 12,\n"
-               "nudge 0.015 s, close 0.01 s, delay 0.15 s). N moves per drive mode (default 40).\n"
-               "--model (repeatable) picks the motor models the landing runs on (default: all):\n");
+  std::fprintf(
+      out,
+      "usage: morvane_bench [--json] [--moves N] [--model Name|all] [--set Name=Value]...\n"
+      "                     [--skip-landing] [--skip-cost] [--skip-counting]\n"
+      "Runs the simulated focuser in real time at the factory settings (stop factor 12,\n"
+      "nudge 0.015 s, close 0.01 s, delay 0.15 s). N moves per drive mode (default 40).\n"
+      "--model (repeatable) picks the motor models the landing runs on (default: all):\n");
   for (const auto& m : LandingModels()) std::fprintf(out, "  %-26s %s\n", m.Name, m.Description);
-  std::fprintf(out, "Simulator parameters (--set Name=Value, applied to every model; defaults in brackets):\n");
+  std::fprintf(
+      out,
+      "Simulator parameters (--set Name=Value, applied to every model; defaults in brackets):\n");
   const sim::TSimParams defaults;
   for (const auto& f : bench::ParamFields())
     std::fprintf(out, "  %-26s %-52s [%g]\n", f.Name, f.Help, f.Get(defaults));
@@ -478,8 +484,8 @@ int main(int argc, char** argv) {
   auto losses = [&](const std::vector<double>& v) {
     std::string out;
     for (size_t i = 0; i < v.size(); ++i)
-      out += (i ? ", \"" : "\"") + std::to_string(int(TCountingResult::LossRates[i])) + "\": " +
-             num(v[i]);
+      out += (i ? ", \"" : "\"") + std::to_string(int(TCountingResult::LossRates[i])) +
+             "\": " + num(v[i]);
     return out;
   };
   if (opt.Json) {
@@ -531,40 +537,45 @@ int main(int argc, char** argv) {
     std::printf("Landing on the %s motor (%d moves per mode):\n", l.Model.c_str(), opt.Moves);
     for (int k = 0; k < 2; ++k) {
       const TLandingMode& m = l.Mode[k];
-      std::printf("  %-7s %.1f %% on the target or one past (%.1f %% counted in the direction of "
-                  "the final approach), largest error %d codes, %d timed out\n    error (codes past "
-                  "the target in the move's direction): ",
-                  k ? "direct" : "LX-200", 100 * share(m.OnOrOnePast, m.Total),
-                  100 * share(m.OnOrOnePastApproach, m.Total), m.MaxAbsError, m.TimedOut);
+      std::printf(
+          "  %-7s %.1f %% on the target or one past (%.1f %% counted in the direction of "
+          "the final approach), largest error %d codes, %d timed out\n    error (codes past "
+          "the target in the move's direction): ",
+          k ? "direct" : "LX-200", 100 * share(m.OnOrOnePast, m.Total),
+          100 * share(m.OnOrOnePastApproach, m.Total), m.MaxAbsError, m.TimedOut);
       for (auto& [err, n] : m.ErrorHistogram) std::printf("%+d: %d  ", err, n);
       std::printf("\n");
     }
     std::printf("  %d count mismatches; move of 100 codes: median %.0f ms; all moves p90 %.0f ms\n",
                 l.CountMismatches, Percentile(l.Move100Ms, 50), Percentile(l.MoveMs, 90));
-    std::printf("  stop latency, edge at the stop point to the stop on the line: direct median "
-                "%.0f us, p99 %.0f us (goal p99 < 1000 us); LX-200 (after its 20 ms purge) "
-                "median %.0f us, p99 %.0f us\n",
-                Percentile(l.LatencyUs[1], 50), Percentile(l.LatencyUs[1], 99),
-                Percentile(l.LatencyUs[0], 50), Percentile(l.LatencyUs[0], 99));
+    std::printf(
+        "  stop latency, edge at the stop point to the stop on the line: direct median "
+        "%.0f us, p99 %.0f us (goal p99 < 1000 us); LX-200 (after its 20 ms purge) "
+        "median %.0f us, p99 %.0f us\n",
+        Percentile(l.LatencyUs[1], 50), Percentile(l.LatencyUs[1], 99),
+        Percentile(l.LatencyUs[0], 50), Percentile(l.LatencyUs[0], 99));
   }
   if (opt.Cost)
-    std::printf("Cost: motion threads %.2f %% of a core during a run (goal < 5 %%), whole program "
-                "%.2f %% idle with the port open (goal < 0.5 %%)\n",
-                100 * cost.RunCpuFraction, 100 * cost.IdleCpuFraction);
+    std::printf(
+        "Cost: motion threads %.2f %% of a core during a run (goal < 5 %%), whole program "
+        "%.2f %% idle with the port open (goal < 0.5 %%)\n",
+        100 * cost.RunCpuFraction, 100 * cost.IdleCpuFraction);
   if (opt.Counting) {
-    std::printf("Counting on a real UART's merged edges: share of counts lost (controller with the "
-                "readout hand-over / bare reference), %d trials of each at each rate, taken in "
-                "turn:\n",
-                TCountingResult::LossTrials);
+    std::printf(
+        "Counting on a real UART's merged edges: share of counts lost (controller with the "
+        "readout hand-over / bare reference), %d trials of each at each rate, taken in "
+        "turn:\n",
+        TCountingResult::LossTrials);
     for (size_t i = 0; i < counting.ControllerLoss.size(); ++i)
       std::printf("  %6.0f edges/s: %.4f / %.4f  (%ld counts per reader in all)\n",
                   TCountingResult::LossRates[i], counting.ControllerLoss[i],
                   counting.ReferenceLoss[i], counting.CountsPerRate[i]);
-    std::printf("  highest rate without any loss in 3 trials running: %.0f / %.0f edges/s "
-                "(%d / %d trials; 0: a count was lost already at 250 edges/s, as on a loaded "
-                "machine)\n",
-                counting.CountingRateHz, counting.ReferenceRateHz, counting.LadderTrials[0],
-                counting.LadderTrials[1]);
+    std::printf(
+        "  highest rate without any loss in 3 trials running: %.0f / %.0f edges/s "
+        "(%d / %d trials; 0: a count was lost already at 250 edges/s, as on a loaded "
+        "machine)\n",
+        counting.CountingRateHz, counting.ReferenceRateHz, counting.LadderTrials[0],
+        counting.LadderTrials[1]);
   }
   return 0;
 }

@@ -167,23 +167,27 @@ int main(int argc, char** argv) {
   }
   SetNamedEventScope("stallbench" + std::to_string(getpid()));
   TStartupObjects startup;
-  std::printf("Last encoder change to the stop command, coarse runs into an end stop, %d each "
-              "(StallTime %.1f s)\n", trials, FactoryStallTime);
+  std::printf(
+      "Last encoder change to the stop command, coarse runs into an end stop, %d each "
+      "(StallTime %.1f s)\n",
+      trials, FactoryStallTime);
   std::printf("%-14s %8s %8s %8s %8s %6s\n", "speed", "min ms", "p50 ms", "p99 ms", "max ms",
               "lost");
   std::vector<TLatency> latencies;
   const struct {
     const char* Name;
     bool Direct, Fast;
-  } speeds[] = {{"LX-200 slow", false, false}, {"LX-200 fast", false, true}, {"direct", true, false}};
+  } speeds[] = {
+      {"LX-200 slow", false, false}, {"LX-200 fast", false, true}, {"direct", true, false}};
   for (const auto& s : speeds) {
     latencies.push_back(Latency(s.Name, s.Direct, s.Fast, trials));
     const TLatency& l = latencies.back();
-    std::printf("%-14s %8.1f %8.1f %8.1f %8.1f %6d\n", l.Speed.c_str(), l.Quantile(0), l.Quantile(0.5),
-                l.Quantile(0.99), l.Quantile(1), l.Lost);
+    std::printf("%-14s %8.1f %8.1f %8.1f %8.1f %6d\n", l.Speed.c_str(), l.Quantile(0),
+                l.Quantile(0.5), l.Quantile(0.99), l.Quantile(1), l.Lost);
     std::fflush(stdout);
   }
-  std::printf("\nFalse stalls over %d moves of 3 to 600 codes per model, both drive modes\n", moves);
+  std::printf("\nFalse stalls over %d moves of 3 to 600 codes per model, both drive modes\n",
+              moves);
   std::printf("%-12s %6s %8s %9s\n", "model", "moves", "stalls", "timed out");
   std::vector<TFalse> falses;
   for (const auto& m : sim::MotorModels()) {
@@ -196,16 +200,17 @@ int main(int argc, char** argv) {
     std::string out = "{\"stall_time_s\": " + Num(FactoryStallTime) + ", \"latency_ms\": {";
     for (size_t i = 0; i < latencies.size(); ++i) {
       const TLatency& l = latencies[i];
-      out += std::string(i ? ", " : "") + "\"" + l.Speed + "\": {\"runs\": " +
-             std::to_string(l.Ms.size()) + ", \"p50\": " + Num(l.Quantile(0.5)) +
-             ", \"p99\": " + Num(l.Quantile(0.99)) + ", \"max\": " + Num(l.Quantile(1)) +
-             ", \"lost\": " + std::to_string(l.Lost) + "}";
+      out += std::string(i ? ", " : "") + "\"" + l.Speed +
+             "\": {\"runs\": " + std::to_string(l.Ms.size()) +
+             ", \"p50\": " + Num(l.Quantile(0.5)) + ", \"p99\": " + Num(l.Quantile(0.99)) +
+             ", \"max\": " + Num(l.Quantile(1)) + ", \"lost\": " + std::to_string(l.Lost) + "}";
     }
     out += "}, \"false_stalls\": {";
     for (size_t i = 0; i < falses.size(); ++i) {
       const TFalse& f = falses[i];
-      out += std::string(i ? ", " : "") + "\"" + f.Model + "\": {\"moves\": " +
-             std::to_string(f.Moves) + ", \"stalls\": " + std::to_string(f.Stalls) +
+      out += std::string(i ? ", " : "") + "\"" + f.Model +
+             "\": {\"moves\": " + std::to_string(f.Moves) +
+             ", \"stalls\": " + std::to_string(f.Stalls) +
              ", \"timed_out\": " + std::to_string(f.TimedOut) + "}";
     }
     out += "}}";

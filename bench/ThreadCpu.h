@@ -1,9 +1,9 @@
 #pragma once
 // Processor time of this process's threads, read from /proc, in seconds.
 
+#include <sys/types.h>
 #include <map>
 #include <string>
-#include <sys/types.h>
 
 namespace morvane::bench {
 

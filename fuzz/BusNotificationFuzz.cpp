@@ -65,7 +65,8 @@ void CheckReceived(const char* data, std::size_t size) {
     Check(n->ReceivedUs == 0);
     const int kinds = int{n->IsMessage} + int{n->ServiceOwned.has_value()} + int{HasProperty(*n)};
     Check(kinds <= 1);
-    if (n->IsMessage) Check(dbus_message_is_signal(message, BroadcastInterface, MorvaneMessageName));
+    if (n->IsMessage)
+      Check(dbus_message_is_signal(message, BroadcastInterface, MorvaneMessageName));
   }
   Check(DecodeResent(message) == n);
   dbus_message_unref(message);
@@ -79,8 +80,8 @@ void CheckSent(const std::uint8_t* data, std::size_t size) {
   std::memcpy(&l, data + 4, sizeof l);
   const dbus_bool_t idle = data[8] & 1;
 
-  DBusMessage* signal = dbus_message_new_signal(MorvaneObjectPath, BroadcastInterface,
-                                                MorvaneMessageName);
+  DBusMessage* signal =
+      dbus_message_new_signal(MorvaneObjectPath, BroadcastInterface, MorvaneMessageName);
   Check(signal && dbus_message_append_args(signal, DBUS_TYPE_INT32, &w, DBUS_TYPE_INT32, &l,
                                            DBUS_TYPE_INVALID));
   const std::optional<TNotification> message = DecodeResent(signal);
@@ -150,9 +151,8 @@ void CheckAnyDictionary(const std::uint8_t* data, std::size_t size) {
   const char signature[] = {'{', key, value, '}', '\0'};
   const char variantSignature[] = {inner, '\0'};
 
-  DBusMessage* signal = dbus_message_new_signal(MorvaneObjectPath,
-                                                "org.freedesktop.DBus.Properties",
-                                                "PropertiesChanged");
+  DBusMessage* signal = dbus_message_new_signal(
+      MorvaneObjectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged");
   Check(signal != nullptr);
   DBusMessageIter it, dictionary, entry, variant;
   dbus_message_iter_init_append(signal, &it);

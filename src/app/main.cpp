@@ -169,9 +169,10 @@ int main(int argc, char** argv) {
   }
   const bool headless = options.Headless;
   if (!headless && !DisplayKnown()) {
-    std::fputs("morvane: no display to open the window on ($DISPLAY is not set); "
-               "morvane --headless runs without a screen\n",
-               stderr);
+    std::fputs(
+        "morvane: no display to open the window on ($DISPLAY is not set); "
+        "morvane --headless runs without a screen\n",
+        stderr);
     return 2;
   }
   // Without a window nothing may need a display: Qt's offscreen platform carries the same

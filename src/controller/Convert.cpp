@@ -13,7 +13,9 @@ namespace {
   throw EConvertError("'" + text + "' is not a valid integer value");
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 }  // namespace
 
@@ -38,9 +40,11 @@ int32_t StrToInt(const std::string& text) {
   if (ec != std::errc() || end != last) BadInteger(text);
   const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
   // Hexadecimal texts may give the full 32-bit pattern, as the framework allows.
-  if (base == 16 && !negative && value <= 0xFFFFFFFFu) return static_cast<int32_t>(static_cast<uint32_t>(value));
+  if (base == 16 && !negative && value <= 0xFFFFFFFFu)
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
   if (value > limit) BadInteger(text);
-  return negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
+  return negative ? static_cast<int32_t>(-static_cast<int64_t>(value))
+                  : static_cast<int32_t>(value);
 }
 
 double StrToFloat(const std::string& text) {
@@ -58,8 +62,8 @@ double StrToFloat(const std::string& text) {
   if (body.empty() || !(std::isdigit(static_cast<unsigned char>(body[0])) || body[0] == '.'))
     return bad();
   double value = 0;
-  auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value,
-                                   std::chars_format::general);
+  auto [end, ec] =
+      std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
   if (ec != std::errc() || end != body.data() + body.size()) return bad();
   return text[b] == '-' ? -value : value;
 }

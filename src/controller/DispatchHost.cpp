@@ -7,7 +7,9 @@ namespace morvane {
 
 TDispatchHost::TDispatchHost() : FThread(&TDispatchHost::Loop, this) {}
 
-TDispatchHost::~TDispatchHost() { Shutdown(); }
+TDispatchHost::~TDispatchHost() {
+  Shutdown();
+}
 
 void TDispatchHost::Shutdown() {
   {
@@ -18,7 +20,9 @@ void TDispatchHost::Shutdown() {
   if (FThread.joinable()) FThread.join();
 }
 
-void TDispatchHost::ShowMessage(const std::string& text) { std::cerr << "Morvane: " << text << "\n"; }
+void TDispatchHost::ShowMessage(const std::string& text) {
+  std::cerr << "Morvane: " << text << "\n";
+}
 
 void TDispatchHost::Post(std::function<void()> fn) {
   {
@@ -31,7 +35,8 @@ void TDispatchHost::Post(std::function<void()> fn) {
 int TDispatchHost::StartTimer(int intervalMs, std::function<void()> tick) {
   std::lock_guard lock(FLock);
   const auto interval = std::chrono::milliseconds(intervalMs);
-  FTimers[FNextTimer] = TTimer{interval, std::move(tick), std::chrono::steady_clock::now() + interval};
+  FTimers[FNextTimer] =
+      TTimer{interval, std::move(tick), std::chrono::steady_clock::now() + interval};
   FChanged.notify_all();
   return FNextTimer++;
 }

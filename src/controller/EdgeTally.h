@@ -7,11 +7,12 @@
 // a falling one +1 with DSR high and -1 with DSR low. Single resolution counts the edges with
 // DSR low only, rising +1 and falling -1: one count per cycle either way, at the same place
 // both ways, so that a shaft that turns back across an edge and returns leaves the count as it
-// was (counting every rising edge by DSR's level would gain one each time). Several changes found at once are taken as one steady turn where they can
-// be: CTS and DSR then change in turn, and which of them changed first, seen from the last
-// levels, gives the direction. Where they cannot (the shaft turned back among them) their order
-// is lost, and the least turn that ends on the levels now is taken; only a reader late across
-// a turn-back can miscount. Pure: no clock, no thread.
+// was (counting every rising edge by DSR's level would gain one each time). Several changes found
+// at once are taken as one steady turn where they can be: CTS and DSR then change in turn, and
+// which of them changed first, seen from the last levels, gives the direction. Where they cannot
+// (the shaft turned back among them) their order is lost, and the least turn that ends on the
+// levels now is taken; only a reader late across a turn-back can miscount. Pure: no clock, no
+// thread.
 
 #include <cstdint>
 

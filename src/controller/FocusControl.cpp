@@ -1,10 +1,10 @@
 #include <cmath>
 
 #include "controller/CTSThread.h"
-#include "platform/ProductTimings.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
 #include "controller/StallWatchThread.h"
+#include "platform/ProductTimings.h"
 #include "platform/Signals.h"
 
 namespace morvane {
@@ -26,8 +26,7 @@ TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
   if (DiagnosticLogging) LogLine("Focuser signalled objects created");
   Samples.reserve(10);
   FSyncState = std::make_shared<TSyncState>();
-  if (TervixEnable.load())
-    FKeepAliveTimer = FHost.StartTimer(200, [this] { KeepAliveTick(); });
+  if (TervixEnable.load()) FKeepAliveTimer = FHost.StartTimer(200, [this] { KeepAliveTick(); });
 }
 
 TFocusControl::~TFocusControl() {
@@ -40,8 +39,7 @@ TFocusControl::~TFocusControl() {
   // A running move sees the cancel at its next check and stops the motor itself; the threads
   // are ended only after that, or after the settle time when one does not come back.
   constexpr uint32_t IdlePollMs = 10;
-  for (uint32_t waited = 0;
-       FThreads.AnyRunning() && waited < ProductTimings().DestroySettleMs;
+  for (uint32_t waited = 0; FThreads.AnyRunning() && waited < ProductTimings().DestroySettleMs;
        waited += IdlePollMs)
     Sleep(IdlePollMs);
   if (FKeepAliveTimer >= 0) FHost.StopTimer(FKeepAliveTimer);
@@ -103,7 +101,9 @@ void TFocusControl::SetCancelMovementFlag(bool Value) {
   SignalMotion();
 }
 
-void TFocusControl::CancelMovement() { SetCancelMovementFlag(true); }
+void TFocusControl::CancelMovement() {
+  SetCancelMovementFlag(true);
+}
 
 void TFocusControl::SetInterruptsOff(bool Value) {
   std::shared_ptr<TThread> nudge;
@@ -167,9 +167,13 @@ void TFocusControl::AddTemperatureSample(double Value) {
   FTCAvg.store(sum / static_cast<double>(Samples.size()));
 }
 
-void TFocusControl::ClearTemperatureSamples() { Samples.clear(); }
+void TFocusControl::ClearTemperatureSamples() {
+  Samples.clear();
+}
 
-size_t TFocusControl::TemperatureSampleCount() const { return Samples.size(); }
+size_t TFocusControl::TemperatureSampleCount() const {
+  return Samples.size();
+}
 
 void TFocusControl::Synchronize(const std::string& text) {
   auto state = FSyncState;

@@ -2,8 +2,8 @@
 #include <stdexcept>
 
 #include "controller/ModuleReply.h"
-#include "platform/ProductTimings.h"
 #include "controller/Objects.h"
+#include "platform/ProductTimings.h"
 #include "platform/Signals.h"
 
 namespace morvane {

@@ -11,7 +11,10 @@ constexpr int ReadWaitMs = 1000;
 
 TRxThread::TRxThread(std::shared_ptr<TSerialPort> port, char* destination, TEvent& doneEvent,
                      int byteCount)
-    : TThread("mrv-rx"), ByteCount(byteCount), DoneEvent(doneEvent), PortHandle(std::move(port)),
+    : TThread("mrv-rx"),
+      ByteCount(byteCount),
+      DoneEvent(doneEvent),
+      PortHandle(std::move(port)),
       Destination(destination) {
   Start();
 }

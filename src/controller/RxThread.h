@@ -15,8 +15,7 @@ class TRxThread : public TThread {
   static constexpr int BufferSize = 33;
 
   // destination holds BufferSize bytes and stays valid until the thread has been joined.
-  TRxThread(std::shared_ptr<TSerialPort> port, char* destination, TEvent& doneEvent,
-            int byteCount);
+  TRxThread(std::shared_ptr<TSerialPort> port, char* destination, TEvent& doneEvent, int byteCount);
 
  protected:
   void Execute() override;

@@ -2,10 +2,10 @@
 #include <cstring>
 
 #include "controller/CTSThread.h"
-#include "platform/ProductTimings.h"
 #include "controller/KeepAliveThread.h"
 #include "controller/Objects.h"
 #include "controller/RxThread.h"
+#include "platform/ProductTimings.h"
 
 namespace morvane {
 

@@ -7,15 +7,15 @@
 namespace morvane {
 
 int64_t TStallRule::Limit(int64_t lastIntervalUs) const {
-  const double expected =
-      FParams.CodesPerSecond > 0 ? 1e6 / FParams.CodesPerSecond : 0.0;
+  const double expected = FParams.CodesPerSecond > 0 ? 1e6 / FParams.CodesPerSecond : 0.0;
   // A motor seen to turn slower than commanded (a heavy tube, a low supply) is judged by
   // what it does, not by what it was told.
-  const double interval = std::max(expected, static_cast<double>(std::max<int64_t>(lastIntervalUs, 0)));
+  const double interval =
+      std::max(expected, static_cast<double>(std::max<int64_t>(lastIntervalUs, 0)));
   const double byIntervals = interval * std::max(FParams.Intervals, 1);
   const int64_t ceiling = std::max(FParams.CeilingUs, FParams.FloorUs);
-  return std::clamp(static_cast<int64_t>(std::llround(std::min(byIntervals, 1e15))), FParams.FloorUs,
-                    ceiling);
+  return std::clamp(static_cast<int64_t>(std::llround(std::min(byIntervals, 1e15))),
+                    FParams.FloorUs, ceiling);
 }
 
 TStallVerdict TStallRule::Judge(const TStallInput& in) const {
@@ -29,8 +29,7 @@ TStallVerdict TStallRule::Judge(const TStallInput& in) const {
   // rest would otherwise carry the whole rest as its interval.
   const bool measured = turned && in.LastChangeUs - in.LastIntervalUs >= since;
   v.LimitUs = Limit(measured ? in.LastIntervalUs : 0);
-  v.CheckAtUs = turned ? in.LastChangeUs + v.LimitUs
-                       : since + FParams.StartAllowanceUs + v.LimitUs;
+  v.CheckAtUs = turned ? in.LastChangeUs + v.LimitUs : since + FParams.StartAllowanceUs + v.LimitUs;
   v.Stalled = in.NowUs >= v.CheckAtUs;
   return v;
 }

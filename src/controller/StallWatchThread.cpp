@@ -12,7 +12,9 @@ TStallWatchThread::TStallWatchThread(TFocusControl& controller)
   Start();
 }
 
-TStallWatchThread::~TStallWatchThread() { Stop(); }
+TStallWatchThread::~TStallWatchThread() {
+  Stop();
+}
 
 void TStallWatchThread::Wake() {
   {

@@ -438,9 +438,8 @@ bool TMorvaneFocuser::SyncFocuser(uint32_t ticks) {
     return false;
   }
   const int64_t count = CountAt(ticks, focusMax);
-  Command("set the position", [count](TFocuserClient& c) {
-    return c.CallInt("Sync", static_cast<int32_t>(count));
-  });
+  Command("set the position",
+          [count](TFocuserClient& c) { return c.CallInt("Sync", static_cast<int32_t>(count)); });
   return true;
 }
 

@@ -24,8 +24,8 @@ TApproachPlan TApproachRule::Plan(int32_t From, int32_t Target) const {
                                             std::numeric_limits<int32_t>::max());
   if (first == Target) return {};
   // Already on the final approach: one leg.
-  const bool onApproach = wantRising ? From >= first && From < Target
-                                     : From <= first && From > Target;
+  const bool onApproach =
+      wantRising ? From >= first && From < Target : From <= first && From > Target;
   if (onApproach) return {};
   return {true, static_cast<int32_t>(first)};
 }

@@ -64,9 +64,13 @@ class TMoveStarterThread : public TThread {
   const uint64_t Serial;
 };
 
-void TFocusControl::MoveBy(int32_t Codes) { MoveToTarget(int64_t{FCTSCount.load()} + Codes); }
+void TFocusControl::MoveBy(int32_t Codes) {
+  MoveToTarget(int64_t{FCTSCount.load()} + Codes);
+}
 
-void TFocusControl::MoveTo(int32_t Target) { MoveToTarget(Target); }
+void TFocusControl::MoveTo(int32_t Target) {
+  MoveToTarget(Target);
+}
 
 void TFocusControl::MoveToTarget(int64_t target) {
   const int32_t Target = Clamp32(target);
@@ -83,7 +87,8 @@ void TFocusControl::MoveToTarget(int64_t target) {
   FThreads.Reap();
   std::vector<std::shared_ptr<TThread>> running = FThreads.Running();
   // Called from a motion thread's idle handler: that thread is about to end by itself.
-  std::erase_if(running, [](const std::shared_ptr<TThread>& t) { return t.get() == TThread::Current(); });
+  std::erase_if(running,
+                [](const std::shared_ptr<TThread>& t) { return t.get() == TThread::Current(); });
   if (running.empty() && !FSuccessorPending) {
     StartApproach(Target);
     return;

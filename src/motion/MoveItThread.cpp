@@ -10,7 +10,9 @@ TMoveItThread::TMoveItThread(TFocusControl& controller, bool up)
   Start();
 }
 
-void TMoveItThread::ShowMessageText() { Controller.Synchronize(MessageText); }
+void TMoveItThread::ShowMessageText() {
+  Controller.Synchronize(MessageText);
+}
 
 void TMoveItThread::Execute() {
   TFocusControl& c = Controller;

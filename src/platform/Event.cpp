@@ -70,7 +70,9 @@ std::string& NamedEventScope() {
 }
 }  // namespace
 
-void SetNamedEventScope(const std::string& scope) { NamedEventScope() = scope; }
+void SetNamedEventScope(const std::string& scope) {
+  NamedEventScope() = scope;
+}
 
 std::string InstanceEventName(const std::string& name) {
   static std::atomic<unsigned> instances{0};

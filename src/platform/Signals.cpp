@@ -35,8 +35,12 @@ TStartupObjects& StartupObjects() {
   return *s;
 }
 
-TEvent& GeneralDelayEvent() { return *StartupObjects().GeneralDelay; }
-TEvent& FocuserWaitEvent() { return *StartupObjects().FocuserWait; }
+TEvent& GeneralDelayEvent() {
+  return *StartupObjects().GeneralDelay;
+}
+TEvent& FocuserWaitEvent() {
+  return *StartupObjects().FocuserWait;
+}
 
 // The atom becomes the text itself on the bus; the sender waits only until the signal is
 // handed over, never on the receivers.
@@ -44,7 +48,9 @@ void BroadcastLog(const std::string& Text) {
   BusBroadcast(StartupObjects().LoggerMessage, Text, 0);
 }
 
-void LogLine(const std::string& Text) { BroadcastLog(Text); }
+void LogLine(const std::string& Text) {
+  BroadcastLog(Text);
+}
 
 void EchoCommand(const std::string& Text, uint8_t Value) {
   BusBroadcast(StartupObjects().EchoMessage, Text, Value);

@@ -14,11 +14,17 @@ namespace {
 thread_local TThread* tCurrent = nullptr;
 }
 
-TThread::~TThread() { WaitFor(); }
+TThread::~TThread() {
+  WaitFor();
+}
 
-TThread* TThread::Current() { return tCurrent; }
+TThread* TThread::Current() {
+  return tCurrent;
+}
 
-void TThread::Start() { FHandle = std::thread(&TThread::Run, this); }
+void TThread::Start() {
+  FHandle = std::thread(&TThread::Run, this);
+}
 
 void TThread::Run() {
   tCurrent = this;

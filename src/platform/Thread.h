@@ -7,10 +7,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
-#include <functional>
 #include <thread>
 #include <vector>
 

@@ -11,7 +11,8 @@
 namespace morvane {
 
 double ReadStallTime(const std::string& iniPath) {
-  const std::optional<std::string> text = ReadProfileFile(iniPath).ReadString("FocusControl", "StallTime");
+  const std::optional<std::string> text =
+      ReadProfileFile(iniPath).ReadString("FocusControl", "StallTime");
   const std::optional<double> v = text ? ParseDecimalText(*text, DecimalSeparator()) : std::nullopt;
   if (!v || !std::isfinite(*v) || *v <= 0) return FactoryStallTime;
   return std::clamp(*v, ShortestStallTime, LongestStallTime);

@@ -1,9 +1,9 @@
 // The encoder side of the simulated focuser: quadrature lines from the shaft angle, the
 // reference count, modem events for the port, and turning the shaft by hand.
 
-#include <algorithm>
 #include <sys/prctl.h>
 #include <time.h>
+#include <algorithm>
 
 #include <cmath>
 

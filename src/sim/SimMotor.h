@@ -36,7 +36,7 @@ class TSimMotor {
   double NextEvent(double lo, double hi, double tMax) const;
 
   double Time() const { return FT; }
-  double Shaft() const { return FX; }     // encoder shaft angle, codes
+  double Shaft() const { return FX; }  // encoder shaft angle, codes
   // The draw tube, in codes of the shaft, across TubePlay from it.
   double Tube() const { return FTube; }
   double Velocity() const { return FV; }  // motor speed, codes/s, signed

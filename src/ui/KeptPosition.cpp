@@ -26,12 +26,14 @@ void TMainForm::RestoreKeptPosition() {
     case TKeptState::ksUnverified:
       FocusControl->SyncCount(kept.Count);
       FPositionTrusted = false;
-      FPositionNote = QStringLiteral("Position %1 unverified (no clean exit): Set Position or Reset")
-                          .arg(kept.Count);
+      FPositionNote =
+          QStringLiteral("Position %1 unverified (no clean exit): Set Position or Reset")
+              .arg(kept.Count);
       break;
     case TKeptState::ksDamaged:
       FPositionTrusted = false;
-      FPositionNote = QStringLiteral("Kept position unreadable: 0 unverified; Set Position or Reset");
+      FPositionNote =
+          QStringLiteral("Kept position unreadable: 0 unverified; Set Position or Reset");
       break;
   }
   // From now on a crash leaves the file saying so.

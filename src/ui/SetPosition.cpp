@@ -27,8 +27,7 @@ void TMainForm::SetPosition1Click() {
       QStringLiteral("The focuser is at count (%1 to %2); nothing moves:")
           .arg(-MoveLimit)
           .arg(MoveLimit),
-      FocusControl->CTSCount(), static_cast<int>(-MoveLimit), static_cast<int>(MoveLimit), 1,
-      &ok);
+      FocusControl->CTSCount(), static_cast<int>(-MoveLimit), static_cast<int>(MoveLimit), 1, &ok);
   if (!ok) return;
   const QString refused = SyncCount(count);
   if (!refused.isEmpty()) SetStatusNote(refused);

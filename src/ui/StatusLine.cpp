@@ -59,9 +59,10 @@ QString TMainForm::PortDescription() const {
 
 void TMainForm::UpdateStatusLine() {
   if (!FocusControl || !FStatusLine) return;
-  const QString text =
-      PortDescription() + QLatin1Char('\n') +
-      (!FStatusNote.isEmpty() ? FStatusNote : !FPositionNote.isEmpty() ? FPositionNote : FBusProblem);
+  const QString text = PortDescription() + QLatin1Char('\n') +
+                       (!FStatusNote.isEmpty()     ? FStatusNote
+                        : !FPositionNote.isEmpty() ? FPositionNote
+                                                   : FBusProblem);
   if (FStatusLine->text() != text) {
     FStatusLine->setText(text);
     FStatusLine->setToolTip(text);

@@ -15,10 +15,10 @@
 
 #include <cstdio>
 
-#include "platform/ProductTimings.h"
 #include "host/ExceptionBoundary.h"
 #include "platform/Broadcast.h"
 #include "platform/BusContract.h"
+#include "platform/ProductTimings.h"
 #include "platform/Signals.h"
 #include "platform/Timing.h"
 #include "settings/CompensationSettings.h"

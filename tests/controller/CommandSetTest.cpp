@@ -18,8 +18,9 @@ TEST_F(CommandSetTest, FocusCommandRefusesAnythingButTheFive) {
   Controller->FocusCommand(":fq#");
   Controller->FocusCommand(":FQ");
   Controller->FocusCommand("");
-  EXPECT_EQ(Host.Messages(), (std::vector<std::string>{"Illegal FocusCommand", "Illegal FocusCommand",
-                                                       "Illegal FocusCommand"}));
+  EXPECT_EQ(Host.Messages(),
+            (std::vector<std::string>{"Illegal FocusCommand", "Illegal FocusCommand",
+                                      "Illegal FocusCommand"}));
   EXPECT_TRUE(Sent().empty());
   Controller->FocusCommand(":FF#");
   EXPECT_EQ(Sent(), std::vector<std::string>{"W:FF#"});

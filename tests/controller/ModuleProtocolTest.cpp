@@ -14,7 +14,9 @@ class ModuleProtocolTest : public ControllerFixture {
  protected:
   void SetUp() override {
     ControllerFixture::SetUp();
-    Controller->OnAvailChange = [this](TFocusControl*, bool avail) { AvailChanges.push_back(avail); };
+    Controller->OnAvailChange = [this](TFocusControl*, bool avail) {
+      AvailChanges.push_back(avail);
+    };
     ASSERT_TRUE(Host.RunOnGui([&] { return Controller->OpenPort(); }));
     Host.SetTimersEnabled(true);  // the keep-alive runs between exchanges
     Sim->ClearTrace();
@@ -187,7 +189,7 @@ TEST_F(ModuleProtocolTest, KeepAliveNeverLandsInsideAnExchange) {
   // The keep-alive is written on a thread of its own, which may run late on a loaded machine:
   // ticks from another thread, every few ms, fall due at every stage of the exchanges.
   Sim->SetTemperature(12.5);
-  constexpr auto BetweenTicks = std::chrono::milliseconds(3);  // far more often than 200 ms
+  constexpr auto BetweenTicks = std::chrono::milliseconds(3);         // far more often than 200 ms
   constexpr auto GapForTheKeepAlive = std::chrono::milliseconds(40);  // its 20 ms pause and write
   std::atomic<bool> ticking{true};
   std::thread ticker([&] {

@@ -12,7 +12,9 @@ namespace {
 
 constexpr int64_t Ms = 1000;
 
-TStallParams Factory() { return TStallParams{}; }
+TStallParams Factory() {
+  return TStallParams{};
+}
 
 TEST(StallRuleTest, JudgesEveryDrive) {
   // Factory: floor 500 ms, 250 ms allowed before the first change, 16 intervals.
@@ -28,16 +30,25 @@ TEST(StallRuleTest, JudgesEveryDrive) {
       // From the drive's start the motor may spin up and break away first.
       {"spinning up", 300, {true, false, 749 * Ms, 0, 0, 0, 0}, false, 750},
       {"never turned", 300, {true, false, 750 * Ms, 0, 0, 0, 0}, true, 750},
-      {"change before the drive", 300, {true, false, 750 * Ms, 100 * Ms, 0, 50 * Ms, 3 * Ms},
-       false, 850},
+      {"change before the drive",
+       300,
+       {true, false, 750 * Ms, 100 * Ms, 0, 50 * Ms, 3 * Ms},
+       false,
+       850},
       // Once turning, the floor counts from the last change.
       {"turning", 300, {true, false, 1000 * Ms, 0, 0, 900 * Ms, 3 * Ms}, false, 1400},
       {"stopped turning", 300, {true, false, 1400 * Ms, 0, 0, 900 * Ms, 3 * Ms}, true, 1400},
       // The first change after a rest: the rest is no interval of this drive.
-      {"first change", 300, {true, false, 1000 * Ms, 400 * Ms, 0, 900 * Ms, 60000 * Ms}, false,
+      {"first change",
+       300,
+       {true, false, 1000 * Ms, 400 * Ms, 0, 900 * Ms, 60000 * Ms},
+       false,
        1400},
-      {"first change, then nothing", 300,
-       {true, false, 1400 * Ms, 400 * Ms, 0, 900 * Ms, 60000 * Ms}, true, 1400},
+      {"first change, then nothing",
+       300,
+       {true, false, 1400 * Ms, 400 * Ms, 0, 900 * Ms, 60000 * Ms},
+       true,
+       1400},
       // A motor seen to turn slowly is allowed 16 of its own intervals.
       {"slow motor", 300, {true, false, 1500 * Ms, 0, 0, 900 * Ms, 50 * Ms}, false, 1700},
       {"slow motor stalled", 300, {true, false, 1700 * Ms, 0, 0, 900 * Ms, 50 * Ms}, true, 1700},
@@ -47,14 +58,23 @@ TEST(StallRuleTest, JudgesEveryDrive) {
       {"pulse", 300, {true, false, 5015 * Ms, 5000 * Ms, 0, 4000 * Ms, 3 * Ms}, false, 5750},
       // A pause ended: the motor spins up again from then.
       {"resumed", 300, {true, false, 3000 * Ms, 0, 2800 * Ms, 900 * Ms, 3 * Ms}, false, 3550},
-      {"resumed, never turned", 300, {true, false, 3550 * Ms, 0, 2800 * Ms, 900 * Ms, 3 * Ms},
-       true, 3550},
-      {"resumed and turning", 300, {true, false, 3550 * Ms, 0, 2800 * Ms, 3400 * Ms, 3 * Ms},
-       false, 3900},
+      {"resumed, never turned",
+       300,
+       {true, false, 3550 * Ms, 0, 2800 * Ms, 900 * Ms, 3 * Ms},
+       true,
+       3550},
+      {"resumed and turning",
+       300,
+       {true, false, 3550 * Ms, 0, 2800 * Ms, 3400 * Ms, 3 * Ms},
+       false,
+       3900},
       // A reversal is a new drive: the play and the spin-up are allowed again.
       {"reversed", 300, {true, false, 2400 * Ms, 2000 * Ms, 0, 1990 * Ms, 3 * Ms}, false, 2750},
-      {"reversed, never turned", 300, {true, false, 2750 * Ms, 2000 * Ms, 0, 1990 * Ms, 3 * Ms},
-       true, 2750},
+      {"reversed, never turned",
+       300,
+       {true, false, 2750 * Ms, 2000 * Ms, 0, 1990 * Ms, 3 * Ms},
+       true,
+       2750},
       // However slowly it was seen to turn, ten seconds without a change is a stall.
       {"crawling", 300, {true, false, 19000 * Ms, 0, 0, 9000 * Ms, 5000 * Ms}, true, 19000},
   };
@@ -83,7 +103,8 @@ TEST(StallRuleTest, TheFloorIsTheSetting) {
 // between: never a stall while it turns; once its codes stop, a stall exactly one limit on.
 TEST(StallRuleTest, NoModelStallsWhileTurning) {
   for (const auto& model : sim::MotorModels()) {
-    for (double speed : {model.Params.SlowSpeed, model.Params.FastSpeed, model.Params.DirectSpeed}) {
+    for (double speed :
+         {model.Params.SlowSpeed, model.Params.FastSpeed, model.Params.DirectSpeed}) {
       SCOPED_TRACE(testing::Message() << model.Name << " at " << speed);
       TStallParams p = Factory();
       p.CodesPerSecond = speed;

@@ -292,8 +292,8 @@ TEST_F(IndiDriverTest, AMoveTheStallGuardStoppedEndsInAlert) {
   EXPECT_TRUE(Logged(indi, "no encoder change for 0.5 s")) << indi.Messages();
   EXPECT_EQ(rig.Controller().StallCount(), 1u);
   indi.Set("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION=" + std::to_string(Max - 100));
-  EXPECT_TRUE(indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-" + std::to_string(Max - 100) +
-                           ")<=1"))
+  EXPECT_TRUE(
+      indi.WaitFor(AbsState + "==1 && abs(" + Abs + "-" + std::to_string(Max - 100) + ")<=1"))
       << indi.Messages();
 }
 

@@ -8,8 +8,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -155,8 +155,8 @@ TEST_F(MorvanectlTest, WithoutMorvaneEveryCommandFailsWithOneLine) {
 // A bus that can start Morvane from a service file, as one that reads an installed package's
 // files can: a client's call must fail as without Morvane and start nothing.
 TEST(MorvanectlActivationTest, ACallStartsNoMorvaneThroughTheBusServiceFile) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("morvane-activation-" + std::to_string(getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("morvane-activation-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir / "services");
   std::ofstream(dir / "services" / "org.morvane.Morvane.service")
       << "[D-BUS Service]\nName=org.morvane.Morvane\nExec=/bin/sh -c 'echo >"
@@ -167,9 +167,9 @@ TEST(MorvanectlActivationTest, ACallStartsNoMorvaneThroughTheBusServiceFile) {
   text.insert(text.find("</busconfig>"),
               "  <servicedir>" + (dir / "services").string() + "</servicedir>\n");
   std::ofstream(dir / "bus.conf") << text;
-  const TToolResult bus = RunTool(
-      "/bin/sh", {"-c", "exec dbus-daemon --config-file=" + (dir / "bus.conf").string() +
-                            " --fork --print-address=1 --print-pid=1"});
+  const TToolResult bus =
+      RunTool("/bin/sh", {"-c", "exec dbus-daemon --config-file=" + (dir / "bus.conf").string() +
+                                    " --fork --print-address=1 --print-pid=1"});
   ASSERT_EQ(bus.Status, 0) << bus.Err;
   std::istringstream lines(bus.Out);
   std::string address;

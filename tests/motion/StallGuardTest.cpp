@@ -22,7 +22,8 @@ int64_t NowUs() {
 std::string DriveAfter(const std::vector<sim::TTraceEntry>& trace, int64_t us) {
   for (const auto& e : trace) {
     if (e.Us <= us) continue;
-    if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#")) return e.Bytes;
+    if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#"))
+      return e.Bytes;
     if (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && e.Level) return "RTS+";
   }
   return {};

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/HelperProcess.h"
-#include "support/BusListener.h"
 #include "platform/Timing.h"
+#include "support/BusListener.h"
 
 namespace morvane {
 namespace {

@@ -65,8 +65,8 @@ class ScriptedLinesTest : public ::testing::Test {
 
   // Until the waiter has made its entries and noted the counters, into the blocking read.
   void WaitForEntries(int entries) {
-    ASSERT_TRUE(FLines->Await(
-        [&] { return FLines->WaitEntries >= entries && FLines->InWait > 0; }, Deadline))
+    ASSERT_TRUE(FLines->Await([&] { return FLines->WaitEntries >= entries && FLines->InWait > 0; },
+                              Deadline))
         << FLines->WaitEntries << " entries, " << FLines->InWait << " in the wait";
   }
 

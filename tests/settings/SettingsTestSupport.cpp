@@ -13,7 +13,9 @@
 
 // glibc's newlocale does not free the search list it builds from LOCPATH; the leak is the C
 // library's, once per lookup of the compiled test locale.
-extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:__argz_add_sep\n";
+}
 
 namespace morvane::test {
 

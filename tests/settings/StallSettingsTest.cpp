@@ -29,8 +29,8 @@ TEST(StallSettingsTest, TheKeyIsReadAndBroughtIntoRange) {
   const std::string ini = dir.File("Morvane.ini");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Text);
-    WriteFileBytes(ini, std::string("[FocusControl]\r\nStopFactor=12\r\nStallTime=") + c.Text +
-                            "\r\n");
+    WriteFileBytes(ini,
+                   std::string("[FocusControl]\r\nStopFactor=12\r\nStallTime=") + c.Text + "\r\n");
     EXPECT_DOUBLE_EQ(ReadStallTime(ini), c.Seconds);
   }
 }

@@ -57,9 +57,9 @@ class TBusListener {
     auto known = FPids.find(sender);
     if (known != FPids.end()) return known->second;
     pid_t pid = -1;
-    DBusMessage* call = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                     "org.freedesktop.DBus",
-                                                     "GetConnectionUnixProcessID");
+    DBusMessage* call =
+        dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "GetConnectionUnixProcessID");
     const char* name = sender.c_str();
     dbus_message_append_args(call, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     DBusError error;

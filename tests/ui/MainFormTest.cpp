@@ -159,8 +159,8 @@ TEST_F(MainFormTest, ASavedPlaceOnNoScreenGivesTheDesignedPlace) {
   const std::string saved = std::string(CommandModeIni) + "SavePosition=1\r\n";
   WriteIni(saved + "Left=40\r\nTop=30\r\n");
   MakeForm();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return QPoint(Form->Left(), Form->Top()) == QPoint(40, 30); },
-                              5000))
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return QPoint(Form->Left(), Form->Top()) == QPoint(40, 30); }, 5000))
       << Form->pos().x() << "," << Form->pos().y();
 
   Form->close();  // which writes its own place

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "host/ExceptionBoundary.h"
 #include "busclient/FocuserClient.h"
+#include "host/ExceptionBoundary.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
 #include "settings/SettingsFile.h"
@@ -343,8 +343,8 @@ TEST(MainWindowStallTest, AStallIsToldOnTheStatusLineAndTheBusBeforeTheMovesEnd)
   ASSERT_FALSE(changes.empty());
   ASSERT_EQ(changes.back().Idle, true) << "the move did not end";
   const int32_t at = rig.Controller().CTSCount();
-  const std::string fault =
-      "Stopped at " + std::to_string(at) + ": no encoder change for 0.5 s, an end stop or the encoder";
+  const std::string fault = "Stopped at " + std::to_string(at) +
+                            ": no encoder change for 0.5 s, an end stop or the encoder";
   size_t faultAt = changes.size();
   for (size_t i = 0; i < changes.size(); ++i)
     if (changes[i].LastFault && !changes[i].LastFault->empty()) faultAt = i;
@@ -354,7 +354,8 @@ TEST(MainWindowStallTest, AStallIsToldOnTheStatusLineAndTheBusBeforeTheMovesEnd)
   EXPECT_NEAR(at, 256, 1);
   auto* line = rig.Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
   ASSERT_NE(line, nullptr);
-  EXPECT_TRUE(ServeUntil([&] { return line->text().contains(QString::fromStdString(fault)); }, 5000))
+  EXPECT_TRUE(
+      ServeUntil([&] { return line->text().contains(QString::fromStdString(fault)); }, 5000))
       << line->text().toStdString();
   TFocuserState state;
   ASSERT_TRUE(FromOtherThread([&] { return client.GetState(state); }).Ok);

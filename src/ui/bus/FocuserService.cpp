@@ -231,7 +231,10 @@ void TFocuserService::ResetCount() {
 void TFocuserService::Sync(int count) {
   if (!MoveTargetInRange(count)) {
     Refuse(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
-           QStringLiteral("Count %1 is out of range (%2 to %3)").arg(count).arg(-MoveLimit).arg(MoveLimit));
+           QStringLiteral("Count %1 is out of range (%2 to %3)")
+               .arg(count)
+               .arg(-MoveLimit)
+               .arg(MoveLimit));
     return;
   }
   Guarded([&] {

@@ -1,6 +1,7 @@
 #include "controller/CTSThread.h"
 
 #include <cerrno>
+#include <chrono>
 
 #include "controller/Objects.h"
 
@@ -11,6 +12,11 @@ TCTSThread::TCTSThread(TFocusControl& controller, std::shared_ptr<TSerialPort> p
       Controller(controller),
       PortHandle(std::move(port)) {
   Start();
+}
+
+bool TCTSThread::WaitArmed(uint32_t ms) {
+  std::unique_lock lock(FArmedLock);
+  return FArmedChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FArmed; });
 }
 
 void TCTSThread::Execute() {
@@ -36,6 +42,11 @@ void TCTSThread::Execute() {
     sample.Dsr = status & MS_DSR_ON;
     FTally.Reset(sample);
   }
+  {
+    const std::lock_guard lock(FArmedLock);
+    FArmed = true;
+  }
+  FArmedChanged.notify_all();
   bool lastDSR = false;  // DSR at the last rising CTS edge: the direction reported
   while (!Terminated()) {
     uint32_t events = 0;

@@ -4,7 +4,9 @@
 // line counters and levels, one atomic count change and one report, and nothing that
 // allocates, locks or sleeps. A wake-up that finds several edges counts them all (TEdgeTally).
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "controller/EdgeTally.h"
 #include "platform/SerialPort.h"
@@ -19,6 +21,10 @@ class TCTSThread : public TThread {
   TCTSThread(TFocusControl& controller, std::shared_ptr<TSerialPort> port);
 
   uint32_t ModemStatus() const { return FModemStatus.load(); }
+  // Waits until the thread has taken its first reading of the lines and waits for their
+  // changes, at most ms; true once it has. An edge before that is part of the first reading
+  // and is not counted, so the port is handed over only after it.
+  bool WaitArmed(uint32_t ms);
 
  protected:
   void Execute() override;
@@ -27,6 +33,9 @@ class TCTSThread : public TThread {
   TFocusControl& Controller;
   std::shared_ptr<TSerialPort> PortHandle;
   std::atomic<uint32_t> FModemStatus{0};
+  std::mutex FArmedLock;
+  std::condition_variable FArmedChanged;
+  bool FArmed = false;
   TEdgeTally FTally;  // this thread's alone
 };
 

@@ -13,6 +13,9 @@ namespace {
 constexpr uint32_t LineFlags = 0xFFFF0881;  // binary, TX continues on XOFF, NULs dropped
 constexpr int TransferWaitMs = 1000;
 constexpr int WriteBufferSize = 128;  // a text of at most 127 characters is written
+// The longest the open waits for the counting thread's first reading of the lines: a few
+// reads of the port on a machine that starts the thread late.
+constexpr uint32_t CountingArmMs = 2000;
 
 // Counts a write as under way while it lives.
 class TWriteInFlight {
@@ -67,6 +70,10 @@ bool TFocusControl::OpenPort() {
   // The controller alone owns and joins the counting thread.
   if (!CountingThread) CountingThread = std::make_shared<TCTSThread>(*this, port);
   StartStallWatch();
+  // Counted from here on: the thread's first reading must come before the port is handed
+  // over, or an edge in between would be part of it and lost (a busy machine may start the
+  // thread late). Bounded, for a port whose first reading hangs.
+  CountingThread->WaitArmed(CountingArmMs);
   Sleep(ProductTimings().PortSettleMs);
   ResetCount();
   TCommTimeouts timeouts;

@@ -254,15 +254,19 @@ TBusReply TFocuserClient::GetState(TFocuserState& state,
   return r;
 }
 
-TBusReply TFocuserClient::GetPosition(int32_t& position) {
+// Properties.Get of one of the focuser's properties; the reply is the caller's to unref.
+TBusReply TFocuserClient::GetProperty(const char* name, DBusMessage** reply) {
   DBusMessage* call =
       dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, PropertiesInterface, "Get");
   const char* iface = Focuser1Interface;
-  const char* name = "Position";
   dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &name,
                            DBUS_TYPE_INVALID);
+  return Send(call, reply);
+}
+
+TBusReply TFocuserClient::GetPosition(int32_t& position) {
   DBusMessage* reply = nullptr;
-  TBusReply r = Send(call, &reply);
+  TBusReply r = GetProperty("Position", &reply);
   if (!r.Ok) return r;
   DBusMessageIter it;
   TPropertyValue v;
@@ -278,28 +282,17 @@ TBusReply TFocuserClient::GetPosition(int32_t& position) {
 }
 
 TBusReply TFocuserClient::GetStringProperty(const char* name, std::string& value) {
-  DBusMessage* call =
-      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, PropertiesInterface, "Get");
-  const char* iface = Focuser1Interface;
-  dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &name,
-                           DBUS_TYPE_INVALID);
   DBusMessage* reply = nullptr;
-  TBusReply r = Send(call, &reply);
+  TBusReply r = GetProperty(name, &reply);
   if (!r.Ok) return r;
   DBusMessageIter it;
-  DBusMessageIter inner;
-  // libdbus does not refuse a recursion into a plain value: the types are looked at first.
-  const bool variant = dbus_message_iter_init(reply, &it) &&
-                       dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_VARIANT;
-  if (variant) dbus_message_iter_recurse(&it, &inner);
-  if (!variant || dbus_message_iter_get_arg_type(&inner) != DBUS_TYPE_STRING) {
+  TPropertyValue v;
+  if (!dbus_message_iter_init(reply, &it) || !ReadVariant(&it, v) || v.Type != DBUS_TYPE_STRING) {
     r.Ok = false;
     r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
     r.ErrorMessage = std::string(name) + " is not a string";
   } else {
-    const char* text = nullptr;
-    dbus_message_iter_get_basic(&inner, &text);
-    value = text ? text : "";
+    value = v.S;
   }
   dbus_message_unref(reply);
   return r;

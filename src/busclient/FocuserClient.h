@@ -116,6 +116,7 @@ class TFocuserClient {
 
  private:
   TBusReply Send(DBusMessage* call, DBusMessage** reply);
+  TBusReply GetProperty(const char* name, DBusMessage** reply);
   TBusReply SetProperty(const char* name, int type, const void* value);
   TBusReply GetAll(TNotification& properties);
   void Decode(DBusMessage* message);

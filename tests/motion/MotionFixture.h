@@ -1,10 +1,32 @@
 #pragma once
 // Moves on the simulated focuser in real time.
 
+#include <chrono>
+#include <string>
+#include <vector>
+
 #include "platform/Signals.h"
 #include "support/ControllerFixture.h"
 
 namespace morvane::test {
+
+inline int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The first drive command on the line after the given time (a direction written, or RTS
+// raised), as text; empty when none.
+inline std::string DriveAfter(const std::vector<sim::TTraceEntry>& trace, int64_t us) {
+  for (const auto& e : trace) {
+    if (e.Us <= us) continue;
+    if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#"))
+      return e.Bytes;
+    if (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && e.Level) return "RTS+";
+  }
+  return {};
+}
 
 // How long the line is watched for a drive that must not come. Nothing marks the moment a wrong
 // one would have come, so the watch outlasts the factory nudge sleep (150 ms) between passes.

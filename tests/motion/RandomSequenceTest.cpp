@@ -23,23 +23,6 @@ constexpr int SequencesPerModel = 28;
 #endif
 constexpr int MoveBoundMs = 15000;  // a move left alone ends within this
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// First drive command on the line after the given time, as text; empty when none.
-std::string DriveAfter(const std::vector<sim::TTraceEntry>& trace, int64_t us) {
-  for (const auto& e : trace) {
-    if (e.Us <= us) continue;
-    if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#"))
-      return e.Bytes;
-    if (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && e.Level) return "RTS+";
-  }
-  return {};
-}
-
 // The last steps on the line with the count at each, for a failure message.
 std::string TraceTail(const std::vector<sim::TTraceEntry>& trace) {
   std::ostringstream out;

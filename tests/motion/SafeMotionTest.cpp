@@ -26,12 +26,6 @@ constexpr auto BetweenMoves = 15ms;          // requests and closes interleaved 
 constexpr auto PortClosedFor = 20ms;
 constexpr auto PortOpenFor = 40ms;
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 // A drive command on the line after the given time: a direction written, or RTS raised.
 bool DrivesAfter(const std::vector<sim::TTraceEntry>& trace, int64_t us) {
   for (const auto& e : trace) {
@@ -95,9 +89,7 @@ TEST_F(SafeMotionTest, NothingAskedForBeforeStopStartsAfterIt) {
   ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() > 20; }, 3000));
   Controller->MoveBy(-30);  // waits for the run to close down
   Controller->CancelMovement();
-  const int64_t stopped = std::chrono::duration_cast<std::chrono::microseconds>(
-                              std::chrono::steady_clock::now().time_since_epoch())
-                              .count();
+  const int64_t stopped = NowUs();
   ASSERT_TRUE(WaitUntil([&] { return !Controller->MovementRunning(); }, 3000));
   std::this_thread::sleep_for(WatchAfterStop);
   EXPECT_FALSE(DrivesAfter(Sim->Trace(), stopped));

@@ -12,24 +12,6 @@
 namespace morvane::test {
 namespace {
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// A drive command on the line after the given time: a direction written, or RTS raised.
-std::string DriveAfter(const std::vector<sim::TTraceEntry>& trace, int64_t us) {
-  for (const auto& e : trace) {
-    if (e.Us <= us) continue;
-    if (e.Kind == sim::TTraceKind::Write && (e.Bytes == ":F-#" || e.Bytes == ":F+#"))
-      return e.Bytes;
-    if (e.Kind == sim::TTraceKind::Line && e.Line == 'R' && e.Level) return "RTS+";
-  }
-  return {};
-}
-
-// A stop on the line after the given time: ":FQ#" written, or RTS cleared.
 // The line's steps for a failure message.
 std::string Steps(const std::vector<sim::TTraceEntry>& trace) {
   std::string out;
@@ -42,6 +24,7 @@ std::string Steps(const std::vector<sim::TTraceEntry>& trace) {
   return out;
 }
 
+// A stop on the line after the given time: ":FQ#" written, or RTS cleared.
 bool StopAfter(const std::vector<sim::TTraceEntry>& trace, int64_t us) {
   for (const auto& e : trace) {
     if (e.Us <= us) continue;

@@ -85,6 +85,19 @@ std::string Text(const std::vector<TAnswer>& answers) {
   return s;
 }
 
+// The property changes the client is told until Idle becomes true, at most seconds long.
+std::vector<TNotification> ChangesUntilIdle(TFocuserClient& client, int seconds) {
+  std::vector<TNotification> all;
+  const int64_t end = MonotonicMicros() + int64_t{seconds} * 1'000'000;
+  while (MonotonicMicros() < end) {
+    const auto n = client.Next(50);
+    if (!n || n->IsMessage) continue;
+    all.push_back(*n);
+    if (n->Idle == true) break;
+  }
+  return all;
+}
+
 class MainWindowBusTest : public testing::Test {
  protected:
   // Moves by messages and waits for the move's end.
@@ -226,17 +239,8 @@ TEST_F(MainWindowBusTest, FocuserInterfaceRefusesAMoveWhileMovingAndPacesPositio
   // The idle change may still be on its way; the controller is busy at once.
   const TBusReply busy = FromOtherThread([&] { return client.CallInt("MoveTo", 3); });
   EXPECT_EQ(busy.ErrorName, BusyError);
-  std::vector<TNotification> changes = FromOtherThread([&] {
-    std::vector<TNotification> all;
-    const int64_t end = MonotonicMicros() + 20'000'000;
-    while (MonotonicMicros() < end) {
-      const auto n = client.Next(50);
-      if (!n || n->IsMessage) continue;
-      all.push_back(*n);
-      if (n->Idle == true) break;
-    }
-    return all;
-  });
+  std::vector<TNotification> changes =
+      FromOtherThread([&] { return ChangesUntilIdle(client, 20); });
   ASSERT_FALSE(changes.empty());
   EXPECT_EQ(changes.back().Idle, true);
   std::vector<int64_t> times;
@@ -329,17 +333,8 @@ TEST(MainWindowStallTest, AStallIsToldOnTheStatusLineAndTheBusBeforeTheMovesEnd)
   TOtherProgram other;
   TFocuserClient& client = other.Client;
   ASSERT_TRUE(FromOtherThread([&] { return client.CallInt("MoveTo", 1000); }).Ok);
-  std::vector<TNotification> changes = FromOtherThread([&] {
-    std::vector<TNotification> all;
-    const int64_t end = MonotonicMicros() + 30'000'000;
-    while (MonotonicMicros() < end) {
-      const auto n = client.Next(50);
-      if (!n || n->IsMessage) continue;
-      all.push_back(*n);
-      if (n->Idle == true) break;
-    }
-    return all;
-  });
+  std::vector<TNotification> changes =
+      FromOtherThread([&] { return ChangesUntilIdle(client, 30); });
   ASSERT_FALSE(changes.empty());
   ASSERT_EQ(changes.back().Idle, true) << "the move did not end";
   const int32_t at = rig.Controller().CTSCount();

@@ -10,6 +10,7 @@ need+=(espeak-ng sox libasound2-dev)
 
 need+=(indi-bin libindi-dev)  # the INDI focuser driver and its tests
 need+=(libcpp-httplib-dev nlohmann-json3-dev)  # morvane-alpaca: HTTP server and JSON
+need+=(curl)  # the Alpaca tests send requests as a user would
 # The Debian package and Debian's own checkers of it, its desktop entry and AppStream data.
 need+=(dpkg-dev file lintian appstream desktop-file-utils)
 missing=()

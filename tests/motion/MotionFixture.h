@@ -80,8 +80,10 @@ class MotionFixture : public ControllerFixture {
         << "ended short of " << target << " at " << end;
   }
   // The controller's count once the shaft has come to rest.
-  int32_t SettledCount() {
-    WaitUntil([&] { return !Sim->Moving(); }, 2000);
+  // No event tells that the counting thread has taken the shaft's last edges: a short named
+  // pause after the shaft stops is the one place that waits for it.
+  int32_t SettledCount(int restMs = 2000) {
+    WaitUntil([&] { return !Sim->Moving(); }, restMs);
     std::this_thread::sleep_for(CountCatchesUp);
     return Controller->CTSCount();
   }

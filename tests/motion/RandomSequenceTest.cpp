@@ -68,9 +68,7 @@ class RandomSequenceTest : public MotionFixture, public ::testing::WithParamInte
   }
   // Takes the count and the encoder as they stand, the shaft at rest.
   void Rebase() {
-    WaitUntil([&] { return !Sim->Moving(); }, 3000);
-    std::this_thread::sleep_for(CountCatchesUp);
-    BaseCount = Controller->CTSCount();
+    BaseCount = SettledCount(3000);
     BaseEncoder = EncoderPosition();
   }
   void Gap(std::mt19937& rng) {
@@ -201,8 +199,7 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
   const bool inBound = WaitUntil([&] { return !Controller->MovementRunning(); }, MoveBoundMs);
   ASSERT_TRUE(inBound) << log.str() << " (a move did not end)";
   ASSERT_TRUE(WaitUntil([&] { return !Sim->Moving(); }, 3000)) << log.str() << " (runs on)";
-  std::this_thread::sleep_for(CountCatchesUp);
-  const int32_t count = Controller->CTSCount();
+  const int32_t count = SettledCount();
   const int32_t encoder = EncoderPosition();
   // The UART's counters see every edge, and a reader woken late counts all it finds; but where
   // it wakes late across a turn-back (the fast motor reversed under a superseding move) the

@@ -250,8 +250,8 @@ void TFocuserService::SetReverseDirection(bool on) {
            QStringLiteral("The direction is changed only while the focuser rests"));
     return;
   }
+  // The console announces the change, as it does one made in Setup.
   Guarded([&] { FConsole.SetReverseDirection(on); });
-  StateChanged();
 }
 
 void TFocuserService::StartRun(bool in) {

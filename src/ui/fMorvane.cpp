@@ -220,9 +220,10 @@ void TMainForm::FormCreate() {
     LogLine(text);
     SetStatusNote(QString::fromStdString(text));
   };
-  // The reference belongs to the focus found at that temperature: kept over a restart.
+  // The reference belongs to the focus found at that temperature: kept over a restart. Only
+  // its key is written: the rest of the section is the dialog's, or the user's own edit.
   FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
-    if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
+    if (!SaveTempReference(FIniPath, s.TempReference)) LogLine("Unable to write to " + FIniPath);
     BusStateChanged();  // TempReference
   };
   FFocusMarker =

@@ -249,6 +249,13 @@ void TMainForm::FormCreate() {
       if (self) self->ShowStall(QString::fromStdString(text));
     });
   };
+  // Edges lost: the count may no longer be the focuser's place, as after a crash.
+  FocusControl->OnCountFault = [this](TFocusControl*, const std::string& text) {
+    QPointer<TMainForm> self(this);
+    FHost.Post([self, text] {
+      if (self) self->DistrustPosition(QString::fromStdString(text));
+    });
+  };
   FocusControl->OnAvailChange = [this](TFocusControl* sender, bool avail) {
     CallHandler([&] { FocusControlAvailChange(sender, avail); });
     BusStateChanged();

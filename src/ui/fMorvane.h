@@ -102,6 +102,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void RestoreKeptPosition();
   void KeepPosition(bool closed);
   void TrustPosition();
+  // The count can no longer be trusted (edges lost): note shown, PositionTrusted false.
+  void DistrustPosition(const QString& note);
   // The motor's In and Out swapped, applied and saved (ReverseDirection.cpp).
   void SetReverseDirection(bool on);
   // Key is a Qt key code; auto-repeated presses come as further key downs.

@@ -19,6 +19,7 @@
 #include "host/ExceptionBoundary.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
+#include "settings/Profile.h"
 #include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
 #include "ui/MainWindowRig.h"
@@ -589,6 +590,25 @@ TEST_F(MainWindowBusTest, CompensationChangesInTheWindowAreAnnouncedOnce) {
   EXPECT_EQ(onOff, 1);
   EXPECT_EQ(reference, 1);
   EXPECT_EQ(samples, 1);
+}
+
+// A reference taken while compensating is saved alone: a coefficient the user edited in the
+// settings file meanwhile stays as edited.
+TEST_F(MainWindowBusTest, AReferenceTakenKeepsTheFilesOtherCompensationKeys) {
+  TCompensationSettings s = Rig.Form->TempComp().Settings();
+  s.TempComp = true;
+  s.TempCoefficient = 4.5;
+  s.TempDeadBand = 6;
+  Rig.Form->ApplyCompensation(s);
+  ASSERT_EQ(ReadCompensationSettings(Rig.IniPath).TempCoefficient, 4.5);
+  ASSERT_TRUE(WriteProfileString(Rig.IniPath, "Compensation", "TempCoefficient", "-3.25"));
+  ASSERT_TRUE(WriteProfileString(Rig.IniPath, "Compensation", "TempDeadBand", "9"));
+  Rig.Form->TempComp().Tick();  // the reference, from the module's reading
+  const double reference = Rig.Form->TempComp().Settings().TempReference;
+  ASSERT_NE(reference, 0.0);
+  EXPECT_EQ(ReadCompensationSettings(Rig.IniPath).TempReference, reference);
+  EXPECT_EQ(GetProfileString(Rig.IniPath, "Compensation", "TempCoefficient"), "-3.25");
+  EXPECT_EQ(GetProfileString(Rig.IniPath, "Compensation", "TempDeadBand"), "9");
 }
 
 // A second window while the first holds the bus name says so on its status line (on the test

@@ -31,7 +31,8 @@ struct TFocuserState {
   int32_t ComPort = 0;
   bool TemperatureAvailable = false;
   bool Running = false;  // a coarse run (absent from an older Morvane: false)
-  // False while Morvane's count is one restored after no clean exit (absent: true).
+  // False while Morvane's count is one restored after no clean exit, or one that found
+  // encoder edges lost (absent: true).
   bool PositionTrusted = true;
   bool ReverseDirection = false;  // absent from an older Morvane: false
   // Why Morvane last stopped the motor itself (empty: no fault since the last move began,

@@ -462,13 +462,15 @@ void TMorvaneFocuser::ShowReverse() {
   IDSetSwitch(&FocusReverseSP, nullptr);
 }
 
-// A count restored after Morvane did not close cleanly: the focuser may have moved since.
+// A count restored after Morvane did not close cleanly, or one whose encoder edges were lost:
+// the focuser may not be where the count says.
 // Shown as ALERT on the position until the user confirms it (FOCUS_SYNC, or Morvane's own
 // Set Position or Reset).
 void TMorvaneFocuser::TellUnverified() {
   LOG_WARN(
-      "Morvane's position is unverified: it was restored after Morvane did not close cleanly. "
-      "Check the focuser and set its position (FOCUS_SYNC) before moving to a position.");
+      "Morvane's position is unverified: restored after Morvane did not close cleanly, or "
+      "encoder edges were lost. Check the focuser and set its position (FOCUS_SYNC) before "
+      "moving to a position.");
   FocusAbsPosNP.s = IPS_ALERT;
   // While connecting the property is not defined yet: it is defined with this state.
   if (isConnected()) IDSetNumber(&FocusAbsPosNP, nullptr);

@@ -220,9 +220,10 @@ void TMainForm::FormCreate() {
     LogLine(text);
     SetStatusNote(QString::fromStdString(text));
   };
-  // The reference belongs to the focus found at that temperature: kept over a restart.
+  // The reference belongs to the focus found at that temperature: kept over a restart. Only
+  // its key is written: the rest of the section is the dialog's, or the user's own edit.
   FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
-    if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
+    if (!SaveTempReference(FIniPath, s.TempReference)) LogLine("Unable to write to " + FIniPath);
     BusStateChanged();  // TempReference
   };
   FFocusMarker =
@@ -246,6 +247,13 @@ void TMainForm::FormCreate() {
     QPointer<TMainForm> self(this);
     FHost.Post([self, text] {
       if (self) self->ShowStall(QString::fromStdString(text));
+    });
+  };
+  // Edges lost: the count may no longer be the focuser's place, as after a crash.
+  FocusControl->OnCountFault = [this](TFocusControl*, const std::string& text) {
+    QPointer<TMainForm> self(this);
+    FHost.Post([self, text] {
+      if (self) self->DistrustPosition(QString::fromStdString(text));
     });
   };
   FocusControl->OnAvailChange = [this](TFocusControl* sender, bool avail) {

@@ -95,13 +95,16 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The count becomes count without a move ("Set Position...", the bus's Sync). Empty when
   // done, otherwise why not.
   QString SyncCount(int32_t count);
-  // False after a start that restored a count Morvane did not close cleanly behind.
+  // False after a start that restored a count Morvane did not close cleanly behind, and after
+  // the count found encoder edges lost; true again once the position is set or reset.
   bool PositionTrusted() const { return FPositionTrusted; }
   // Restores the kept count once the port is open; writes it when a move has ended and, with
   // closed, at a clean exit.
   void RestoreKeptPosition();
   void KeepPosition(bool closed);
   void TrustPosition();
+  // The count can no longer be trusted (edges lost): note shown, PositionTrusted false.
+  void DistrustPosition(const QString& note);
   // The motor's In and Out swapped, applied and saved (ReverseDirection.cpp).
   void SetReverseDirection(bool on);
   // Key is a Qt key code; auto-repeated presses come as further key downs.

@@ -102,6 +102,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void RestoreKeptPosition();
   void KeepPosition(bool closed);
   void TrustPosition();
+  // The clients' position scale, brought into range and saved (ReverseDirection.cpp).
+  void SetPositionScale(int32_t scale);
   // The motor's In and Out swapped, applied and saved (ReverseDirection.cpp).
   void SetReverseDirection(bool on);
   // Key is a Qt key code; auto-repeated presses come as further key downs.
@@ -175,6 +177,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
   std::string IniPath() const override { return FIniPath; }
+  int32_t PositionScale() const { return FPositionScale; }
   // Backlash and temperature compensation (ui/Compensation.cpp).
   TTempCompDriver& TempComp() { return *FTempComp; }
   // Applies the settings and saves them in the settings file's own section.
@@ -263,6 +266,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   TControllerHost& FHost;
   TPortOpener FOpener;
   std::string FIniPath;
+  // [FocusControl] PositionScale as last read (the start, a reload), for the bus.
+  int32_t FPositionScale = DefaultPositionScale;
   int FAppliedVoice = 0;
   int FCollapsedWidth = 0;
   uint32_t FMorvaneMessage = 0;

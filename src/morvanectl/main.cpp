@@ -557,7 +557,9 @@ std::string GoesWith(const char* option, unsigned flag) {
 std::string ArgumentsProblem(const TCommand& c) {
   if (c.Parse == BacklashArgs) return "backlash takes off, in or out and N";
   if (c.Parse == OnOff) return std::string(c.Name) + " takes on or off";
-  return std::string(c.Name) + (c.Arguments == 1 ? " takes one number" : " takes no arguments");
+  static const char* const counts[] = {" takes no arguments", " takes one number",
+                                       " takes two numbers"};
+  return std::string(c.Name) + counts[c.Arguments < 3 ? c.Arguments : 2];
 }
 
 }  // namespace

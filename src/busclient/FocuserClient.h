@@ -38,6 +38,15 @@ struct TFocuserState {
   // Why Morvane last stopped the motor itself (empty: no fault since the last move began,
   // or an older Morvane).
   std::string LastFault;
+  // The device behind the port and why it is not open (absent from an older Morvane: empty).
+  std::string PortDevice;
+  std::string PortProblem;
+  // The clients' position scale (absent: DefaultPositionScale).
+  int32_t PositionScale = DefaultPositionScale;
+  // Travel limits in counts, while LimitsSet (absent from a Morvane without them: none).
+  bool LimitsSet = false;
+  int32_t LowerLimit = 0;
+  int32_t UpperLimit = 0;
 };
 
 // Backlash and temperature compensation as Morvane has them: its settings and the live state.

@@ -23,6 +23,7 @@
 #include "platform/Timing.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
+#include "settings/PositionScaleSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
 #include "settings/StallSettings.h"
@@ -353,6 +354,7 @@ void TMainForm::FinishFormShow() {
     SetupForm->UpdatePgmParametersButtonClick();
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
+    FPositionScale = ReadPositionScale(FIniPath);
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
     RestoreKeptPosition();
@@ -369,6 +371,7 @@ void TMainForm::ReloadSettings() {
     SetupForm->UpdatePgmParametersButtonClick();
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
+    FPositionScale = ReadPositionScale(FIniPath);
   });
   BusStateChanged();  // the port may have changed
 }

@@ -105,6 +105,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void TrustPosition();
   // The count can no longer be trusted (edges lost): note shown, PositionTrusted false.
   void DistrustPosition(const QString& note);
+  // The clients' position scale, brought into range and saved (ReverseDirection.cpp).
+  void SetPositionScale(int32_t scale);
   // The motor's In and Out swapped, applied and saved (ReverseDirection.cpp).
   void SetReverseDirection(bool on);
   // Key is a Qt key code; auto-repeated presses come as further key downs.
@@ -178,6 +180,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
   std::string IniPath() const override { return FIniPath; }
+  int32_t PositionScale() const { return FPositionScale; }
   // Backlash and temperature compensation (ui/Compensation.cpp).
   TTempCompDriver& TempComp() { return *FTempComp; }
   // Applies the settings and saves them in the settings file's own section.
@@ -266,6 +269,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   TControllerHost& FHost;
   TPortOpener FOpener;
   std::string FIniPath;
+  // [FocusControl] PositionScale as last read (the start, a reload), for the bus.
+  int32_t FPositionScale = DefaultPositionScale;
   int FAppliedVoice = 0;
   int FCollapsedWidth = 0;
   uint32_t FMorvaneMessage = 0;

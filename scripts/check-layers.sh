@@ -18,11 +18,12 @@ widgets             3
 settings            4
 ui/bus              5
 ui/voice            5
-ui                  6
-app                 7
-morvanectl          7 platform busclient
-indi_morvane_focus  7 platform busclient
-alpaca              7 platform busclient settings
+console             6
+ui                  7
+app                 8
+morvanectl          8 platform busclient
+indi_morvane_focus  8 platform busclient
+alpaca              8 platform busclient settings
 '
 # Folders whose code is plain C++20 and POSIX: no Qt header.
 plain='platform sim controller busclient motion'

@@ -68,7 +68,7 @@ void TMainForm::MeasureBacklash1Click() {
 }
 
 QString TMainForm::StartBacklashMeasurement(std::function<void(const TBacklashReport&)> done) {
-  if (FCoarseRunning) return RefusalText(TFocusControl::TMeasureRefusal::mrCoarseRun);
+  if (FConsole->Running()) return RefusalText(TFocusControl::TMeasureRefusal::mrCoarseRun);
   SilenceVoice();
   // Started first in the line's note, so that the end replaces it.
   SetStatusNote(QStringLiteral("Measuring the backlash"));

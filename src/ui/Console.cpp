@@ -36,12 +36,17 @@ void TMainForm::FocusControlCountChange(TFocusControl* /*Sender*/, int32_t CTSCo
 }
 
 void TMainForm::ShowCountChange(int32_t CTSCount, bool DSRValue) {
+  if (!FConsole) return;
+  FConsole->ShowCount(CTSCount, DSRValue);
+  BusStateChanged();
+}
+
+void TMainForm::ShowReadout(int32_t count, bool outward) {
   if (!FMovingTimer.isActive()) FMovingTimer.start();
   ui->MovingLite->SetLit(true);
-  ui->CTSLabel->SetCaption(ReadoutText(CTSCount));
-  ui->OutLite->SetLit(DSRValue);
-  ui->InLite->SetLit(!ui->OutLite->Lit());
-  BusStateChanged();
+  ui->CTSLabel->SetCaption(ReadoutText(count));
+  ui->OutLite->SetLit(outward);
+  ui->InLite->SetLit(!outward);
 }
 
 void TMainForm::FocusControlIdleChange(TFocusControl* /*Sender*/, bool IdleValue) {
@@ -56,19 +61,23 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   if (!FocusControl) return;
   // Count changes raised before this idle change are shown first.
   FCountHandOver->Flush();
-  ui->CancelButton->setEnabled(!IdleValue);
-  if (!FocusControl->UseRTS_DTR()) ui->SpeedRG->setEnabled(IdleValue);
-  for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10})
-    fine->setEnabled(IdleValue);
+  FConsole->ShowIdle(IdleValue);
   if (VoiceSelection() != VoiceNone && IdleValue) {
     SilenceVoice();
     SayReadout(500);
   }
   Broadcast(mmIdle, IdleValue ? 1 : 0);
-  if (IdleValue) Broadcast(mmPosition, ReadoutValue());
+  if (IdleValue) Broadcast(mmPosition, FConsole->ShownPosition());
   BusStateChanged();
   if (IdleValue) NoteMoveEnd();
   if (IdleValue) KeepPosition(false);
+}
+
+void TMainForm::ShowIdleButtons(bool idle) {
+  ui->CancelButton->setEnabled(!idle);
+  if (!FocusControl->UseRTS_DTR()) ui->SpeedRG->setEnabled(idle);
+  for (QAbstractButton* fine : {ui->In10, ui->In5, ui->In1, ui->Out1, ui->Out5, ui->Out10})
+    fine->setEnabled(idle);
 }
 
 bool TMainForm::MotionIdle() const {
@@ -81,14 +90,14 @@ void TMainForm::Focus_InBtnMouseDown(QAbstractButton* Sender) {
   const auto speed = static_cast<uint8_t>(std::max(0, ui->SpeedRG->ItemIndex()));
   if (Sender == ui->Focus_InBtn) FocusControl->StartMove(true, speed);
   if (Sender == ui->Focus_OutBtn) FocusControl->StartMove(false, speed);
-  FCoarseRunning = true;
+  FConsole->SetRunning(true);
   Broadcast(mmIdle, 0);
   BusStateChanged();
 }
 
 void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
   FocusControl->StopMotor();
-  FCoarseRunning = false;
+  FConsole->SetRunning(false);
   BusStateChanged();
   if (VoiceSelection() != VoiceNone) SayReadout(1500);
   Broadcast(mmIdle, 1);
@@ -96,7 +105,7 @@ void TMainForm::Focus_InBtnMouseUp(QAbstractButton* /*Sender*/) {
   if (!FFW2Timer.isActive()) FFW2Timer.start();
   // Kept once the motor has coasted to rest.
   QTimer::singleShot(KeepAfterRunMs, this, [this] {
-    if (FocusControl && !FCoarseRunning && MotionIdle()) KeepPosition(false);
+    if (FocusControl && !FConsole->Running() && MotionIdle()) KeepPosition(false);
   });
 }
 
@@ -142,7 +151,7 @@ void TMainForm::StopAllClick() {
   CancelButtonClick();
   // A coarse run ends as at its button's release.
   const bool stopped = FocusControl->StopCoarseRun();
-  if (stopped || FCoarseRunning) {
+  if (stopped || FConsole->Running()) {
     FHeldKey = 0;
     FHeldButton = nullptr;
     Focus_InBtnMouseUp(nullptr);
@@ -154,7 +163,7 @@ void TMainForm::ShowStall(const QString& text) {
   // The end of the move the guard stopped follows: it must not take the fault's place.
   FMoveTarget.reset();
   SetStatusNote(text);
-  if (FCoarseRunning) {
+  if (FConsole->Running()) {
     FHeldKey = 0;
     FHeldButton = nullptr;
     Focus_InBtnMouseUp(nullptr);
@@ -174,10 +183,12 @@ void TMainForm::ResetButtonClick() {
       if (FocusControl && MotionIdle()) SayReadout(100);
     });
   }
-  Broadcast(mmPosition, ReadoutValue());
+  Broadcast(mmPosition, FConsole->ShownPosition());
   Broadcast(mmCountReset, 0);
 }
 
+// The hidden "Say" test button: the voice speaks the typed text from the readout. Only the
+// readout's face changes; the console's position stays the count.
 void TMainForm::Button1Click() {
   ui->CTSLabel->SetCaption(ui->Edit1->text());
   SayReadout(500);
@@ -188,7 +199,7 @@ void TMainForm::FormKeyDown(int Key) {
     MorvaneHelp1Click();
   } else if (Key == Qt::Key_Escape) {
     // Escape stops a move as Stop does.
-    if (ui->CancelButton->isEnabled()) CancelButtonClick();
+    if (!FConsole->ShownIdle()) CancelButtonClick();
   } else if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
     // Enter in Move By or Move To runs that move.
     QWidget* focus = QApplication::focusWidget();

@@ -14,7 +14,7 @@ namespace morvane {
 
 void TMainForm::RestoreKeptPosition() {
   FKeepPosition = ReadKeepPosition(FIniPath);
-  if (!FKeepPosition || !FocusControl) return;
+  if (!FKeepPosition || !FocusControl || !FConsole) return;
   TKeptPosition kept;
   const TKeptState state = ReadKeptPosition(KeptPositionPathFor(FIniPath), kept);
   switch (state) {
@@ -25,54 +25,46 @@ void TMainForm::RestoreKeptPosition() {
       break;
     case TKeptState::ksUnverified:
       FocusControl->SyncCount(kept.Count);
-      FPositionTrusted = false;
-      FPositionNote =
-          QStringLiteral("Position %1 unverified (no clean exit): Set Position or Reset")
-              .arg(kept.Count);
+      FConsole->SetTrusted(
+          false, QStringLiteral("Position %1 unverified (no clean exit): Set Position or Reset")
+                     .arg(kept.Count));
       break;
     case TKeptState::ksDamaged:
-      FPositionTrusted = false;
-      FPositionNote =
-          QStringLiteral("Kept position unreadable: 0 unverified; Set Position or Reset");
+      FConsole->SetTrusted(
+          false, QStringLiteral("Kept position unreadable: 0 unverified; Set Position or Reset"));
       break;
   }
   // From now on a crash leaves the file saying so.
   KeepPosition(false);
-  UpdateStatusLine();
   BusStateChanged();
 }
 
 void TMainForm::KeepPosition(bool closed) {
   if (!FKeepPosition || !FocusControl) return;
   // A count not yet confirmed stays unconfirmed across a clean exit too.
-  const TKeptPosition kept{FocusControl->CTSCount(), closed && FPositionTrusted};
+  const TKeptPosition kept{FocusControl->CTSCount(), closed && PositionTrusted()};
   if (!WriteKeptPosition(KeptPositionPathFor(FIniPath), kept))
     LogLine("Unable to write to " + KeptPositionPathFor(FIniPath));
 }
 
 void TMainForm::TrustPosition() {
-  const bool changed = !FPositionTrusted;
-  FPositionTrusted = true;
+  if (!FConsole) return;
+  const bool changed = !FConsole->PositionTrusted();
+  FConsole->SetTrusted(true);
   if (FocusControl) FocusControl->TrustCount();
-  FPositionNote.clear();
   KeepPosition(false);
   if (!changed) return;
-  UpdateStatusLine();
   BusStateChanged();
 }
 
 void TMainForm::DistrustPosition(const QString& note) {
-  FPositionTrusted = false;
-  FPositionNote = note;
+  if (!FConsole) return;
+  FConsole->SetTrusted(false, note);
   // Shown now, over whatever note stood; it stays behind later notes until trusted again.
   SetStatusNote(note);
   // A clean exit now keeps the count unverified.
   KeepPosition(false);
   BusStateChanged();
-}
-
-bool TMainFormConsole::PositionTrusted() {
-  return Form.PositionTrusted();
 }
 
 }  // namespace morvane

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "ui/bus/ConsoleActions.h"
+#include "console/Console.h"
 #include "ui/bus/FocuserService.h"
 #include "ui/bus/MessageListener.h"
 
@@ -12,24 +12,15 @@ namespace morvane {
 
 class TMainForm;
 
-// The console as the bus side sees it: the window's own handlers and state.
-class TMainFormConsole : public TConsoleActions {
+// The console with the actions that still need the window (the voice, the dialogs, the
+// settings it applies); its state is TConsole's values.
+class TMainFormConsole : public TConsole {
  public:
-  explicit TMainFormConsole(TMainForm& form) : Form(form) {}
+  TMainFormConsole(TMainForm& form, TFocusControl& control, std::string iniPath)
+      : TConsole(control, std::move(iniPath)), Form(form) {}
 
-  int32_t ReadoutValue() override;
-  bool Idle() override;
-  bool ShownIdle() override;
-  bool PortOpen() override;
-  int32_t ComPort() override;
-  bool TemperatureAvailable() override;
-  bool PositionTrusted() override;
-  std::string PortDevice() override;
-  std::string PortProblem() override;
   bool ReverseDirection() override;
   void SetReverseDirection(bool on) override;
-  bool Running() override;
-  bool ReadTemperature(double& celsius) override;
   void MoveByClick(int32_t codes) override;
   void MoveToClick(int32_t count) override;
   void StopClick() override;
@@ -46,7 +37,6 @@ class TMainFormConsole : public TConsoleActions {
   void ReleaseCompensation(const std::string& holder) override;
   bool CompensationHeld() override;
   int32_t LastCompensationMove() override;
-  std::string LastFault() override;
   int32_t PositionScale() override;
   void SetPositionScale(int32_t scale) override;
   TMarkOutcome MarkFocus() override;
@@ -54,12 +44,11 @@ class TMainFormConsole : public TConsoleActions {
 
  private:
   TMainForm& Form;
-  bool FProbed = false;
 };
 
 struct TMainFormBus {
-  explicit TMainFormBus(TMainForm& form) : Console(form), Service(Console) {}
-  TMainFormConsole Console;
+  explicit TMainFormBus(TConsole& console) : Console(console), Service(console) {}
+  TConsole& Console;
   TFocuserService Service;
   std::unique_ptr<TMessageListener> Listener;
 };

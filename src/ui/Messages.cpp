@@ -12,64 +12,12 @@
 
 namespace morvane {
 
-int32_t TMainFormConsole::ReadoutValue() {
-  // The hidden "Say" test button can leave a text that reads as no number; the bus then gets
-  // the count the readout last showed.
-  try {
-    return Form.ReadoutValue();
-  } catch (const std::exception&) {
-    return Form.Controller().CTSCount();
-  }
-}
-
-// The controller's Idle, read without recording it: the controller raises an idle change only
-// when it differs from the last value read, so a read from here between a motion thread's
-// change and its report would swallow the report, and the console (and every program that
-// follows it) would never learn that the move ended.
-bool TMainFormConsole::Idle() {
-  return Form.Controller().RunIdle.load() && Form.Controller().NudgeIdle.load();
-}
-
-// Stop is enabled exactly while the console shows a move by or to a count.
-bool TMainFormConsole::ShownIdle() {
-  return !Form.Form().CancelButton->isEnabled();
-}
-
-bool TMainFormConsole::PortOpen() {
-  return Form.Controller().PortOpen();
-}
-
-int32_t TMainFormConsole::ComPort() {
-  return Form.Controller().ComPort();
-}
-
-// The module's last answer; asking again would be an exchange on the line.
-bool TMainFormConsole::TemperatureAvailable() {
-  return Form.Controller().LastTCAvail();
-}
-
-bool TMainFormConsole::Running() {
-  return Form.CoarseRunning();
-}
-
 int32_t TMainFormConsole::PositionScale() {
   return Form.PositionScale();
 }
 
 void TMainFormConsole::SetPositionScale(int32_t scale) {
   Form.SetPositionScale(scale);
-}
-
-std::string TMainFormConsole::LastFault() {
-  return Form.Controller().LastFault();
-}
-
-bool TMainFormConsole::ReadTemperature(double& celsius) {
-  if (FProbed && !Form.Controller().LastTCAvail()) return false;
-  FProbed = true;
-  // Asks the module whether it is there first; a sample for the temperature panel's average.
-  celsius = Form.Controller().GetTemperature();
-  return Form.Controller().LastTCAvail();
 }
 
 // Move By and Move To with the amount given instead of the spin edit's.
@@ -108,14 +56,6 @@ void TMainFormConsole::MessageMoveTo(int32_t count) {
   Form.Controller().MoveTo(count);
 }
 
-std::string TMainFormConsole::PortDevice() {
-  return Form.PortDevice();
-}
-
-std::string TMainFormConsole::PortProblem() {
-  return Form.PortProblem().toStdString();
-}
-
 void TMainFormConsole::MessageMoveBy(int32_t codes) {
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
@@ -126,7 +66,7 @@ void TMainFormConsole::Broadcast(int32_t wParam, int32_t lParam) {
 }
 
 void TMainForm::StartBusInterfaces() {
-  FBus = std::make_unique<TMainFormBus>(*this);
+  FBus = std::make_unique<TMainFormBus>(*FConsole);
   FBus->Listener = std::make_unique<TMessageListener>(
       [this](int32_t w, int32_t l) { CallHandler([&] { MorvaneMessageReceived(w, l); }); });
   if (!FBus->Service.Publish()) {
@@ -148,7 +88,7 @@ void TMainForm::StopBusInterfaces() {
 }
 
 void TMainForm::MorvaneMessageReceived(int32_t WParam, int32_t LParam) {
-  if (FBus && FocusControl) HandleMorvaneMessage(FBus->Console, WParam, LParam);
+  if (FBus && FocusControl) HandleMorvaneMessage(*FConsole, WParam, LParam);
 }
 
 void TMainForm::BusStateChanged() {

@@ -6,10 +6,7 @@
 #include <QStatusBar>
 
 #include <cstdlib>
-#include <cstring>
 
-#include "platform/PosixSerialPort.h"
-#include "settings/Devices.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
 
@@ -28,55 +25,45 @@ void TMainForm::PrepareStatusLine() {
 }
 
 void TMainForm::SetPortNamer(std::function<std::string(int)> namer) {
-  FPortNamer = std::move(namer);
-  UpdateStatusLine();
+  FConsole->SetPortNamer(std::move(namer));
 }
 
 std::string TMainForm::PortDevice() const {
-  const int port = FocusControl->ComPort();
-  return FPortNamer ? FPortNamer(port) : DevicePathForPort(FIniPath, port);
+  return FConsole->PortDevice();
 }
 
 QString TMainForm::PortProblem() const {
-  if (FocusControl->PortOpen()) return {};
-  const int error = FocusControl->LastOpenError();
-  if (error == 0) return QStringLiteral("not opened");
-  return QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(": ") +
-         QString::fromStdString(PortOpenAdvice(error));
+  return QString::fromStdString(FConsole->PortProblem());
 }
 
 QString TMainForm::PortDescription() const {
   const int port = FocusControl->ComPort();
-  const std::string device = PortDevice();
+  const std::string device = FConsole->PortDevice();
   const QString what =
       device == "simulator" ? QStringLiteral("the simulator") : QString::fromStdString(device);
   return QStringLiteral("COM %1 \u2192 %2, %3, %4")
       .arg(port)
       .arg(what,
-           FocusControl->PortOpen() ? QStringLiteral("connected") : QStringLiteral("not connected"),
+           FConsole->PortOpen() ? QStringLiteral("connected") : QStringLiteral("not connected"),
            FocusControl->UseRTS_DTR() ? QStringLiteral("direct") : QStringLiteral("LX-200"));
 }
 
 void TMainForm::UpdateStatusLine() {
-  if (!FocusControl || !FStatusLine) return;
-  const QString text = PortDescription() + QLatin1Char('\n') +
-                       (!FStatusNote.isEmpty()     ? FStatusNote
-                        : !FPositionNote.isEmpty() ? FPositionNote
-                                                   : FBusProblem);
-  if (FStatusLine->text() != text) {
+  if (!FocusControl || !FConsole || !FStatusLine) return;
+  const QString text = PortDescription() + QLatin1Char('\n') + FConsole->StatusText();
+  if (FStatusText != text) {
+    FStatusText = text;
     FStatusLine->setText(text);
     FStatusLine->setToolTip(text);
   }
 }
 
 void TMainForm::SetStatusNote(const QString& note) {
-  FStatusNote = note;
-  UpdateStatusLine();
+  if (FConsole) FConsole->SetStatusNote(note);
 }
 
 void TMainForm::SetBusProblem(const QString& problem) {
-  FBusProblem = problem;
-  UpdateStatusLine();
+  if (FConsole) FConsole->SetBusProblem(problem);
 }
 
 bool TMainForm::PortReady() {

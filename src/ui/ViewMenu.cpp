@@ -59,6 +59,7 @@ void ApplyNightLook(bool on) {
 
 void TMainForm::StayOnTop1Click() {
   const bool on = ui->StayOnTop1->isChecked();
+  FStayOnTopChosen = on;
   // While the guide's viewer runs the window keeps below it; the choice counts once it ends.
   if (!FHelpWatchTimer.isActive()) SetStayOnTop(on);
   WriteStayOnTop(FIniPath, on);
@@ -75,7 +76,7 @@ void TMainForm::SetStayOnTop(bool on) {
 void TMainForm::WatchHelpViewer() {
   if (FHelpProcess->Running()) return;
   FHelpWatchTimer.stop();
-  SetStayOnTop(ui->StayOnTop1->isChecked());
+  SetStayOnTop(FStayOnTopChosen);
 }
 
 void TMainForm::NightVision1Click() {

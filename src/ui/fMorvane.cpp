@@ -199,12 +199,17 @@ void TMainForm::PrepareWidgets() {
 
 void TMainForm::FormCreate() {
   FocusControl = std::make_unique<TFocusControl>(FHost, FOpener);
+  FConsole = std::make_unique<TMainFormConsole>(*this, *FocusControl, FIniPath);
+  connect(FConsole.get(), &TConsole::CountChanged, this, &TMainForm::ShowReadout);
+  connect(FConsole.get(), &TConsole::IdleChanged, this, &TMainForm::ShowIdleButtons);
+  connect(FConsole.get(), &TConsole::StatusChanged, this, &TMainForm::UpdateStatusLine);
 
   // The settings path was formed by the caller (beside the program, or the user's
   // configuration directory when that is not writable).
   const bool stayOnTop = ReadStayOnTopAtStartUp(FIniPath);
   setWindowFlag(Qt::WindowStaysOnTopHint, stayOnTop);
   ui->StayOnTop1->setChecked(stayOnTop);
+  FStayOnTopChosen = stayOnTop;
   SetNightVision(ReadNightVision(FIniPath));
 
   // The status line is added below the designed client area.
@@ -419,6 +424,7 @@ void TMainForm::FreeOwned() {
   SetupForm.reset();
   AboutBox.reset();
   FTempComp.reset();
+  FConsole.reset();
   FocusControl.reset();
 }
 
@@ -458,19 +464,11 @@ void TMainForm::MovingTimerTimer() {
 
 void TMainForm::FW2TimerTimer() {
   FFW2Timer.stop();
-  Broadcast(mmPosition, ReadoutValue());
+  Broadcast(mmPosition, FConsole->ShownPosition());
 }
 
 void TMainForm::Broadcast(int32_t WParam, int32_t LParam) {
   BusBroadcast(FMorvaneMessage, WParam, LParam);
-}
-
-int32_t TMainForm::ReadoutValue() const {
-  const QString text = ui->CTSLabel->Caption();
-  bool ok = false;
-  const int32_t value = text.trimmed().toInt(&ok);
-  if (!ok) throw std::runtime_error("'" + text.toStdString() + "' is not a valid integer value");
-  return value;
 }
 
 int TMainForm::VoiceSelection() const {

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "console/Console.h"
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
 #include "ui/TempCompDriver.h"
@@ -97,7 +98,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QString SyncCount(int32_t count);
   // False after a start that restored a count Morvane did not close cleanly behind, and after
   // the count found encoder edges lost; true again once the position is set or reset.
-  bool PositionTrusted() const { return FPositionTrusted; }
+  bool PositionTrusted() const { return FConsole && FConsole->PositionTrusted(); }
   // Restores the kept count once the port is open; writes it when a move has ended and, with
   // closed, at a clean exit.
   void RestoreKeptPosition();
@@ -131,8 +132,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
 
   // Broadcast (w, l): "MORVANE_MESSAGE" to every listener on the session bus, without waiting.
   void Broadcast(int32_t WParam, int32_t LParam);
-  // The whole number the readout's text reads as (-0012 reads as -12).
-  int32_t ReadoutValue() const;
+  // The count the readout shows, as the console holds it.
+  int32_t ReadoutValue() const { return FConsole ? FConsole->ShownPosition() : 0; }
   // The voice chosen in the setup dialog: 0 female, 1 male, 2 none (-1 none selected).
   int VoiceSelection() const;
 
@@ -143,7 +144,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void MorvaneMessageReceived(int32_t WParam, int32_t LParam);
   void BusStateChanged();
   // A coarse button is down (or a run started over the bus runs): from press to release.
-  bool CoarseRunning() const { return FCoarseRunning; }
+  bool CoarseRunning() const { return FConsole && FConsole->Running(); }
 
   // The voice (Voice.cpp). SilenceVoice: when a voice is selected and one is speaking, asks the
   // speaking thread to stop. SayReadout: speaks the readout after delayMs.
@@ -166,7 +167,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void UpdateStatusLine();
   // The line's second row: the last error, kept until the next action, or how a move ended.
   void SetStatusNote(const QString& note);
-  QString StatusNote() const { return FStatusNote; }
+  QString StatusNote() const { return FConsole ? FConsole->StatusNote() : QString(); }
   // Shown on the second row whenever no note is: why other programs cannot reach this window.
   void SetBusProblem(const QString& problem);
 
@@ -206,6 +207,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   int CollapsedWidth() const { return FCollapsedWidth; }
 
   TFocusControl& Controller() { return *FocusControl; }
+  // The console's state, which the window shows.
+  TConsole& Console() { return *FConsole; }
   TSetupForm& Setup() { return *SetupForm; }
   Ui::TMainForm& Form() { return *ui; }
   uint32_t MorvaneMessage() const { return FMorvaneMessage; }
@@ -230,6 +233,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The GUI thread's part of the two controller events, in the handlers' order of effects.
   void ShowCountChange(int32_t CTSCount, bool DSRValue);
   void ShowIdleChange(bool IdleValue);
+  // What the console raises, on the widgets.
+  void ShowReadout(int32_t count, bool outward);
+  void ShowIdleButtons(bool idle);
   // The stall guard stopped the motor: the fault on the status line and the bus, and a
   // coarse run ended as at its button's release.
   void ShowStall(const QString& text);
@@ -287,18 +293,15 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer FHelpWatchTimer;
   QLabel* FStatusLine = nullptr;
   QTimer FStatusTimer;
-  QString FStatusNote;
-  QString FBusProblem;
+  QString FStatusText;
   // The count kept across starts (KeptPosition.cpp): on with "KeepPosition" in the settings
   // file; the count is untrusted after a start that followed no clean exit, until the user
-  // sets the position or resets it.
+  // sets the position or resets it (the console's PositionTrusted).
   bool FKeepPosition = false;
-  bool FPositionTrusted = true;
-  QString FPositionNote;
   std::optional<int32_t> FMoveTarget;
-  std::function<std::string(int)> FPortNamer;
   bool FNightVision = false;
-  bool FCoarseRunning = false;
+  // View > Stay on Top as chosen; the window leaves the top while the guide's viewer runs.
+  bool FStayOnTopChosen = false;
 
   QTimer FMovingTimer;
   QTimer FFW2Timer;
@@ -319,6 +322,9 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::unique_ptr<TCountHandOver> FCountHandOver;
   // Owned; freed in FormClose in the order setup dialog, about box, controller.
   std::unique_ptr<TFocusControl> FocusControl;
+  // The console's state over the controller; goes before it, after the bus that asks it.
+  // A TMainFormConsole (MainFormBus.h).
+  std::unique_ptr<TConsole> FConsole;
   // Backlash and temperature compensation; goes before the controller it moves.
   std::unique_ptr<TTempCompDriver> FTempComp;
   // Focus marks and the compensation dialog; go before the driver they read.

@@ -142,6 +142,24 @@ TEST_F(MainWindowBusTest, QueriesAnsweredWithTheReadoutAndTheIdleState) {
   EXPECT_EQ(a[1].L, 1);  // the answer
 }
 
+// The hidden "Say" button puts its test text on the readout's face; other programs are still
+// told the count, even when that text reads as a number.
+TEST_F(MainWindowBusTest, TheReadoutsTestTextIsNoPositionForOtherPrograms) {
+  MoveToAndWait(-12);
+  const int32_t count = Rig.Controller().CTSCount();
+  Rig.Form->Form().Edit1->setText(QStringLiteral("0777"));
+  Rig.Form->Form().Button1->click();
+  ASSERT_EQ(Rig.Form->Form().CTSLabel->Caption(), QStringLiteral("0777"));
+  Other.Send(mmReportPosition, 0);
+  const auto a = Other.Gather([](const auto& v) { return !v.empty(); });
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].W, mmPosition);
+  EXPECT_EQ(a[0].L, count);
+  TFocuserState state;
+  ASSERT_TRUE(FromOtherThread([&] { return Other.Client.GetState(state); }).Ok);
+  EXPECT_EQ(state.Position, count);
+}
+
 TEST_F(MainWindowBusTest, MoveByMessageAnnouncesStartEndAndPosition) {
   MoveToAndWait(0);
   const int32_t start = Rig.Controller().CTSCount();

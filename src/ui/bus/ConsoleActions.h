@@ -1,6 +1,7 @@
 #pragma once
-// What the bus side needs of the main window: its state as the console shows it, and the
-// console's actions. The window implements it; tests use a fake. GUI thread only.
+// What the bus side needs of the console: its state as the console shows it, and the
+// console's actions. TConsole (console/Console.h) implements it; tests use a fake. GUI thread
+// only.
 
 #include <cstdint>
 #include <functional>
@@ -33,8 +34,8 @@ class TConsoleActions {
  public:
   virtual ~TConsoleActions() = default;
 
-  // The whole number the readout shows (-0012 reads as -12).
-  virtual int32_t ReadoutValue() = 0;
+  // The count the console shows.
+  virtual int32_t ShownPosition() = 0;
   // The controller's Idle: false while a move by or to a count runs.
   virtual bool Idle() = 0;
   // The idle state the console shows: the value of the last idle change it handled. It sees

@@ -69,7 +69,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   // the idle state, the port, the module's availability, the compensation settings and state).
   void StateChanged();
 
-  int Position() { return FConsole.ReadoutValue(); }
+  int Position() { return FConsole.ShownPosition(); }
   // What the console shows, so that a client sees every change in order; the guards below
   // ask the controller itself, as the console's buttons do.
   bool Idle() { return FConsole.ShownIdle(); }

@@ -15,14 +15,14 @@ const QString MessageName = QString::fromLatin1(MorvaneMessageName);
 void HandleMorvaneMessage(TConsoleActions& console, int32_t wParam, int32_t lParam) {
   switch (wParam) {
     case mmReportPosition:
-      console.Broadcast(mmPosition, console.ReadoutValue());
+      console.Broadcast(mmPosition, console.ShownPosition());
       break;
     case mmMoveTo:
       // A count the motion code cannot hold would wrap round into a runaway move.
       if (MoveTargetInRange(lParam)) console.MessageMoveTo(lParam);
       break;
     case mmMoveBy:
-      if (MoveTargetInRange(int64_t{console.ReadoutValue()} + lParam))
+      if (MoveTargetInRange(int64_t{console.ShownPosition()} + lParam))
         console.MessageMoveBy(lParam);
       break;
     case mmReportIdle:

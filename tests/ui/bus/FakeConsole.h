@@ -24,7 +24,7 @@ class TFakeConsole : public TConsoleActions {
   TCompensationSettings Comp;
   std::set<std::string> Holders;
 
-  int32_t ReadoutValue() override { return Readout; }
+  int32_t ShownPosition() override { return Readout; }
   bool Idle() override { return IsIdle; }
   bool ShownIdle() override { return IsIdle; }
   bool PortOpen() override { return IsPortOpen; }

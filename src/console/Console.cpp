@@ -3,13 +3,28 @@
 #include <cstring>
 #include <utility>
 
+#include "console/CountHandOver.h"
 #include "platform/PosixSerialPort.h"
 #include "settings/Devices.h"
 
 namespace morvane {
 
 TConsole::TConsole(TFocusControl& control, std::string iniPath, QObject* parent)
-    : QObject(parent), FControl(control), FIniPath(std::move(iniPath)) {}
+    : QObject(parent),
+      FControl(control),
+      FIniPath(std::move(iniPath)),
+      FCountHandOver(std::make_unique<TCountHandOver>(
+          [this](int32_t count, bool outward) { ShowCount(count, outward); })) {}
+
+TConsole::~TConsole() = default;
+
+void TConsole::RaiseCount(int32_t count, bool outward) {
+  FCountHandOver->Raise(count, outward);
+}
+
+void TConsole::FlushCount() {
+  FCountHandOver->Flush();
+}
 
 // The controller's Idle, read without recording it: the controller raises an idle change only
 // when it differs from the last value read, so a read from here between a motion thread's

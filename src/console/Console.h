@@ -10,12 +10,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "controller/Objects.h"
 #include "ui/bus/ConsoleActions.h"
 
 namespace morvane {
+
+class TCountHandOver;
 
 class TConsole : public QObject, public TConsoleActions {
   Q_OBJECT
@@ -24,6 +27,7 @@ class TConsole : public QObject, public TConsoleActions {
   // control: the window's controller, which outlives the console. iniPath: the settings file
   // whose [Devices] names the ports.
   TConsole(TFocusControl& control, std::string iniPath, QObject* parent = nullptr);
+  ~TConsole() override;
 
   // The count the readout shows, and the direction lights' DSR value with it.
   int32_t ShownPosition() override { return FPosition; }
@@ -51,6 +55,14 @@ class TConsole : public QObject, public TConsoleActions {
   QString PositionNote() const { return FPositionNote; }
   QString BusProblem() const { return FBusProblem; }
   QString StatusText() const;
+
+  // A count change from any thread (the counting thread's, or the GUI thread's at a reset):
+  // shown through the count hand-over, coalesced, on the GUI thread.
+  void RaiseCount(int32_t count, bool outward);
+  // Shows a count change still pending now: handlers of later events call it first, so that
+  // their effects follow those of the count changes raised before them.
+  void FlushCount();
+  TCountHandOver& CountHandOver() { return *FCountHandOver; }
 
   // What happened, as the window's handlers learn it; each raises its change.
   void ShowCount(int32_t count, bool outward);
@@ -85,6 +97,7 @@ class TConsole : public QObject, public TConsoleActions {
   QString FStatusNote;
   QString FPositionNote;
   QString FBusProblem;
+  std::unique_ptr<TCountHandOver> FCountHandOver;
 };
 
 }  // namespace morvane

@@ -14,7 +14,6 @@
 #include "platform/BusContract.h"
 #include "platform/Timing.h"
 #include "settings/RadioGroup.h"
-#include "ui/CountHandOver.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
 
@@ -32,21 +31,16 @@ QString ReadoutText(int32_t count) {
 
 void TMainForm::FocusControlCountChange(TFocusControl* /*Sender*/, int32_t CTSCount,
                                         bool DSRValue) {
-  FCountHandOver->Raise(CTSCount, DSRValue);
+  FConsole->RaiseCount(CTSCount, DSRValue);
 }
 
 void TMainForm::ShowCountChange(int32_t CTSCount, bool DSRValue) {
-  if (!FConsole) return;
-  FConsole->ShowCount(CTSCount, DSRValue);
-  BusStateChanged();
-}
-
-void TMainForm::ShowReadout(int32_t count, bool outward) {
   if (!FMovingTimer.isActive()) FMovingTimer.start();
   ui->MovingLite->SetLit(true);
-  ui->CTSLabel->SetCaption(ReadoutText(count));
-  ui->OutLite->SetLit(outward);
-  ui->InLite->SetLit(!outward);
+  ui->CTSLabel->SetCaption(ReadoutText(CTSCount));
+  ui->OutLite->SetLit(DSRValue);
+  ui->InLite->SetLit(!DSRValue);
+  BusStateChanged();
 }
 
 void TMainForm::FocusControlIdleChange(TFocusControl* /*Sender*/, bool IdleValue) {
@@ -60,7 +54,7 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   // The motion threads' last changes may arrive after the close has freed the controller.
   if (!FocusControl) return;
   // Count changes raised before this idle change are shown first.
-  FCountHandOver->Flush();
+  FConsole->FlushCount();
   FConsole->ShowIdle(IdleValue);
   if (VoiceSelection() != VoiceNone && IdleValue) {
     SilenceVoice();

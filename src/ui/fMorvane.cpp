@@ -29,7 +29,6 @@
 #include "settings/StallSettings.h"
 #include "settings/ViewSettings.h"
 #include "settings/fSetupForm.h"
-#include "ui/CountHandOver.h"
 #include "ui/FocusMarker.h"
 #include "ui/HelpViewer.h"
 #include "ui/MainFormBus.h"
@@ -200,7 +199,7 @@ void TMainForm::PrepareWidgets() {
 void TMainForm::FormCreate() {
   FocusControl = std::make_unique<TFocusControl>(FHost, FOpener);
   FConsole = std::make_unique<TMainFormConsole>(*this, *FocusControl, FIniPath);
-  connect(FConsole.get(), &TConsole::CountChanged, this, &TMainForm::ShowReadout);
+  connect(FConsole.get(), &TConsole::CountChanged, this, &TMainForm::ShowCountChange);
   connect(FConsole.get(), &TConsole::IdleChanged, this, &TMainForm::ShowIdleButtons);
   connect(FConsole.get(), &TConsole::StatusChanged, this, &TMainForm::UpdateStatusLine);
 
@@ -240,8 +239,6 @@ void TMainForm::FormCreate() {
   FCompensationForm->OnMark = [this] { return MarkFocus(); };
   AboutBox = CreateAboutBox();
 
-  FCountHandOver = std::make_unique<TCountHandOver>(
-      [this](int32_t count, bool dsr) { ShowCountChange(count, dsr); });
   FocusControl->OnCTSChange = [this](TFocusControl* sender, int32_t count, bool dsr) {
     FocusControlCountChange(sender, count, dsr);
   };
@@ -424,8 +421,10 @@ void TMainForm::FreeOwned() {
   SetupForm.reset();
   AboutBox.reset();
   FTempComp.reset();
-  FConsole.reset();
+  // The console after the controller: the counting thread raises counts into it until the
+  // controller has joined it.
   FocusControl.reset();
+  FConsole.reset();
 }
 
 void TMainForm::Setup1Click() {

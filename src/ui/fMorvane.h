@@ -41,7 +41,6 @@ namespace morvane {
 class TSetupForm;
 class TCompensationForm;
 class TFocusMarker;
-class TCountHandOver;
 struct TBacklashReport;
 struct TMainFormBus;
 class THelpViewer;
@@ -215,7 +214,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer& MovingTimer() { return FMovingTimer; }
   QTimer& FW2Timer() { return FFW2Timer; }
   QTimer& Timer1() { return FTimer1; }
-  TCountHandOver& CountHandOver() { return *FCountHandOver; }
+  TCountHandOver& CountHandOver() { return FConsole->CountHandOver(); }
   THelpViewer& HelpProcess() { return *FHelpProcess; }
 
  protected:
@@ -234,7 +233,6 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void ShowCountChange(int32_t CTSCount, bool DSRValue);
   void ShowIdleChange(bool IdleValue);
   // What the console raises, on the widgets.
-  void ShowReadout(int32_t count, bool outward);
   void ShowIdleButtons(bool idle);
   // The stall guard stopped the motor: the fault on the status line and the bus, and a
   // coarse run ended as at its button's release.
@@ -319,7 +317,6 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::unique_ptr<THelpViewer> FHelpProcess;
   // The bus side; goes before the controller it calls.
   std::unique_ptr<TMainFormBus> FBus;
-  std::unique_ptr<TCountHandOver> FCountHandOver;
   // Owned; freed in FormClose in the order setup dialog, about box, controller.
   std::unique_ptr<TFocusControl> FocusControl;
   // The console's state over the controller; goes before it, after the bus that asks it.

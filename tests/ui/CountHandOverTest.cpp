@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/CountHandOver.h"
+#include "console/CountHandOver.h"
 
 namespace morvane::test {
 namespace {

@@ -26,6 +26,7 @@
 
 #include <signal.h>
 
+#include "console/CountHandOver.h"
 #include "host/QtControllerHost.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
@@ -33,7 +34,6 @@
 #include "settings/fSetupForm.h"
 #include "sim/SimFocuser.h"
 #include "support/TraceView.h"
-#include "ui/CountHandOver.h"
 #include "ui/HelpViewer.h"
 #include "ui/MainWindowRig.h"
 #include "ui/MessageWitness.h"

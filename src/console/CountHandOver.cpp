@@ -1,4 +1,4 @@
-#include "ui/CountHandOver.h"
+#include "console/CountHandOver.h"
 
 #include <QSocketNotifier>
 #include <QThread>

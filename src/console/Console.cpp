@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "console/CountHandOver.h"
+#include "console/TempCompDriver.h"
 #include "platform/PosixSerialPort.h"
 #include "settings/Devices.h"
 
@@ -14,7 +15,8 @@ TConsole::TConsole(TFocusControl& control, std::string iniPath, QObject* parent)
       FControl(control),
       FIniPath(std::move(iniPath)),
       FCountHandOver(std::make_unique<TCountHandOver>(
-          [this](int32_t count, bool outward) { ShowCount(count, outward); })) {}
+          [this](int32_t count, bool outward) { ShowCount(count, outward); })),
+      FTempComp(std::make_unique<TTempCompDriver>(control)) {}
 
 TConsole::~TConsole() = default;
 
@@ -24,6 +26,26 @@ void TConsole::RaiseCount(int32_t count, bool outward) {
 
 void TConsole::FlushCount() {
   FCountHandOver->Flush();
+}
+
+TCompensationSettings TConsole::Compensation() {
+  return FTempComp->Settings();
+}
+
+void TConsole::HoldCompensation(const std::string& holder) {
+  FTempComp->Hold(holder);
+}
+
+void TConsole::ReleaseCompensation(const std::string& holder) {
+  FTempComp->Release(holder);
+}
+
+bool TConsole::CompensationHeld() {
+  return FTempComp->Held();
+}
+
+int32_t TConsole::LastCompensationMove() {
+  return FTempComp->LastMove();
 }
 
 // The controller's Idle, read without recording it: the controller raises an idle change only

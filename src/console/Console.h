@@ -19,6 +19,7 @@
 namespace morvane {
 
 class TCountHandOver;
+class TTempCompDriver;
 
 class TConsole : public QObject, public TConsoleActions {
   Q_OBJECT
@@ -64,6 +65,15 @@ class TConsole : public QObject, public TConsoleActions {
   void FlushCount();
   TCountHandOver& CountHandOver() { return *FCountHandOver; }
 
+  // Backlash and temperature compensation: the driver that reads the module while idle and
+  // unheld and moves for a temperature change.
+  TTempCompDriver& TempComp() { return *FTempComp; }
+  TCompensationSettings Compensation() override;
+  void HoldCompensation(const std::string& holder) override;
+  void ReleaseCompensation(const std::string& holder) override;
+  bool CompensationHeld() override;
+  int32_t LastCompensationMove() override;
+
   // What happened, as the window's handlers learn it; each raises its change.
   void ShowCount(int32_t count, bool outward);
   void ShowIdle(bool idle);
@@ -98,6 +108,7 @@ class TConsole : public QObject, public TConsoleActions {
   QString FPositionNote;
   QString FBusProblem;
   std::unique_ptr<TCountHandOver> FCountHandOver;
+  std::unique_ptr<TTempCompDriver> FTempComp;
 };
 
 }  // namespace morvane

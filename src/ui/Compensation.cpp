@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "console/TempCompDriver.h"
 #include "platform/Signals.h"
 #include "settings/CompensationSettings.h"
 #include "ui/FocusMarker.h"
@@ -12,10 +13,10 @@
 namespace morvane {
 
 void TMainForm::ApplyCompensation(const TCompensationSettings& s) {
-  FTempComp->SetSettings(s);
+  TempComp().SetSettings(s);
   // Applied either way; a file that cannot be written is told, as the module's other
   // settings are.
-  if (!SaveCompensationSettings(FIniPath, FTempComp->Settings()))
+  if (!SaveCompensationSettings(FIniPath, TempComp().Settings()))
     LogLine("Unable to write to " + FIniPath);
   BusStateChanged();  // other programs see the change, whoever made it
 }
@@ -43,28 +44,8 @@ TMarkOutcome TMainForm::MarkFocus() {
   return m;
 }
 
-TCompensationSettings TMainFormConsole::Compensation() {
-  return Form.TempComp().Settings();
-}
-
 void TMainFormConsole::SetCompensation(const TCompensationSettings& s) {
   Form.ApplyCompensation(s);
-}
-
-void TMainFormConsole::HoldCompensation(const std::string& holder) {
-  Form.TempComp().Hold(holder);
-}
-
-void TMainFormConsole::ReleaseCompensation(const std::string& holder) {
-  Form.TempComp().Release(holder);
-}
-
-bool TMainFormConsole::CompensationHeld() {
-  return Form.TempComp().Held();
-}
-
-int32_t TMainFormConsole::LastCompensationMove() {
-  return Form.TempComp().LastMove();
 }
 
 TMarkOutcome TMainFormConsole::MarkFocus() {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <exception>
 
+#include "console/TempCompDriver.h"
 #include "controller/Objects.h"
 #include "motion/TempCompRule.h"
 #include "settings/FocusMarks.h"
-#include "ui/TempCompDriver.h"
 
 namespace morvane {
 

@@ -31,12 +31,7 @@ class TMainFormConsole : public TConsole {
   void MessageMoveTo(int32_t count) override;
   void MessageMoveBy(int32_t codes) override;
   void Broadcast(int32_t wParam, int32_t lParam) override;
-  TCompensationSettings Compensation() override;
   void SetCompensation(const TCompensationSettings& s) override;
-  void HoldCompensation(const std::string& holder) override;
-  void ReleaseCompensation(const std::string& holder) override;
-  bool CompensationHeld() override;
-  int32_t LastCompensationMove() override;
   int32_t PositionScale() override;
   void SetPositionScale(int32_t scale) override;
   TMarkOutcome MarkFocus() override;

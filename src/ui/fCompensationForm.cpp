@@ -16,11 +16,11 @@
 #include <cmath>
 #include <vector>
 
+#include "console/TempCompDriver.h"
 #include "host/ExceptionBoundary.h"
 #include "motion/CoefficientFit.h"
 #include "settings/FocusMarks.h"
 #include "settings/ValueText.h"
-#include "ui/TempCompDriver.h"
 
 namespace morvane {
 

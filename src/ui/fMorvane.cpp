@@ -15,6 +15,7 @@
 
 #include <cstdio>
 
+#include "console/TempCompDriver.h"
 #include "host/ExceptionBoundary.h"
 #include "platform/Broadcast.h"
 #include "platform/BusContract.h"
@@ -32,7 +33,6 @@
 #include "ui/FocusMarker.h"
 #include "ui/HelpViewer.h"
 #include "ui/MainFormBus.h"
-#include "ui/TempCompDriver.h"
 #include "ui/ToolTipTime.h"
 #include "ui/fAboutBox.h"
 #include "ui/fCompensationForm.h"
@@ -217,9 +217,8 @@ void TMainForm::FormCreate() {
   FCollapsedWidth = width();
 
   SetupForm = std::make_unique<TSetupForm>(*FocusControl, *this, this);
-  FTempComp = std::make_unique<TTempCompDriver>(*FocusControl);
   // What compensation did, or why it waits, on the status line's second row.
-  FTempComp->OnStatus = [this](const std::string& text) {
+  TempComp().OnStatus = [this](const std::string& text) {
     BusStateChanged();  // held, released, or a compensation move
     if (text.empty()) return;
     LogLine(text);
@@ -227,14 +226,14 @@ void TMainForm::FormCreate() {
   };
   // The reference belongs to the focus found at that temperature: kept over a restart. Only
   // its key is written: the rest of the section is the dialog's, or the user's own edit.
-  FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
+  TempComp().OnReferenceTaken = [this](const TCompensationSettings& s) {
     if (!SaveTempReference(FIniPath, s.TempReference)) LogLine("Unable to write to " + FIniPath);
     BusStateChanged();  // TempReference
   };
   FFocusMarker =
-      std::make_unique<TFocusMarker>(*FocusControl, *FTempComp, FocusMarksPathFor(FIniPath));
+      std::make_unique<TFocusMarker>(*FocusControl, TempComp(), FocusMarksPathFor(FIniPath));
   FCompensationForm =
-      std::make_unique<TCompensationForm>(*FTempComp, FFocusMarker->MarksPath(), this);
+      std::make_unique<TCompensationForm>(TempComp(), FFocusMarker->MarksPath(), this);
   FCompensationForm->OnApply = [this](const TCompensationSettings& s) { ApplyCompensation(s); };
   FCompensationForm->OnMark = [this] { return MarkFocus(); };
   AboutBox = CreateAboutBox();
@@ -354,7 +353,7 @@ void TMainForm::FinishFormShow() {
   FFormShowPending = false;
   CallHandler([this] {
     SetupForm->UpdatePgmParametersButtonClick();
-    FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
+    TempComp().SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
     FPositionScale = ReadPositionScale(FIniPath);
     InstallToolTipTime(ToolTipShowMs);
@@ -371,7 +370,7 @@ void TMainForm::ReloadSettings() {
   CallHandler([this] {
     SetupForm->LoadSettings();
     SetupForm->UpdatePgmParametersButtonClick();
-    FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
+    TempComp().SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
     FPositionScale = ReadPositionScale(FIniPath);
   });
@@ -420,7 +419,6 @@ void TMainForm::FreeOwned() {
   FFocusMarker.reset();
   SetupForm.reset();
   AboutBox.reset();
-  FTempComp.reset();
   // The console after the controller: the counting thread raises counts into it until the
   // controller has joined it.
   FocusControl.reset();

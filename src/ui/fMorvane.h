@@ -21,9 +21,9 @@
 #include <string>
 
 #include "console/Console.h"
+#include "console/TempCompDriver.h"
 #include "controller/Objects.h"
 #include "settings/SetupFormHost.h"
-#include "ui/TempCompDriver.h"
 #include "ui/bus/ConsoleActions.h"
 #include "ui/voice/VoiceThread.h"
 
@@ -182,7 +182,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::string IniPath() const override { return FIniPath; }
   int32_t PositionScale() const { return FPositionScale; }
   // Backlash and temperature compensation (ui/Compensation.cpp).
-  TTempCompDriver& TempComp() { return *FTempComp; }
+  TTempCompDriver& TempComp() { return FConsole->TempComp(); }
   // Applies the settings and saves them in the settings file's own section.
   void ApplyCompensation(const TCompensationSettings& s);
   // The Focus menu: the compensation dialog, and a focus mark for learning the coefficient
@@ -322,8 +322,6 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The console's state over the controller; goes before it, after the bus that asks it.
   // A TMainFormConsole (MainFormBus.h).
   std::unique_ptr<TConsole> FConsole;
-  // Backlash and temperature compensation; goes before the controller it moves.
-  std::unique_ptr<TTempCompDriver> FTempComp;
   // Focus marks and the compensation dialog; go before the driver they read.
   std::unique_ptr<TFocusMarker> FFocusMarker;
   std::unique_ptr<TCompensationForm> FCompensationForm;

@@ -4,8 +4,8 @@
 // garbled or flickering readings.
 #include <algorithm>
 
+#include "console/TempCompDriver.h"
 #include "motion/MotionFixture.h"
-#include "ui/TempCompDriver.h"
 
 namespace morvane::test {
 namespace {

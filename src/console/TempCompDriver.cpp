@@ -1,4 +1,4 @@
-#include "ui/TempCompDriver.h"
+#include "console/TempCompDriver.h"
 
 #include <cmath>
 #include <vector>

@@ -120,6 +120,8 @@ void TBusLink::Apply(const TNotification& n) {
   }
   if (n.Position) FView.Position = *n.Position;
   if (n.PortOpen) FView.PortOpen = *n.PortOpen;
+  if (n.PortDevice) FView.PortDevice = *n.PortDevice;
+  if (n.PortProblem) FView.PortProblem = *n.PortProblem;
   if (n.ComPort) FView.ComPort = *n.ComPort;
   if (n.Running) FView.Running = *n.Running;
   if (n.LastFault) FView.LastFault = *n.LastFault;
@@ -198,7 +200,10 @@ void TBusLink::RunBus() {
       }
       TFocuserState state;
       std::optional<TCompensationState> compensation;  // none from an older Morvane
+      std::string device, problem;                     // none from an older Morvane
       if (client && client->GetState(state, compensation).Ok) {
+        client->GetStringProperty("PortDevice", device);
+        client->GetStringProperty("PortProblem", problem);
         // Notifications queued before the state was read are older than it.
         while (client->Next(0)) {
         }
@@ -209,6 +214,8 @@ void TBusLink::RunBus() {
         FView.Idle = state.Idle;
         FView.PortOpen = state.PortOpen;
         FView.ComPort = state.ComPort;
+        FView.PortDevice = device;
+        FView.PortProblem = problem;
         FView.Running = state.Running;
         FView.LastFault = state.LastFault;
         if (state.TemperatureAvailable) FView.Module = TModule::mdPresent;

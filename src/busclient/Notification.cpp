@@ -36,6 +36,8 @@ void Store(TNotification& n, const char* name, const TPropertyValue& v) {
     if (is("TempReference")) n.TempReference = v.D;
   } else if (v.Type == DBUS_TYPE_STRING) {
     if (is("LastFault")) n.LastFault = v.S;
+    if (is("PortDevice")) n.PortDevice = v.S;
+    if (is("PortProblem")) n.PortProblem = v.S;
   }
 }
 

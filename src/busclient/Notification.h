@@ -25,6 +25,9 @@ struct TNotification {
   std::optional<bool> PositionTrusted;
   std::optional<bool> ReverseDirection;
   std::optional<std::string> LastFault;
+  // The port's device and why it is not open (empty while it is).
+  std::optional<std::string> PortDevice;
+  std::optional<std::string> PortProblem;
   // Compensation settings and state, each when it changed.
   std::optional<int32_t> BacklashMode;
   std::optional<int32_t> BacklashCodes;

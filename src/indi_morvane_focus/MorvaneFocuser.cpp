@@ -1,5 +1,7 @@
 #include "indi_morvane_focus/MorvaneFocuser.h"
 
+#include "busclient/SessionBus.h"
+
 #include <indilogger.h>
 
 #include <cmath>
@@ -53,6 +55,11 @@ bool TMorvaneFocuser::initProperties() {
                0, 0);
   IUFillNumberVector(&TemperatureNP, TemperatureN, 1, getDeviceName(), "FOCUS_TEMPERATURE",
                      "Temperature", MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
+  IUFillText(&PortT[0], "DEVICE", "Device", "");
+  IUFillText(&PortT[1], "STATE", "State", "");
+  IUFillText(&PortT[2], "REASON", "Reason", "");
+  IUFillTextVector(&PortTP, PortT, 3, getDeviceName(), "MORVANE_PORT", "Morvane port",
+                   MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
   InitCompensation();
   addDebugControl();
   return true;
@@ -62,6 +69,7 @@ bool TMorvaneFocuser::updateProperties() {
   INDI::Focuser::updateProperties();
   if (isConnected()) {
     defineProperty(&FocusTimerNP);
+    defineProperty(&PortTP);
     if (FHasCompensation && !FCompensationDefined) {
       defineProperty(&TempCompSP);
       defineProperty(&TempCoefNP);
@@ -69,6 +77,7 @@ bool TMorvaneFocuser::updateProperties() {
     }
   } else {
     deleteProperty(FocusTimerNP.name);
+    deleteProperty(PortTP.name);
     if (FTemperatureDefined) deleteProperty(TemperatureNP.name);
     FTemperatureDefined = false;
     if (FCompensationDefined) {
@@ -85,7 +94,9 @@ bool TMorvaneFocuser::Connect() {
   // The one call the event loop waits for: a connection needs Morvane's answer.
   FClient->CallTimeoutMs = CommandTimeoutMs;
   if (!FClient->Connected()) {
-    LOGF_ERROR("No session bus to reach Morvane on: %s", FClient->Error().c_str());
+    LOGF_ERROR("No session bus to reach Morvane on: %s", SessionBusProblem().empty()
+                                                             ? FClient->Error().c_str()
+                                                             : SessionBusProblem().c_str());
     FClient.reset();
     return false;
   }
@@ -106,6 +117,12 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
+  // From an older Morvane without them: left empty.
+  FPortDevice.clear();
+  FPortProblem.clear();
+  FClient->GetStringProperty("PortDevice", FPortDevice);
+  FClient->GetStringProperty("PortProblem", FPortProblem);
+  ShowPort();
   FHasCompensation = compensation.has_value();
   if (FHasCompensation) ShowCompensation(*compensation);
   ShowReverse();
@@ -118,7 +135,8 @@ bool TMorvaneFocuser::Connect() {
   FocusAbsPosNP.s = FState.Idle ? IPS_OK : IPS_BUSY;
   if (!FState.PositionTrusted) TellUnverified();
   if (!FState.PortOpen)
-    LOGF_WARN("Morvane's port COM %d is not open: moves are refused until it is.", FState.ComPort);
+    LOGF_WARN("Morvane's port COM %d is not open (%s): moves are refused until it is.",
+              FState.ComPort, FPortProblem.c_str());
   // Position and state come as Morvane announces them: the bus connection is watched.
   FBusCallback = IEAddCallback(FClient->Fd(), &TMorvaneFocuser::OnBus, this);
   FCommandsCallback = IEAddCallback(FCommands->Fd(), &TMorvaneFocuser::OnResults, this);
@@ -186,6 +204,16 @@ void TMorvaneFocuser::Lost(const char* why) {
   updateProperties();
 }
 
+void TMorvaneFocuser::ShowPort() {
+  const std::string device = "COM " + std::to_string(FState.ComPort) +
+                             (FPortDevice.empty() ? "" : " (" + FPortDevice + ")");
+  IUSaveText(&PortT[0], device.c_str());
+  IUSaveText(&PortT[1], FState.PortOpen ? "open" : "closed");
+  IUSaveText(&PortT[2], FState.PortOpen ? "" : FPortProblem.c_str());
+  PortTP.s = FState.PortOpen ? IPS_OK : IPS_ALERT;
+  if (isConnected()) IDSetText(&PortTP, nullptr);
+}
+
 void TMorvaneFocuser::ShowPosition() {
   FocusAbsPosN[0].value =
       static_cast<double>(IndiPosition(FState.Position, std::llround(FocusMaxPosN[0].value)));
@@ -199,10 +227,16 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
   if (n.ComPort) FState.ComPort = *n.ComPort;
   // Announced before the idle state of the move it ended (empty once the next one starts).
   if (n.LastFault) FState.LastFault = *n.LastFault;
+  if (n.PortDevice) FPortDevice = *n.PortDevice;
+  if (n.PortProblem) FPortProblem = *n.PortProblem;
   if (n.PortOpen) {
     FState.PortOpen = *n.PortOpen;
-    if (!FState.PortOpen) LOGF_WARN("Morvane's port COM %d has closed.", FState.ComPort);
+    if (!FState.PortOpen)
+      LOGF_WARN("Morvane's port COM %d has closed: %s", FState.ComPort, FPortProblem.c_str());
+    else
+      LOGF_INFO("Morvane's port COM %d is open.", FState.ComPort);
   }
+  if (n.PortOpen || n.PortDevice || n.PortProblem || n.ComPort) ShowPort();
   if (n.Position) {
     if (*n.Position != FState.Position) FLastProgress = TClock::now();
     FState.Position = *n.Position;

@@ -24,6 +24,11 @@ inline constexpr const char* FailedError = "org.morvane.Error.Failed";
 // Stop, a cancel or another move ended what the method waited for.
 inline constexpr const char* StoppedError = "org.morvane.Error.Stopped";
 
+// Morvane's exit status when another copy already drives the focuser on this session (a
+// second copy without a window, or a window while one with a window runs). A service manager
+// does not restart on it (data/morvane.service.in: RestartPreventExitStatus).
+inline constexpr int AlreadyRunningExitStatus = 3;
+
 // "MORVANE_MESSAGE" (wParam, lParam): the wParam codes. Any other code is ignored.
 enum TMorvaneMessage : int32_t {
   mmReportPosition = 1,  // to the program: answer with mmPosition

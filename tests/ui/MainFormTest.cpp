@@ -109,6 +109,7 @@ class MainFormTest : public ::testing::Test {
   TMainWindowRig Rig{TWindowRigSetup{.Ini = {}, .Open = false}};
   const std::string& IniPath = Rig.IniPath;
   std::set<int>& FailingPorts = Rig.FailingPorts;
+  int& FailingErrno = Rig.FailingErrno;
   std::unique_ptr<sim::TSimFocuser>& Sim = Rig.Simulator;
   std::unique_ptr<TMainForm>& Form = Rig.Form;
 };
@@ -851,6 +852,40 @@ TEST_F(MainFormTest, MeasureBacklashAsksFirstThenShowsTheResultAndIsBackAtTheSta
   EXPECT_EQ(Form->StatusNote(), QStringLiteral("No backlash seen between motor and encoder"));
   EXPECT_FALSE(Moving());
   EXPECT_LE(std::abs(Form->ReadoutValue() - start), 2) << "not back where it started";
+}
+
+// A USB adapter that enumerates after the start: the port opens by itself once its device is
+// there, keeping the count, and the status line and the bus follow. Until then nothing is
+// tried on a path that is not there.
+TEST_F(MainFormTest, APortWhoseDeviceAppearsLaterOpensByItself) {
+  const std::string device = (Rig.Dir / "ttyLate").string();
+  WriteIni(std::string(CommandModeIni) + "[Devices]\r\nCOM1=" + device + "\r\n");
+  FailingPorts = {1};
+  FailingErrno = ENOENT;
+  MakeForm();
+  ASSERT_FALSE(Form->Controller().PortOpen());
+  EXPECT_TRUE(Form->PortProblem().startsWith(QStringLiteral("No such file")))
+      << Form->PortProblem().toStdString();
+  Form->Controller().SyncCount(250);
+  // The device's node is made; until then the opener would have failed each time.
+  FailingPorts.clear();
+  const auto opens = [&] {
+    const auto trace = Sim->Trace();
+    return std::count_if(trace.begin(), trace.end(),
+                         [](const sim::TTraceEntry& e) { return e.Kind == sim::TTraceKind::Open; });
+  };
+  const auto opensBefore = opens();
+  std::ofstream(device) << "";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Controller().PortOpen(); }, 10000));
+  EXPECT_EQ(opens(), opensBefore + 1);
+  EXPECT_EQ(Form->Controller().CTSCount(), 250);
+  EXPECT_TRUE(Form->PortProblem().isEmpty());
+  EXPECT_EQ(
+      Form->StatusNote(),
+      QStringLiteral("COM 1 (%1) appeared and was opened").arg(QString::fromStdString(device)));
+  auto* line = Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return line->text().contains(QStringLiteral(", connected")); }, 3000));
 }
 
 }  // namespace

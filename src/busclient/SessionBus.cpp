@@ -35,10 +35,10 @@ TBusChoice ChooseSessionBus(const std::string& morvaneAddress, const std::string
   looked += path;
   return {{},
           {},
-          "no session bus: DBUS_SESSION_BUS_ADDRESS is not set and there is no bus socket at " +
-              looked +
-              ". Run indiserver as the user who runs Morvane, with that user lingering "
-              "(loginctl enable-linger USER), or set MORVANE_BUS_ADDRESS to Morvane's bus"};
+          // Short: INDI cuts a message at 256 characters.
+          "no session bus: DBUS_SESSION_BUS_ADDRESS is not set, no socket at " + looked +
+              "; set MORVANE_BUS_ADDRESS, or run indiserver as Morvane's user, lingering "
+              "(loginctl enable-linger)"};
 }
 
 TBusChoice UseSessionBusFromEnvironment() {

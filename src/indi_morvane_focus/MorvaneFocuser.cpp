@@ -94,9 +94,10 @@ bool TMorvaneFocuser::Connect() {
   // The one call the event loop waits for: a connection needs Morvane's answer.
   FClient->CallTimeoutMs = CommandTimeoutMs;
   if (!FClient->Connected()) {
-    LOGF_ERROR("No session bus to reach Morvane on: %s", SessionBusProblem().empty()
-                                                             ? FClient->Error().c_str()
-                                                             : SessionBusProblem().c_str());
+    if (SessionBusProblem().empty())
+      LOGF_ERROR("No session bus to reach Morvane on: %s", FClient->Error().c_str());
+    else
+      LOGF_ERROR("Cannot reach Morvane: %s", SessionBusProblem().c_str());
     FClient.reset();
     return false;
   }

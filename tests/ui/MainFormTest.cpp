@@ -185,7 +185,7 @@ TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
   Form->Setup().UpdatePgmParametersButtonClick();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 5000));
   ASSERT_EQ(Boxes.Seen.size(), 1u);
-  EXPECT_EQ(Boxes.Seen[0].Text, "Could not open COM 3");
+  EXPECT_EQ(Boxes.Seen[0].Text, "Could not open COM 3 (/dev/ttyS2)");
   EXPECT_EQ(Boxes.Seen[0].Caption, "Morvane");
   EXPECT_FALSE(Form->Controller().PortOpen());
 
@@ -814,7 +814,7 @@ TEST_F(MainFormTest, StatusLineNamesThePortKeepsTheLastErrorAndRefusesMovesWhile
   Form->Setup().SetStaged(staged);
   Form->Setup().UpdatePgmParametersButtonClick();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 3000));
-  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Could not open COM 3"));
+  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Could not open COM 3 (/dev/ttyS2)"));
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
         return line->text().startsWith(QStringLiteral("COM 3 \u2192 /dev/ttyS2, not connected"));
@@ -886,6 +886,29 @@ TEST_F(MainFormTest, APortWhoseDeviceAppearsLaterOpensByItself) {
   auto* line = Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
   EXPECT_TRUE(
       QTest::qWaitFor([&] { return line->text().contains(QStringLiteral(", connected")); }, 3000));
+}
+
+// The run log beside a test's settings: the start, the port, and one move from its asking to
+// its end, in order.
+TEST_F(MainFormTest, TheRunLogKeepsTheStartThePortAndAMove) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  QTest::mouseClick(ui().In10, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  ASSERT_TRUE(WaitMoveEnded());
+  EXPECT_EQ(Form->LogFile(), (Rig.Dir / "morvane.log").string());
+  std::ifstream in(Form->LogFile());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line.substr(line.find(' ', 11) + 1));  // past the time stamp
+  const int32_t at = Form->Controller().CTSCount();
+  const std::string end = at == 10 ? "Move to 10 ended at 10, on target"
+                                   : "Move to 10 ended at " + std::to_string(at) + ", " +
+                                         std::to_string(std::abs(at - 10)) + " from target";
+  const std::vector<std::string> expected = {"Started with a window, settings " + Rig.IniPath,
+                                             "Port COM 1 (/dev/ttyS0) open",
+                                             "Move to 10 from 0, asked by the window", end};
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

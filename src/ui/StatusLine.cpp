@@ -90,17 +90,28 @@ void TMainForm::SetBusProblem(const QString& problem) {
 // A timer rather than inotify on /dev: the device may be a /dev/serial/by-id link whose
 // folder is made with the first adapter, and udev gives the node its group only after making
 // it, so the first open can be refused. A look (a stat) a second is nothing; the open is
-// tried only once the path is there, and then a few more times while permission is refused.
+// tried only when the path has come since it was last seen missing (a node that stays there
+// without its device is not opened again and again), and then a few more times while
+// permission is refused.
 void TMainForm::WatchForDevice() {
   if (!FStarted || FClosed || !FocusControl || FocusControl->PortOpen()) return;
+  if (SetupForm->isVisible()) return;  // the user is choosing a port
   const int error = FocusControl->LastOpenError();
   const bool missing = DeviceMissing(error);
   const bool refused = error == EACCES || error == EPERM;
   if (!missing && !(refused && FDeviceGraceTries > 0)) return;
   const std::string device = PortDevice();
   std::error_code ignored;
-  if (device.empty() || !std::filesystem::exists(device, ignored)) return;
-  if (missing) FDeviceGraceTries = DevicePermissionTries;
+  if (device.empty() || !std::filesystem::exists(device, ignored)) {
+    FDeviceWasAbsent = true;
+    return;
+  }
+  if (missing) {
+    // ENOENT: the path was missing at the open itself.
+    if (error != ENOENT && !FDeviceWasAbsent) return;
+    FDeviceGraceTries = DevicePermissionTries;
+  }
+  FDeviceWasAbsent = false;
   --FDeviceGraceTries;
   // The count the window holds (restored at start) survives the open.
   const int32_t count = FocusControl->CTSCount();

@@ -307,6 +307,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QTimer FDeviceWatchTimer;
   // Opens left after the device appeared while its group is still being set by udev.
   int FDeviceGraceTries = 0;
+  bool FDeviceWasAbsent = false;  // the port's path was missing at a look since the last open
   QString FStatusNote;
   QString FBusProblem;
   // The count kept across starts (KeptPosition.cpp): on with "KeepPosition" in the settings

@@ -409,6 +409,9 @@ void TMainForm::FormClose() {
     // the program from ending.
     ShowCurrentException();
   }
+  if (FLogTarget)
+    Log("Move to " + std::to_string(*FLogTarget) + " stopped at " +
+        std::to_string(FocusControl->CTSCount()) + " by the close");
   Log("Closed: motor stopped, position " + std::to_string(FocusControl->CTSCount()) + " kept");
   FreeOwned();
 }

@@ -50,7 +50,11 @@ status=$?
 grep -q "already running" "$work/second.err" || fail "the second headless copy did not say why"
 [ "$(owner_pid)" = "$headless" ] || fail "the first copy lost the bus name"
 
-# A window takes over.
+# A window takes over while the headless copy drives the motor (a long move).
+gdbus call --session -d org.morvane.Morvane -o /org/morvane/Morvane \
+  -m org.morvane.Focuser1.MoveBy 100000 >/dev/null || fail "MoveBy refused"
+for _ in $(seq 100); do morvane_property Idle | grep -q false && break; sleep 0.1; done
+morvane_property Idle | grep -q false || fail "the move did not start"
 QT_QPA_PLATFORM=offscreen "$work/morvane" --simulate --unattended >/dev/null \
   2>"$work/window.err" &
 window=$!
@@ -68,10 +72,19 @@ done
 [ "$(owner_pid)" = "$window" ] || fail "the window does not own the bus name"
 morvane_property PortOpen | grep -q true || fail "the window did not open the port"
 grep -o "took over from.*" "$work/window.err" || fail "the window did not tell the take-over"
-# The count the headless copy kept at its clean close is the window's, and trusted.
-for _ in $(seq 100); do morvane_property Position | grep -q '<1234>' && break; sleep 0.1; done
-morvane_property Position | grep -q '<1234>' || fail "the count was not handed over"
+# The move was stopped short and the count the headless copy kept at its clean close is the
+# window's, and trusted.
+kept=$(sed -n 's/^Count=//p' "$work/Morvane-sim-position.txt")
+[ -n "$kept" ] && [ "$kept" -gt 1234 ] && [ "$kept" -lt 101234 ] ||
+  fail "not the count of a move stopped short kept at the hand-over: '$kept'"
+for _ in $(seq 100); do morvane_property Position | grep -q "<$kept>" && break; sleep 0.1; done
+morvane_property Position | grep -q "<$kept>" || fail "the count $kept was not handed over"
 morvane_property PositionTrusted | grep -q true || fail "a handed-over count is not trusted"
+morvane_property Idle | grep -q true || fail "a move goes on after the hand-over"
+grep -q "Move to 101234 from 1234, asked by a program on the bus" "$work/morvane-sim.log" ||
+  fail "the log lacks the move"
+grep -q "Handing the focuser over to a window starting" "$work/morvane-sim.log" ||
+  fail "the log lacks the hand-over"
 
 # Neither a second window nor a copy without one takes over from a window.
 for mode in "--unattended" "--headless"; do

@@ -911,5 +911,29 @@ TEST_F(MainFormTest, TheRunLogKeepsTheStartThePortAndAMove) {
   EXPECT_EQ(lines, expected);
 }
 
+// A node that is there without its device (a UART the board does not have) is not opened again
+// each second, which would fill the journal; once it goes and comes back it is.
+TEST_F(MainFormTest, ADeviceNodeWithoutItsDeviceIsNotOpenedAgainUntilItComesBack) {
+  const std::string device = (Rig.Dir / "ttyS9").string();
+  std::ofstream(device) << "";
+  WriteIni(std::string(CommandModeIni) + "[Devices]\r\nCOM1=" + device + "\r\n");
+  FailingPorts = {1};
+  FailingErrno = ENXIO;
+  MakeForm();
+  ASSERT_FALSE(Form->Controller().PortOpen());
+  const int tried = Rig.OpenCalls;
+  // Three looks of the watch.
+  constexpr int ThreeLooksMs = 3 * TMainForm::DeviceWatchMs + 500;
+  QTest::qWait(ThreeLooksMs);
+  EXPECT_EQ(Rig.OpenCalls, tried);
+  // Unplugged for longer than a look, and plugged in again.
+  std::filesystem::remove(device);
+  constexpr int AwayLongerThanALookMs = TMainForm::DeviceWatchMs + 500;
+  QTest::qWait(AwayLongerThanALookMs);
+  FailingPorts.clear();
+  std::ofstream(device) << "";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Form->Controller().PortOpen(); }, 10000));
+}
+
 }  // namespace
 }  // namespace morvane::test

@@ -81,6 +81,7 @@ class TMainWindowRig {
     Form = std::make_unique<TMainForm>(
         *Host,
         [this](int n) -> std::unique_ptr<TSerialPort> {
+          ++OpenCalls;
           if (!FailingPorts.count(n)) return Simulator->Opener()(n);
           errno = FailingErrno;
           return nullptr;
@@ -106,6 +107,7 @@ class TMainWindowRig {
   std::string IniPath;
   std::set<int> FailingPorts;  // ports whose opening fails
   int FailingErrno = 0;        // with this reason
+  int OpenCalls = 0;           // openings tried, failed or not
   sim::TSimParams Params;
   std::unique_ptr<sim::TSimFocuser> Simulator;
   std::unique_ptr<TQtControllerHost> Host;

@@ -200,10 +200,14 @@ void TBusLink::RunBus() {
       }
       TFocuserState state;
       std::optional<TCompensationState> compensation;  // none from an older Morvane
-      std::string device, problem;                     // none from an older Morvane
-      if (client && client->GetState(state, compensation).Ok) {
+      // Read before the state: what is announced after the state was read must not be
+      // dropped with the older announcements below. None from an older Morvane.
+      std::string device, problem;
+      if (client) {
         client->GetStringProperty("PortDevice", device);
         client->GetStringProperty("PortProblem", problem);
+      }
+      if (client && client->GetState(state, compensation).Ok) {
         // Notifications queued before the state was read are older than it.
         while (client->Next(0)) {
         }

@@ -144,7 +144,7 @@ TBusReply TFocuserClient::CallBoolUInt(const char* method, bool b, uint32_t u) {
 TBusReply TFocuserClient::ReadTemperature(double& celsius) {
   DBusMessage* reply = nullptr;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
-                                                  Focuser1Interface, "ReadTemperature"),
+                                                  Focuser1Interface, BusMethod::ReadTemperature),
                      &reply);
   if (!r.Ok) return r;
   DBusError error;
@@ -163,7 +163,7 @@ TBusReply TFocuserClient::ReadTemperature(double& celsius) {
 TBusReply TFocuserClient::MarkFocus(double& celsius, int32_t& position) {
   DBusMessage* reply = nullptr;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
-                                                  Focuser1Interface, "MarkFocus"),
+                                                  Focuser1Interface, BusMethod::MarkFocus),
                      &reply);
   if (!r.Ok) return r;
   DBusError error;
@@ -187,7 +187,7 @@ TBusReply TFocuserClient::MeasureBacklash(TBacklashAnswer& answer) {
   const int callTimeout = CallTimeoutMs;
   CallTimeoutMs = MeasureTimeoutMs;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
-                                                  Focuser1Interface, "MeasureBacklash"),
+                                                  Focuser1Interface, BusMethod::MeasureBacklash),
                      &reply);
   CallTimeoutMs = callTimeout;
   if (!r.Ok) return r;
@@ -249,7 +249,13 @@ TBusReply TFocuserClient::GetState(TFocuserState& state,
            n.Running.value_or(false),
            n.PositionTrusted.value_or(true),
            n.ReverseDirection.value_or(false),
-           n.LastFault.value_or(std::string())};
+           n.LastFault.value_or(std::string()),
+           n.PortDevice.value_or(std::string()),
+           n.PortProblem.value_or(std::string()),
+           n.PositionScale.value_or(DefaultPositionScale),
+           n.LimitsSet.value_or(false) && n.LowerLimit && n.UpperLimit,
+           n.LowerLimit.value_or(0),
+           n.UpperLimit.value_or(0)};
   compensation = CompensationOf(n);
   return r;
 }
@@ -266,7 +272,7 @@ TBusReply TFocuserClient::GetProperty(const char* name, DBusMessage** reply) {
 
 TBusReply TFocuserClient::GetPosition(int32_t& position) {
   DBusMessage* reply = nullptr;
-  TBusReply r = GetProperty("Position", &reply);
+  TBusReply r = GetProperty(BusProperty::Position, &reply);
   if (!r.Ok) return r;
   DBusMessageIter it;
   TPropertyValue v;

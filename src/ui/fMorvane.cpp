@@ -23,6 +23,7 @@
 #include "platform/Timing.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
+#include "settings/PositionScaleSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
 #include "settings/StallSettings.h"
@@ -222,9 +223,10 @@ void TMainForm::FormCreate() {
     Log(text);
     SetStatusNote(QString::fromStdString(text));
   };
-  // The reference belongs to the focus found at that temperature: kept over a restart.
+  // The reference belongs to the focus found at that temperature: kept over a restart. Only
+  // its key is written: the rest of the section is the dialog's, or the user's own edit.
   FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
-    if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
+    if (!SaveTempReference(FIniPath, s.TempReference)) LogLine("Unable to write to " + FIniPath);
     BusStateChanged();  // TempReference
   };
   FFocusMarker =
@@ -248,6 +250,13 @@ void TMainForm::FormCreate() {
     QPointer<TMainForm> self(this);
     FHost.Post([self, text] {
       if (self) self->ShowStall(QString::fromStdString(text));
+    });
+  };
+  // Edges lost: the count may no longer be the focuser's place, as after a crash.
+  FocusControl->OnCountFault = [this](TFocusControl*, const std::string& text) {
+    QPointer<TMainForm> self(this);
+    FHost.Post([self, text] {
+      if (self) self->DistrustPosition(QString::fromStdString(text));
     });
   };
   FocusControl->OnAvailChange = [this](TFocusControl* sender, bool avail) {
@@ -353,6 +362,7 @@ void TMainForm::FinishFormShow() {
     SetupForm->UpdatePgmParametersButtonClick();
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
+    FPositionScale = ReadPositionScale(FIniPath);
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
     RestoreKeptPosition();
@@ -371,6 +381,7 @@ void TMainForm::ReloadSettings() {
     SetupForm->UpdatePgmParametersButtonClick();
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
+    FPositionScale = ReadPositionScale(FIniPath);
   });
   BusStateChanged();  // the port may have changed
 }

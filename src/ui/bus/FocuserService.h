@@ -44,6 +44,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(bool CompensationHeld READ CompensationHeld)
   Q_PROPERTY(int LastCompensationMove READ LastCompensationMove)
   Q_PROPERTY(QString LastFault READ LastFault)
+  Q_PROPERTY(int PositionScale READ PositionScale WRITE SetPositionScale)
 
  public:
   // Position changes are announced at most this often while the readout moves.
@@ -92,6 +93,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool CompensationHeld() { return FConsole.CompensationHeld(); }
   int LastCompensationMove() { return FConsole.LastCompensationMove(); }
   QString LastFault() { return QString::fromStdString(FConsole.LastFault()); }
+  int PositionScale() { return FConsole.PositionScale(); }
+  // Brought into LeastPositionScale..MostPositionScale and saved; the console announces it.
+  void SetPositionScale(int scale);
   // Each setting written alone; the console brings it into its range and saves it.
   void SetBacklashMode(int v);
   void SetBacklashCodes(int v);
@@ -159,6 +163,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentHeld = false;
   int FSentLastMove = 0;
   QString FSentFault;
+  int FSentScale = DefaultPositionScale;
   TCompensationSettings FSentCompensation;
   bool FBusRun = false;  // the run that runs was started over the bus
   QString FRunCaller;    // its caller's unique name; empty for a caller in this process

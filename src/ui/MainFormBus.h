@@ -40,6 +40,7 @@ class TMainFormConsole : public TConsoleActions {
   void MessageMoveTo(int32_t count) override;
   void MessageMoveBy(int32_t codes) override;
   void Broadcast(int32_t wParam, int32_t lParam) override;
+  bool HandOver() override;
   TCompensationSettings Compensation() override;
   void SetCompensation(const TCompensationSettings& s) override;
   void HoldCompensation(const std::string& holder) override;

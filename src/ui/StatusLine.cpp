@@ -5,11 +5,14 @@
 #include <QLabel>
 #include <QStatusBar>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/PosixSerialPort.h"
 #include "settings/Devices.h"
+#include "settings/fSetupForm.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
 
@@ -25,6 +28,7 @@ void TMainForm::PrepareStatusLine() {
   statusBar()->addWidget(FStatusLine, 1);
   statusBar()->setFixedHeight(StatusLineHeight);
   FStatusTimer.setInterval(500);
+  FDeviceWatchTimer.setInterval(DeviceWatchMs);
 }
 
 void TMainForm::SetPortNamer(std::function<std::string(int)> namer) {
@@ -33,8 +37,11 @@ void TMainForm::SetPortNamer(std::function<std::string(int)> namer) {
 }
 
 std::string TMainForm::PortDevice() const {
-  const int port = FocusControl->ComPort();
-  return FPortNamer ? FPortNamer(port) : DevicePathForPort(FIniPath, port);
+  return PortDeviceFor(FocusControl->ComPort());
+}
+
+std::string TMainForm::PortDeviceFor(int n) const {
+  return FPortNamer ? FPortNamer(n) : DevicePathForPort(FIniPath, n);
 }
 
 QString TMainForm::PortProblem() const {
@@ -42,7 +49,7 @@ QString TMainForm::PortProblem() const {
   const int error = FocusControl->LastOpenError();
   if (error == 0) return QStringLiteral("not opened");
   return QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(": ") +
-         QString::fromStdString(PortOpenAdvice(error));
+         QString::fromStdString(PortOpenAdvice(error, PortDevice()));
 }
 
 QString TMainForm::PortDescription() const {
@@ -59,6 +66,7 @@ QString TMainForm::PortDescription() const {
 
 void TMainForm::UpdateStatusLine() {
   if (!FocusControl || !FStatusLine) return;
+  LogPortChange();
   const QString text = PortDescription() + QLatin1Char('\n') +
                        (!FStatusNote.isEmpty()     ? FStatusNote
                         : !FPositionNote.isEmpty() ? FPositionNote
@@ -79,6 +87,47 @@ void TMainForm::SetBusProblem(const QString& problem) {
   UpdateStatusLine();
 }
 
+// A timer rather than inotify on /dev: the device may be a /dev/serial/by-id link whose
+// folder is made with the first adapter, and udev gives the node its group only after making
+// it, so the first open can be refused. A look (a stat) a second is nothing; the open is
+// tried only when the path has come since it was last seen missing (a node that stays there
+// without its device is not opened again and again), and then a few more times while
+// permission is refused.
+void TMainForm::WatchForDevice() {
+  if (!FStarted || FClosed || !FocusControl || FocusControl->PortOpen()) return;
+  if (SetupForm->isVisible()) return;  // the user is choosing a port
+  const int error = FocusControl->LastOpenError();
+  const bool missing = DeviceMissing(error);
+  const bool refused = error == EACCES || error == EPERM;
+  if (!missing && !(refused && FDeviceGraceTries > 0)) return;
+  const std::string device = PortDevice();
+  std::error_code ignored;
+  if (device.empty() || !std::filesystem::exists(device, ignored)) {
+    FDeviceWasAbsent = true;
+    return;
+  }
+  if (missing) {
+    // ENOENT: the path was missing at the open itself.
+    if (error != ENOENT && !FDeviceWasAbsent) return;
+    FDeviceGraceTries = DevicePermissionTries;
+  }
+  FDeviceWasAbsent = false;
+  --FDeviceGraceTries;
+  // The count the window holds (restored at start) survives the open.
+  const int32_t count = FocusControl->CTSCount();
+  if (!SetupForm->ReopenPort()) {
+    UpdateStatusLine();
+    BusStateChanged();
+    return;
+  }
+  FDeviceGraceTries = 0;
+  if (FocusControl->CTSCount() != count) FocusControl->SyncCount(count);
+  SetStatusNote(QStringLiteral("COM %1 (%2) appeared and was opened")
+                    .arg(FocusControl->ComPort())
+                    .arg(QString::fromStdString(device)));
+  BusStateChanged();
+}
+
 bool TMainForm::PortReady() {
   if (FocusControl->PortOpen()) return true;
   SetStatusNote(QStringLiteral("Not connected: open a port in Setup"));
@@ -86,6 +135,7 @@ bool TMainForm::PortReady() {
 }
 
 void TMainForm::NoteMoveTarget(int32_t target) {
+  LogMoveAsked(target, "the window");
   FMoveTarget = target;
   SetStatusNote(QString());
 }

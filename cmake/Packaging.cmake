@@ -11,20 +11,29 @@ include(GNUInstallDirs)
 set(MORVANE_PACKAGE_VERSION "${MORVANE_STRINGS_FileVersion}")
 
 # Each package's documentation folder: the copyright, the changelog (compressed, without a
-# time stamp) that Debian's policy asks of every package, and the README. morvane-alpaca's
-# copyright also names the JSON library compiled into it.
+# time stamp) that Debian's policy asks of every package, and the README. A package's copyright
+# also names what is compiled or embedded into its files: the fonts in the user's guide
+# (morvane), the JSON library (morvane-alpaca).
 set(morvane_package_build "${PROJECT_BINARY_DIR}/package")
 morvane_gzip(morvane_changelog "${PROJECT_SOURCE_DIR}/data/package/changelog"
              "${morvane_package_build}/changelog.gz")
 morvane_gzip(morvane_readme "${PROJECT_SOURCE_DIR}/README.md" "${morvane_package_build}/README.md.gz")
+set(morvane_copyright_extra_morvane fonts)
+set(morvane_copyright_extra_indi-morvane)
+set(morvane_copyright_extra_morvane-alpaca nlohmann-json)
 file(READ "${PROJECT_SOURCE_DIR}/data/package/copyright" morvane_copyright)
-file(READ "${PROJECT_SOURCE_DIR}/data/package/copyright.nlohmann-json" morvane_copyright_json)
-configure_file("${PROJECT_SOURCE_DIR}/data/package/copyright"
-               "${morvane_package_build}/morvane/copyright" COPYONLY)
-file(CONFIGURE OUTPUT "${morvane_package_build}/morvane-alpaca/copyright"
-     CONTENT "${morvane_copyright}\n${morvane_copyright_json}" @ONLY)
+foreach(package morvane indi-morvane morvane-alpaca)
+  set(text "${morvane_copyright}")
+  foreach(extra IN LISTS morvane_copyright_extra_${package})
+    set(file "${PROJECT_SOURCE_DIR}/data/package/copyright.${extra}")
+    file(READ "${file}" part)
+    string(APPEND text "\n${part}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+  endforeach()
+  file(CONFIGURE OUTPUT "${morvane_package_build}/${package}/copyright" CONTENT "${text}" @ONLY)
+endforeach()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             "${PROJECT_SOURCE_DIR}/data/package/copyright.nlohmann-json")
+             "${PROJECT_SOURCE_DIR}/data/package/copyright")
 
 set(morvane_packages morvane)
 if(TARGET indi_morvane_focus)
@@ -34,11 +43,7 @@ if(TARGET morvane-alpaca)
   list(APPEND morvane_packages morvane-alpaca)
 endif()
 foreach(package IN LISTS morvane_packages)
-  set(copyright "${morvane_package_build}/morvane/copyright")
-  if(package STREQUAL "morvane-alpaca")
-    set(copyright "${morvane_package_build}/morvane-alpaca/copyright")
-  endif()
-  install(FILES "${copyright}" "${morvane_package_build}/changelog.gz"
+  install(FILES "${morvane_package_build}/${package}/copyright" "${morvane_package_build}/changelog.gz"
                 "${morvane_package_build}/README.md.gz"
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${package})
 endforeach()

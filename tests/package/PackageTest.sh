@@ -13,7 +13,7 @@ source_dir=$2
 
 source "$source_dir/tests/support/XvfbSession.sh"
 own_bus "$0" "$@"
-require_tools cpack lintian appstreamcli desktop-file-validate dpkg-deb gdbus
+require_tools cpack lintian appstreamcli desktop-file-validate dpkg-deb gdbus pdffonts
 start_work
 fail() { echo "FAIL: $*"; cat "$work/morvane.out" 2>/dev/null; exit 1; }
 
@@ -73,6 +73,13 @@ for f in usr/bin/morvane usr/bin/morvanectl usr/share/man/man1/morvane.1.gz \
          usr/share/dbus-1/interfaces/org.morvane.Focuser1.xml usr/share/doc/morvane/copyright; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
+# The guide embeds only the fonts that morvane's copyright names.
+guide="$root/usr/share/morvane/Kestrum and Morvane User's Guides.pdf"
+fonts=$(pdffonts "$guide" | tail -n +3 | awk '{print $1}' | sed 's/^[A-Z]*+//' | sort -u)
+echo "the guide's fonts:" $fonts
+grep -v '^DejaVuSans' <<<"$fonts" && fail "the guide embeds fonts other than DejaVu"
+grep -q 'DejaVu Sans and DejaVu Sans Mono' "$root/usr/share/doc/morvane/copyright" ||
+  fail "morvane's copyright does not name the guide's fonts"
 file "$root/usr/share/icons/hicolor/48x48/apps/morvane.png" | grep -q 'PNG image data, 48 x 48' ||
   fail "the 48 px icon is no 48 x 48 PNG"
 if [[ " ${built[*]} " == *" indi-morvane "* ]]; then

@@ -24,7 +24,7 @@ constexpr const char* BusyText =
 }  // namespace
 
 TMorvaneFocuser::TMorvaneFocuser() {
-  setVersion(1, 1);
+  setVersion(MORVANE_INDI_VERSION_MAJOR, MORVANE_INDI_VERSION_MINOR);
   SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT |
                 FOCUSER_HAS_BACKLASH | FOCUSER_CAN_SYNC | FOCUSER_CAN_REVERSE);
   // Morvane owns the serial port: the connection is to Morvane on the session bus.

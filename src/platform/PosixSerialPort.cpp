@@ -881,6 +881,10 @@ std::string PortOpenAdvice(int error, const std::string& device) {
       return "No such device: check the cable and the port's device in the settings file.";
     case EBUSY:
       return "The port is in use by another program.";
+    case ENOTTY:
+      // What a pseudo-terminal or a plain file answers: the bare errno text names no cause.
+      return "Inappropriate ioctl for device: this is no serial port with modem lines (a "
+             "pseudo-terminal has no modem lines and no line counters).";
     default:
       return std::strerror(error);
   }

@@ -466,6 +466,9 @@ TEST(OpenPosixSerialPort, ALineThatCannotWaitForItsModemLinesIsRefused) {
   int error = 0;
   EXPECT_EQ(OpenPosixSerialPort(pty.SlavePath(), &error), nullptr);
   EXPECT_NE(error, 0);
+  EXPECT_NE(PortOpenAdvice(error).find("a pseudo-terminal has no modem lines and no line counters"),
+            std::string::npos)
+      << PortOpenAdvice(error);
   // A driver that reports its lines but refuses to wait for a change of them.
   auto lines = std::make_shared<test::TKernelModemLines>();
   lines->WaitError = ENOTTY;

@@ -136,9 +136,9 @@ std::vector<TSeen> ListenToIndi(int port, std::atomic<bool>& ready, std::atomic<
       const size_t value = element == std::string::npos ? element : buffer.find('>', element);
       const size_t end = value == std::string::npos ? value : buffer.find('<', value);
       if (end == std::string::npos) break;
-      // The driver's fresh configuration has INDI's FOCUS_MAX of 100000.
+      // A fresh Morvane has the default scale and no limits.
       const int indiPosition = std::atoi(buffer.substr(value + 1, end - value - 1).c_str());
-      seen.push_back({now, static_cast<int32_t>(CountAt(indiPosition, 100000))});
+      seen.push_back({now, static_cast<int32_t>(CountAt(indiPosition, TClientScale{}))});
       buffer.erase(0, end);
     }
     if (buffer.size() > 65536) buffer.erase(0, buffer.size() - 4096);

@@ -15,10 +15,14 @@ function(morvane_gzip target source packed)
   add_custom_target(${target} ALL DEPENDS "${packed}")
 endfunction()
 
-# morvane_install_man_page(<program>): the program's manual page, written by hand in roff as
-# docs/man/<program>.1, installed in section 1.
+# morvane_install_man_page(<program> [<component>]): the program's manual page, written by hand
+# in roff as docs/man/<program>.1, installed in section 1 with the program's package.
 function(morvane_install_man_page program)
+  set(component ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME})
+  if(ARGC GREATER 1)
+    set(component ${ARGV1})
+  endif()
   set(packed "${PROJECT_BINARY_DIR}/man/${program}.1.gz")
   morvane_gzip(${program}_man "${PROJECT_SOURCE_DIR}/docs/man/${program}.1" "${packed}")
-  install(FILES "${packed}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES "${packed}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()

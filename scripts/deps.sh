@@ -13,6 +13,8 @@ need+=(libcpp-httplib-dev nlohmann-json3-dev)  # morvane-alpaca: HTTP server and
 need+=(curl)  # the Alpaca tests send requests as a user would
 # The Debian package and Debian's own checkers of it, its desktop entry and AppStream data.
 need+=(dpkg-dev file lintian appstream desktop-file-utils)
+need+=(librsvg2-bin)  # the bitmap icons, drawn from the SVG at build time
+need+=(fonts-dejavu-core)  # the fonts of the user's guide, which the package's copyright names
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

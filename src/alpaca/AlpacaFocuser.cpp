@@ -79,7 +79,7 @@ int TAlpacaFocuser::PositionError(const TFocuserView& v, const TClientScale& sca
     return MorvaneNotRunning;
   }
   if (!v.PortOpen) {
-    message = "Morvane's port COM " + std::to_string(v.ComPort) + " is closed";
+    message = v.PortClosedMessage();
     return MorvanePortClosed;
   }
   if (!PositionInRange(ClientPosition(v.Position, scale), scale)) {
@@ -132,7 +132,12 @@ TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStam
     }
     return BadRequest("focuser has no member '" + std::string(m) + "'");
   }
-  if (m == "connected") return Value(Connected());
+  // Connected only while the focuser can be driven: with Morvane's port closed a client
+  // sees it, and connecting again tells it why.
+  if (m == "connected") {
+    const TFocuserView v = FLink.View();
+    return Value(Connected() && !(v.MorvaneRunning && !v.PortOpen));
+  }
   if (m == "connecting") return Value(false);
   if (m == "description") return Value(FConfig.Description);
   if (m == "driverinfo") return Value(FConfig.DriverInfo);
@@ -186,6 +191,8 @@ TDeviceReply TAlpacaFocuser::SetConnected(uint32_t client, bool on) {
                   "Morvane is not running on this desktop's session bus: start Morvane first");
     FLink.RefreshTemperature();
   }
+  if (const TFocuserView v = FLink.View(); !v.PortOpen)
+    return Fail(MorvanePortClosed, v.PortClosedMessage());
   std::lock_guard<std::mutex> lock(FClientsLock);
   FClients.insert(client);
   return {};

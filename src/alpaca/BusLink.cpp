@@ -121,6 +121,8 @@ void TBusLink::ShowState() {
   FView.ComPort = s.ComPort;
   FView.Running = s.Running;
   FView.LastFault = s.LastFault;
+  FView.PortDevice = s.PortDevice;
+  FView.PortProblem = s.PortProblem;
   FView.PositionScale = s.PositionScale;
   FView.LimitsSet = s.LimitsSet;
   FView.LowerLimit = s.LowerLimit;

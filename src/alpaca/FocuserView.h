@@ -20,6 +20,18 @@ struct TFocuserView {
   bool MovePending = false;
   int32_t Position = 0;
   int32_t ComPort = 0;
+  // The port's device, and why Morvane could not open it (empty while open, or from a Morvane
+  // that does not say).
+  std::string PortDevice;
+  std::string PortProblem;
+  // "Morvane's port COM n (device) is closed: why".
+  std::string PortClosedMessage() const {
+    std::string m = "Morvane's port COM " + std::to_string(ComPort);
+    if (!PortDevice.empty()) m += " (" + PortDevice + ")";
+    m += " is closed";
+    if (!PortProblem.empty()) m += ": " + PortProblem;
+    return m;
+  }
   TModule Module = TModule::mdUnknown;
   bool HasTemperature = false;  // a reading is cached
   double Celsius = 0;

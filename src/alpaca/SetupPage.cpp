@@ -46,7 +46,7 @@ std::string StateText(const TSetupFacts& f, std::string& temperature) {
                   v.Celsius);
     temperature = t;
   }
-  if (!v.PortOpen) return "Morvane's port COM " + std::to_string(v.ComPort) + " is closed";
+  if (!v.PortOpen) return v.PortClosedMessage();
   return v.Moving() ? "moving" : "idle";
 }
 

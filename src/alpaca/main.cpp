@@ -27,6 +27,8 @@ constexpr char Usage[] =
     "  --listen ADDRESS     the IPv4 address to serve on (default 127.0.0.1; 0.0.0.0: all)\n"
     "  --port N             the HTTP port (default 11111)\n"
     "  --discovery-port N   the UDP discovery port (default 32227)\n"
+    "  --help               show this text\n"
+    "  --version            show the version\n"
     "Settings: $XDG_CONFIG_HOME/Morvane/Alpaca.ini. Alpaca has no authentication: serve only\n"
     "on a trusted network.\n";
 

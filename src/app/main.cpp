@@ -28,15 +28,18 @@
 #include "controller/Objects.h"
 #include "host/ExceptionBoundary.h"
 #include "host/QtControllerHost.h"
+#include "platform/BusContract.h"
 #include "platform/PosixSerialPort.h"
 #include "platform/ProgramInfo.h"
 #include "platform/Signals.h"
 #include "settings/Devices.h"
+#include "settings/RunLog.h"
 #include "settings/SettingsPath.h"
 #include "settings/SimShaft.h"
 #include "sim/SimFocuser.h"
 #include "ui/HelpViewer.h"
 #include "ui/bus/BusLossWatch.h"
+#include "ui/bus/TakeOver.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
 
@@ -55,7 +58,7 @@ constexpr char Usage[] =
     "  --unattended messages to standard error; no box waits for a click\n"
     "  --headless   no window, for a computer without a screen: unattended, and everything\n"
     "               other programs use (the bus, the named events, INDI, Alpaca) still works\n"
-    "  --show-files show where the settings, the user's guide and the voice are found\n"
+    "  --show-files show where the settings, the log, the user's guide and the voice are found\n"
     "  --help       show this text\n"
     "  --version    show the version\n";
 
@@ -107,10 +110,20 @@ void ShowFiles(bool simulate) {
     const bool found = std::filesystem::exists(path, ignored);
     std::printf("%-9s %s%s\n", what, path.c_str(), found ? "" : " (missing)");
   };
-  show("settings", simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath());
+  const std::string ini = simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath();
+  show("settings", ini);
+  const auto env = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value ? value : "");
+  };
+  show("log", RunLogPathFor(ini, env("XDG_CONFIG_HOME"), env("XDG_STATE_HOME"), env("HOME")));
   show("guide", ProgramDataFile(HelpFileName));
   show("voice", ProgramDataFile("Res01.rcc"));
 }
+
+// How long a window waits for a copy without a window to close when it takes over: time to
+// stop a moving motor, save and close the port, with room for a loaded machine.
+constexpr int HandOverDeadlineMs = 20000;
 
 int SignalPipe[2] = {-1, -1};
 
@@ -203,6 +216,13 @@ int main(int argc, char** argv) {
   const bool unattended = options.Unattended;
   const bool night = options.Night;
 
+  // One focuser, one Morvane: before this copy opens a port, a window takes over from a copy
+  // running without one; otherwise a running copy keeps the focuser and this one ends.
+  const TTakeOver takeOver = TakeOverRunningCopy(headless, HandOverDeadlineMs);
+  if (!takeOver.Message.isEmpty())
+    std::fprintf(stderr, "morvane: %s\n", takeOver.Message.toLocal8Bit().constData());
+  if (!takeOver.Start) return AlreadyRunningExitStatus;
+
   // A simulated run keeps a settings file of its own.
   const std::string iniPath = simulate ? SimulatorSettingsPath(SettingsPath()) : SettingsPath();
   // The simulated focuser is made only when a port names it, and outlives every port.
@@ -225,7 +245,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<TSerialPort> port = OpenPosixSerialPort(path, &error);
     if (!port) {
       std::fprintf(stderr, "morvane: could not open COM %d (%s): %s\n", n, path.c_str(),
-                   PortOpenAdvice(error).c_str());
+                   PortOpenAdvice(error, path).c_str());
       errno = error;  // the controller keeps it for the operator's message
     }
     return port;
@@ -246,6 +266,15 @@ int main(int argc, char** argv) {
       form.SetBusProblem(QStringLiteral("Session bus gone: other programs cannot reach Morvane"));
     }
   });
+  // Without a window, a window started later takes the focuser over: this copy closes as on
+  // Exit once the answer has gone out.
+  if (headless) {
+    form.SetHandOver([&form] {
+      std::fputs("Morvane: a window has taken over; closing\n", stderr);
+      QTimer::singleShot(0, &form, [&form] { CloseWhenNoDialog(form); });
+      return true;
+    });
+  }
   form.SetPortNamer([&](int n) { return simulate ? "simulator" : DevicePathForPort(iniPath, n); });
   if (night && !form.NightVision()) form.Form().NightVision1->trigger();
   form.show();

@@ -69,15 +69,19 @@ int32_t TConsole::ComPort() {
 }
 
 std::string TConsole::PortDevice() {
-  const int port = FControl.ComPort();
-  return FPortNamer ? FPortNamer(port) : DevicePathForPort(FIniPath, port);
+  return PortDeviceFor(FControl.ComPort());
+}
+
+std::string TConsole::PortDeviceFor(int n) const {
+  return FPortNamer ? FPortNamer(n) : DevicePathForPort(FIniPath, n);
 }
 
 std::string TConsole::PortProblem() {
   if (FControl.PortOpen()) return {};
   const int error = FControl.LastOpenError();
   if (error == 0) return "not opened";
-  return QString::fromLocal8Bit(std::strerror(error)).toStdString() + ": " + PortOpenAdvice(error);
+  return QString::fromLocal8Bit(std::strerror(error)).toStdString() + ": " +
+         PortOpenAdvice(error, PortDevice());
 }
 
 void TConsole::SetPortNamer(std::function<std::string(int)> namer) {

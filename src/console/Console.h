@@ -44,6 +44,8 @@ class TConsole : public QObject, public TConsoleActions {
   int32_t ComPort() override;
   std::string PortDevice() override;
   std::string PortProblem() override;
+  // What port number n stands for.
+  std::string PortDeviceFor(int n) const;
   // namer: what a port number stands for; by default the settings file's [Devices] entry.
   void SetPortNamer(std::function<std::string(int)> namer);
 

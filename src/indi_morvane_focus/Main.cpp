@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "busclient/SessionBus.h"
 #include "platform/ProgramInfo.h"
 
 namespace {
@@ -20,6 +21,9 @@ constexpr char Usage[] =
     "  indiserver -v indi_morvane_focus\n"
     "\n"
     "  -v           more verbose messages on standard error\n"
+    "\n"
+    "Without DBUS_SESSION_BUS_ADDRESS (indiserver run by a system service) it uses the bus at\n"
+    "$XDG_RUNTIME_DIR/bus or /run/user/<uid>/bus; MORVANE_BUS_ADDRESS names another.\n"
     "  --help       show this text\n"
     "  --version    show the version\n";
 
@@ -28,6 +32,9 @@ constexpr char Usage[] =
 int main(int argc, char** argv) {
   if (morvane::AnswerHelpOrVersion(argc, argv, "indi_morvane_focus", MORVANE_VERSION_TEXT, Usage))
     return 0;
+  // Before the INDI library starts any thread: the bus is found once, for the whole run.
+  const morvane::TBusChoice bus = morvane::UseSessionBusFromEnvironment();
+  if (!bus.Problem.empty()) std::fprintf(stderr, "indi_morvane_focus: %s\n", bus.Problem.c_str());
   using TMain = int (*)(int, char**);
   const auto indiMain = reinterpret_cast<TMain>(dlsym(RTLD_NEXT, "main"));
   if (!indiMain) {

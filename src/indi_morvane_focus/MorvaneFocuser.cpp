@@ -1,5 +1,7 @@
 #include "indi_morvane_focus/MorvaneFocuser.h"
 
+#include "busclient/SessionBus.h"
+
 #include <indilogger.h>
 
 #include <algorithm>
@@ -22,7 +24,7 @@ constexpr const char* BusyText =
 }  // namespace
 
 TMorvaneFocuser::TMorvaneFocuser() {
-  setVersion(1, 1);
+  setVersion(MORVANE_INDI_VERSION_MAJOR, MORVANE_INDI_VERSION_MINOR);
   SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT |
                 FOCUSER_HAS_BACKLASH | FOCUSER_CAN_SYNC | FOCUSER_CAN_REVERSE);
   // Morvane owns the serial port: the connection is to Morvane on the session bus.
@@ -54,6 +56,11 @@ bool TMorvaneFocuser::initProperties() {
                0, 0);
   IUFillNumberVector(&TemperatureNP, TemperatureN, 1, getDeviceName(), "FOCUS_TEMPERATURE",
                      "Temperature", MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
+  IUFillText(&PortT[0], "DEVICE", "Device", "");
+  IUFillText(&PortT[1], "STATE", "State", "");
+  IUFillText(&PortT[2], "REASON", "Reason", "");
+  IUFillTextVector(&PortTP, PortT, 3, getDeviceName(), "MORVANE_PORT", "Morvane port",
+                   MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
   InitCompensation();
   addDebugControl();
   return true;
@@ -63,6 +70,7 @@ bool TMorvaneFocuser::updateProperties() {
   INDI::Focuser::updateProperties();
   if (isConnected()) {
     defineProperty(&FocusTimerNP);
+    defineProperty(&PortTP);
     if (FHasCompensation && !FCompensationDefined) {
       defineProperty(&TempCompSP);
       defineProperty(&TempCoefNP);
@@ -70,6 +78,7 @@ bool TMorvaneFocuser::updateProperties() {
     }
   } else {
     deleteProperty(FocusTimerNP.name);
+    deleteProperty(PortTP.name);
     if (FTemperatureDefined) deleteProperty(TemperatureNP.name);
     FTemperatureDefined = false;
     if (FCompensationDefined) {
@@ -86,7 +95,10 @@ bool TMorvaneFocuser::Connect() {
   // The one call the event loop waits for: a connection needs Morvane's answer.
   FClient->CallTimeoutMs = CommandTimeoutMs;
   if (!FClient->Connected()) {
-    LOGF_ERROR("No session bus to reach Morvane on: %s", FClient->Error().c_str());
+    if (SessionBusProblem().empty())
+      LOGF_ERROR("No session bus to reach Morvane on: %s", FClient->Error().c_str());
+    else
+      LOGF_ERROR("Cannot reach Morvane: %s", SessionBusProblem().c_str());
     FClient.reset();
     return false;
   }
@@ -119,6 +131,7 @@ bool TMorvaneFocuser::Connect() {
   }
   FFocusMaxGiven = false;
   FFollower.Reset(state);
+  ShowPort();
   FHasCompensation = compensation.has_value();
   if (FHasCompensation) ShowCompensation(*compensation);
   ShowReverse();
@@ -136,7 +149,8 @@ bool TMorvaneFocuser::Connect() {
   FocusAbsPosNP.s = State().Idle ? IPS_OK : IPS_BUSY;
   if (!State().PositionTrusted) TellUnverified();
   if (!State().PortOpen)
-    LOGF_WARN("Morvane's port COM %d is not open: moves are refused until it is.", State().ComPort);
+    LOGF_WARN("Morvane's port COM %d is not open (%s): moves are refused until it is.",
+              State().ComPort, State().PortProblem.c_str());
   // Position and state come as Morvane announces them: the bus connection is watched.
   FBusCallback = IEAddCallback(FClient->Fd(), &TMorvaneFocuser::OnBus, this);
   FCommandsCallback = IEAddCallback(FCommands->Fd(), &TMorvaneFocuser::OnResults, this);
@@ -205,6 +219,17 @@ void TMorvaneFocuser::Lost(const char* why) {
   updateProperties();
 }
 
+void TMorvaneFocuser::ShowPort() {
+  const TFocuserState& s = State();
+  const std::string device =
+      "COM " + std::to_string(s.ComPort) + (s.PortDevice.empty() ? "" : " (" + s.PortDevice + ")");
+  IUSaveText(&PortT[0], device.c_str());
+  IUSaveText(&PortT[1], s.PortOpen ? "open" : "closed");
+  IUSaveText(&PortT[2], s.PortOpen ? "" : s.PortProblem.c_str());
+  PortTP.s = s.PortOpen ? IPS_OK : IPS_ALERT;
+  if (isConnected()) IDSetText(&PortTP, nullptr);
+}
+
 void TMorvaneFocuser::ShowPosition() {
   FocusAbsPosN[0].value = static_cast<double>(ClientPosition(State().Position, Scale()));
 }
@@ -239,13 +264,16 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
   // LastFault is announced before the idle state of the move it ended (empty once the next
   // one starts).
   if (n.PortOpen && !State().PortOpen)
-    LOGF_WARN("Morvane's port COM %d has closed.", State().ComPort);
+    LOGF_WARN("Morvane's port COM %d has closed: %s", State().ComPort, State().PortProblem.c_str());
+  else if (n.PortOpen && changed.PortOpen)
+    LOGF_INFO("Morvane's port COM %d is open.", State().ComPort);
   if (changed.Scale) {
     ShowScale();
     // The driver's configuration follows Morvane's scale, so that it never brings back an old
     // one; a span of limits is not a scale.
     if (!Scale().FromLimits) saveConfig(true, FocusMaxPosNP.name);
   }
+  if (n.PortOpen || n.PortDevice || n.PortProblem || n.ComPort) ShowPort();
   if (n.Position) {
     if (changed.Position) FLastProgress = TClock::now();
     ShowPosition();

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "busclient/FocuserClient.h"
 #include "busclient/Follower.h"
@@ -145,6 +146,12 @@ class TMorvaneFocuser : public INDI::Focuser {
 
   INumber TemperatureN[1];
   INumberVectorProperty TemperatureNP;
+  // MORVANE_PORT, read-only while connected: Morvane's port as Morvane tells it (DEVICE, STATE
+  // "open" or "closed", REASON it is closed), Ok while open and Alert while closed, so that a
+  // client shows why moves are refused.
+  void ShowPort();
+  IText PortT[3]{};
+  ITextVectorProperty PortTP;
 };
 
 }  // namespace morvane

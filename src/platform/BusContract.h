@@ -83,6 +83,11 @@ inline constexpr const char* StoppedError = "org.morvane.Error.Stopped";
 // A move or a Sync beyond the travel limits.
 inline constexpr const char* OutsideLimitsError = "org.morvane.Error.OutsideLimits";
 
+// Morvane's exit status when another copy already drives the focuser on this session (a
+// second copy without a window, or a window while one with a window runs). A service manager
+// does not restart on it (data/morvane.service.in: RestartPreventExitStatus).
+inline constexpr int AlreadyRunningExitStatus = 3;
+
 // "MORVANE_MESSAGE" (wParam, lParam): the wParam codes. Any other code is ignored.
 enum TMorvaneMessage : int32_t {
   mmReportPosition = 1,  // to the program: answer with mmPosition

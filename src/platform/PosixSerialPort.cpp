@@ -1,6 +1,7 @@
 #include "platform/PosixSerialPort.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <pthread.h>
@@ -8,6 +9,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -847,18 +849,42 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
   return std::make_unique<TPosixSerialPort>(fd, std::move(modemIo));
 }
 
-std::string PortOpenAdvice(int error) {
+bool DeviceMissing(int error) {
+  return error == ENOENT || error == ENODEV || error == ENXIO;
+}
+
+std::string DeviceGroup(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || stat(path.c_str(), &st) != 0) return {};
+  std::vector<char> buffer(16384);
+  group entry{};
+  group* found = nullptr;
+  if (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
+  return found->gr_name;
+}
+
+std::string PortOpenAdvice(int error, const std::string& device) {
   switch (error) {
     case EACCES:
-    case EPERM:
+    case EPERM: {
+      // Debian's serial ports belong to dialout, but a udev rule may give an adapter another
+      // group (plugdev, uucp): the one to join is the device's own.
+      std::string group = DeviceGroup(device);
+      if (group.empty()) group = "dialout";
       return "Permission denied: this user may not use the serial port. Add the user to the "
-             "group that owns it (sudo usermod -aG dialout $USER) and log in again.";
+             "group that owns it (sudo usermod -aG " +
+             group + " $USER) and log in again.";
+    }
     case ENOENT:
     case ENODEV:
     case ENXIO:
       return "No such device: check the cable and the port's device in the settings file.";
     case EBUSY:
       return "The port is in use by another program.";
+    case ENOTTY:
+      // What a pseudo-terminal or a plain file answers: the bare errno text names no cause.
+      return "Inappropriate ioctl for device: this is no serial port with modem lines (a "
+             "pseudo-terminal has no modem lines and no line counters).";
     default:
       return std::strerror(error);
   }

@@ -37,8 +37,16 @@ std::unique_ptr<TSerialPort> OpenPosixSerialPort(const std::string& path,
                                                  int* errnoOut = nullptr);
 
 // What a failed open's errno means to the person at the telescope, and what fixes it: a user
-// outside the port's group (dialout on Debian) is told how to join it.
-std::string PortOpenAdvice(int error);
+// outside the port's group is told how to join the group that owns device (dialout when the
+// device cannot be looked at).
+std::string PortOpenAdvice(int error, const std::string& device = {});
+
+// The open failed because the device is not there (yet): a USB adapter not plugged in or not
+// yet enumerated.
+bool DeviceMissing(int error);
+
+// The name of the group that owns path; empty when it cannot be looked at or has no name.
+std::string DeviceGroup(const std::string& path);
 
 // The signal that interrupts a modem-event wait; its handler does nothing.
 int SerialWakeSignal();

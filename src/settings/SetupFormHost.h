@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "settings/Devices.h"
 #include "settings/SettingsHost.h"
 
 namespace morvane {
@@ -11,6 +12,10 @@ class TSetupFormHost : public TSettingsHost {
  public:
   // The full path of the settings file, formed once when the main window is created.
   virtual std::string IniPath() const = 0;
+
+  // The device behind port n ("/dev/ttyUSB0", "simulator"; empty for no port), named in the
+  // message when it will not open.
+  virtual std::string PortDeviceFor(int n) const { return DevicePathForPort(IniPath(), n); }
 
   // Enables or disables the main window's "Speed" radio group (SpeedRG): the motor speed means
   // nothing when the focuser is driven directly by the port's lines.

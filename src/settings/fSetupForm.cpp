@@ -147,12 +147,20 @@ void TSetupForm::UpdatePgmParametersButtonClick() {
     FControl.SetComPort(comPort);
     FPortOpened = FControl.OpenPort();
     if (!FPortOpened) {
+      const std::string device = FHost.PortDeviceFor(FControl.ComPort());
       std::string text = "Could not open COM " + std::to_string(FControl.ComPort());
-      if (const int error = FControl.LastOpenError()) text += "\n\n" + PortOpenAdvice(error);
+      if (!device.empty()) text += " (" + device + ")";
+      if (const int error = FControl.LastOpenError())
+        text += "\n\n" + PortOpenAdvice(error, device);
       FHost.ShowMessage(text);
     }
   }
   FHost.SetAppliedVoice(staged.VoiceRG.ItemIndex());
+}
+
+bool TSetupForm::ReopenPort() {
+  FPortOpened = FControl.OpenPort();
+  return FPortOpened;
 }
 
 void TSetupForm::SaveSettingsButtonClick() {

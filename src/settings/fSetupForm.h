@@ -52,6 +52,8 @@ class TSetupForm : public QDialog {
   bool SavePos() const;
   // Whether the last port opening done by Update Parameters succeeded.
   bool PortOpened() const { return FPortOpened; }
+  // Opens the applied port again without a message (a device that has appeared since).
+  bool ReopenPort();
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -63,6 +63,7 @@ void TMainForm::ShowIdleChange(bool IdleValue) {
   Broadcast(mmIdle, IdleValue ? 1 : 0);
   if (IdleValue) Broadcast(mmPosition, FConsole->ShownPosition());
   BusStateChanged();
+  if (IdleValue) LogMoveEnd();
   if (IdleValue) NoteMoveEnd();
   if (IdleValue) KeepPosition(false);
 }
@@ -137,6 +138,7 @@ void TMainForm::MoveToButtonClick() {
 }
 
 void TMainForm::CancelButtonClick() {
+  if (FLogTarget) Log("Stop asked");
   SilenceVoice();
   FocusControl->CancelMovement();
 }
@@ -154,6 +156,7 @@ void TMainForm::StopAllClick() {
 
 void TMainForm::ShowStall(const QString& text) {
   if (!FocusControl) return;
+  Log("Stall guard: " + text.toStdString());
   // The end of the move the guard stopped follows: it must not take the fault's place.
   FMoveTarget.reset();
   SetStatusNote(text);

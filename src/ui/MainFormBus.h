@@ -31,6 +31,7 @@ class TMainFormConsole : public TConsole {
   void MessageMoveTo(int32_t count) override;
   void MessageMoveBy(int32_t codes) override;
   void Broadcast(int32_t wParam, int32_t lParam) override;
+  bool HandOver() override;
   void SetCompensation(const TCompensationSettings& s) override;
   int32_t PositionScale() override;
   void SetPositionScale(int32_t scale) override;

@@ -23,12 +23,14 @@ void TMainFormConsole::SetPositionScale(int32_t scale) {
 // Move By and Move To with the amount given instead of the spin edit's.
 void TMainFormConsole::MoveByClick(int32_t codes) {
   if (!Idle()) return;
+  Form.LogMoveAsked(Form.Controller().CTSCount() + codes, "a program on the bus");
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
 }
 
 void TMainFormConsole::MoveToClick(int32_t count) {
   if (!Idle()) return;
+  Form.LogMoveAsked(count, "a program on the bus");
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
 }
@@ -52,17 +54,41 @@ void TMainFormConsole::CoarseUp() {
 }
 
 void TMainFormConsole::MessageMoveTo(int32_t count) {
+  Form.LogMoveAsked(count, "MORVANE_MESSAGE");
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
 }
 
 void TMainFormConsole::MessageMoveBy(int32_t codes) {
+  Form.LogMoveAsked(Form.Controller().CTSCount() + codes, "MORVANE_MESSAGE");
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
 }
 
 void TMainFormConsole::Broadcast(int32_t wParam, int32_t lParam) {
   Form.Broadcast(wParam, lParam);
+}
+
+bool TMainFormConsole::HandOver() {
+  return Form.HandOver();
+}
+
+void TMainForm::SetHandOver(std::function<bool()> handOver) {
+  FHandOver = std::move(handOver);
+}
+
+// A copy without a window has been given a way to close; a window stays and shows itself, so
+// that the user starting a second one finds the first.
+bool TMainForm::HandOver() {
+  if (FHandOver) {
+    Log("Handing the focuser over to a window starting");
+    return FHandOver();
+  }
+  Log("A second window was refused the focuser");
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  return false;
 }
 
 void TMainForm::StartBusInterfaces() {

@@ -5,8 +5,12 @@
 #include <QLabel>
 #include <QStatusBar>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
+#include "platform/PosixSerialPort.h"
+#include "settings/fSetupForm.h"
 #include "ui/fMorvane.h"
 #include "ui_fMorvane.h"
 
@@ -22,6 +26,7 @@ void TMainForm::PrepareStatusLine() {
   statusBar()->addWidget(FStatusLine, 1);
   statusBar()->setFixedHeight(StatusLineHeight);
   FStatusTimer.setInterval(500);
+  FDeviceWatchTimer.setInterval(DeviceWatchMs);
 }
 
 void TMainForm::SetPortNamer(std::function<std::string(int)> namer) {
@@ -30,6 +35,10 @@ void TMainForm::SetPortNamer(std::function<std::string(int)> namer) {
 
 std::string TMainForm::PortDevice() const {
   return FConsole->PortDevice();
+}
+
+std::string TMainForm::PortDeviceFor(int n) const {
+  return FConsole->PortDeviceFor(n);
 }
 
 QString TMainForm::PortProblem() const {
@@ -50,6 +59,7 @@ QString TMainForm::PortDescription() const {
 
 void TMainForm::UpdateStatusLine() {
   if (!FocusControl || !FConsole || !FStatusLine) return;
+  LogPortChange();
   const QString text = PortDescription() + QLatin1Char('\n') + FConsole->StatusText();
   if (FStatusText != text) {
     FStatusText = text;
@@ -66,6 +76,47 @@ void TMainForm::SetBusProblem(const QString& problem) {
   if (FConsole) FConsole->SetBusProblem(problem);
 }
 
+// A timer rather than inotify on /dev: the device may be a /dev/serial/by-id link whose
+// folder is made with the first adapter, and udev gives the node its group only after making
+// it, so the first open can be refused. A look (a stat) a second is nothing; the open is
+// tried only when the path has come since it was last seen missing (a node that stays there
+// without its device is not opened again and again), and then a few more times while
+// permission is refused.
+void TMainForm::WatchForDevice() {
+  if (!FStarted || FClosed || !FocusControl || FocusControl->PortOpen()) return;
+  if (SetupForm->isVisible()) return;  // the user is choosing a port
+  const int error = FocusControl->LastOpenError();
+  const bool missing = DeviceMissing(error);
+  const bool refused = error == EACCES || error == EPERM;
+  if (!missing && !(refused && FDeviceGraceTries > 0)) return;
+  const std::string device = PortDevice();
+  std::error_code ignored;
+  if (device.empty() || !std::filesystem::exists(device, ignored)) {
+    FDeviceWasAbsent = true;
+    return;
+  }
+  if (missing) {
+    // ENOENT: the path was missing at the open itself.
+    if (error != ENOENT && !FDeviceWasAbsent) return;
+    FDeviceGraceTries = DevicePermissionTries;
+  }
+  FDeviceWasAbsent = false;
+  --FDeviceGraceTries;
+  // The count the window holds (restored at start) survives the open.
+  const int32_t count = FocusControl->CTSCount();
+  if (!SetupForm->ReopenPort()) {
+    UpdateStatusLine();
+    BusStateChanged();
+    return;
+  }
+  FDeviceGraceTries = 0;
+  if (FocusControl->CTSCount() != count) FocusControl->SyncCount(count);
+  SetStatusNote(QStringLiteral("COM %1 (%2) appeared and was opened")
+                    .arg(FocusControl->ComPort())
+                    .arg(QString::fromStdString(device)));
+  BusStateChanged();
+}
+
 bool TMainForm::PortReady() {
   if (FocusControl->PortOpen()) return true;
   SetStatusNote(QStringLiteral("Not connected: open a port in Setup"));
@@ -73,6 +124,7 @@ bool TMainForm::PortReady() {
 }
 
 void TMainForm::NoteMoveTarget(int32_t target) {
+  LogMoveAsked(target, "the window");
   FMoveTarget = target;
   SetStatusNote(QString());
 }

@@ -58,6 +58,7 @@ TMainForm::TMainForm(TControllerHost& host, TPortOpener opener, std::string iniP
       FHost(host),
       FOpener(std::move(opener)),
       FIniPath(std::move(iniPath)),
+      FRunLog(RunLogPath(FIniPath)),
       FHelpProcess(std::make_unique<THelpViewer>()) {
   ui->setupUi(this);
   PrepareWidgets();
@@ -222,6 +223,7 @@ void TMainForm::FormCreate() {
     BusStateChanged();  // held, released, or a compensation move
     if (text.empty()) return;
     LogLine(text);
+    Log(text);
     SetStatusNote(QString::fromStdString(text));
   };
   // The reference belongs to the focus found at that temperature: kept over a restart. Only
@@ -285,6 +287,10 @@ void TMainForm::MakeConnections() {
   onAction(ui->Setup1, &TMainForm::Setup1Click);
   onAction(ui->MorvaneHelp1, &TMainForm::MorvaneHelp1Click);
   onAction(ui->AboutMorvane1, &TMainForm::AboutMorvane1Click);
+  FLogFileAction = new QAction(QStringLiteral("Log File..."), this);
+  FLogFileAction->setObjectName(QStringLiteral("LogFile1"));
+  ui->Help1->insertAction(ui->AboutMorvane1, FLogFileAction);
+  onAction(FLogFileAction, &TMainForm::LogFile1Click);
   onAction(ui->CompensationSettings1, &TMainForm::CompensationSettings1Click);
   onAction(ui->MarkFocus1, &TMainForm::MarkFocus1Click);
   onAction(ui->SetPosition1, &TMainForm::SetPosition1Click);
@@ -295,6 +301,7 @@ void TMainForm::MakeConnections() {
   onAction(ui->MeasureBacklash1, &TMainForm::MeasureBacklash1Click);
   onTimer(FHelpWatchTimer, &TMainForm::WatchHelpViewer);
   onTimer(FStatusTimer, &TMainForm::UpdateStatusLine);
+  onTimer(FDeviceWatchTimer, &TMainForm::WatchForDevice);
 
   onTimer(FMovingTimer, &TMainForm::MovingTimerTimer);
   onTimer(FFW2Timer, &TMainForm::FW2TimerTimer);
@@ -324,6 +331,7 @@ void TMainForm::MakeConnections() {
   for (QAbstractButton* button : findChildren<QAbstractButton*>())
     connect(button, &QAbstractButton::pressed, this, [this] { SetStatusNote(QString()); });
   FStatusTimer.start();
+  FDeviceWatchTimer.start();
 
   // The moving light goes out at the timer's first tick after start-up too.
   FMovingTimer.start();
@@ -361,8 +369,10 @@ void TMainForm::FinishFormShow() {
     RestoreKeptPosition();
   });
   BusStateChanged();  // the port has been opened
-  UpdateStatusLine();
+  Log(std::string("Started ") + (FHandOver ? "without a window" : "with a window") + ", settings " +
+      FIniPath);
   FStarted = true;
+  UpdateStatusLine();
 }
 
 void TMainForm::ReloadSettings() {
@@ -394,6 +404,7 @@ void TMainForm::FormClose() {
   FFrameWatchTimer.stop();
   FHelpWatchTimer.stop();
   FStatusTimer.stop();
+  FDeviceWatchTimer.stop();
   FPendingReleaseKey = 0;
   // The motor stops before anything is saved: a coarse run held by a key, a button or another
   // program gets its stop commands, a move by or to a count is cancelled.
@@ -410,6 +421,10 @@ void TMainForm::FormClose() {
     // the program from ending.
     ShowCurrentException();
   }
+  if (FLogTarget)
+    Log("Move to " + std::to_string(*FLogTarget) + " stopped at " +
+        std::to_string(FocusControl->CTSCount()) + " by the close");
+  Log("Closed: motor stopped, position " + std::to_string(FocusControl->CTSCount()) + " kept");
   FreeOwned();
 }
 

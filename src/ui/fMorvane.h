@@ -23,6 +23,7 @@
 #include "console/Console.h"
 #include "console/TempCompDriver.h"
 #include "controller/Objects.h"
+#include "settings/RunLog.h"
 #include "settings/SetupFormHost.h"
 #include "ui/bus/ConsoleActions.h"
 #include "ui/voice/VoiceThread.h"
@@ -141,6 +142,17 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void StartBusInterfaces();
   void StopBusInterfaces();
   void MorvaneMessageReceived(int32_t WParam, int32_t LParam);
+  // A window starting asks this copy for the port (the bus's HandOver). handOver, given to a
+  // copy without a window, closes it and answers true; without one the window comes to the
+  // front and the answer is false.
+  void SetHandOver(std::function<bool()> handOver);
+  bool HandOver();
+  // The run log (RunLogging.cpp): starts, the port, moves and how each ended, stalls,
+  // compensation moves, hand-overs. who: the window, a program on the bus, MORVANE_MESSAGE.
+  void Log(const std::string& line);
+  const std::string& LogFile() const { return FRunLog.Path(); }
+  void LogMoveAsked(int32_t target, const char* who);
+  void LogFile1Click();
   void BusStateChanged();
   // A coarse button is down (or a run started over the bus runs): from press to release.
   bool CoarseRunning() const { return FConsole && FConsole->Running(); }
@@ -164,6 +176,11 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   std::string PortDevice() const;
   QString PortProblem() const;
   void UpdateStatusLine();
+  // A configured device missing when the port was opened (a USB adapter enumerating late) is
+  // looked for every DeviceWatchMs and the port opened once it is there.
+  static constexpr int DeviceWatchMs = 1000;
+  static constexpr int DevicePermissionTries = 5;
+  void WatchForDevice();
   // The line's second row: the last error, kept until the next action, or how a move ended.
   void SetStatusNote(const QString& note);
   QString StatusNote() const { return FConsole ? FConsole->StatusNote() : QString(); }
@@ -180,6 +197,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
   std::string IniPath() const override { return FIniPath; }
+  std::string PortDeviceFor(int n) const override;
   int32_t PositionScale() const { return FPositionScale; }
   // Backlash and temperature compensation (ui/Compensation.cpp).
   TTempCompDriver& TempComp() { return FConsole->TempComp(); }
@@ -270,9 +288,16 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void EndHeldRun();
 
   std::unique_ptr<Ui::TMainForm> ui;
+  std::function<bool()> FHandOver;
+  std::optional<int32_t> FLogTarget;  // the move the log waits to see end
+  std::optional<bool> FLoggedPortOpen;
+  QAction* FLogFileAction = nullptr;
+  void LogPortChange();
+  void LogMoveEnd();
   TControllerHost& FHost;
   TPortOpener FOpener;
   std::string FIniPath;
+  TRunLog FRunLog;
   // [FocusControl] PositionScale as last read (the start, a reload), for the bus.
   int32_t FPositionScale = DefaultPositionScale;
   int FAppliedVoice = 0;
@@ -292,6 +317,10 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   QLabel* FStatusLine = nullptr;
   QTimer FStatusTimer;
   QString FStatusText;
+  QTimer FDeviceWatchTimer;
+  // Opens left after the device appeared while its group is still being set by udev.
+  int FDeviceGraceTries = 0;
+  bool FDeviceWasAbsent = false;  // the port's path was missing at a look since the last open
   // The count kept across starts (KeptPosition.cpp): on with "KeepPosition" in the settings
   // file; the count is untrusted after a start that followed no clean exit, until the user
   // sets the position or resets it (the console's PositionTrusted).

@@ -85,6 +85,9 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
       {Running(1001), true, "GET", "position", {}, {}, 200, CountOutOfRange, "", -1},
       {Running(1000), true, "GET", "position", {}, {}, 200, 0, "0", -1},
       {closed, true, "GET", "position", {}, {}, 200, MorvanePortClosed, "", -1},
+      {closed, false, "PUT", "connect", {}, {}, 200, MorvanePortClosed, "", -1},
+      {closed, true, "GET", "connected", {}, {}, 200, 0, "false", -1},
+      {Running(), true, "GET", "connected", {}, {}, 200, 0, "true", -1},
       {pending, true, "GET", "ismoving", {}, {}, 200, 0, "true", -1},
       {coarse, true, "GET", "ismoving", {}, {}, 200, 0, "true", -1},
       {Running(), true, "GET", "ismoving", {}, {}, 200, 0, "false", -1},
@@ -132,6 +135,30 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
                               r.View.TempCompAvailable();
     EXPECT_EQ(link.TempComps.size(), setsTempComp ? 1u : 0u);
   }
+}
+
+// A client is told why Morvane's port is closed, in Morvane's words, not only that it is.
+TEST(AlpacaFocuserTest, AClosedPortIsToldWithItsDeviceAndReason) {
+  TFakeLink link;
+  link.State = Running();
+  link.State.PortOpen = false;
+  link.State.ComPort = 2;
+  link.State.PortDevice = "/dev/ttyUSB0";
+  link.State.PortProblem = "No such file or directory: No such device: check the cable";
+  TAlpacaFocuser device(link, TDeviceConfig{.MaxStep = 1000});
+  const std::string expected =
+      "Morvane's port COM 2 (/dev/ttyUSB0) is closed: No such file or directory: No such device: "
+      "check the cable";
+  const TDeviceReply connect = device.Put("connected", {{"Connected", "true"}});
+  EXPECT_EQ(connect.ErrorNumber, MorvanePortClosed);
+  EXPECT_EQ(connect.ErrorMessage, expected);
+  link.State.PortOpen = true;
+  ASSERT_EQ(device.Put("connected", {{"Connected", "true"}}).ErrorNumber, 0);
+  link.State.PortOpen = false;
+  EXPECT_EQ(device.Get("connected", "t").Value.dump(), "false");
+  const TDeviceReply position = device.Get("position", "t");
+  EXPECT_EQ(position.ErrorNumber, MorvanePortClosed);
+  EXPECT_EQ(position.ErrorMessage, expected);
 }
 
 TEST(AlpacaFocuserTest, DeviceStateLeavesOutWhatCannotBeRead) {

@@ -38,17 +38,26 @@ bool ToolThere(const char* name) {
 // (HOME) and the message log in a directory of the test's own.
 class TIndiServer {
  public:
-  TIndiServer() {
+  // clean: the server's whole environment (env -i), as a system service starts it.
+  explicit TIndiServer(const std::vector<std::string>& clean = {}) {
     static int serial = 0;
     Dir = std::filesystem::temp_directory_path() /
           ("morvane-indi-" + std::to_string(getpid()) + "-" + std::to_string(++serial));
     std::filesystem::create_directories(Dir / "log");
     Port = FreePort();
-    Server = std::make_unique<TToolProcess>(
-        "/usr/bin/indiserver",
-        std::vector<std::string>{"-p", std::to_string(Port), "-u", (Dir / "sock").string(), "-l",
-                                 (Dir / "log").string(), "-r", "0", INDI_DRIVER},
-        std::vector<std::string>{"HOME=" + Dir.string()});
+    std::vector<std::string> args{"-p",       std::to_string(Port),   "-u", (Dir / "sock").string(),
+                                  "-l",       (Dir / "log").string(), "-r", "0",
+                                  INDI_DRIVER};
+    if (clean.empty()) {
+      Server = std::make_unique<TToolProcess>("/usr/bin/indiserver", args,
+                                              std::vector<std::string>{"HOME=" + Dir.string()});
+    } else {
+      std::vector<std::string> all{"-i", "HOME=" + Dir.string(), "PATH=/usr/bin:/bin"};
+      all.insert(all.end(), clean.begin(), clean.end());
+      all.push_back("/usr/bin/indiserver");
+      all.insert(all.end(), args.begin(), args.end());
+      Server = std::make_unique<TToolProcess>("/usr/bin/env", all);
+    }
     // Up once a client gets the device's properties.
     for (int i = 0; i < 50 && !Get("CONNECTION.CONNECT").Ok; ++i) Sleep(100);
   }
@@ -471,6 +480,69 @@ TEST_F(IndiDriverTest, NoTemperatureWithoutTheModule) {
       << indi.Messages();
   EXPECT_TRUE(indi.Get("ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION").Ok);
   EXPECT_FALSE(indi.Get("FOCUS_TEMPERATURE.TEMPERATURE").Ok);
+}
+
+}  // namespace
+
+namespace {
+
+// MORVANE_PORT shows Morvane's port with the reason it is closed, and follows it when the
+// device appears later and the port opens.
+TEST_F(IndiDriverTest, ThePortPropertyTellsWhyTheHostsPortIsClosed) {
+  auto host = std::make_unique<TQtControllerHost>();
+  host->SetUnattended(true);  // the failed open is a line, not a box
+  TMainWindowRig rig(TWindowRigSetup{.Open = false, .Host = std::move(host)});
+  const std::string device = (rig.Dir / "ttyLate").string();
+  rig.WriteIni(TestSettings() + "[Devices]\r\nCOM1=" + device + "\r\n");
+  rig.FailingPorts = {1};
+  rig.FailingErrno = ENOENT;
+  ASSERT_TRUE(rig.Open());
+  ASSERT_FALSE(rig.Controller().PortOpen());
+  TIndiServer indi;
+  Connect(indi);
+  EXPECT_EQ(indi.Get("MORVANE_PORT.STATE").Text, "closed");
+  EXPECT_EQ(indi.Get("MORVANE_PORT.DEVICE").Text, "COM 1 (" + device + ")");
+  EXPECT_EQ(
+      indi.Get("MORVANE_PORT.REASON").Text.rfind("No such file or directory: No such device", 0),
+      0u)
+      << indi.Get("MORVANE_PORT.REASON").Text;
+  EXPECT_TRUE(Logged(indi, "is not open (No such file or directory")) << indi.Messages();
+
+  rig.FailingPorts.clear();
+  std::ofstream(device) << "";
+  EXPECT_TRUE(ServeUntil([&] { return indi.Get("MORVANE_PORT.STATE").Text == "open"; }, 10000))
+      << indi.Messages();
+  EXPECT_EQ(indi.Get("MORVANE_PORT.REASON").Text, "");
+}
+
+// indiserver run by a system service: no session bus in its environment. The driver finds the
+// user's bus in the runtime folder (here a private bus's socket), and says what to do when
+// there is none.
+TEST_F(IndiDriverTest, WithoutASessionBusTheDriverFindsTheUsersBusOrSaysWhy) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("morvane-runtime-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir / "empty");
+  TToolProcess bus("/usr/bin/dbus-daemon", {"--config-file=" MORVANE_TEST_BUS_CONFIG, "--nofork",
+                                            "--address=unix:path=" + (dir / "bus").string()});
+  ASSERT_TRUE(ServeUntil([&] { return std::filesystem::is_socket(dir / "bus"); }, 10000));
+  {
+    TIndiServer indi({"XDG_RUNTIME_DIR=" + dir.string()});
+    ASSERT_TRUE(indi.Get("CONNECTION.CONNECT").Ok) << "indiserver did not start the driver";
+    indi.Set("CONNECTION.CONNECT=On");
+    // The bus was reached: nobody owns Morvane's name on it.
+    EXPECT_TRUE(Logged(indi, "Morvane is not running")) << indi.Messages();
+  }
+  const std::string own = "/run/user/" + std::to_string(getuid()) + "/bus";
+  if (!std::filesystem::exists(own)) {
+    TIndiServer indi({"XDG_RUNTIME_DIR=" + (dir / "empty").string()});
+    ASSERT_TRUE(indi.Get("CONNECTION.CONNECT").Ok) << "indiserver did not start the driver";
+    indi.Set("CONNECTION.CONNECT=On");
+    EXPECT_TRUE(Logged(indi, "Cannot reach Morvane: no session bus: DBUS_SESSION_BUS_ADDRESS"))
+        << indi.Messages();
+    EXPECT_NE(indi.Messages().find("MORVANE_BUS_ADDRESS"), std::string::npos) << indi.Messages();
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/PosixSerialPort.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/KernelModemLines.h"
 #include "platform/PtyPair.h"
@@ -98,6 +100,35 @@ TEST(OpenPosixSerialPort, MissingDeviceFails) {
   int error = 0;
   EXPECT_EQ(OpenPosixSerialPort("/dev/morvane-no-such-port", &error), nullptr);
   EXPECT_EQ(error, ENOENT);
+}
+
+// The advice for a refused port names the group that owns the device, looked up on the device
+// itself (a udev rule may give an adapter plugdev or uucp); dialout when it cannot be looked at.
+TEST(PortOpenAdvice, NamesTheGroupThatOwnsTheDevice) {
+  char path[] = "/tmp/morvane-advice-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const group* own = getgrgid(getegid());
+  ASSERT_NE(own, nullptr);
+  const std::string ownGroup = own->gr_name;
+  struct TCase {
+    int Error;
+    std::string Device, Expected;
+  };
+  const std::vector<TCase> cases = {
+      {EACCES, path, "usermod -aG " + ownGroup + " $USER"},
+      {EPERM, path, "usermod -aG " + ownGroup + " $USER"},
+      {EACCES, "/dev/morvane-no-such-port", "usermod -aG dialout $USER"},
+      {EACCES, "", "usermod -aG dialout $USER"},
+      {ENOENT, path, "No such device"},
+  };
+  for (const TCase& c : cases) {
+    const std::string advice = PortOpenAdvice(c.Error, c.Device);
+    EXPECT_NE(advice.find(c.Expected), std::string::npos) << c.Device << ": " << advice;
+  }
+  EXPECT_EQ(DeviceGroup(path), ownGroup);
+  unlink(path);
 }
 
 TEST(OpenPosixSerialPort, FileThatIsNoTtyFails) {
@@ -435,6 +466,9 @@ TEST(OpenPosixSerialPort, ALineThatCannotWaitForItsModemLinesIsRefused) {
   int error = 0;
   EXPECT_EQ(OpenPosixSerialPort(pty.SlavePath(), &error), nullptr);
   EXPECT_NE(error, 0);
+  EXPECT_NE(PortOpenAdvice(error).find("a pseudo-terminal has no modem lines and no line counters"),
+            std::string::npos)
+      << PortOpenAdvice(error);
   // A driver that reports its lines but refuses to wait for a change of them.
   auto lines = std::make_shared<test::TKernelModemLines>();
   lines->WaitError = ENOTTY;

@@ -234,7 +234,7 @@ TEST_F(SetupFormTest, AnotherPortThatFailsClosesTheOldOneAndNamesTheNewNumber) {
   Open();
   Choose("ComPortRG", 6);
   Click("UpdatePgmParametersButton");
-  EXPECT_EQ(MainWindow.Messages, std::vector<std::string>{"Could not open COM 7"});
+  EXPECT_EQ(MainWindow.Messages, std::vector<std::string>{"Could not open COM 7 (/dev/ttyS6)"});
   EXPECT_EQ(Count(sim::TTraceKind::Close), 1);
   EXPECT_FALSE(Controller->PortOpen());
   EXPECT_FALSE(Form->PortOpened());
@@ -259,7 +259,9 @@ TEST_F(SetupFormTest, AnotherPortThatFailsClosesTheOldOneAndNamesTheNewNumber) {
   FailingErrno = EACCES;
   Choose("ComPortRG", 6);
   Click("UpdatePgmParametersButton");
-  EXPECT_EQ(MainWindow.Messages.back().rfind("Could not open COM 7\n\nPermission denied", 0), 0u);
+  EXPECT_EQ(
+      MainWindow.Messages.back().rfind("Could not open COM 7 (/dev/ttyS6)\n\nPermission denied", 0),
+      0u);
   EXPECT_NE(MainWindow.Messages.back().find("dialout"), std::string::npos);
 }
 

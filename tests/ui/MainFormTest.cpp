@@ -109,6 +109,7 @@ class MainFormTest : public ::testing::Test {
   TMainWindowRig Rig{TWindowRigSetup{.Ini = {}, .Open = false}};
   const std::string& IniPath = Rig.IniPath;
   std::set<int>& FailingPorts = Rig.FailingPorts;
+  int& FailingErrno = Rig.FailingErrno;
   std::unique_ptr<sim::TSimFocuser>& Sim = Rig.Simulator;
   std::unique_ptr<TMainForm>& Form = Rig.Form;
 };
@@ -184,7 +185,7 @@ TEST_F(MainFormTest, SetupDialogActsOnTheWindow) {
   Form->Setup().UpdatePgmParametersButtonClick();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 5000));
   ASSERT_EQ(Boxes.Seen.size(), 1u);
-  EXPECT_EQ(Boxes.Seen[0].Text, "Could not open COM 3");
+  EXPECT_EQ(Boxes.Seen[0].Text, "Could not open COM 3 (/dev/ttyS2)");
   EXPECT_EQ(Boxes.Seen[0].Caption, "Morvane");
   EXPECT_FALSE(Form->Controller().PortOpen());
 
@@ -813,7 +814,7 @@ TEST_F(MainFormTest, StatusLineNamesThePortKeepsTheLastErrorAndRefusesMovesWhile
   Form->Setup().SetStaged(staged);
   Form->Setup().UpdatePgmParametersButtonClick();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 3000));
-  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Could not open COM 3"));
+  EXPECT_EQ(Form->StatusNote(), QStringLiteral("Could not open COM 3 (/dev/ttyS2)"));
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
         return line->text().startsWith(QStringLiteral("COM 3 \u2192 /dev/ttyS2, not connected"));
@@ -851,6 +852,87 @@ TEST_F(MainFormTest, MeasureBacklashAsksFirstThenShowsTheResultAndIsBackAtTheSta
   EXPECT_EQ(Form->StatusNote(), QStringLiteral("No backlash seen between motor and encoder"));
   EXPECT_FALSE(Moving());
   EXPECT_LE(std::abs(Form->ReadoutValue() - start), 2) << "not back where it started";
+}
+
+// A USB adapter that enumerates after the start: the port opens by itself once its device is
+// there, keeping the count, and the status line and the bus follow. Until then nothing is
+// tried on a path that is not there.
+TEST_F(MainFormTest, APortWhoseDeviceAppearsLaterOpensByItself) {
+  const std::string device = (Rig.Dir / "ttyLate").string();
+  WriteIni(std::string(CommandModeIni) + "[Devices]\r\nCOM1=" + device + "\r\n");
+  FailingPorts = {1};
+  FailingErrno = ENOENT;
+  MakeForm();
+  ASSERT_FALSE(Form->Controller().PortOpen());
+  EXPECT_TRUE(Form->PortProblem().startsWith(QStringLiteral("No such file")))
+      << Form->PortProblem().toStdString();
+  Form->Controller().SyncCount(250);
+  // The device's node is made; until then the opener would have failed each time.
+  FailingPorts.clear();
+  const auto opens = [&] {
+    const auto trace = Sim->Trace();
+    return std::count_if(trace.begin(), trace.end(),
+                         [](const sim::TTraceEntry& e) { return e.Kind == sim::TTraceKind::Open; });
+  };
+  const auto opensBefore = opens();
+  std::ofstream(device) << "";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Controller().PortOpen(); }, 10000));
+  EXPECT_EQ(opens(), opensBefore + 1);
+  EXPECT_EQ(Form->Controller().CTSCount(), 250);
+  EXPECT_TRUE(Form->PortProblem().isEmpty());
+  EXPECT_EQ(
+      Form->StatusNote(),
+      QStringLiteral("COM 1 (%1) appeared and was opened").arg(QString::fromStdString(device)));
+  auto* line = Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return line->text().contains(QStringLiteral(", connected")); }, 3000));
+}
+
+// The run log beside a test's settings: the start, the port, and one move from its asking to
+// its end, in order.
+TEST_F(MainFormTest, TheRunLogKeepsTheStartThePortAndAMove) {
+  WriteIni(CommandModeIni);
+  MakeForm();
+  QTest::mouseClick(ui().In10, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Moving(); }, 3000));
+  ASSERT_TRUE(WaitMoveEnded());
+  EXPECT_EQ(Form->LogFile(), (Rig.Dir / "morvane.log").string());
+  std::ifstream in(Form->LogFile());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line.substr(line.find(' ', 11) + 1));  // past the time stamp
+  const int32_t at = Form->Controller().CTSCount();
+  const std::string end = at == 10 ? "Move to 10 ended at 10, on target"
+                                   : "Move to 10 ended at " + std::to_string(at) + ", " +
+                                         std::to_string(std::abs(at - 10)) + " from target";
+  const std::vector<std::string> expected = {"Started with a window, settings " + Rig.IniPath,
+                                             "Port COM 1 (/dev/ttyS0) open",
+                                             "Move to 10 from 0, asked by the window", end};
+  EXPECT_EQ(lines, expected);
+}
+
+// A node that is there without its device (a UART the board does not have) is not opened again
+// each second, which would fill the journal; once it goes and comes back it is.
+TEST_F(MainFormTest, ADeviceNodeWithoutItsDeviceIsNotOpenedAgainUntilItComesBack) {
+  const std::string device = (Rig.Dir / "ttyS9").string();
+  std::ofstream(device) << "";
+  WriteIni(std::string(CommandModeIni) + "[Devices]\r\nCOM1=" + device + "\r\n");
+  FailingPorts = {1};
+  FailingErrno = ENXIO;
+  MakeForm();
+  ASSERT_FALSE(Form->Controller().PortOpen());
+  const int tried = Rig.OpenCalls;
+  // Three looks of the watch.
+  constexpr int ThreeLooksMs = 3 * TMainForm::DeviceWatchMs + 500;
+  QTest::qWait(ThreeLooksMs);
+  EXPECT_EQ(Rig.OpenCalls, tried);
+  // Unplugged for longer than a look, and plugged in again.
+  std::filesystem::remove(device);
+  constexpr int AwayLongerThanALookMs = TMainForm::DeviceWatchMs + 500;
+  QTest::qWait(AwayLongerThanALookMs);
+  FailingPorts.clear();
+  std::ofstream(device) << "";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Form->Controller().PortOpen(); }, 10000));
 }
 
 }  // namespace

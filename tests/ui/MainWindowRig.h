@@ -81,7 +81,10 @@ class TMainWindowRig {
     Form = std::make_unique<TMainForm>(
         *Host,
         [this](int n) -> std::unique_ptr<TSerialPort> {
-          return FailingPorts.count(n) ? nullptr : Simulator->Opener()(n);
+          ++OpenCalls;
+          if (!FailingPorts.count(n)) return Simulator->Opener()(n);
+          errno = FailingErrno;
+          return nullptr;
         },
         IniPath);
     Form->show();
@@ -103,6 +106,8 @@ class TMainWindowRig {
   std::filesystem::path Dir;
   std::string IniPath;
   std::set<int> FailingPorts;  // ports whose opening fails
+  int FailingErrno = 0;        // with this reason
+  int OpenCalls = 0;           // openings tried, failed or not
   sim::TSimParams Params;
   std::unique_ptr<sim::TSimFocuser> Simulator;
   std::unique_ptr<TQtControllerHost> Host;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPageLayout>
@@ -27,6 +28,8 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -122,6 +125,29 @@ void BreakBeforeChapters(QTextDocument& doc) {
   }
 }
 
+// Code in DejaVu Sans Mono rather than whichever monospace font the build machine's fontconfig
+// prefers: the PDF embeds its fonts, and the package's copyright names them.
+void SetCodeFont(QTextDocument& doc) {
+  const QString systemFixed = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+  std::vector<std::pair<int, int>> code;  // position and length, changed after the walk
+  for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      const QTextCharFormat format = fragment.charFormat();
+      if (format.fontFixedPitch() || format.fontFamilies().toStringList().contains(systemFixed))
+        code.emplace_back(fragment.position(), fragment.length());
+    }
+  }
+  QTextCharFormat mono;
+  mono.setFontFamilies({QStringLiteral("DejaVu Sans Mono")});
+  QTextCursor cursor(&doc);
+  for (const auto& [position, length] : code) {
+    cursor.setPosition(position);
+    cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+    cursor.mergeCharFormat(mono);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,6 +214,7 @@ int main(int argc, char** argv) {
   FitImages(doc, page.width(), writer.resolution());
   StyleTables(doc, writer.resolution());
   BreakBeforeChapters(doc);
+  SetCodeFont(doc);
   // Only now: a page size set before the edits above leaves parts of the layout stale.
   doc.setPageSize(page);
 

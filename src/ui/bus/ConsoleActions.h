@@ -79,6 +79,9 @@ class TConsoleActions {
   // starts without looking at Idle (a running move is superseded).
   virtual void MessageMoveTo(int32_t count) = 0;
   virtual void MessageMoveBy(int32_t codes) = 0;
+  // A window starting asks for the port: true when this copy closes to let it have it (one
+  // without a window), false when it keeps it (its window is brought to the front instead).
+  virtual bool HandOver() { return false; }
   // Broadcast (w, l) of "MORVANE_MESSAGE".
   virtual void Broadcast(int32_t wParam, int32_t lParam) = 0;
 

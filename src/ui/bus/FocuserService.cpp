@@ -182,10 +182,20 @@ void TFocuserService::Refuse(const QString& name, const QString& text) {
   if (calledFromDBus()) sendErrorReply(name, text);
 }
 
+// The reason goes with the refusal, so that a client can tell its user what to mend.
+QString TFocuserService::PortClosedText() {
+  const QString device = PortDevice();
+  const QString problem = PortProblem();
+  QString text = QStringLiteral("The focuser's port COM %1").arg(ComPort());
+  if (!device.isEmpty()) text += QStringLiteral(" (%1)").arg(device);
+  text += QStringLiteral(" is not open");
+  if (!problem.isEmpty()) text += QStringLiteral(": ") + problem;
+  return text;
+}
+
 bool TFocuserService::MayMove(int64_t target, bool needIdle) {
   if (!PortOpen()) {
-    Refuse(QString::fromLatin1(PortClosedError),
-           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
+    Refuse(QString::fromLatin1(PortClosedError), PortClosedText());
     return false;
   }
   if (needIdle && !FConsole.Idle()) {
@@ -227,6 +237,10 @@ void TFocuserService::Stop() {
     FConsole.StopClick();
     EndBusRun();
   });
+}
+
+bool TFocuserService::HandOver() {
+  return FConsole.HandOver();
 }
 
 void TFocuserService::ResetCount() {
@@ -326,8 +340,7 @@ namespace morvane {
 
 double TFocuserService::ReadTemperature() {
   if (!PortOpen()) {
-    Refuse(QString::fromLatin1(PortClosedError),
-           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
+    Refuse(QString::fromLatin1(PortClosedError), PortClosedText());
     return 0;
   }
   if (!FConsole.Idle()) {
@@ -459,8 +472,7 @@ namespace morvane {
 bool TFocuserService::MeasureBacklash(double& /*play*/, double& /*uncertainty*/,
                                       QString& /*text*/) {
   if (!PortOpen()) {
-    Refuse(QString::fromLatin1(PortClosedError),
-           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
+    Refuse(QString::fromLatin1(PortClosedError), PortClosedText());
     return false;
   }
   if (!FConsole.Idle() || Running()) {

@@ -108,6 +108,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   void MoveBy(int codes);
   void MoveTo(int count);
   void Stop();
+  // A window starting asks this copy for the port and the name: true, and this copy closes,
+  // when it runs without a window; false, and its window comes to the front, otherwise.
+  bool HandOver();
   void ResetCount();
   // The count becomes count without a move; refused while a move or a run is under way.
   void Sync(int count);
@@ -127,6 +130,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.
   bool MayMove(int64_t target, bool needIdle);
   void Refuse(const QString& name, const QString& text);
+  QString PortClosedText();
   template <typename F>
   void Guarded(F&& action);
   void Announce(bool flushPosition);

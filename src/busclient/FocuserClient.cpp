@@ -208,6 +208,70 @@ TBusReply TFocuserClient::MeasureBacklash(TBacklashAnswer& answer) {
   return r;
 }
 
+TBusReply TFocuserClient::CallIntInt(const char* method, int32_t a, int32_t b) {
+  DBusMessage* call =
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface, method);
+  const dbus_int32_t va = a;
+  const dbus_int32_t vb = b;
+  dbus_message_append_args(call, DBUS_TYPE_INT32, &va, DBUS_TYPE_INT32, &vb, DBUS_TYPE_INVALID);
+  return Send(call, nullptr);
+}
+
+TBusReply TFocuserClient::FindTravel(int32_t& lowerStop, int32_t& upperStop) {
+  DBusMessage* reply = nullptr;
+  const int callTimeout = CallTimeoutMs;
+  CallTimeoutMs = FindTravelTimeoutMs;
+  TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
+                                                  Focuser1Interface, "FindTravel"),
+                     &reply);
+  CallTimeoutMs = callTimeout;
+  if (!r.Ok) return r;
+  DBusError error;
+  dbus_error_init(&error);
+  dbus_int32_t lower = 0, upper = 0;
+  if (dbus_message_get_args(reply, &error, DBUS_TYPE_INT32, &lower, DBUS_TYPE_INT32, &upper,
+                            DBUS_TYPE_INVALID)) {
+    lowerStop = lower;
+    upperStop = upper;
+  } else {
+    r = ErrorReply(error);
+  }
+  dbus_error_free(&error);
+  dbus_message_unref(reply);
+  return r;
+}
+
+TBusReply TFocuserClient::GetLimits(bool& set, int32_t& lower, int32_t& upper) {
+  struct {
+    const char* Name;
+    int Type;
+  } const wanted[] = {{"LimitsSet", DBUS_TYPE_BOOLEAN},
+                      {"LowerLimit", DBUS_TYPE_INT32},
+                      {"UpperLimit", DBUS_TYPE_INT32}};
+  TPropertyValue values[3];
+  for (int i = 0; i < 3; ++i) {
+    DBusMessage* reply = nullptr;
+    TBusReply r = GetProperty(wanted[i].Name, &reply);
+    if (!r.Ok) return r;
+    DBusMessageIter it;
+    const bool read = dbus_message_iter_init(reply, &it) && ReadVariant(&it, values[i]) &&
+                      values[i].Type == wanted[i].Type;
+    dbus_message_unref(reply);
+    if (!read) {
+      r.Ok = false;
+      r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
+      r.ErrorMessage = std::string(wanted[i].Name) + " is not of its type";
+      return r;
+    }
+  }
+  set = values[0].B;
+  lower = values[1].I;
+  upper = values[2].I;
+  TBusReply done;
+  done.Ok = true;
+  return done;
+}
+
 TBusReply TFocuserClient::GetAll(TNotification& n) {
   DBusMessage* call = dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
                                                    PropertiesInterface, "GetAll");

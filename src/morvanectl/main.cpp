@@ -63,6 +63,12 @@ Commands:
                        prints the temperature logged and the count
   measure-backlash     measure the play between the motor and the encoder (moves the
                        focuser and brings it back); prints what was found
+  limits               print the travel limits "lower upper", or "none"
+  set-limits L U       set the travel limits: no move to a count below L or above U, and
+                       a run stops at them (saved in Morvane's settings)
+  clear-limits         turn the travel limits off
+  find-travel          run slowly to each end stop and back (moves the focuser); prints
+                       "lowerStop upperStop" for set-limits, a margin inside them
 
 Options:
   --wait               return once the move has ended (at once when nothing moves)
@@ -296,7 +302,9 @@ int main(int argc, char** argv) {
   }
   if (words.empty()) return Usage("no command given");
   const std::string command = words[0];
-  size_t wantArgs = (command == "move-by" || command == "move-to" || command == "sync") ? 2 : 1;
+  size_t wantArgs = (command == "move-by" || command == "move-to" || command == "sync") ? 2
+                    : command == "set-limits"                                           ? 3
+                                                                                        : 1;
   static const char* const known[] = {"position",
                                       "idle",
                                       "status",
@@ -311,7 +319,11 @@ int main(int argc, char** argv) {
                                       "backlash",
                                       "hold-compensation",
                                       "measure-backlash",
-                                      "mark-focus"};
+                                      "mark-focus",
+                                      "limits",
+                                      "set-limits",
+                                      "clear-limits",
+                                      "find-travel"};
   // Temperature compensation's settings, and all compensation shown.
   static const char* const compensation[] = {"tempcomp", "tempcoef", "deadband", "samples",
                                              "compensation"};
@@ -329,6 +341,7 @@ int main(int argc, char** argv) {
   if (words.size() != wantArgs)
     return Usage(command + (command == "tempcomp" ? " takes on or off"
                             : wantArgs == 2       ? " takes one number"
+                            : wantArgs == 3       ? " takes two numbers"
                                                   : " takes no arguments"));
   const bool moves = command == "move-by" || command == "move-to" || command == "stop";
   if (wait && !moves && command != "reset")
@@ -356,8 +369,15 @@ int main(int argc, char** argv) {
     if (!ParseInt(words[1], number) || number < 1 || number > most)
       return Usage(command + ": '" + words[1] + "' is not a whole number from 1 to " +
                    std::to_string(most));
-  } else if (wantArgs == 2 && !ParseInt(words[1], number))
+  } else if (wantArgs == 2 && !ParseInt(words[1], number)) {
     return Usage(command + ": '" + words[1] + "' is not a whole number");
+  }
+  int32_t upper = 0;
+  if (command == "set-limits") {
+    for (size_t i = 1; i < 3; ++i)
+      if (!ParseInt(words[i], i == 1 ? number : upper))
+        return Usage(command + ": '" + words[i] + "' is not a whole number");
+  }
 
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
@@ -435,6 +455,27 @@ int main(int argc, char** argv) {
     TFocuserClient::TBacklashAnswer answer;
     if (const TBusReply r = client.MeasureBacklash(answer); !r.Ok) return Fail(r);
     std::printf("%s\n", answer.Text.c_str());
+    return 0;
+  }
+  if (command == "limits") {
+    bool set = false;
+    int32_t lower = 0;
+    if (const TBusReply r = client.GetLimits(set, lower, upper); !r.Ok) return Fail(r);
+    if (set)
+      std::printf("%d %d\n", lower, upper);
+    else
+      std::puts("none");
+    return 0;
+  }
+  if (command == "set-limits" || command == "clear-limits") {
+    const TBusReply r = command == "set-limits" ? client.CallIntInt("SetLimits", number, upper)
+                                                : client.Call("ClearLimits");
+    return r.Ok ? 0 : Fail(r);
+  }
+  if (command == "find-travel") {
+    int32_t lower = 0;
+    if (const TBusReply r = client.FindTravel(lower, upper); !r.Ok) return Fail(r);
+    std::printf("%d %d\n", lower, upper);
     return 0;
   }
   // Listen before the call, so that no change of the move is missed.

@@ -23,6 +23,8 @@ inline constexpr const char* NotAvailableError = "org.morvane.Error.NotAvailable
 inline constexpr const char* FailedError = "org.morvane.Error.Failed";
 // Stop, a cancel or another move ended what the method waited for.
 inline constexpr const char* StoppedError = "org.morvane.Error.Stopped";
+// A move to a target outside the travel limits; the message names the limits.
+inline constexpr const char* OutsideLimitsError = "org.morvane.Error.OutsideLimits";
 
 // "MORVANE_MESSAGE" (wParam, lParam): the wParam codes. Any other code is ignored.
 enum TMorvaneMessage : int32_t {

@@ -66,13 +66,13 @@ bool TMainFormConsole::ReadTemperature(double& celsius) {
 
 // Move By and Move To with the amount given instead of the spin edit's.
 void TMainFormConsole::MoveByClick(int32_t codes) {
-  if (!Idle()) return;
+  if (!Idle() || Form.RefuseOutsideLimits(int64_t{Form.Controller().CTSCount()} + codes)) return;
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
 }
 
 void TMainFormConsole::MoveToClick(int32_t count) {
-  if (!Idle()) return;
+  if (!Idle() || Form.RefuseOutsideLimits(count)) return;
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
 }
@@ -96,6 +96,7 @@ void TMainFormConsole::CoarseUp() {
 }
 
 void TMainFormConsole::MessageMoveTo(int32_t count) {
+  if (Form.RefuseOutsideLimits(count)) return;
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
 }
@@ -109,6 +110,7 @@ std::string TMainFormConsole::PortProblem() {
 }
 
 void TMainFormConsole::MessageMoveBy(int32_t codes) {
+  if (Form.RefuseOutsideLimits(int64_t{Form.Controller().CTSCount()} + codes)) return;
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
 }

@@ -113,7 +113,7 @@ class SetupFormTest : public ::testing::Test {
 
 TEST_F(SetupFormTest, DesignedState) {
   EXPECT_EQ(Form->windowTitle(), "Setup");
-  EXPECT_EQ(Form->size(), QSize(434, 299));
+  EXPECT_EQ(Form->size(), QSize(434, 331));
   EXPECT_EQ(Form->minimumSize(), Form->maximumSize());
   EXPECT_EQ(Form->font().family(), "Tahoma");
   EXPECT_EQ(Form->font().pointSize(), 8);

@@ -44,6 +44,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(bool CompensationHeld READ CompensationHeld)
   Q_PROPERTY(int LastCompensationMove READ LastCompensationMove)
   Q_PROPERTY(QString LastFault READ LastFault)
+  Q_PROPERTY(bool LimitsSet READ LimitsSet)
+  Q_PROPERTY(int LowerLimit READ LowerLimit)
+  Q_PROPERTY(int UpperLimit READ UpperLimit)
 
  public:
   // Position changes are announced at most this often while the readout moves.
@@ -92,6 +95,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool CompensationHeld() { return FConsole.CompensationHeld(); }
   int LastCompensationMove() { return FConsole.LastCompensationMove(); }
   QString LastFault() { return QString::fromStdString(FConsole.LastFault()); }
+  bool LimitsSet() { return FConsole.TravelLimits().Set; }
+  int LowerLimit() { return FConsole.TravelLimits().Lower; }
+  int UpperLimit() { return FConsole.TravelLimits().Upper; }
   // Each setting written alone; the console brings it into its range and saves it.
   void SetBacklashMode(int v);
   void SetBacklashCodes(int v);
@@ -118,10 +124,16 @@ class TFocuserService : public QObject, protected QDBusContext {
   double MarkFocus(int& position);
   // "Measure backlash"; the reply is sent when it ends (a delayed reply), or an error.
   bool MeasureBacklash(double& play, double& uncertainty, QString& text);
+  // Travel limits, applied and saved; refused while a move or a run is under way.
+  void SetLimits(int lower, int upper);
+  void ClearLimits();
+  // "Find Travel"; the reply (lowerStop, upperStop) is sent when it ends, or an error.
+  int FindTravel(int& upperStop);
 
  private:
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.
-  bool MayMove(int64_t target, bool needIdle);
+  // A run has no target: it stops at the limit it runs towards (toTarget false).
+  bool MayMove(int64_t target, bool needIdle, bool toTarget = true);
   void Refuse(const QString& name, const QString& text);
   template <typename F>
   void Guarded(F&& action);
@@ -155,6 +167,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentHeld = false;
   int FSentLastMove = 0;
   QString FSentFault;
+  TTravelLimits FSentLimits;
   TCompensationSettings FSentCompensation;
   bool FBusRun = false;  // the run that runs was started over the bus
   QString FRunCaller;    // its caller's unique name; empty for a caller in this process

@@ -596,13 +596,14 @@ TEST_F(MainWindowBusTest, TravelLimitsRefuseMovesAndStopRuns) {
   r = tool({"move-to", "500", "--wait"});
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Err, "morvanectl: " + named + "\n");
-  // The window's own Move To says so on the status line.
+  // The window's own Move To (its field goes to 250) says so on the status line.
   auto* line = Rig.Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
   ASSERT_NE(line, nullptr);
-  Rig.Form->Form().MoveToSE->setValue(500);
+  Rig.Form->Form().MoveToSE->setValue(250);
   Rig.Form->MoveToButtonClick();
-  EXPECT_TRUE(ServeUntil([&] { return line->text().contains(QString::fromStdString(named)); }))
-      << line->text().toStdString();
+  EXPECT_TRUE(ServeUntil([&] {
+    return line->text().contains("Target 250 is outside the travel limits -100 to 200");
+  })) << line->text().toStdString();
   EXPECT_EQ(Rig.Controller().CTSCount(), 0);
 
   ASSERT_TRUE(FromOtherThread([&] { return client.CallBool("StartRun", true); }).Ok);

@@ -70,7 +70,13 @@ TDeviceReply TAlpacaFocuser::FromLink(const TLinkReply& r) const {
   return Fail(MorvaneRefused, "Morvane refused: " + r.Message);
 }
 
-int TAlpacaFocuser::PositionError(const TFocuserView& v, int32_t maxStep, std::string& message) {
+TClientScale TAlpacaFocuser::Scale(const TFocuserView& v) const {
+  return ClientScale(v.LimitsSet, v.LowerLimit, v.UpperLimit,
+                     FConfig.MaxStep.value_or(v.PositionScale));
+}
+
+int TAlpacaFocuser::PositionError(const TFocuserView& v, const TClientScale& scale,
+                                  std::string& message) {
   if (!v.MorvaneRunning) {
     message = "Morvane is not running on this desktop's session bus";
     return MorvaneNotRunning;
@@ -79,11 +85,12 @@ int TAlpacaFocuser::PositionError(const TFocuserView& v, int32_t maxStep, std::s
     message = "Morvane's port COM " + std::to_string(v.ComPort) + " is closed";
     return MorvanePortClosed;
   }
-  if (v.Position < 0 || v.Position > maxStep) {
-    message = "Morvane's count " + std::to_string(v.Position) + " is outside 0 to " +
-              std::to_string(maxStep) +
-              ": move into that range, or reset the count in Morvane with the focuser all the way "
-              "out";
+  if (!PositionInRange(ClientPosition(v.Position, scale), scale)) {
+    message = "Morvane's count " + std::to_string(v.Position) + " is outside " +
+              std::to_string(CountAt(scale.Max, scale)) + " to " + std::to_string(scale.TopCount) +
+              (scale.FromLimits ? ", its travel limits: move inside them"
+                                : ": move into that range, or reset the count in Morvane with the "
+                                  "focuser all the way out");
     return CountOutOfRange;
   }
   return 0;
@@ -110,8 +117,9 @@ TDeviceReply TAlpacaFocuser::DeviceState(const TFocuserView& v,
   nlohmann::json list = nlohmann::json::array();
   list.push_back({{"Name", "IsMoving"}, {"Value", v.Moving()}});
   std::string ignored;
-  if (PositionError(v, FConfig.MaxStep, ignored) == 0)
-    list.push_back({{"Name", "Position"}, {"Value", FConfig.MaxStep - v.Position}});
+  const TClientScale scale = Scale(v);
+  if (PositionError(v, scale, ignored) == 0)
+    list.push_back({{"Name", "Position"}, {"Value", ClientPosition(v.Position, scale)}});
   const TDeviceReply t = Temperature(v);
   if (t.ErrorNumber == 0) list.push_back({{"Name", "Temperature"}, {"Value", t.Value}});
   list.push_back({{"Name", "TimeStamp"}, {"Value", timeStamp}});
@@ -137,9 +145,9 @@ TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStam
   if (m == "supportedactions") return Value(nlohmann::json::array());
   if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
   if (m == "absolute") return Value(true);
-  if (m == "maxstep" || m == "maxincrement") return Value(FConfig.MaxStep);
   if (m == "stepsize") return Value(FConfig.StepSizeUm);
   const TFocuserView v = FLink.View();
+  if (m == "maxstep" || m == "maxincrement") return Value(Scale(v).Max);
   if (m == "tempcomp" || m == "tempcompavailable") {
     if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
     // Compensation that cannot run does not compensate.
@@ -157,8 +165,9 @@ TDeviceReply TAlpacaFocuser::Get(std::string_view m, const std::string& timeStam
   }
   // position
   std::string message;
-  if (const int e = PositionError(v, FConfig.MaxStep, message)) return Fail(e, message);
-  return Value(FConfig.MaxStep - v.Position);
+  const TClientScale scale = Scale(v);
+  if (const int e = PositionError(v, scale, message)) return Fail(e, message);
+  return Value(ClientPosition(v.Position, scale));
 }
 
 bool TAlpacaFocuser::Connected() const {
@@ -191,10 +200,12 @@ TDeviceReply TAlpacaFocuser::Move(const TParams& form) {
   const auto target = ParseInt32(*text);
   if (!target) return BadRequest("Position '" + *text + "' is not a whole number");
   if (!Connected()) return Fail(NotConnected, "Not connected: set Connected to true first");
-  if (!FLink.View().MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
+  const TFocuserView v = FLink.View();
+  if (!v.MorvaneRunning) return Fail(MorvaneNotRunning, "Morvane is not running");
   // A target beyond the travel is taken as its end, as ASCOM's focusers do.
-  const TDeviceReply r =
-      FromLink(FLink.MoveTo(FConfig.MaxStep - std::clamp(*target, 0, FConfig.MaxStep)));
+  const TClientScale scale = Scale(v);
+  const auto count = CountAt(std::clamp<int64_t>(*target, 0, scale.Max), scale);
+  const TDeviceReply r = FromLink(FLink.MoveTo(static_cast<int32_t>(count)));
   if (r.ErrorNumber == 0) FMoveOwed.store(true);
   return r;
 }

@@ -4,13 +4,16 @@
 // no socket: the HTTP side adds the transaction numbers and writes the JSON.
 //
 // Positions: Alpaca's rise outward from 0 (all the way in) to MaxStep, Morvane's count rises
-// inward from where it was reset. As in the INDI driver, position = MaxStep - count: the count
-// is reset with the focuser all the way out. A count outside 0..MaxStep has no position; reading
-// it is refused with CountOutOfRange until a move brings the count back.
+// inward from where it was reset. As in the INDI driver (busclient/Follower.h), MaxStep is
+// Morvane's PositionScale and position = MaxStep - count, the count reset with the focuser all
+// the way out; while Morvane's travel limits are set MaxStep is their span and position =
+// upper limit - count. A count outside the range has no position; reading it is refused with
+// CountOutOfRange until a move brings the count back.
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -20,11 +23,13 @@
 #include "alpaca/AlpacaErrors.h"
 #include "alpaca/AlpacaForm.h"
 #include "alpaca/FocuserView.h"
+#include "busclient/Follower.h"
 
 namespace morvane::alpaca {
 
 struct TDeviceConfig {
-  int32_t MaxStep = 10000;
+  // The user's own MaxStep (Alpaca.ini), kept instead of Morvane's PositionScale; none: Morvane's.
+  std::optional<int32_t> MaxStep;
   double StepSizeUm = 28.77;  // micrometres of draw tube travel per code
   std::string Name = "Morvane Focuser";
   std::string Description = "Morvane's focuser, over Alpaca";
@@ -58,8 +63,10 @@ class TAlpacaFocuser {
   bool Connected() const;
   const TDeviceConfig& Config() const { return FConfig; }
 
-  // Where a position stands against MaxStep: the reply's error, or 0 when it is in range.
-  static int PositionError(const TFocuserView& v, int32_t maxStep, std::string& message);
+  // The positions' range and mapping for what Morvane has now.
+  TClientScale Scale(const TFocuserView& v) const;
+  // Where a position stands against the scale: the reply's error, or 0 when it is in range.
+  static int PositionError(const TFocuserView& v, const TClientScale& scale, std::string& message);
 
  private:
   TDeviceReply Value(nlohmann::json value) const;

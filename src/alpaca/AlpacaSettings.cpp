@@ -74,7 +74,9 @@ TAlpacaSettings LoadAlpacaSettings(const std::string& path, std::string& warning
   if (const auto v = p.ReadString(Section, "Listen"); v && !v->empty()) s.Listen = *v;
   s.Port = IntKey(p, "Port", s.Port, 1, 65535);
   s.DiscoveryPort = IntKey(p, "DiscoveryPort", s.DiscoveryPort, 1, 65535);
-  s.MaxStep = IntKey(p, "MaxStep", s.MaxStep, 1, 1'000'000'000);
+  s.MaxStep = IntKey(p, "MaxStep", 0, 1, 1'000'000'000);
+  s.MaxStepKept = s.MaxStep != 0;
+  if (!s.MaxStepKept) s.MaxStep = TAlpacaSettings().MaxStep;
   if (const auto v = p.ReadString(Section, "MorvaneSettings"); v && !v->empty()) {
     s.MorvaneSettings = *v;
   } else {

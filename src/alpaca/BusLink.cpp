@@ -111,45 +111,50 @@ bool TBusLink::AwaitMorvane(int ms) {
 void TBusLink::Lost() {
   std::lock_guard lock(FMutex);
   FView = TFocuserView{};
-  FSawBusy = false;
+  FFollower.Reset({});
+  FMove.Forget();
+}
+
+void TBusLink::ShowState() {
+  const TFocuserState& s = FFollower.State();
+  FView.Position = s.Position;
+  FView.Idle = s.Idle;
+  FView.PortOpen = s.PortOpen;
+  FView.ComPort = s.ComPort;
+  FView.Running = s.Running;
+  FView.LastFault = s.LastFault;
+  FView.PositionScale = s.PositionScale;
+  FView.LimitsSet = s.LimitsSet;
+  FView.LowerLimit = s.LowerLimit;
+  FView.UpperLimit = s.UpperLimit;
+  FView.MovePending = FMove.Pending();
 }
 
 void TBusLink::Apply(const TNotification& n) {
   std::lock_guard lock(FMutex);
-  if (n.ServiceOwned && !*n.ServiceOwned) {
+  if (FFollower.Apply(n).Gone) {
     FView = TFocuserView{};
+    FMove.Forget();
     return;
   }
-  if (n.Position) FView.Position = *n.Position;
-  if (n.PortOpen) FView.PortOpen = *n.PortOpen;
-  if (n.ComPort) FView.ComPort = *n.ComPort;
-  if (n.Running) FView.Running = *n.Running;
-  if (n.LastFault) FView.LastFault = *n.LastFault;
+  if (n.Idle) FMove.OnIdle(*n.Idle, FFollower.State());
+  ShowState();
   if (n.TempCompensation) FView.TempComp = *n.TempCompensation;
   if (n.TemperatureAvailable && *n.TemperatureAvailable && FView.Module != TModule::mdPresent) {
     FView.Module = TModule::mdPresent;
     FNextReadUs = 0;
     FTemperatureCv.notify_all();
   }
-  if (n.Idle) {
-    FView.Idle = *n.Idle;
-    if (!*n.Idle) {
-      FSawBusy = FView.MovePending;
-    } else if (FSawBusy) {
-      FView.MovePending = false;
-      FSawBusy = false;
-    }
-  }
 }
 
 void TBusLink::Execute(TFocuserClient& client, TCommand& command) {
   if (command.Kind == TKind::kStop) {
-    command.Done.set_value(ToLink(client.Call("Stop")));
+    command.Done.set_value(ToLink(client.Call(BusMethod::Stop)));
     return;
   }
   if (command.Kind == TKind::kTempComp) {
     const bool on = command.Count != 0;
-    const TLinkReply r = ToLink(client.SetBoolProperty("TempCompensation", on));
+    const TLinkReply r = ToLink(client.SetBoolProperty(BusProperty::TempCompensation, on));
     // Read back at once as set; Morvane's announcement follows.
     if (r.Result == TLinkResult::lrOk) {
       std::lock_guard lock(FMutex);
@@ -158,15 +163,13 @@ void TBusLink::Execute(TFocuserClient& client, TCommand& command) {
     command.Done.set_value(r);
     return;
   }
-  const TLinkReply r = ToLink(client.CallInt("MoveTo", command.Count));
+  const TLinkReply r = ToLink(client.CallInt(BusMethod::MoveTo, command.Count));
   if (r.Result == TLinkResult::lrOk) {
     std::lock_guard lock(FMutex);
     // At the count already nothing moves, and Morvane signals nothing.
-    if (!(FView.Idle && FView.Position == command.Count)) {
-      FView.MovePending = true;
-      FSawBusy = false;
-      FMoveStartUs = MonotonicMicros();
-    }
+    const TFocuserState& s = FFollower.State();
+    if (FMove.Issue(command.Count, s.Position, s.Idle)) FMoveStartUs = MonotonicMicros();
+    ShowState();
   }
   command.Done.set_value(r);
 }
@@ -207,12 +210,9 @@ void TBusLink::RunBus() {
         std::lock_guard lock(FMutex);
         FView = TFocuserView{};
         FView.MorvaneRunning = running = true;
-        FView.Position = state.Position;
-        FView.Idle = state.Idle;
-        FView.PortOpen = state.PortOpen;
-        FView.ComPort = state.ComPort;
-        FView.Running = state.Running;
-        FView.LastFault = state.LastFault;
+        FFollower.Reset(state);
+        FMove.Forget();
+        ShowState();
         if (state.TemperatureAvailable) FView.Module = TModule::mdPresent;
         FView.HasCompensation = compensation.has_value();
         FView.TempComp = compensation && compensation->TempCompensation;
@@ -229,9 +229,10 @@ void TBusLink::RunBus() {
     }
     {
       std::lock_guard lock(FMutex);
-      if (FView.MovePending && !FSawBusy && FView.Idle &&
-          MonotonicMicros() - FMoveStartUs > MoveStartWaitMs * 1000)
-        FView.MovePending = false;
+      if (FMove.Pending() && MonotonicMicros() - FMoveStartUs > MoveStartWaitMs * 1000) {
+        FMove.OnQuiet(FFollower.State());
+        ShowState();
+      }
     }
     pollfd fds[2] = {{FWake, POLLIN, 0}, {client ? client->Fd() : -1, POLLIN, 0}};
     poll(fds, client ? 2 : 1, 100);

@@ -15,6 +15,7 @@
 
 #include "alpaca/FocuserView.h"
 #include "busclient/FocuserClient.h"
+#include "busclient/Follower.h"
 
 namespace morvane::alpaca {
 
@@ -51,10 +52,13 @@ class TBusLink : public TFocuserLink {
   void Execute(TFocuserClient& client, TCommand& command);
   void Apply(const TNotification& n);
   void Lost();
+  // FView's part that the follower and the move tracker hold; under FMutex.
+  void ShowState();
 
   std::mutex FMutex;
   TFocuserView FView;
-  bool FSawBusy = false;
+  TFocuserFollower FFollower;
+  TMoveTracker FMove;  // a move of this server's
   int64_t FMoveStartUs = 0;
   std::deque<std::shared_ptr<TCommand>> FCommands;
   int FWake = -1;  // eventfd: a command is waiting

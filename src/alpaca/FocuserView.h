@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/BusContract.h"
+
 namespace morvane::alpaca {
 
 enum class TModule { mdUnknown, mdAbsent, mdPresent };
@@ -27,6 +29,11 @@ struct TFocuserView {
   bool TempComp = false;
   // Why Morvane last stopped the motor itself; empty since the next move began.
   std::string LastFault;
+  // Morvane's position scale and travel limits (busclient/Follower.h's ClientScale).
+  int32_t PositionScale = DefaultPositionScale;
+  bool LimitsSet = false;
+  int32_t LowerLimit = 0;
+  int32_t UpperLimit = 0;
   // Compensation runs on the module's readings: without the module it cannot.
   bool TempCompAvailable() const { return HasCompensation && Module == TModule::mdPresent; }
   bool Moving() const { return MovePending || !Idle || Running; }

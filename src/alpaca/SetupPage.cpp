@@ -70,9 +70,12 @@ std::string SetupPage(const TSetupFacts& f) {
           ? "COM " + std::to_string(f.View.ComPort) + (f.View.PortOpen ? " (open)" : " (closed)")
           : "-");
   Row(page, "Connected (Alpaca)", f.Connected ? "yes" : "no");
-  const bool inRange = f.View.Position >= 0 && f.View.Position <= f.Config.MaxStep;
+  const TFocuserView& v = f.View;
+  const TClientScale scale = ClientScale(v.LimitsSet, v.LowerLimit, v.UpperLimit,
+                                         f.Config.MaxStep.value_or(v.PositionScale));
+  const int64_t position = ClientPosition(v.Position, scale);
   Row(page, "Position",
-      f.View.MorvaneRunning && inRange ? std::to_string(f.Config.MaxStep - f.View.Position) : "-");
+      v.MorvaneRunning && PositionInRange(position, scale) ? std::to_string(position) : "-");
   Row(page, "Morvane's count", f.View.MorvaneRunning ? std::to_string(f.View.Position) : "-");
   Row(page, "Temperature", temperature);
   Row(page, "Temperature compensation (TempComp)",
@@ -81,7 +84,10 @@ std::string SetupPage(const TSetupFacts& f) {
       : f.View.HasCompensation     ? "not available: no temperature module"
                                    : "not available in this Morvane");
   page += "</table>\n<h2>Settings</h2>\n<table>\n";
-  Row(page, "MaxStep", std::to_string(f.Config.MaxStep));
+  Row(page, "MaxStep",
+      std::to_string(scale.Max) + (scale.FromLimits   ? " (Morvane's travel limits)"
+                                   : f.Config.MaxStep ? " (Alpaca.ini)"
+                                                      : " (Morvane's PositionScale)"));
   char step[32];
   std::snprintf(step, sizeof step, "%.3f \xC2\xB5m", f.Config.StepSizeUm);
   Row(page, "StepSize", step);
@@ -92,10 +98,13 @@ std::string SetupPage(const TSetupFacts& f) {
   Row(page, "Morvane's settings (step size)", f.Settings.MorvaneSettings);
   page +=
       "</table>\n<h2>Position</h2>\n<p>Positions run from 0 (all the way in) to MaxStep (" +
-      std::to_string(f.Config.MaxStep) +
+      std::to_string(scale.Max) +
       ", all the way out): position = MaxStep - Morvane's count, as in the INDI driver, since "
       "Morvane's count rises inward. Reset the count in Morvane with the focuser all the way out. "
-      "While the count lies outside 0 to MaxStep, reading Position gives error 0x503 with the "
+      "MaxStep is Morvane's PositionScale, the same as INDI's FOCUS_MAX, unless Alpaca.ini "
+      "keeps one of its own; while Morvane's travel limits are set, MaxStep is their span and "
+      "position = upper limit - count. "
+      "While the count lies outside that range, reading Position gives error 0x503 with the "
       "count in its message; Move still works, and a target beyond either end is taken as that "
       "end.</p>\n"
       "<p>TempComp is Morvane's temperature compensation, the same setting as in its window, "

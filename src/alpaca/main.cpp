@@ -77,7 +77,13 @@ int main(int argc, char** argv) {
 
   TBusLink link;
   TDeviceConfig config;
-  config.MaxStep = s.MaxStep;
+  if (s.MaxStepKept) {
+    config.MaxStep = s.MaxStep;
+    std::fprintf(stderr,
+                 "morvane-alpaca: MaxStep=%d in %s is kept instead of Morvane's position scale "
+                 "(INDI's FOCUS_MAX); remove it to share that one\n",
+                 s.MaxStep, path.c_str());
+  }
   config.StepSizeUm = StepSizeUm(s.MorvaneSettings);
   config.DriverVersion = MORVANE_ALPACA_DRIVER_VERSION;
   TAlpacaFocuser device(link, config);

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,7 @@
 #include "platform/Signals.h"
 #include "settings/Devices.h"
 #include "settings/SettingsPath.h"
+#include "settings/SimShaft.h"
 #include "sim/SimFocuser.h"
 #include "ui/HelpViewer.h"
 #include "ui/bus/BusLossWatch.h"
@@ -208,7 +210,15 @@ int main(int argc, char** argv) {
   TPortOpener opener = [&](int n) -> std::unique_ptr<TSerialPort> {
     const std::string path = simulate ? "simulator" : DevicePathForPort(iniPath, n);
     if (path == "simulator") {
-      if (!simulator) simulator = std::make_unique<sim::TSimFocuser>();
+      if (!simulator) {
+        // Its shaft stays where the last run left it, as a real focuser's does.
+        sim::TSimParams params;
+        const std::string shaftPath = SimShaftPathFor(iniPath);
+        if (const std::optional<double> shaft = ReadSimShaft(shaftPath)) params.StartShaft = *shaft;
+        simulator = std::make_unique<sim::TSimFocuser>(params, [shaftPath](double shaft) {
+          if (!WriteSimShaft(shaftPath, shaft)) LogLine("Unable to write to " + shaftPath);
+        });
+      }
       return simulator->Open();
     }
     int error = 0;

@@ -144,7 +144,7 @@ TBusReply TFocuserClient::CallBoolUInt(const char* method, bool b, uint32_t u) {
 TBusReply TFocuserClient::ReadTemperature(double& celsius) {
   DBusMessage* reply = nullptr;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
-                                                  Focuser1Interface, "ReadTemperature"),
+                                                  Focuser1Interface, BusMethod::ReadTemperature),
                      &reply);
   if (!r.Ok) return r;
   DBusError error;
@@ -163,7 +163,7 @@ TBusReply TFocuserClient::ReadTemperature(double& celsius) {
 TBusReply TFocuserClient::MarkFocus(double& celsius, int32_t& position) {
   DBusMessage* reply = nullptr;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
-                                                  Focuser1Interface, "MarkFocus"),
+                                                  Focuser1Interface, BusMethod::MarkFocus),
                      &reply);
   if (!r.Ok) return r;
   DBusError error;
@@ -187,7 +187,7 @@ TBusReply TFocuserClient::MeasureBacklash(TBacklashAnswer& answer) {
   const int callTimeout = CallTimeoutMs;
   CallTimeoutMs = MeasureTimeoutMs;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
-                                                  Focuser1Interface, "MeasureBacklash"),
+                                                  Focuser1Interface, BusMethod::MeasureBacklash),
                      &reply);
   CallTimeoutMs = callTimeout;
   if (!r.Ok) return r;
@@ -222,7 +222,7 @@ TBusReply TFocuserClient::FindTravel(int32_t& lowerStop, int32_t& upperStop) {
   const int callTimeout = CallTimeoutMs;
   CallTimeoutMs = FindTravelTimeoutMs;
   TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
-                                                  Focuser1Interface, "FindTravel"),
+                                                  Focuser1Interface, BusMethod::FindTravel),
                      &reply);
   CallTimeoutMs = callTimeout;
   if (!r.Ok) return r;
@@ -239,37 +239,6 @@ TBusReply TFocuserClient::FindTravel(int32_t& lowerStop, int32_t& upperStop) {
   dbus_error_free(&error);
   dbus_message_unref(reply);
   return r;
-}
-
-TBusReply TFocuserClient::GetLimits(bool& set, int32_t& lower, int32_t& upper) {
-  struct {
-    const char* Name;
-    int Type;
-  } const wanted[] = {{"LimitsSet", DBUS_TYPE_BOOLEAN},
-                      {"LowerLimit", DBUS_TYPE_INT32},
-                      {"UpperLimit", DBUS_TYPE_INT32}};
-  TPropertyValue values[3];
-  for (int i = 0; i < 3; ++i) {
-    DBusMessage* reply = nullptr;
-    TBusReply r = GetProperty(wanted[i].Name, &reply);
-    if (!r.Ok) return r;
-    DBusMessageIter it;
-    const bool read = dbus_message_iter_init(reply, &it) && ReadVariant(&it, values[i]) &&
-                      values[i].Type == wanted[i].Type;
-    dbus_message_unref(reply);
-    if (!read) {
-      r.Ok = false;
-      r.ErrorName = DBUS_ERROR_INVALID_SIGNATURE;
-      r.ErrorMessage = std::string(wanted[i].Name) + " is not of its type";
-      return r;
-    }
-  }
-  set = values[0].B;
-  lower = values[1].I;
-  upper = values[2].I;
-  TBusReply done;
-  done.Ok = true;
-  return done;
 }
 
 TBusReply TFocuserClient::GetAll(TNotification& n) {
@@ -313,7 +282,13 @@ TBusReply TFocuserClient::GetState(TFocuserState& state,
            n.Running.value_or(false),
            n.PositionTrusted.value_or(true),
            n.ReverseDirection.value_or(false),
-           n.LastFault.value_or(std::string())};
+           n.LastFault.value_or(std::string()),
+           n.PortDevice.value_or(std::string()),
+           n.PortProblem.value_or(std::string()),
+           n.PositionScale.value_or(DefaultPositionScale),
+           n.LimitsSet.value_or(false) && n.LowerLimit && n.UpperLimit,
+           n.LowerLimit.value_or(0),
+           n.UpperLimit.value_or(0)};
   compensation = CompensationOf(n);
   return r;
 }
@@ -330,7 +305,7 @@ TBusReply TFocuserClient::GetProperty(const char* name, DBusMessage** reply) {
 
 TBusReply TFocuserClient::GetPosition(int32_t& position) {
   DBusMessage* reply = nullptr;
-  TBusReply r = GetProperty("Position", &reply);
+  TBusReply r = GetProperty(BusProperty::Position, &reply);
   if (!r.Ok) return r;
   DBusMessageIter it;
   TPropertyValue v;

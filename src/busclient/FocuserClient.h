@@ -31,12 +31,22 @@ struct TFocuserState {
   int32_t ComPort = 0;
   bool TemperatureAvailable = false;
   bool Running = false;  // a coarse run (absent from an older Morvane: false)
-  // False while Morvane's count is one restored after no clean exit (absent: true).
+  // False while Morvane's count is one restored after no clean exit, or one that found
+  // encoder edges lost (absent: true).
   bool PositionTrusted = true;
   bool ReverseDirection = false;  // absent from an older Morvane: false
   // Why Morvane last stopped the motor itself (empty: no fault since the last move began,
   // or an older Morvane).
   std::string LastFault;
+  // The device behind the port and why it is not open (absent from an older Morvane: empty).
+  std::string PortDevice;
+  std::string PortProblem;
+  // The clients' position scale (absent: DefaultPositionScale).
+  int32_t PositionScale = DefaultPositionScale;
+  // Travel limits in counts, while LimitsSet (absent from a Morvane without them: none).
+  bool LimitsSet = false;
+  int32_t LowerLimit = 0;
+  int32_t UpperLimit = 0;
 };
 
 // Backlash and temperature compensation as Morvane has them: its settings and the live state.
@@ -92,8 +102,6 @@ class TFocuserClient {
   // FindTravel: waits for its end, up to FindTravelTimeoutMs; the counts at the end stops.
   TBusReply FindTravel(int32_t& lowerStop, int32_t& upperStop);
   int FindTravelTimeoutMs = 1200000;
-  // LimitsSet, LowerLimit and UpperLimit; an error from a Morvane without them.
-  TBusReply GetLimits(bool& set, int32_t& lower, int32_t& upper);
   TBusReply GetState(TFocuserState& state);
   // The state and, from a Morvane that has them, the compensation settings, in one reading.
   TBusReply GetState(TFocuserState& state, std::optional<TCompensationState>& compensation);

@@ -14,28 +14,34 @@ void Store(TNotification& n, const char* name, const TPropertyValue& v) {
   const auto is = [name](const char* p) { return !std::strcmp(name, p); };
   if (v.Type == DBUS_TYPE_INT32) {
     const int32_t i = v.I;
-    if (is("Position")) n.Position = i;
-    if (is("ComPort")) n.ComPort = i;
-    if (is("BacklashMode")) n.BacklashMode = i;
-    if (is("BacklashCodes")) n.BacklashCodes = i;
-    if (is("TempDeadBand")) n.TempDeadBand = i;
-    if (is("TempSamples")) n.TempSamples = i;
-    if (is("LastCompensationMove")) n.LastCompensationMove = i;
+    if (is(BusProperty::Position)) n.Position = i;
+    if (is(BusProperty::ComPort)) n.ComPort = i;
+    if (is(BusProperty::BacklashMode)) n.BacklashMode = i;
+    if (is(BusProperty::BacklashCodes)) n.BacklashCodes = i;
+    if (is(BusProperty::TempDeadBand)) n.TempDeadBand = i;
+    if (is(BusProperty::TempSamples)) n.TempSamples = i;
+    if (is(BusProperty::LastCompensationMove)) n.LastCompensationMove = i;
+    if (is(BusProperty::PositionScale)) n.PositionScale = i;
+    if (is(BusProperty::LowerLimit)) n.LowerLimit = i;
+    if (is(BusProperty::UpperLimit)) n.UpperLimit = i;
   } else if (v.Type == DBUS_TYPE_BOOLEAN) {
     const bool b = v.B;
-    if (is("Idle")) n.Idle = b;
-    if (is("PortOpen")) n.PortOpen = b;
-    if (is("TemperatureAvailable")) n.TemperatureAvailable = b;
-    if (is("Running")) n.Running = b;
-    if (is("PositionTrusted")) n.PositionTrusted = b;
-    if (is("ReverseDirection")) n.ReverseDirection = b;
-    if (is("TempCompensation")) n.TempCompensation = b;
-    if (is("CompensationHeld")) n.CompensationHeld = b;
+    if (is(BusProperty::Idle)) n.Idle = b;
+    if (is(BusProperty::PortOpen)) n.PortOpen = b;
+    if (is(BusProperty::TemperatureAvailable)) n.TemperatureAvailable = b;
+    if (is(BusProperty::Running)) n.Running = b;
+    if (is(BusProperty::PositionTrusted)) n.PositionTrusted = b;
+    if (is(BusProperty::ReverseDirection)) n.ReverseDirection = b;
+    if (is(BusProperty::TempCompensation)) n.TempCompensation = b;
+    if (is(BusProperty::CompensationHeld)) n.CompensationHeld = b;
+    if (is(BusProperty::LimitsSet)) n.LimitsSet = b;
   } else if (v.Type == DBUS_TYPE_DOUBLE) {
-    if (is("TempCoefficient")) n.TempCoefficient = v.D;
-    if (is("TempReference")) n.TempReference = v.D;
+    if (is(BusProperty::TempCoefficient)) n.TempCoefficient = v.D;
+    if (is(BusProperty::TempReference)) n.TempReference = v.D;
   } else if (v.Type == DBUS_TYPE_STRING) {
-    if (is("LastFault")) n.LastFault = v.S;
+    if (is(BusProperty::LastFault)) n.LastFault = v.S;
+    if (is(BusProperty::PortDevice)) n.PortDevice = v.S;
+    if (is(BusProperty::PortProblem)) n.PortProblem = v.S;
   }
 }
 

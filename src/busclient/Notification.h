@@ -25,6 +25,13 @@ struct TNotification {
   std::optional<bool> PositionTrusted;
   std::optional<bool> ReverseDirection;
   std::optional<std::string> LastFault;
+  std::optional<std::string> PortDevice;
+  std::optional<std::string> PortProblem;
+  std::optional<int32_t> PositionScale;
+  // Travel limits, from a Morvane that has them.
+  std::optional<bool> LimitsSet;
+  std::optional<int32_t> LowerLimit;
+  std::optional<int32_t> UpperLimit;
   // Compensation settings and state, each when it changed.
   std::optional<int32_t> BacklashMode;
   std::optional<int32_t> BacklashCodes;

@@ -34,6 +34,7 @@ void TCTSThread::Execute() {
     sample.Cts = status & MS_CTS_ON;
     sample.Dsr = status & MS_DSR_ON;
     FTally.Reset(sample);
+    Controller.NoteLineCounts(sample.Counts);
   }
   uint32_t mask = counters ? EV_CTS | EV_DSR : EV_CTS;
   port.SetCommMask(mask);
@@ -41,6 +42,7 @@ void TCTSThread::Execute() {
     sample.Cts = status & MS_CTS_ON;
     sample.Dsr = status & MS_DSR_ON;
     FTally.Reset(sample);
+    Controller.NoteLineCounts(sample.Counts);
   }
   {
     const std::lock_guard lock(FArmedLock);
@@ -77,6 +79,14 @@ void TCTSThread::Execute() {
         // DualSense is read once per wake-up, so that a change between edges acts whole.
         const bool dual = Controller.DualSense();
         const TTallyStep step = FTally.Take(sample, dual);
+        Controller.NoteLineCounts(sample.Counts);
+        bool steady = false;
+        const uint32_t drive = Controller.EdgeDrive(steady);
+        const TEdgeCheck check = JudgeEdges(FEdges, steady, drive, sample.Counts);
+        FEdges = check.Baseline;
+        if (check.Lost)
+          Controller.DoEdgesLost(Controller.FCTSCount.load() + step.Delta, check.CtsChanges,
+                                 check.DsrChanges);
         if (step.CtsChanges == 0) continue;
         Controller.NoteEncoderChange(static_cast<uint32_t>(step.CtsChanges));
         const int32_t now = Controller.FCTSCount.fetch_add(step.Delta) + step.Delta;

@@ -3,11 +3,14 @@
 // Runs at the highest priority; per wake-up it does one wait, one mask setting, one read of the
 // line counters and levels, one atomic count change and one report, and nothing that
 // allocates, locks or sleeps. A wake-up that finds several edges counts them all (TEdgeTally).
+// Where the port keeps line counters it also checks them against each other (EdgeCheckRule);
+// the one warning when they show edges lost is the exception to the above.
 
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 
+#include "controller/EdgeCheckRule.h"
 #include "controller/EdgeTally.h"
 #include "platform/SerialPort.h"
 #include "platform/Thread.h"
@@ -37,6 +40,8 @@ class TCTSThread : public TThread {
   std::condition_variable FArmedChanged;
   bool FArmed = false;
   TEdgeTally FTally;  // this thread's alone
+  // Where the count's own check judges from (EdgeCheckRule); this thread's alone.
+  TEdgeBaseline FEdges;
 };
 
 }  // namespace morvane

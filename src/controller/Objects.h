@@ -164,6 +164,15 @@ class TFocusControl {
   std::string LastFault() const;
   // Stalls since the controller was made.
   uint64_t StallCount() const { return FStallCount.load(); }
+  // The count's own check (EdgeCheck.cpp): during a drive the port's line counters show that
+  // edges of one encoder line were missed, so the count may no longer be the shaft's place.
+  // Raised once, on the counting thread, with the warning's text (LastFault too); not again
+  // until TrustCount.
+  TFaultEvent OnCountFault;
+  // The user has said where the focuser is (Set Position, Reset): the check warns afresh.
+  void TrustCount();
+  // Losses found since the controller was made.
+  uint64_t EdgeLossCount() const { return FEdgeLossCount.load(); }
   // For the guard's thread: the rule's verdict now, and the stop it calls for.
   TStallVerdict JudgeStall();
   void StopStalled(int64_t limitUs);
@@ -358,6 +367,13 @@ class TFocusControl {
   void NoteEncoderChange(uint32_t changes);
   // For the counting thread: the count is now count; a coarse run at a limit wakes the guard.
   void NoteCount(int32_t count);
+  // For the counting thread: the port's line counters as it read them (the stall guard
+  // compares them with the port's own when the count stands still).
+  void NoteLineCounts(const TModemCounts& counts);
+  // For the counting thread: the drive the edge check judges by (its serial number; steady:
+  // driven one way, no pause), and edges found lost.
+  uint32_t EdgeDrive(bool& steady) const;
+  void DoEdgesLost(int32_t count, int ctsChanges, int dsrChanges);
   void StartStallWatch();
   void StopStallWatch();
   void ClearLastFault();
@@ -470,6 +486,17 @@ class TFocusControl {
   std::atomic<int32_t> FUpperLimit{0};
   std::atomic<bool> FCoarseUp{false};
   std::atomic<bool> FTravelSearch{false};
+  // The edge check's drive: its serial number << 1 | driven; the serial (under FStallLock)
+  // changes at every start, stop, reversal and pause end.
+  std::atomic<uint64_t> FEdgeDrive{0};
+  uint32_t FDriveSerial = 0;
+  std::atomic<bool> FEdgesLost{false};
+  std::atomic<uint64_t> FEdgeLossCount{0};
+  // The line counters (CTS << 32 | DSR) as the counting thread last read them and as the
+  // stall guard last read them itself, and when the guard last found them moved on.
+  std::atomic<uint64_t> FCountedLines{0};
+  std::atomic<uint64_t> FLookedLines{0};
+  std::atomic<int64_t> FLinesMovedUs{0};
 
   // Worker threads; declared last so that they are joined before the members they use go.
   TThreadKeeper FThreads;

@@ -15,6 +15,15 @@ namespace {
 // codes before a run has shown its own. A slower motor is judged by what it is seen to do.
 constexpr double SlowRateCodesPerSecond = 300;
 constexpr double FastRateCodesPerSecond = 1200;
+
+uint64_t PackLines(const TModemCounts& c) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(c.Cts)) << 32 | static_cast<uint32_t>(c.Dsr);
+}
+
+TModemCounts UnpackLines(uint64_t v) {
+  return {static_cast<int>(static_cast<uint32_t>(v >> 32)),
+          static_cast<int>(static_cast<uint32_t>(v))};
+}
 }  // namespace
 
 void TFocusControl::SetStallTime(double seconds) {
@@ -39,6 +48,7 @@ void TFocusControl::NoteDrive(int dir) {
   // A reversal is a new start: the motor stops, takes up its play and spins up again.
   FDriveDir = dir;
   FDriveSinceUs = MonotonicMicros();
+  FEdgeDrive.store(static_cast<uint64_t>(++FDriveSerial) << 1 | (dir != 0 ? 1 : 0));
   if (dir != 0 && FStallWatch) FStallWatch->Wake();
 }
 
@@ -50,6 +60,8 @@ void TFocusControl::NoteRate(bool fast) {
 void TFocusControl::NotePauseEnd() {
   FResumedUs.store(MonotonicMicros());
   std::lock_guard lock(FStallLock);
+  // The shaft may have rocked on an edge while held: the edge check starts afresh.
+  FEdgeDrive.store(static_cast<uint64_t>(++FDriveSerial) << 1 | (FDriveDir != 0 ? 1 : 0));
   if (FStallWatch) FStallWatch->Wake();
 }
 
@@ -92,8 +104,26 @@ TStallVerdict TFocusControl::JudgeStall() {
   in.ResumedUs = FResumedUs.load();
   in.LastChangeUs = FEncoderChangedUs.load();
   in.LastIntervalUs = FEncoderIntervalUs.load();
+  in.LinesMovedUs = FLinesMovedUs.load();
   in.NowUs = MonotonicMicros();
-  return TStallRule(params).Judge(in);
+  const TStallRule rule(params);
+  const TStallVerdict verdict = rule.Judge(in);
+  if (!verdict.Stalled) return verdict;
+  // The count stands still, but the counting thread may only be waiting for a processor on a
+  // busy machine: the port's counters go on counting the lines meanwhile.
+  const std::shared_ptr<TSerialPort> port = FPortHandle.load();
+  TModemCounts now;
+  uint32_t status = 0;
+  if (!port || !port->GetCommCounts(now, status)) return verdict;
+  const TModemCounts looked = UnpackLines(FLookedLines.exchange(PackLines(now)));
+  if (!TStallRule::LinesMoved(now, UnpackLines(FCountedLines.load()), looked)) return verdict;
+  in.LinesMovedUs = in.NowUs;
+  FLinesMovedUs.store(in.NowUs);
+  return rule.Judge(in);
+}
+
+void TFocusControl::NoteLineCounts(const TModemCounts& counts) {
+  FCountedLines.store(PackLines(counts), std::memory_order_relaxed);
 }
 
 void TFocusControl::StopStalled(int64_t limitUs) {

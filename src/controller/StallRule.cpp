@@ -23,15 +23,22 @@ TStallVerdict TStallRule::Judge(const TStallInput& in) const {
   if (!in.DriveOn || in.Paused) return v;
   // A pause ended restarts the drive: the motor spins up again.
   const int64_t since = std::max(in.DriveSinceUs, in.ResumedUs);
-  // Only a change since the drive (re)started shows the motor turning under this drive.
-  const bool turned = in.LastChangeUs > since;
+  // Only a change since the drive (re)started shows the motor turning under this drive; the
+  // counters moving on count as one.
+  const int64_t lastSign = std::max(in.LastChangeUs, in.LinesMovedUs);
+  const bool turned = lastSign > since;
   // Only an interval that began under this drive shows its speed: the first change after a
   // rest would otherwise carry the whole rest as its interval.
-  const bool measured = turned && in.LastChangeUs - in.LastIntervalUs >= since;
+  const bool measured = in.LastChangeUs > since && in.LastChangeUs - in.LastIntervalUs >= since;
   v.LimitUs = Limit(measured ? in.LastIntervalUs : 0);
-  v.CheckAtUs = turned ? in.LastChangeUs + v.LimitUs : since + FParams.StartAllowanceUs + v.LimitUs;
+  v.CheckAtUs = turned ? lastSign + v.LimitUs : since + FParams.StartAllowanceUs + v.LimitUs;
   v.Stalled = in.NowUs >= v.CheckAtUs;
   return v;
+}
+
+bool TStallRule::LinesMoved(const TModemCounts& now, const TModemCounts& counted,
+                            const TModemCounts& looked) {
+  return now != counted && now != looked;
 }
 
 std::string StallFaultText(int32_t count, int64_t limitUs) {

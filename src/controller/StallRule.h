@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "platform/SerialPort.h"
+
 namespace morvane {
 
 // [FocusControl] StallTime in seconds. The factory motor turns a code in 3 ms at its slow
@@ -45,6 +47,10 @@ struct TStallInput {
   // When the encoder last changed, and the time between its last two changes (0: unknown).
   int64_t LastChangeUs = 0;
   int64_t LastIntervalUs = 0;
+  // When the guard last found the port's line counters moved on past what the counting
+  // thread has read (0: never): the shaft turns while the counting thread waits for a
+  // processor. It shows the motor turning, but not how fast.
+  int64_t LinesMovedUs = 0;
 };
 
 struct TStallVerdict {
@@ -62,6 +68,10 @@ class TStallRule {
   // The time without a change allowed once the motor turns.
   int64_t Limit(int64_t lastIntervalUs) const;
   TStallVerdict Judge(const TStallInput& in) const;
+  // Before a stall is called: the port's counters read now have moved on both from those the
+  // counting thread read last and from those the guard read at its last look.
+  static bool LinesMoved(const TModemCounts& now, const TModemCounts& counted,
+                         const TModemCounts& looked);
 
  private:
   TStallParams FParams;

@@ -31,7 +31,7 @@ TFocuserRequest CheckRequest(TRequestProperty property, double value, const TReq
             "Position %.10g is refused: it must lie from %.10g to %.10g (the maximum is "
             "set in Max. Position).",
             value, 0, max);
-      r.TargetCount = CountAt(std::llround(value), view.FocusMax);
+      r.TargetCount = CountAt(std::llround(value), view.Scale());
       break;
     case TRequestProperty::Relative: {
       if (!Within(value, 1, max))
@@ -39,11 +39,11 @@ TFocuserRequest CheckRequest(TRequestProperty property, double value, const TReq
                        value, 1, max);
       const int64_t steps = std::llround(value);
       const int64_t target =
-          IndiPosition(view.Count, view.FocusMax) + (view.Inward ? -steps : steps);
+          ClientPosition(view.Count, view.Scale()) + (view.Inward ? -steps : steps);
       if (target < 0 || target > view.FocusMax)
         return Refused("A relative move to %.10g is refused: positions lie from %.10g to %.10g.",
                        static_cast<double>(target), 0, max);
-      r.TargetCount = CountAt(target, view.FocusMax);
+      r.TargetCount = CountAt(target, view.Scale());
       break;
     }
     case TRequestProperty::Timer:

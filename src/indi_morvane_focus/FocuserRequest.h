@@ -3,12 +3,16 @@
 // acts on it, and the one mapping between Morvane's count and INDI's position.
 //
 // INDI's clients take "in" as the falling absolute position; Morvane's In raises its count.
-// So the position INDI shows is FOCUS_MAX minus the count: INDI's 0 is the count FOCUS_MAX,
-// INDI's FOCUS_MAX is the count 0, and Focus In (relative, absolute or timed) is Morvane's In.
+// So the position INDI shows is the client scale's top count minus the count
+// (busclient/Follower.h): without travel limits INDI's 0 is the count FOCUS_MAX and FOCUS_MAX
+// the count 0; with limits FOCUS_MAX is their span and 0 the upper limit. Focus In (relative,
+// absolute or timed) is Morvane's In.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "busclient/PositionScale.h"
 #include "platform/BusContract.h"
 
 namespace morvane {
@@ -18,13 +22,6 @@ inline constexpr double FocusMaxLowest = 1e3;
 inline constexpr double FocusMaxHighest = 1e6;
 inline constexpr double TimerLongestMs = 60000;
 
-inline int64_t IndiPosition(int64_t count, int64_t focusMax) {
-  return focusMax - count;
-}
-inline int64_t CountAt(int64_t indiPosition, int64_t focusMax) {
-  return focusMax - indiPosition;
-}
-
 // The last three are TEMP_COEFFICIENT's elements: Morvane's temperature compensation settings,
 // in its own ranges.
 enum class TRequestProperty { Absolute, Relative, Timer, Max, Coefficient, DeadBand, Samples };
@@ -33,6 +30,11 @@ struct TRequestView {
   int32_t Count = 0;     // Morvane's count now
   int64_t FocusMax = 0;  // as set
   bool Inward = true;    // FOCUS_MOTION
+  // The count at INDI's 0: the upper travel limit while limits are set; otherwise FocusMax.
+  std::optional<int64_t> TopCount = std::nullopt;
+  TClientScale Scale() const {
+    return {FocusMax, TopCount.value_or(FocusMax), TopCount.has_value()};
+  }
 };
 
 struct TFocuserRequest {

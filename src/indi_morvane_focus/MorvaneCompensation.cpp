@@ -24,9 +24,9 @@ struct TCoefficientElement {
   const char* MorvaneProperty;
 };
 constexpr TCoefficientElement CoefficientElements[] = {
-    {"COEFFICIENT", TRequestProperty::Coefficient, "TempCoefficient"},
-    {"DEAD_BAND", TRequestProperty::DeadBand, "TempDeadBand"},
-    {"SAMPLES", TRequestProperty::Samples, "TempSamples"},
+    {"COEFFICIENT", TRequestProperty::Coefficient, BusProperty::TempCoefficient},
+    {"DEAD_BAND", TRequestProperty::DeadBand, BusProperty::TempDeadBand},
+    {"SAMPLES", TRequestProperty::Samples, BusProperty::TempSamples},
 };
 
 }  // namespace
@@ -118,20 +118,21 @@ void TMorvaneFocuser::RequestTempComp(bool on) {
   }
   TempCompSP.s = IPS_BUSY;
   IDSetSwitch(&TempCompSP, nullptr);
-  FCommands->Post([on](TFocuserClient& c) { return c.SetBoolProperty("TempCompensation", on); },
-                  [this, on](const TBusReply& r) {
-                    if (!r.Ok) {
-                      LOGF_ERROR("Morvane did not switch temperature compensation %s: %s",
-                                 on ? "on" : "off", r.ErrorMessage.c_str());
-                    } else {
-                      FTempCompOn = on;
-                      LOGF_INFO("Temperature compensation is %s.", on ? "on" : "off");
-                    }
-                    TempCompS[0].s = FTempCompOn ? ISS_ON : ISS_OFF;
-                    TempCompS[1].s = FTempCompOn ? ISS_OFF : ISS_ON;
-                    TempCompSP.s = r.Ok ? IPS_OK : IPS_ALERT;
-                    IDSetSwitch(&TempCompSP, nullptr);
-                  });
+  FCommands->Post(
+      [on](TFocuserClient& c) { return c.SetBoolProperty(BusProperty::TempCompensation, on); },
+      [this, on](const TBusReply& r) {
+        if (!r.Ok) {
+          LOGF_ERROR("Morvane did not switch temperature compensation %s: %s", on ? "on" : "off",
+                     r.ErrorMessage.c_str());
+        } else {
+          FTempCompOn = on;
+          LOGF_INFO("Temperature compensation is %s.", on ? "on" : "off");
+        }
+        TempCompS[0].s = FTempCompOn ? ISS_ON : ISS_OFF;
+        TempCompS[1].s = FTempCompOn ? ISS_OFF : ISS_ON;
+        TempCompSP.s = r.Ok ? IPS_OK : IPS_ALERT;
+        IDSetSwitch(&TempCompSP, nullptr);
+      });
 }
 
 // Every element a client sent is checked before any is written: one bad value refuses them all.

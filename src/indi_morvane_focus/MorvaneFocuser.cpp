@@ -2,6 +2,7 @@
 
 #include <indilogger.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -95,7 +96,8 @@ bool TMorvaneFocuser::Connect() {
     return false;
   }
   std::optional<TCompensationState> compensation;  // none from an older Morvane
-  const TBusReply r = FClient->GetState(FState, compensation);
+  TFocuserState state;
+  const TBusReply r = FClient->GetState(state, compensation);
   if (!r.Ok) {
     if (r.NoService()) {
       LOG_ERROR(
@@ -106,19 +108,35 @@ bool TMorvaneFocuser::Connect() {
     FClient.reset();
     return false;
   }
+  // FOCUS_MAX given before connecting (the driver's configuration of old) becomes Morvane's
+  // scale, said in the log: one scale for every client, and the user's number is kept.
+  const auto given = static_cast<int32_t>(std::llround(FocusMaxPosN[0].value));
+  const bool migrate = FFocusMaxGiven && !state.LimitsSet && given != state.PositionScale;
+  if (migrate) {
+    LOGF_INFO("FOCUS_MAX %d becomes Morvane's position scale (it was %d).", given,
+              state.PositionScale);
+    state.PositionScale = given;
+  }
+  FFocusMaxGiven = false;
+  FFollower.Reset(state);
   FHasCompensation = compensation.has_value();
   if (FHasCompensation) ShowCompensation(*compensation);
   ShowReverse();
-  FMoving = FRunning = FSawBusy = FSawRun = FAborted = false;
+  FMove.Forget();
+  FRunning = FSawRun = FAborted = false;
   FTemperatureDefined = FReadingPending = FTemperatureFaulted = false;
   FCommands = std::make_unique<TBusWorker>(CommandTimeoutMs);
   FReadings = std::make_unique<TBusWorker>(ReadingTimeoutMs);
-  FocusAbsPosN[0].max = FocusMaxPosN[0].value;  // as loaded from the configuration
-  ShowPosition();
-  FocusAbsPosNP.s = FState.Idle ? IPS_OK : IPS_BUSY;
-  if (!FState.PositionTrusted) TellUnverified();
-  if (!FState.PortOpen)
-    LOGF_WARN("Morvane's port COM %d is not open: moves are refused until it is.", FState.ComPort);
+  ShowScale();
+  if (migrate) {
+    Command("set the position scale", [given](TFocuserClient& c) {
+      return c.SetIntProperty(BusProperty::PositionScale, given);
+    });
+  }
+  FocusAbsPosNP.s = State().Idle ? IPS_OK : IPS_BUSY;
+  if (!State().PositionTrusted) TellUnverified();
+  if (!State().PortOpen)
+    LOGF_WARN("Morvane's port COM %d is not open: moves are refused until it is.", State().ComPort);
   // Position and state come as Morvane announces them: the bus connection is watched.
   FBusCallback = IEAddCallback(FClient->Fd(), &TMorvaneFocuser::OnBus, this);
   FCommandsCallback = IEAddCallback(FCommands->Fd(), &TMorvaneFocuser::OnResults, this);
@@ -126,14 +144,14 @@ bool TMorvaneFocuser::Connect() {
   FWatchdogTimer = IEAddPeriodicTimer(1000, &TMorvaneFocuser::OnWatchdog, this);
   // One reading tells whether the module is there; Morvane asks it only this once.
   FTemperatureTimer = IEAddTimer(0, &TMorvaneFocuser::OnTemperatureTimer, this);
-  LOGF_INFO("Connected to Morvane: count %d (position %lld), COM %d.", FState.Position,
-            static_cast<long long>(IndiPosition(FState.Position, FocusAbsPosN[0].max)),
-            FState.ComPort);
+  LOGF_INFO("Connected to Morvane: count %d (position %lld), COM %d.", State().Position,
+            static_cast<long long>(ClientPosition(State().Position, Scale())), State().ComPort);
   return true;
 }
 
 bool TMorvaneFocuser::Disconnect() {
-  if (FRunning) Command("stop the run", [](TFocuserClient& c) { return c.Call("StopRun"); });
+  if (FRunning)
+    Command("stop the run", [](TFocuserClient& c) { return c.Call(BusMethod::StopRun); });
   for (int* callback : {&FBusCallback, &FCommandsCallback, &FReadingsCallback})
     if (*callback >= 0) IERmCallback(*callback);
   for (int* timer : {&FTemperatureTimer, &FWatchdogTimer})
@@ -143,7 +161,8 @@ bool TMorvaneFocuser::Disconnect() {
   FCommands.reset();
   FReadings.reset();
   FClient.reset();
-  FMoving = FRunning = FReadingPending = false;
+  FMove.Forget();
+  FRunning = FReadingPending = false;
   return true;
 }
 
@@ -187,30 +206,52 @@ void TMorvaneFocuser::Lost(const char* why) {
 }
 
 void TMorvaneFocuser::ShowPosition() {
-  FocusAbsPosN[0].value =
-      static_cast<double>(IndiPosition(FState.Position, std::llround(FocusMaxPosN[0].value)));
+  FocusAbsPosN[0].value = static_cast<double>(ClientPosition(State().Position, Scale()));
+}
+
+TClientScale TMorvaneFocuser::Scale() const {
+  return ClientScale(State(), std::llround(FocusMaxPosN[0].value));
+}
+
+// Morvane's scale, or the span of its limits: FOCUS_MAX, the range of absolute and relative
+// moves and the presets. A span narrower than FOCUS_MAX's least is shown as it is.
+void TMorvaneFocuser::ShowScale() {
+  const auto max = static_cast<double>(ClientScale(State()).Max);
+  FocusMaxPosN[0].min = std::min(FocusMaxLowest, max);
+  FocusMaxPosN[0].value = max;
+  FocusAbsPosN[0].max = FocusRelPosN[0].max = max;
+  SyncPresets(static_cast<uint32_t>(max));
+  ShowPosition();
+  if (!isConnected()) return;  // defined with these values
+  IUUpdateMinMax(&FocusMaxPosNP);
+  IUUpdateMinMax(&FocusAbsPosNP);
+  IUUpdateMinMax(&FocusRelPosNP);
+  IDSetNumber(&FocusMaxPosNP, nullptr);
+  IDSetNumber(&FocusAbsPosNP, nullptr);
 }
 
 void TMorvaneFocuser::Apply(const TNotification& n) {
-  if (n.ServiceOwned && !*n.ServiceOwned) {
+  const TFollowed changed = FFollower.Apply(n);
+  if (changed.Gone) {
     Lost("Morvane has ended");
     return;
   }
-  if (n.ComPort) FState.ComPort = *n.ComPort;
-  // Announced before the idle state of the move it ended (empty once the next one starts).
-  if (n.LastFault) FState.LastFault = *n.LastFault;
-  if (n.PortOpen) {
-    FState.PortOpen = *n.PortOpen;
-    if (!FState.PortOpen) LOGF_WARN("Morvane's port COM %d has closed.", FState.ComPort);
+  // LastFault is announced before the idle state of the move it ended (empty once the next
+  // one starts).
+  if (n.PortOpen && !State().PortOpen)
+    LOGF_WARN("Morvane's port COM %d has closed.", State().ComPort);
+  if (changed.Scale) {
+    ShowScale();
+    // The driver's configuration follows Morvane's scale, so that it never brings back an old
+    // one; a span of limits is not a scale.
+    if (!Scale().FromLimits) saveConfig(true, FocusMaxPosNP.name);
   }
   if (n.Position) {
-    if (*n.Position != FState.Position) FLastProgress = TClock::now();
-    FState.Position = *n.Position;
+    if (changed.Position) FLastProgress = TClock::now();
     ShowPosition();
   }
-  if (n.PositionTrusted && *n.PositionTrusted != FState.PositionTrusted) {
-    FState.PositionTrusted = *n.PositionTrusted;
-    if (FState.PositionTrusted) {
+  if (changed.Trusted) {
+    if (State().PositionTrusted) {
       LOG_INFO("Morvane's position is confirmed.");
       if (FocusAbsPosNP.s == IPS_ALERT) FocusAbsPosNP.s = IPS_OK;
       IDSetNumber(&FocusAbsPosNP, nullptr);
@@ -218,57 +259,49 @@ void TMorvaneFocuser::Apply(const TNotification& n) {
       TellUnverified();
     }
   }
-  if (n.ReverseDirection) {
-    FState.ReverseDirection = *n.ReverseDirection;
-    ShowReverse();
-  }
+  if (n.ReverseDirection) ShowReverse();
   if (n.Running) {
-    FState.Running = *n.Running;
-    if (FRunning && FState.Running) FSawRun = true;
+    if (FRunning && State().Running) FSawRun = true;
     // The run ends in Morvane: at its time, by Abort, or in Morvane's window.
-    if (FRunning && FSawRun && !FState.Running) RunEnded();
+    if (FRunning && FSawRun && !State().Running) RunEnded();
   }
   if (n.Idle) {
-    FState.Idle = *n.Idle;
-    if (!FState.Idle) {
-      if (FMoving) FSawBusy = true;
+    const TMoveEnd end = FMove.OnIdle(*n.Idle, State());
+    if (!*n.Idle) {
       // A move started in Morvane's window or by another program shows as well.
       FocusAbsPosNP.s = IPS_BUSY;
-    } else if (FMoving && FSawBusy) {
-      MoveEnded();
+    } else if (end != TMoveEnd::meNone) {
+      MoveEnded(end);
       return;
-    } else if (!FMoving && FocusAbsPosNP.s == IPS_BUSY) {
+    } else if (!FMove.Pending() && FocusAbsPosNP.s == IPS_BUSY) {
       FocusAbsPosNP.s = IPS_OK;
     }
   }
   if (n.Position || n.Idle) IDSetNumber(&FocusAbsPosNP, nullptr);
   FollowCompensation(n);
   if (n.TemperatureAvailable) {
-    FState.TemperatureAvailable = *n.TemperatureAvailable;
-    if (FState.TemperatureAvailable && !FTemperatureDefined) {
+    if (State().TemperatureAvailable && !FTemperatureDefined) {
       ReadTemperature();
-    } else if (!FState.TemperatureAvailable && FTemperatureDefined) {
+    } else if (!State().TemperatureAvailable && FTemperatureDefined) {
       TemperatureFault("the module does not answer");
     }
   }
 }
 
-void TMorvaneFocuser::MoveEnded() {
-  FMoving = false;
-  const int32_t at = FState.Position;
+void TMorvaneFocuser::MoveEnded(TMoveEnd end) {
   IPState state = IPS_OK;
-  if (FAborted) {
+  if (end == TMoveEnd::meStopped) {
     state = IPS_IDLE;
     LOGF_INFO("Move aborted at position %g.", FocusAbsPosN[0].value);
-  } else if (!FState.LastFault.empty()) {
+  } else if (end == TMoveEnd::meFault) {
     // Morvane's stall guard stopped the motor: an end stop, a jam or the encoder.
     state = IPS_ALERT;
-    LOGF_ERROR("%s.", FState.LastFault.c_str());
-  } else if (std::llabs(at - FTarget) > LandingTolerance) {
+    LOGF_ERROR("%s.", State().LastFault.c_str());
+  } else if (end == TMoveEnd::meShort) {
     // Stopped in Morvane's window, or a wait in Morvane timed out.
     state = IPS_ALERT;
     LOGF_WARN("The move ended at position %g, not at its target %lld.", FocusAbsPosN[0].value,
-              static_cast<long long>(IndiPosition(FTarget, std::llround(FocusMaxPosN[0].value))));
+              static_cast<long long>(ClientPosition(FMove.Target(), Scale())));
   }
   FocusAbsPosNP.s = state;
   FocusRelPosNP.s = state;
@@ -278,8 +311,8 @@ void TMorvaneFocuser::MoveEnded() {
 
 void TMorvaneFocuser::RunEnded() {
   FRunning = false;
-  const bool stalled = !FAborted && !FState.LastFault.empty();
-  if (stalled) LOGF_ERROR("%s.", FState.LastFault.c_str());
+  const bool stalled = !FAborted && !State().LastFault.empty();
+  if (stalled) LOGF_ERROR("%s.", State().LastFault.c_str());
   FocusTimerNP.s = FAborted ? IPS_IDLE : stalled ? IPS_ALERT : IPS_OK;
   IDSetNumber(&FocusTimerNP, nullptr);
 }
@@ -291,16 +324,16 @@ void TMorvaneFocuser::OnWatchdog(void* self) {
 // Every motion has a bound: a client gets an error rather than a BUSY that never ends.
 void TMorvaneFocuser::Watchdog() {
   const auto now = TClock::now();
-  if (FMoving && now - FLastProgress > StallLimit) {
-    if (!FSawBusy && FState.Idle && std::llabs(FState.Position - FTarget) <= LandingTolerance) {
-      MoveEnded();  // Morvane had nothing to do
+  if (FMove.Pending() && now - FLastProgress > StallLimit) {
+    if (const TMoveEnd end = FMove.OnQuiet(State()); end == TMoveEnd::meLanded) {
+      MoveEnded(end);  // Morvane had nothing to do
       return;
     }
-    FMoving = false;
+    FMove.Forget();
     LOGF_ERROR("The move made no progress for %lld s: stopped at position %g.",
                static_cast<long long>(std::chrono::seconds(StallLimit).count()),
                FocusAbsPosN[0].value);
-    Command("stop", [](TFocuserClient& c) { return c.Call("Stop"); });
+    Command("stop", [](TFocuserClient& c) { return c.Call(BusMethod::Stop); });
     FocusAbsPosNP.s = FocusRelPosNP.s = IPS_ALERT;
     IDSetNumber(&FocusRelPosNP, nullptr);
     IDSetNumber(&FocusAbsPosNP, nullptr);
@@ -308,7 +341,7 @@ void TMorvaneFocuser::Watchdog() {
   if (FRunning && FRunMs > 0 && now - FRunStart > std::chrono::milliseconds(FRunMs) + StallLimit) {
     FRunning = false;
     LOG_ERROR("The timed run did not end at its time: stopped.");
-    Command("stop the run", [](TFocuserClient& c) { return c.Call("StopRun"); });
+    Command("stop the run", [](TFocuserClient& c) { return c.Call(BusMethod::StopRun); });
     FocusTimerNP.s = IPS_ALERT;
     IDSetNumber(&FocusTimerNP, nullptr);
   }
@@ -369,8 +402,9 @@ IPState TMorvaneFocuser::MoveAbsFocuser(uint32_t targetTicks) {
 }
 
 TRequestView TMorvaneFocuser::View() const {
-  return {FState.Position, std::llround(FocusMaxPosN[0].value),
-          FocusMotionS[FOCUS_INWARD].s == ISS_ON};
+  const TClientScale s = Scale();
+  return {State().Position, s.Max, FocusMotionS[FOCUS_INWARD].s == ISS_ON,
+          s.FromLimits ? std::optional(s.TopCount) : std::nullopt};
 }
 
 void TMorvaneFocuser::Refuse(TRequestProperty property, const std::string& why) {
@@ -383,7 +417,23 @@ void TMorvaneFocuser::Refuse(TRequestProperty property, const std::string& why) 
 void TMorvaneFocuser::Request(TRequestProperty property, double value) {
   const TFocuserRequest r = CheckRequest(property, value, View());
   if (!r.Ok) return Refuse(property, r.Error);
-  if (property == TRequestProperty::Max) return SetFocusMax(r.FocusMax);
+  if (property == TRequestProperty::Max) {
+    if (FClient && Scale().FromLimits)
+      return Refuse(property,
+                    "Morvane's travel limits are set: FOCUS_MAX is their span, and changes with "
+                    "them.");
+    SetFocusMax(r.FocusMax);
+    // Morvane keeps it for every client; before connecting it is taken there on connecting.
+    const auto scale = static_cast<int32_t>(r.FocusMax);
+    if (!FClient) {
+      FFocusMaxGiven = true;
+    } else {
+      Command("set the position scale", [scale](TFocuserClient& c) {
+        return c.SetIntProperty(BusProperty::PositionScale, scale);
+      });
+    }
+    return;
+  }
   if (!FClient) return Refuse(property, "Not connected to Morvane.");
   // A client waits for OK before its next move: a request while moving is refused and
   // leaves the running move's state as it is.
@@ -419,27 +469,28 @@ void TMorvaneFocuser::SendBacklash() {
   const int32_t mode = !FBacklashOn ? 0 : FBacklashSteps < 0 ? 2 : 1;
   const int32_t codes = FBacklashSteps < 0 ? -FBacklashSteps : FBacklashSteps;
   Command("set the backlash compensation", [mode, codes](TFocuserClient& c) {
-    TBusReply r = c.SetIntProperty("BacklashCodes", codes);
-    return r.Ok ? c.SetIntProperty("BacklashMode", mode) : r;
+    TBusReply r = c.SetIntProperty(BusProperty::BacklashCodes, codes);
+    return r.Ok ? c.SetIntProperty(BusProperty::BacklashMode, mode) : r;
   });
 }
 
 // FOCUS_SYNC: "the focuser is at ticks", INDI's position; Morvane's count becomes the count
 // at that position, nothing moves. Morvane refuses it while a move or a run is under way.
 bool TMorvaneFocuser::SyncFocuser(uint32_t ticks) {
-  const int64_t focusMax = std::llround(FocusMaxPosN[0].value);
-  if (ticks > focusMax) {
+  const TClientScale scale = Scale();
+  if (ticks > scale.Max) {
     LOGF_ERROR("Position %u is beyond FOCUS_MAX (%lld): not set.", ticks,
-               static_cast<long long>(focusMax));
+               static_cast<long long>(scale.Max));
     return false;
   }
   if (Busy()) {
     LOG_ERROR("The focuser is moving: the position is set only while it rests.");
     return false;
   }
-  const int64_t count = CountAt(ticks, focusMax);
-  Command("set the position",
-          [count](TFocuserClient& c) { return c.CallInt("Sync", static_cast<int32_t>(count)); });
+  const int64_t count = CountAt(ticks, scale);
+  Command("set the position", [count](TFocuserClient& c) {
+    return c.CallInt(BusMethod::Sync, static_cast<int32_t>(count));
+  });
   return true;
 }
 
@@ -450,25 +501,28 @@ bool TMorvaneFocuser::ReverseFocuser(bool enabled) {
     LOG_ERROR("The focuser is moving: its direction is changed only while it rests.");
     return false;
   }
-  Command("reverse the direction",
-          [enabled](TFocuserClient& c) { return c.SetBoolProperty("ReverseDirection", enabled); });
+  Command("reverse the direction", [enabled](TFocuserClient& c) {
+    return c.SetBoolProperty(BusProperty::ReverseDirection, enabled);
+  });
   return true;
 }
 
 void TMorvaneFocuser::ShowReverse() {
-  FocusReverseS[INDI_ENABLED].s = FState.ReverseDirection ? ISS_ON : ISS_OFF;
-  FocusReverseS[INDI_DISABLED].s = FState.ReverseDirection ? ISS_OFF : ISS_ON;
+  FocusReverseS[INDI_ENABLED].s = State().ReverseDirection ? ISS_ON : ISS_OFF;
+  FocusReverseS[INDI_DISABLED].s = State().ReverseDirection ? ISS_OFF : ISS_ON;
   FocusReverseSP.s = IPS_OK;
   IDSetSwitch(&FocusReverseSP, nullptr);
 }
 
-// A count restored after Morvane did not close cleanly: the focuser may have moved since.
+// A count restored after Morvane did not close cleanly, or one whose encoder edges were lost:
+// the focuser may not be where the count says.
 // Shown as ALERT on the position until the user confirms it (FOCUS_SYNC, or Morvane's own
 // Set Position or Reset).
 void TMorvaneFocuser::TellUnverified() {
   LOG_WARN(
-      "Morvane's position is unverified: it was restored after Morvane did not close cleanly. "
-      "Check the focuser and set its position (FOCUS_SYNC) before moving to a position.");
+      "Morvane's position is unverified: restored after Morvane did not close cleanly, or "
+      "encoder edges were lost. Check the focuser and set its position (FOCUS_SYNC) before "
+      "moving to a position.");
   FocusAbsPosNP.s = IPS_ALERT;
   // While connecting the property is not defined yet: it is defined with this state.
   if (isConnected()) IDSetNumber(&FocusAbsPosNP, nullptr);
@@ -485,24 +539,25 @@ void TMorvaneFocuser::Command(const char* what, TBusWorker::TCall call) {
 
 void TMorvaneFocuser::StartMove(int64_t target, TRequestProperty from) {
   IPState state = IPS_BUSY;
-  if (target == FState.Position) {
-    state = IPS_OK;  // Morvane would not move
+  // Requests wait for Morvane to rest (Busy): at the target already, it would not move.
+  if (!FMove.Issue(target, State().Position, true)) {
+    state = IPS_OK;
   } else {
-    FMoving = true;
-    FSawBusy = FAborted = false;
-    FTarget = target;
+    FAborted = false;
     FLastProgress = TClock::now();
     FCommands->Post(
-        [target](TFocuserClient& c) { return c.CallInt("MoveTo", static_cast<int32_t>(target)); },
+        [target](TFocuserClient& c) {
+          return c.CallInt(BusMethod::MoveTo, static_cast<int32_t>(target));
+        },
         [this](const TBusReply& r) {
-          if (r.Ok || !FMoving) return;
+          if (r.Ok || !FMove.Pending()) return;
           if (r.ErrorName == DBUS_ERROR_NO_REPLY) {
             // A Morvane slow to answer may still make the move: its state tells, and the
             // watchdog ends a move that never starts.
             LOG_WARN("Morvane has not answered the move yet; its state is followed.");
             return;
           }
-          FMoving = false;
+          FMove.Forget();
           if (r.NoService()) {
             LOG_ERROR("Morvane is not running on the session bus any more.");
           } else {
@@ -530,8 +585,8 @@ void TMorvaneFocuser::StartRun(bool in, uint32_t milliseconds) {
   FRunStart = TClock::now();
   FCommands->Post(
       [in, milliseconds](TFocuserClient& c) {
-        return milliseconds > 0 ? c.CallBoolUInt("StartTimedRun", in, milliseconds)
-                                : c.CallBool("StartRun", in);
+        return milliseconds > 0 ? c.CallBoolUInt(BusMethod::StartTimedRun, in, milliseconds)
+                                : c.CallBool(BusMethod::StartRun, in);
       },
       [this](const TBusReply& r) {
         if (r.Ok || !FRunning) return;
@@ -550,13 +605,14 @@ void TMorvaneFocuser::StartRun(bool in, uint32_t milliseconds) {
 
 bool TMorvaneFocuser::AbortFocuser() {
   if (!FClient) return false;
-  if (FRunning || FState.Running) {
+  if (FRunning || State().Running) {
     FAborted = FRunning;
-    Command("stop the run", [](TFocuserClient& c) { return c.Call("StopRun"); });
+    Command("stop the run", [](TFocuserClient& c) { return c.Call(BusMethod::StopRun); });
   }
-  if (FMoving || !FState.Idle) {
+  if (FMove.Pending() || !State().Idle) {
     FAborted = true;
-    Command("stop", [](TFocuserClient& c) { return c.Call("Stop"); });
+    FMove.Stopping();
+    Command("stop", [](TFocuserClient& c) { return c.Call(BusMethod::Stop); });
   }
   return true;
 }
@@ -595,7 +651,7 @@ void TMorvaneFocuser::OnTemperatureTimer(void* self) {
 // Never during a move: a module exchange holds the serial line that the move drives. Without
 // the module Morvane answers at once (it asks the module only the first time).
 void TMorvaneFocuser::ReadTemperature() {
-  if (!FReadings || FReadingPending || Busy() || !FState.PortOpen) return;
+  if (!FReadings || FReadingPending || Busy() || !State().PortOpen) return;
   auto celsius = std::make_shared<double>(0);
   FReadingPending = true;
   FReadings->Post([celsius](TFocuserClient& c) { return c.ReadTemperature(*celsius); },

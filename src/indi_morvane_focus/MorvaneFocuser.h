@@ -1,8 +1,9 @@
 #pragma once
 // indi_morvane_focus: Morvane as a focuser of INDI clients (KStars/Ekos and others). Morvane
 // owns the serial port; the driver is a client of the running Morvane on the user's session
-// bus ("org.morvane.Focuser1") and follows its position as Morvane announces it. INDI's
-// position is FOCUS_MAX minus Morvane's count (FocuserRequest.h).
+// bus ("org.morvane.Focuser1") and follows its state as Morvane announces it
+// (busclient/Follower.h). FOCUS_MAX is Morvane's PositionScale, or the span of its travel limits
+// while they are set; INDI's position is the scale's top count minus Morvane's count.
 
 #include <indifocuser.h>
 
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include "busclient/FocuserClient.h"
+#include "busclient/Follower.h"
 #include "indi_morvane_focus/BusWorker.h"
 #include "indi_morvane_focus/FocuserRequest.h"
 
@@ -91,7 +93,7 @@ class TMorvaneFocuser : public INDI::Focuser {
   void TakeResults(TBusWorker* worker);
   void Apply(const TNotification& n);
   void ShowPosition();
-  void MoveEnded();
+  void MoveEnded(TMoveEnd end);
   void RunEnded();
   void Watchdog();
   // The one way a client's number acts: checked, then a move, a run or a new maximum.
@@ -102,8 +104,12 @@ class TMorvaneFocuser : public INDI::Focuser {
   void StartMove(int64_t target, TRequestProperty from);
   void StartRun(bool in, uint32_t milliseconds);
   void SetFocusMax(uint32_t focusMax);
+  // FOCUS_MAX and the positions' range as Morvane's scale or limits have them.
+  void ShowScale();
+  TClientScale Scale() const;
   void Command(const char* what, TBusWorker::TCall call);
-  bool Busy() const { return FMoving || FRunning || !FState.Idle || FState.Running; }
+  bool Busy() const { return FMove.Pending() || FRunning || !State().Idle || State().Running; }
+  const TFocuserState& State() const { return FFollower.State(); }
   void DefineTemperature();
   void ReadTemperature();
   void TemperatureRead(const TBusReply& r, double celsius);
@@ -115,17 +121,18 @@ class TMorvaneFocuser : public INDI::Focuser {
   std::unique_ptr<TFocuserClient> FClient;  // the watch: Morvane's announcements
   std::unique_ptr<TBusWorker> FCommands;    // moves, runs and stops, in order
   std::unique_ptr<TBusWorker> FReadings;    // the module's readings, which may be slow
-  TFocuserState FState;
+  TFocuserFollower FFollower;
   int FBusCallback = -1;
   int FCommandsCallback = -1;
   int FReadingsCallback = -1;
   int FTemperatureTimer = -1;
   int FWatchdogTimer = -1;
 
-  bool FMoving = false;   // a move this driver asked for runs
-  bool FSawBusy = false;  // Morvane has said the move runs
-  bool FAborted = false;  // this driver stopped it
-  int64_t FTarget = 0;    // its count
+  TMoveTracker FMove{LandingTolerance};  // a move this driver asked for
+  bool FAborted = false;                 // this driver stopped its run
+  // FOCUS_MAX was set (by a client, or the configuration) while not connected: Morvane's
+  // PositionScale takes it on connecting.
+  bool FFocusMaxGiven = false;
   TClock::time_point FLastProgress;
   bool FRunning = false;  // a coarse run this driver asked for
   bool FSawRun = false;   // Morvane has said it runs

@@ -16,6 +16,63 @@ inline constexpr const char* Focuser1Interface = "org.morvane.Focuser1";
 inline constexpr const char* BroadcastInterface = "org.morvane.Broadcast";
 inline constexpr const char* MorvaneMessageName = "MORVANE_MESSAGE";
 
+// Focuser1's property and method names, spelled here once for the service and every client.
+namespace BusProperty {
+inline constexpr const char* Position = "Position";
+inline constexpr const char* Idle = "Idle";
+inline constexpr const char* Running = "Running";
+inline constexpr const char* PortOpen = "PortOpen";
+inline constexpr const char* ComPort = "ComPort";
+inline constexpr const char* TemperatureAvailable = "TemperatureAvailable";
+inline constexpr const char* PositionTrusted = "PositionTrusted";
+inline constexpr const char* PortDevice = "PortDevice";
+inline constexpr const char* PortProblem = "PortProblem";
+inline constexpr const char* ReverseDirection = "ReverseDirection";
+inline constexpr const char* BacklashMode = "BacklashMode";
+inline constexpr const char* BacklashCodes = "BacklashCodes";
+inline constexpr const char* TempCompensation = "TempCompensation";
+inline constexpr const char* TempCoefficient = "TempCoefficient";
+inline constexpr const char* TempDeadBand = "TempDeadBand";
+inline constexpr const char* TempSamples = "TempSamples";
+inline constexpr const char* TempReference = "TempReference";
+inline constexpr const char* CompensationHeld = "CompensationHeld";
+inline constexpr const char* LastCompensationMove = "LastCompensationMove";
+inline constexpr const char* LastFault = "LastFault";
+// The clients' position scale: INDI's FOCUS_MAX and Alpaca's MaxStep while no travel limits
+// are set ([FocusControl] PositionScale).
+inline constexpr const char* PositionScale = "PositionScale";
+// Travel limits, counts; LowerLimit and UpperLimit mean something only while LimitsSet.
+inline constexpr const char* LimitsSet = "LimitsSet";
+inline constexpr const char* LowerLimit = "LowerLimit";
+inline constexpr const char* UpperLimit = "UpperLimit";
+}  // namespace BusProperty
+
+namespace BusMethod {
+inline constexpr const char* MoveBy = "MoveBy";
+inline constexpr const char* MoveTo = "MoveTo";
+inline constexpr const char* Stop = "Stop";
+inline constexpr const char* ResetCount = "ResetCount";
+inline constexpr const char* Sync = "Sync";
+inline constexpr const char* StartRun = "StartRun";
+inline constexpr const char* StartTimedRun = "StartTimedRun";
+inline constexpr const char* StopRun = "StopRun";
+inline constexpr const char* ReadTemperature = "ReadTemperature";
+inline constexpr const char* HoldCompensation = "HoldCompensation";
+inline constexpr const char* ReleaseCompensation = "ReleaseCompensation";
+inline constexpr const char* MarkFocus = "MarkFocus";
+inline constexpr const char* MeasureBacklash = "MeasureBacklash";
+inline constexpr const char* SetLimits = "SetLimits";
+inline constexpr const char* ClearLimits = "ClearLimits";
+inline constexpr const char* FindTravel = "FindTravel";
+}  // namespace BusMethod
+
+// The clients' position scale without a PositionScale key: the INDI driver's FOCUS_MAX of
+// old, so that a driver configuration saved with it keeps its positions. Its range is
+// FOCUS_MAX's.
+inline constexpr int32_t DefaultPositionScale = 100000;
+inline constexpr int32_t LeastPositionScale = 1000;
+inline constexpr int32_t MostPositionScale = 1000000;
+
 // Errors a Focuser1 method answers with.
 inline constexpr const char* BusyError = "org.morvane.Error.Busy";
 inline constexpr const char* PortClosedError = "org.morvane.Error.PortClosed";

@@ -77,4 +77,12 @@ bool SaveCompensationSettings(const std::string& iniPath, const TCompensationSet
   return ReplaceWholeFile(iniPath, p.Text(), ops);
 }
 
+bool SaveTempReference(const std::string& iniPath, double reference, TFileOps& ops) {
+  TCompensationSettings s;
+  s.TempReference = reference;
+  return WriteProfileString(
+      iniPath, Section, "TempReference",
+      FormatDecimal(NormalisedCompensation(s).TempReference, DecimalSeparator()), ops);
+}
+
 }  // namespace morvane

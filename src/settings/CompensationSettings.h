@@ -35,4 +35,10 @@ TCompensationSettings ReadCompensationSettings(const std::string& iniPath);
 bool SaveCompensationSettings(const std::string& iniPath, const TCompensationSettings& s,
                               TFileOps& ops = DefaultFileOps());
 
+// Writes the reference alone, so that the section's other keys stay as the file has them (a
+// value the user edited there since the section was read is not put back); false (file as it
+// was) on failure.
+bool SaveTempReference(const std::string& iniPath, double reference,
+                       TFileOps& ops = DefaultFileOps());
+
 }  // namespace morvane

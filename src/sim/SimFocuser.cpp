@@ -18,17 +18,20 @@ double CharTime(const TSimParams& params) {
 }
 }  // namespace
 
-TSimFocuser::TSimFocuser(const TSimParams& params)
+TSimFocuser::TSimFocuser(const TSimParams& params, TRestHandler onRest)
     : FParams(params),
+      FOnRest(std::move(onRest)),
       FEpoch(TClock::now()),
       FCharTime(CharTime(params)),
       FTrace(params.TraceLimit),
       FMotor(params, 0.0),
       FModule(params, 0.0),
       FFast(params.StartFast),
+      FReaderDelayUs(params.ReaderDelayUs),
       FMerge(params.MergeEdges) {
-  // The shaft starts in the middle of the quarter cycle where both lines are low.
-  FMotor.PlaceShaft(0.0, 0.125);
+  FMotor.PlaceShaft(0.0, std::isfinite(params.StartShaft) ? params.StartShaft : 0.125);
+  StartEncoderAt(FMotor.Shaft());
+  FToldShaft = FMotor.Shaft();
   FSettings.DCBlength = 28;
   FSettings.BaudRate = 9600;
   FSettings.Flags = fBinary;
@@ -47,6 +50,14 @@ TSimFocuser::~TSimFocuser() {
   }
   FWake.notify_all();
   FThread.join();
+  if (!FOnRest) return;
+  double shaft;
+  {
+    std::lock_guard lock(FLock);
+    CatchUp(Now());
+    shaft = FMotor.Shaft();
+  }
+  if (shaft != FToldShaft) FOnRest(shaft);
 }
 
 double TSimFocuser::Now() const {
@@ -82,6 +93,15 @@ void TSimFocuser::Run() {
   while (!FStop) {
     const double now = Now();
     CatchUp(now);
+    if (FOnRest && FMotor.Settled() && FMotor.Shaft() != FToldShaft) {
+      // At rest nothing is due, so the handler's file write delays no edge.
+      FToldShaft = FMotor.Shaft();
+      const double shaft = FToldShaft;
+      lock.unlock();
+      FOnRest(shaft);
+      lock.lock();
+      continue;
+    }
     const double next = NextDeadline(now);
     if (next == TSimMotor::Never) {
       FWake.wait(lock);

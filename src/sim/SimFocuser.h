@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,8 +37,12 @@ class TSimPort;
 
 class TSimFocuser {
  public:
-  explicit TSimFocuser(const TSimParams& params = {});
-  // Stops and joins the physics thread. No port may outlive it.
+  // The shaft at rest somewhere new, told on the physics thread (without the simulator's
+  // lock), and once more at the end if it moved since: for keeping it across runs.
+  using TRestHandler = std::function<void(double shaft)>;
+  explicit TSimFocuser(const TSimParams& params = {}, TRestHandler onRest = {});
+  // Stops and joins the physics thread, then tells where the shaft ended. No port may outlive
+  // it.
   ~TSimFocuser();
   TSimFocuser(const TSimFocuser&) = delete;
   TSimFocuser& operator=(const TSimFocuser&) = delete;
@@ -55,8 +60,8 @@ class TSimFocuser {
   int32_t Position() const;
   // The same for a reader that counts both CTS edges (double resolution).
   int32_t DualPosition() const;
-  // The encoder shaft's angle in codes, also while the encoder is dead; starts at 0.125,
-  // the middle of the first quarter cycle.
+  // The encoder shaft's angle in codes, also while the encoder is dead; starts at
+  // TSimParams::StartShaft.
   double ShaftPosition() const;
   // Where the draw tube stands, in codes of the shaft (TubePlay away from it at most).
   double TubePosition() const;
@@ -100,6 +105,15 @@ class TSimFocuser {
   // from the side the shaft is on now; Unjam frees it.
   void Jam(double atCodes);
   void Unjam();
+  // The port misses the next changes of one encoder line ('C' CTS, 'S' DSR; negative: every
+  // change until KeepEdges): it reads the line's level but neither counts the change nor
+  // reports it, as a port whose interrupt came too late for a short pulse or a cable that
+  // picks up noise. The shaft and the reference count go on as ever.
+  void DropEdges(char line, int changes);
+  void KeepEdges();
+  // The reader's own lateness from now on (TSimParams::ReaderDelayUs): each wait returns this
+  // long after its event, as a counting thread kept from the processor by a busy machine.
+  void SetReaderDelay(int us);
 
   // Turns the shaft by hand with the motor at rest: codes full cycles (negative toward falling
   // codes), line changes evenly spaced so that CTS changes edgeRateHz times per second. Blocks
@@ -144,6 +158,9 @@ class TSimFocuser {
   void AdvanceMotor(double t);
   // Brings the encoder lines to the shaft's quarter cycle, one edge per quarter.
   void SyncEncoder();
+  // The lines, the port's view of them and the reference counts for a shaft placed at x
+  // before anything ran, as if it had turned there from the start.
+  void StartEncoderAt(double x);
   void StepEncoder(int64_t quarter);
   void SetEncoderLevel(char line, bool level);
   // A line change where the port sees it: counted and reported to a waiter.
@@ -176,6 +193,8 @@ class TSimFocuser {
   void EndSession();
 
   const TSimParams FParams;
+  const TRestHandler FOnRest;
+  double FToldShaft = 0;  // the shaft where FOnRest last had it
   const TClock::time_point FEpoch;
   const double FCharTime;  // seconds per character on the wire
   TSimTrace FTrace;
@@ -196,6 +215,8 @@ class TSimFocuser {
   int64_t FQuarter = 0;  // the encoder's quarter cycle: shaft angle * 4 - FOffset, floored
   double FOffset = 0;    // shaft angle at which the encoder's quarter 0 begins
   bool FDeadEncoder = false;
+  int FDropCts = 0, FDropDsr = 0;  // changes the port is still to miss (negative: all)
+  int FReaderDelayUs;
   // The port's view of the encoder lines: the levels last seen (live on a UART, last sent by
   // an adapter) and its counters of their changes.
   bool FSeenCts = false, FSeenDsr = false;

@@ -62,6 +62,17 @@ void TSimFocuser::SyncEncoder() {
   while (x < QuarterLow()) StepEncoder(FQuarter - 1);
 }
 
+void TSimFocuser::StartEncoderAt(double x) {
+  FQuarter = static_cast<int64_t>(std::floor(x * 4 - FOffset));
+  const int phase = Phase(FQuarter);
+  FSeenCts = FCts = PhaseCts(phase);
+  FSeenDsr = FDsr = PhaseDsr(phase);
+  // From quarter 0 a single-resolution reader counts where CTS rises with DSR low, once per
+  // cycle: ceil(quarter / 4); a double-resolution one each CTS edge: floor((quarter + 1) / 2).
+  FCount = static_cast<int32_t>((FQuarter + 3) >> 2);
+  FDualCount = static_cast<int32_t>((FQuarter + 1) >> 1);
+}
+
 void TSimFocuser::StepEncoder(int64_t quarter) {
   FQuarter = quarter;
   const int phase = Phase(quarter);
@@ -91,11 +102,20 @@ void TSimFocuser::SetEncoderLevel(char line, bool level) {
 }
 
 void TSimFocuser::SeeLineChange(uint32_t bit) {
+  int& drop = bit == EV_CTS ? FDropCts : FDropDsr;
   if (bit == EV_CTS) {
     FSeenCts = FCts;
-    ++FCounts.Cts;
   } else {
     FSeenDsr = FDsr;
+  }
+  // A missed change: the level is there to read, but nothing counted or reported it.
+  if (drop != 0) {
+    if (drop > 0) --drop;
+    return;
+  }
+  if (bit == EV_CTS) {
+    ++FCounts.Cts;
+  } else {
     ++FCounts.Dsr;
   }
   if (FSession == 0 || !(FMask & bit)) return;
@@ -138,6 +158,23 @@ void TSimFocuser::SetDeadEncoder(bool dead) {
   // Revived, the encoder counts on from the quarter cycle it stopped in.
   if (!dead) FOffset = FMotor.Shaft() - (static_cast<double>(FQuarter) + 0.5) / 4;
   FWake.notify_one();
+}
+
+void TSimFocuser::DropEdges(char line, int changes) {
+  std::lock_guard lock(FLock);
+  CatchUp(Now());
+  (line == 'C' ? FDropCts : FDropDsr) = changes;
+}
+
+void TSimFocuser::SetReaderDelay(int us) {
+  std::lock_guard lock(FLock);
+  FReaderDelayUs = us;
+}
+
+void TSimFocuser::KeepEdges() {
+  std::lock_guard lock(FLock);
+  CatchUp(Now());
+  FDropCts = FDropDsr = 0;
 }
 
 void TSimFocuser::SetMergeEdges(bool on) {

@@ -160,7 +160,8 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
   FSnapshot.reset();
   const uint64_t changes = FMaskChanges;
   FWaiting = true;
-  bool late = FParams.ReaderDelayUs <= 0;
+  const int delayUs = FReaderDelayUs;
+  bool late = delayUs <= 0;
   for (;;) {
     if (!Alive(session)) return false;
     if (FMaskChanges != changes) {
@@ -172,7 +173,7 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
       // Woken, the reader runs only after its delay; the lines go on changing meanwhile.
       late = true;
       lock.unlock();
-      std::this_thread::sleep_for(std::chrono::microseconds(FParams.ReaderDelayUs));
+      std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
       lock.lock();
       CatchUp(Now());
       continue;

@@ -57,9 +57,13 @@ struct TSimParams {
   // encoder): the tube stands at a different place for the same count depending on the last
   // direction. 0: the tube follows the shaft exactly.
   double TubePlay = 0.0;
-  // Mechanical end stops, in turns of the encoder shaft either way from the start position.
+  // Mechanical end stops, in turns of the encoder shaft either way from code 0.
   // At a stop the shaft stalls; driven away it breaks loose again.
   double TravelRevs = 40.0;
+  // Where the shaft stands at start, in codes from the first code's start (within the end
+  // stops): the middle of the quarter cycle where both lines are low, or where a run before
+  // left it.
+  double StartShaft = 0.125;
 
   // Reader model. False: every modem-line change is queued with a snapshot of the levels, so
   // a reader that keeps up sees every edge. True: as real hardware, changes arriving while no

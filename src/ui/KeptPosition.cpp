@@ -53,10 +53,21 @@ void TMainForm::KeepPosition(bool closed) {
 void TMainForm::TrustPosition() {
   const bool changed = !FPositionTrusted;
   FPositionTrusted = true;
+  if (FocusControl) FocusControl->TrustCount();
   FPositionNote.clear();
   KeepPosition(false);
   if (!changed) return;
   UpdateStatusLine();
+  BusStateChanged();
+}
+
+void TMainForm::DistrustPosition(const QString& note) {
+  FPositionTrusted = false;
+  FPositionNote = note;
+  // Shown now, over whatever note stood; it stays behind later notes until trusted again.
+  SetStatusNote(note);
+  // A clean exit now keeps the count unverified.
+  KeepPosition(false);
   BusStateChanged();
 }
 

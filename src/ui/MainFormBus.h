@@ -47,6 +47,8 @@ class TMainFormConsole : public TConsoleActions {
   bool CompensationHeld() override;
   int32_t LastCompensationMove() override;
   std::string LastFault() override;
+  int32_t PositionScale() override;
+  void SetPositionScale(int32_t scale) override;
   TMarkOutcome MarkFocus() override;
   void MeasureBacklash(std::function<void(const TBacklashReply&)> done) override;
   TTravelLimits TravelLimits() override;

@@ -52,6 +52,14 @@ bool TMainFormConsole::Running() {
   return Form.CoarseRunning();
 }
 
+int32_t TMainFormConsole::PositionScale() {
+  return Form.PositionScale();
+}
+
+void TMainFormConsole::SetPositionScale(int32_t scale) {
+  Form.SetPositionScale(scale);
+}
+
 std::string TMainFormConsole::LastFault() {
   return Form.Controller().LastFault();
 }

@@ -1,6 +1,11 @@
-// Setup's "Reverse Focuser Direction" as other programs set it (INDI's FOCUS_REVERSE_MOTION):
-// applied to the controller and saved in the settings file, as Setup's OK would.
+// Settings other programs write on the bus, applied and saved in the settings file as Setup's
+// OK would: "Reverse Focuser Direction" (INDI's FOCUS_REVERSE_MOTION) and the clients'
+// position scale (INDI's FOCUS_MAX).
 
+#include <algorithm>
+#include <string>
+
+#include "platform/BusContract.h"
 #include "platform/Signals.h"
 #include "settings/Profile.h"
 #include "ui/MainFormBus.h"
@@ -11,6 +16,14 @@ namespace morvane {
 void TMainForm::SetReverseDirection(bool on) {
   FocusControl->SetReverseDir(on);
   if (!WriteProfileString(FIniPath, "FocusControl", "ReverseDirection", on ? "1" : "0"))
+    LogLine("Unable to write to " + FIniPath);
+  BusStateChanged();
+}
+
+void TMainForm::SetPositionScale(int32_t scale) {
+  FPositionScale = std::clamp(scale, LeastPositionScale, MostPositionScale);
+  if (!WriteProfileString(FIniPath, "FocusControl", "PositionScale",
+                          std::to_string(FPositionScale)))
     LogLine("Unable to write to " + FIniPath);
   BusStateChanged();
 }

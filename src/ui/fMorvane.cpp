@@ -24,6 +24,7 @@
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
 #include "settings/LimitSettings.h"
+#include "settings/PositionScaleSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
 #include "settings/StallSettings.h"
@@ -221,9 +222,10 @@ void TMainForm::FormCreate() {
     LogLine(text);
     SetStatusNote(QString::fromStdString(text));
   };
-  // The reference belongs to the focus found at that temperature: kept over a restart.
+  // The reference belongs to the focus found at that temperature: kept over a restart. Only
+  // its key is written: the rest of the section is the dialog's, or the user's own edit.
   FTempComp->OnReferenceTaken = [this](const TCompensationSettings& s) {
-    if (!SaveCompensationSettings(FIniPath, s)) LogLine("Unable to write to " + FIniPath);
+    if (!SaveTempReference(FIniPath, s.TempReference)) LogLine("Unable to write to " + FIniPath);
     BusStateChanged();  // TempReference
   };
   FFocusMarker =
@@ -247,6 +249,13 @@ void TMainForm::FormCreate() {
     QPointer<TMainForm> self(this);
     FHost.Post([self, text] {
       if (self) self->ShowStall(QString::fromStdString(text));
+    });
+  };
+  // Edges lost: the count may no longer be the focuser's place, as after a crash.
+  FocusControl->OnCountFault = [this](TFocusControl*, const std::string& text) {
+    QPointer<TMainForm> self(this);
+    FHost.Post([self, text] {
+      if (self) self->DistrustPosition(QString::fromStdString(text));
     });
   };
   FocusControl->OnAvailChange = [this](TFocusControl* sender, bool avail) {
@@ -348,6 +357,7 @@ void TMainForm::FinishFormShow() {
     FTempComp->SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
     FocusControl->SetTravelLimits(ReadTravelLimits(FIniPath));
+    FPositionScale = ReadPositionScale(FIniPath);
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
     RestoreKeptPosition();
@@ -366,6 +376,7 @@ void TMainForm::ReloadSettings() {
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
     // Refused while something moves: the limits then stay as they were until the next reload.
     FocusControl->SetTravelLimits(ReadTravelLimits(FIniPath));
+    FPositionScale = ReadPositionScale(FIniPath);
   });
   BusStateChanged();  // the port may have changed
 }

@@ -95,13 +95,18 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // The count becomes count without a move ("Set Position...", the bus's Sync). Empty when
   // done, otherwise why not.
   QString SyncCount(int32_t count);
-  // False after a start that restored a count Morvane did not close cleanly behind.
+  // False after a start that restored a count Morvane did not close cleanly behind, and after
+  // the count found encoder edges lost; true again once the position is set or reset.
   bool PositionTrusted() const { return FPositionTrusted; }
   // Restores the kept count once the port is open; writes it when a move has ended and, with
   // closed, at a clean exit.
   void RestoreKeptPosition();
   void KeepPosition(bool closed);
   void TrustPosition();
+  // The count can no longer be trusted (edges lost): note shown, PositionTrusted false.
+  void DistrustPosition(const QString& note);
+  // The clients' position scale, brought into range and saved (ReverseDirection.cpp).
+  void SetPositionScale(int32_t scale);
   // The motor's In and Out swapped, applied and saved (ReverseDirection.cpp).
   void SetReverseDirection(bool on);
   // Key is a Qt key code; auto-repeated presses come as further key downs.
@@ -175,6 +180,7 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   void SetAppliedVoice(int voice) override { FAppliedVoice = voice; }
   void ShowInformationMessage(const std::string& text) override;
   std::string IniPath() const override { return FIniPath; }
+  int32_t PositionScale() const { return FPositionScale; }
   // Backlash and temperature compensation (ui/Compensation.cpp).
   TTempCompDriver& TempComp() { return *FTempComp; }
   // Applies the settings and saves them in the settings file's own section.
@@ -272,6 +278,8 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   TControllerHost& FHost;
   TPortOpener FOpener;
   std::string FIniPath;
+  // [FocusControl] PositionScale as last read (the start, a reload), for the bus.
+  int32_t FPositionScale = DefaultPositionScale;
   int FAppliedVoice = 0;
   int FCollapsedWidth = 0;
   uint32_t FMorvaneMessage = 0;

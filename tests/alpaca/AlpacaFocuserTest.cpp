@@ -220,3 +220,51 @@ TEST(AlpacaFocuserTest, AMoveStoppedByTheStallGuardFailsItsIsMovingOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// MaxStep is Morvane's PositionScale unless Alpaca.ini keeps one, and the travel limits' span
+// while they are set; positions and moves map through the same scale.
+TEST(AlpacaFocuserTest, MaxStepFollowsMorvanesScaleAndLimits) {
+  auto scaled = Running(100);
+  scaled.PositionScale = 20000;
+  auto limited = Running(700);
+  limited.LimitsSet = true;
+  limited.LowerLimit = 200;
+  limited.UpperLimit = 1200;
+  auto outside = limited;
+  outside.Position = 100;
+  const struct {
+    const char* Name;
+    TFocuserView View;
+    std::optional<int32_t> Kept;  // Alpaca.ini's MaxStep
+    int MaxStep;
+    int Position;  // -1: refused with CountOutOfRange
+    int MovedTo;   // the count a move to position 0 asks for
+  } rows[] = {
+      {"Morvane's scale", scaled, std::nullopt, 20000, 19900, 20000},
+      {"the default scale", Running(0), std::nullopt, 100000, 100000, 100000},
+      {"kept in Alpaca.ini", scaled, 1500, 1500, 1400, 1500},
+      {"limits win over the scale", limited, std::nullopt, 1000, 500, 1200},
+      {"limits win over Alpaca.ini", limited, 1500, 1000, 500, 1200},
+      {"below the lower limit", outside, std::nullopt, 1000, -1, 1200},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.Name);
+    TFakeLink link;
+    link.State = r.View;
+    TAlpacaFocuser device(link, TDeviceConfig{.MaxStep = r.Kept});
+    ASSERT_EQ(device.Put("connect", {}).ErrorNumber, 0);
+    EXPECT_EQ(device.Get("maxstep").Value, r.MaxStep);
+    const TDeviceReply position = device.Get("position");
+    if (r.Position < 0) {
+      EXPECT_EQ(position.ErrorNumber, CountOutOfRange);
+    } else {
+      EXPECT_EQ(position.Value, r.Position);
+    }
+    ASSERT_EQ(device.Put("move", {{"Position", "-5"}}).ErrorNumber, 0);
+    EXPECT_EQ(link.Moves, std::vector<int32_t>{r.MovedTo});
+  }
+}
+
+}  // namespace

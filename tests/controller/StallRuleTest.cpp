@@ -88,6 +88,64 @@ TEST(StallRuleTest, JudgesEveryDrive) {
   }
 }
 
+// The counting thread kept from the processor: the count stands still, but the port's line
+// counters moved on; that shows the motor turning, from when the guard saw it.
+TEST(StallRuleTest, CountersMovedOnAreATurningMotor) {
+  struct TCase {
+    const char* What;
+    TStallInput In;
+    bool Stalled;
+    int64_t CheckAt;  // ms
+  } cases[] = {
+      {"starved, counters moved",
+       {true, false, 1400 * Ms, 0, 0, 900 * Ms, 3 * Ms, 1400 * Ms},
+       false,
+       1900},
+      {"starved, counters moved, then nothing",
+       {true, false, 1900 * Ms, 0, 0, 900 * Ms, 3 * Ms, 1400 * Ms},
+       true,
+       1900},
+      // Counted changes later than the counters' move count from themselves.
+      {"counted again", {true, false, 1400 * Ms, 0, 0, 1300 * Ms, 3 * Ms, 1000 * Ms}, false, 1800},
+      // Before the first counted change: the counters show the motor has started.
+      {"starved from the start", {true, false, 750 * Ms, 0, 0, 0, 0, 750 * Ms}, false, 1250},
+      // A move of the counters before this drive says nothing of it.
+      {"moved before the drive",
+       {true, false, 2750 * Ms, 2000 * Ms, 0, 1990 * Ms, 3 * Ms, 1995 * Ms},
+       true,
+       2750},
+      {"moved during a pause",
+       {true, false, 3550 * Ms, 0, 2800 * Ms, 900 * Ms, 3 * Ms, 2700 * Ms},
+       true,
+       3550},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TStallParams p = Factory();
+    p.CodesPerSecond = 300;
+    const TStallVerdict v = TStallRule(p).Judge(c.In);
+    EXPECT_EQ(v.Stalled, c.Stalled);
+    EXPECT_EQ(v.CheckAtUs, c.CheckAt * Ms);
+  }
+
+  // Moved: the port's counters now differ from those the counting thread read last and from
+  // those the guard read at its last look.
+  struct TLook {
+    const char* What;
+    TModemCounts Now, Counted, Looked;
+    bool Moved;
+  } looks[] = {
+      {"counting thread up to date", {40, 41}, {40, 41}, {10, 10}, false},
+      {"counting thread behind", {40, 41}, {20, 20}, {10, 10}, true},
+      {"behind, and still since the last look (a jam)", {40, 41}, {20, 20}, {40, 41}, false},
+      {"one line only", {40, 42}, {40, 41}, {40, 41}, true},
+  };
+  for (const TLook& l : looks) {
+    SCOPED_TRACE(l.What);
+    EXPECT_EQ(TStallRule::LinesMoved(l.Now, l.Counted, l.Looked), l.Moved);
+  }
+}
+
 TEST(StallRuleTest, TheFloorIsTheSetting) {
   TStallParams p = Factory();
   p.FloorUs = 2000 * Ms;

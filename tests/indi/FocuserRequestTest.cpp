@@ -77,4 +77,30 @@ TEST(FocuserRequest, EdgesOfEachRange) {
   EXPECT_FALSE(CheckRequest(P::Relative, 101, {100, 5000, false}).Ok);
 }
 
+// With travel limits 400..1200 set, FOCUS_MAX is their span and INDI's 0 the upper limit.
+TEST(FocuserRequest, WithinTravelLimits) {
+  const struct {
+    P Property;
+    double Value;
+    bool Inward;
+    bool Ok;
+    int64_t Count;
+  } rows[] = {
+      {P::Absolute, 0, true, true, 1200},   {P::Absolute, 800, true, true, 400},
+      {P::Absolute, 800.6, true, false, 0}, {P::Absolute, 300, true, true, 900},
+      {P::Relative, 1, true, true, 1001},   {P::Relative, 200, true, true, 1200},
+      {P::Relative, 201, true, false, 0},   {P::Relative, 600, false, true, 400},
+      {P::Relative, 601, false, false, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(row.Property) << " " << row.Value);
+    const TRequestView view{1000, 800, row.Inward, 1200};  // INDI position 200
+    const TFocuserRequest r = CheckRequest(row.Property, row.Value, view);
+    EXPECT_EQ(r.Ok, row.Ok) << r.Error;
+    if (r.Ok) {
+      EXPECT_EQ(r.TargetCount, row.Count);
+    }
+  }
+}
+
 }  // namespace

@@ -386,6 +386,23 @@ TEST_F(IndiDriverTest, ReverseMotionFollowsMorvanesSettingBothWays) {
   EXPECT_TRUE(indi->WaitFor(reverse + "==0", 10)) << indi->Messages();
 }
 
+// FOCUS_MAX is Morvane's position scale, which the Alpaca server shares: set here it is saved in
+// Morvane, set there it shows here with the position; Morvane's travel limits would win.
+TEST_F(IndiDriverTest, FocusMaxIsMorvanesPositionScale) {
+  TMainWindowRig rig;
+  TIndiServer indi;
+  Connect(indi);
+  EXPECT_TRUE(ServeUntil([&] { return rig.Form->PositionScale() == Max; }, 5000))
+      << indi.Messages();
+  std::stringstream ini;
+  ini << std::ifstream(rig.IniPath).rdbuf();
+  EXPECT_NE(ini.str().find("PositionScale=5000"), std::string::npos) << "saved in Morvane";
+  rig.Form->SetPositionScale(20000);
+  EXPECT_TRUE(indi.WaitFor(
+      TIndiServer::Operand("FOCUS_MAX.FOCUS_MAX_VALUE") + "==20000 && " + Abs + "==20000", 10))
+      << indi.Messages();
+}
+
 // The driver's temperature compensation properties set Morvane's settings, and they, with
 // libindi's backlash properties, show Morvane's settings as the window changes them.
 TEST_F(IndiDriverTest, CompensationPropertiesSetAndFollowMorvane) {

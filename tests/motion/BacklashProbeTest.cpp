@@ -17,14 +17,14 @@ namespace {
 // clang-format off
 struct TMotor { double Rate, DeadMs, Play; int Sign = 1; };
 
-struct TRow {
+struct TProbeRow {
   const char* Kind; TMotor Motor; TBacklashOutcome Outcome; uint32_t PulseMs;
 };
 
 constexpr auto Measured = TBacklashOutcome::boMeasured;
 constexpr auto NotSeen = TBacklashOutcome::boNotSeen;
 
-const TRow Rows[] = {
+const TProbeRow ProbeRows[] = {
     {"no play",                 {0.12, 4, 0},      NotSeen, 15},
     {"no play, light",          {0.6, 4, 0},       NotSeen, 15},
     {"play 6",                  {0.12, 4, 6},      Measured, 15},
@@ -40,7 +40,7 @@ const TRow Rows[] = {
 // clang-format on
 
 TEST(BacklashProbeTest, ScriptedMotorsGiveThePlayWithinTheUncertainty) {
-  for (const TRow& row : Rows)
+  for (const TProbeRow& row : ProbeRows)
     for (const double frac : {0.02, 0.5, 0.97})
       for (const double side : {-1.0, 0.0, 1.0}) {
         SCOPED_TRACE(::testing::Message() << row.Kind << ", shaft " << frac << ", side " << side);

@@ -229,6 +229,8 @@ void RandomSequenceTest::RunSequence(uint32_t seed) {
   EXPECT_FALSE(Sim->RTS()) << log.str();
   // Every drive of the sequence turned the motor: the stall guard never stopped one.
   EXPECT_EQ(Controller->StallCount(), 0u) << log.str() << " (" << Controller->LastFault() << ")";
+  // No edge was lost, so the count's own check never found one.
+  EXPECT_EQ(Controller->EdgeLossCount(), 0u) << log.str() << " (" << Controller->LastFault() << ")";
 }
 
 TEST_P(RandomSequenceTest, EveryMoveEndsAndNothingRunsAway) {

@@ -44,12 +44,17 @@ class StallGuardTest : public MotionFixture {
     {
       std::lock_guard lock(FaultLock);
       Faults.clear();
+      CountFaults.clear();
     }
     Controller->OnStallFault = [this](TFocusControl*, const std::string& text) {
       std::lock_guard lock(FaultLock);
       Faults.push_back(text);
       FaultUs = NowUs();
       IdleReportsAtFault = IdleReports().size();
+    };
+    Controller->OnCountFault = [this](TFocusControl*, const std::string& text) {
+      std::lock_guard lock(FaultLock);
+      CountFaults.push_back(text);
     };
     Open();
     FactorySettings();
@@ -78,6 +83,7 @@ class StallGuardTest : public MotionFixture {
 
   std::mutex FaultLock;
   std::vector<std::string> Faults;
+  std::vector<std::string> CountFaults;  // the count's own check
   std::atomic<int64_t> FaultUs{0};
   std::atomic<size_t> IdleReportsAtFault{0};
 };
@@ -117,6 +123,67 @@ TEST_F(StallGuardTest, JamMidTravelEndsTheRunOnEveryModel) {
     ExpectEndedByStall(model.Name);
     EXPECT_LE(Controller->CTSCount(), 100);
   }
+}
+
+// A counting thread kept from the processor for longer than the stall time sees no change for
+// that long; the port's counters show the motor turning, so it runs on. A jam meanwhile still
+// stops it.
+TEST_F(StallGuardTest, AStarvedCountingThreadIsNoStallButAJamStillIs) {
+  // A UART: a wait that returns late reports every change meanwhile at once.
+  sim::TSimParams params;
+  params.MergeEdges = true;
+  Near(params, 0);
+  Sim->SetReaderDelay(750'000);
+  const int32_t start = Controller->CTSCount();
+  Controller->StartMove(true, 0);
+  ASSERT_TRUE(WaitUntil([&] { return std::abs(Controller->CTSCount() - start) > 600; }, 30000))
+      << Controller->LastFault();
+  EXPECT_TRUE(FaultTexts().empty()) << FaultTexts()[0];
+  EXPECT_TRUE(Controller->CoarseRunning());
+  EXPECT_TRUE(Sim->Moving());
+
+  const double shaft = Sim->ShaftPosition();
+  const double ahead = Sim->Speed() > 0 ? 1 : -1;
+  Sim->Jam(shaft + ahead * 200);
+  ASSERT_TRUE(WaitUntil([&] { return !FaultTexts().empty(); }, 30000));
+  EXPECT_TRUE(WaitUntil([&] { return !Sim->Moving(); }, 5000));
+  EXPECT_FALSE(Controller->CoarseRunning());
+  EXPECT_EQ(Controller->StallCount(), 1u);
+  EXPECT_NEAR(Sim->ShaftPosition(), shaft + ahead * 200, 1);
+  Sim->SetReaderDelay(0);
+}
+
+// Edges of one line missed during a move: told once, with the count's place, until the user
+// says where the focuser is; then the next loss is told again. A healthy move tells nothing.
+TEST_F(StallGuardTest, EdgesLostOnOneLineAreToldOnce) {
+  Near({}, 0);
+  const auto toldCount = [&] {
+    std::lock_guard guard(FaultLock);
+    return CountFaults.size();
+  };
+  Controller->MoveBy(300);
+  ASSERT_TRUE(WaitMoveFinished(30000));
+  EXPECT_EQ(toldCount(), 0u);
+
+  for (char line : {'S', 'C'}) {
+    SCOPED_TRACE(line);
+    const size_t before = toldCount();
+    const size_t idles = IdleReports().size();
+    const int32_t start = Controller->CTSCount();
+    Controller->MoveBy(1500);
+    ASSERT_TRUE(WaitUntil([&] { return Controller->CTSCount() - start > 100; }, 10000));
+    Sim->DropEdges(line, 4);
+    ASSERT_TRUE(WaitUntil([&] { return toldCount() == before + 1; }, 10000));
+    // More lost in the same move: no second warning.
+    Sim->DropEdges(line, 4);
+    ASSERT_TRUE(WaitUntil([&] { return IdleReports().size() >= idles + 2; }, 30000));
+    EXPECT_EQ(toldCount(), before + 1);
+    EXPECT_EQ(Controller->LastFault().rfind("Encoder edges lost at ", 0), 0u)
+        << Controller->LastFault();
+    EXPECT_EQ(Controller->StallCount(), 0u);
+    Controller->TrustCount();
+  }
+  EXPECT_EQ(Controller->EdgeLossCount(), 2u);
 }
 
 TEST_F(StallGuardTest, CoarseRunIntoTheEndStopStops) {

@@ -25,21 +25,21 @@ using test::TBusListener;
 using test::TReceived;
 
 // The table is process-wide and other cases register too, so every case uses names of its own.
-std::string UniqueName(const std::string& what) {
+std::string UniqueMessageName(const std::string& what) {
   static std::atomic<int> counter{0};
   return "TEST_" + what + "_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
 }
 
 TEST(RegisterWindowMessage, GivesIdsFromC000InOrderOfFirstRegistration) {
-  const uint32_t first = RegisterWindowMessage(UniqueName("FIRST"));
-  const uint32_t second = RegisterWindowMessage(UniqueName("SECOND"));
+  const uint32_t first = RegisterWindowMessage(UniqueMessageName("FIRST"));
+  const uint32_t second = RegisterWindowMessage(UniqueMessageName("SECOND"));
   EXPECT_GE(first, 0xC000u);
   EXPECT_LE(second, 0xFFFFu);
   EXPECT_EQ(second, first + 1);
 }
 
 TEST(RegisterWindowMessage, SameNameInAnyCaseGivesTheSameId) {
-  const std::string name = UniqueName("Mixed_Case");
+  const std::string name = UniqueMessageName("Mixed_Case");
   const uint32_t id = RegisterWindowMessage(name);
   std::string upper = name;
   std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
@@ -61,7 +61,7 @@ TEST(RegisterWindowMessage, EmptyNameAndUnknownIdsGiveNothing) {
 
 TEST(RegisterWindowMessage, ConcurrentRegistrationsAgree) {
   std::vector<std::string> names;
-  for (int i = 0; i < 40; ++i) names.push_back(UniqueName("CONCURRENT"));
+  for (int i = 0; i < 40; ++i) names.push_back(UniqueMessageName("CONCURRENT"));
   std::vector<std::vector<uint32_t>> ids(6, std::vector<uint32_t>(names.size()));
   std::vector<std::thread> threads;
   for (size_t t = 0; t < ids.size(); ++t) {
@@ -93,7 +93,7 @@ class BusBroadcastTest : public ::testing::Test {
 
   std::optional<TReceived> Next() { return TBusListener::Instance().Next(FTag); }
 
-  const std::string FTag = UniqueName("TAG") + " ";
+  const std::string FTag = UniqueMessageName("TAG") + " ";
 };
 
 TEST_F(BusBroadcastTest, SignalCarriesTheNameTextAndLParam) {
@@ -122,7 +122,8 @@ TEST_F(BusBroadcastTest, BroadcastsArriveInOrder) {
 
 TEST_F(BusBroadcastTest, UnknownIdsAndNamesTheBusRefusesSendNothing) {
   BusBroadcast(0xBFFF, FTag + "unregistered", 5);
-  BusBroadcast(RegisterWindowMessage(UniqueName("bad-member")), FTag + "not a member name", 6);
+  BusBroadcast(RegisterWindowMessage(UniqueMessageName("bad-member")), FTag + "not a member name",
+               6);
   BusBroadcast(RegisterWindowMessage("AA_KS_MSG"), FTag + "marker", 7);
   const auto got = Next();
   ASSERT_TRUE(got.has_value());

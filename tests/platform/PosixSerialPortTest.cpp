@@ -18,7 +18,7 @@ namespace {
 
 using test::TPtyPair;
 
-int64_t ElapsedMs(int64_t sinceMicros) {
+int64_t MsSince(int64_t sinceMicros) {
   return (MonotonicMicros() - sinceMicros) / 1000;
 }
 
@@ -223,7 +223,7 @@ TEST_F(PosixSerialPortTest, AFixedLengthReadEndsWhenItsBytesHaveCome) {
   size_t got = 0;
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Read(buffer, 10, got, 8000), TIoResult::Done);
-  EXPECT_LT(ElapsedMs(start), 4000);  // long before the total time-out
+  EXPECT_LT(MsSince(start), 4000);  // long before the total time-out
   EXPECT_EQ(got, 10u);
   EXPECT_EQ(std::string(buffer, got), "0123456789");
   EXPECT_EQ(FPort->Read(buffer, 3, got, 1000), TIoResult::Done);  // the rest stays for the next
@@ -237,7 +237,7 @@ TEST_F(PosixSerialPortTest, AShortReplyEndsAtTheTotalTimeoutWithFewerBytes) {
   size_t got = 0;
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Read(buffer, 10, got, 1000), TIoResult::Done);
-  const int64_t elapsed = ElapsedMs(start);
+  const int64_t elapsed = MsSince(start);
   EXPECT_GE(elapsed, 195);
   EXPECT_LT(elapsed, 900);
   EXPECT_EQ(std::string(buffer, got), "123456789");
@@ -256,7 +256,7 @@ TEST_F(PosixSerialPortTest, TheTotalTimeoutCoversTheWholeReadNotEachByte) {
   size_t got = 0;
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Read(buffer, 20, got, 3000), TIoResult::Done);
-  const int64_t elapsed = ElapsedMs(start);
+  const int64_t elapsed = MsSince(start);
   trickle.join();
   EXPECT_GE(elapsed, 245);
   EXPECT_LT(elapsed, 700);  // a per-byte time-out would run for the whole 800 ms trickle
@@ -270,7 +270,7 @@ TEST_F(PosixSerialPortTest, TheMultiplierCountsPerRequestedByte) {
   size_t got = 99;
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Read(buffer, 10, got, 2000), TIoResult::Done);
-  EXPECT_GE(ElapsedMs(start), 195);
+  EXPECT_GE(MsSince(start), 195);
   EXPECT_EQ(got, 0u);
 }
 
@@ -281,7 +281,7 @@ TEST_F(PosixSerialPortTest, WithoutTimeoutsAReadWaitsForAllBytesOrTheCallersWait
   size_t got = 0;
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Read(buffer, 10, got, 150), TIoResult::TimedOut);
-  EXPECT_GE(ElapsedMs(start), 145);
+  EXPECT_GE(MsSince(start), 145);
 
   auto reader = std::async(std::launch::async, [&] { return FPort->Read(buffer, 4, got, 5000); });
   EXPECT_EQ(reader.wait_for(CallSettles), std::future_status::timeout) << "it did not wait";
@@ -296,7 +296,7 @@ TEST_F(PosixSerialPortTest, TheCallersWaitEndsAReadBeforeALongerTimeout) {
   size_t got = 0;
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Read(buffer, 10, got, 100), TIoResult::TimedOut);
-  EXPECT_LT(ElapsedMs(start), 3000);
+  EXPECT_LT(MsSince(start), 3000);
 }
 
 TEST_F(PosixSerialPortTest, TheIntervalTimeoutEndsAReadAfterTheLastByte) {
@@ -306,7 +306,7 @@ TEST_F(PosixSerialPortTest, TheIntervalTimeoutEndsAReadAfterTheLastByte) {
   size_t got = 0;
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Read(buffer, 10, got, 3000), TIoResult::Done);
-  EXPECT_LT(ElapsedMs(start), 2000);
+  EXPECT_LT(MsSince(start), 2000);
   EXPECT_EQ(std::string(buffer, got), "abc");
 }
 
@@ -379,7 +379,7 @@ TEST_F(PosixSerialPortTest, AWriteTheLineCannotTakeTimesOutAndIsCancelled) {
   const std::string flood(1 << 20, 'z');  // far more than the pty buffers
   const int64_t start = MonotonicMicros();
   EXPECT_EQ(FPort->Write(flood.data(), flood.size(), 150), TIoResult::TimedOut);
-  EXPECT_GE(ElapsedMs(start), 145);
+  EXPECT_GE(MsSince(start), 145);
   FPty.Drain();
   EXPECT_EQ(FPort->Write("ok", 2, 1000), TIoResult::Done);
   EXPECT_EQ(FPty.Receive(2), "ok");
@@ -447,7 +447,7 @@ TEST(OpenPosixSerialPort, ALineThatCannotWaitForItsModemLinesIsRefused) {
   EXPECT_NE(
       OpenPosixSerialPort(pty.SlavePath(), std::make_unique<test::TKernelModemIo>(lines), &error),
       nullptr);
-  EXPECT_LT(ElapsedMs(start), 500) << "the check of the wait holds up the opening";
+  EXPECT_LT(MsSince(start), 500) << "the check of the wait holds up the opening";
   EXPECT_EQ(lines->InWait, 0) << "the check left a wait behind";
 }
 

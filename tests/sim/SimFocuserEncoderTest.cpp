@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <vector>
+
 #include "SimTestSupport.h"
 #include "sim/SimFocuser.h"
 
@@ -20,6 +23,77 @@ std::vector<TLevels> Edges(const TSimFocuser& sim) {
   for (const auto& e : OfKind(sim.Trace(), TTraceKind::Edge))
     out.push_back({e.Line, e.Level, e.Position});
   return out;
+}
+
+// A shaft kept from a run before: the lines, the port's view and the reference counts are
+// those of a shaft that turned there from the start, and it counts on from there.
+TEST(SimEncoder, AShaftStartedElsewhereIsWhereATurnWouldHaveLeftIt) {
+  struct TCase {
+    double Start;
+    bool Cts, Dsr;
+    int32_t Position, DualPosition;
+  } cases[] = {
+      {0.125, false, false, 0, 0}, {0.375, true, false, 1, 1},        {0.625, true, true, 1, 1},
+      {0.875, false, true, 1, 2},  {500.375, true, false, 501, 1001}, {-0.125, false, true, 0, 0},
+      {-0.375, true, true, 0, -1}, {-1.875, false, false, -2, -4},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Start);
+    TSimParams params;
+    params.StartShaft = c.Start;
+    TSimFocuser sim(params);
+    EXPECT_EQ(sim.ShaftPosition(), c.Start);
+    EXPECT_EQ(sim.CTS(), c.Cts);
+    EXPECT_EQ(sim.DSR(), c.Dsr);
+    EXPECT_EQ(sim.Position(), c.Position);
+    EXPECT_EQ(sim.DualPosition(), c.DualPosition);
+    auto port = sim.Open();
+    uint32_t status = 0;
+    ASSERT_TRUE(port->GetCommModemStatus(status));
+    EXPECT_EQ((status & MS_CTS_ON) != 0, c.Cts);
+    EXPECT_EQ((status & MS_DSR_ON) != 0, c.Dsr);
+    sim.Turn(2, 5000);
+    EXPECT_EQ(sim.Position(), c.Position + 2);
+    EXPECT_EQ(sim.DualPosition(), c.DualPosition + 4);
+    sim.Turn(-3, 5000);
+    EXPECT_EQ(sim.Position(), c.Position - 1);
+  }
+}
+
+// Where the shaft comes to rest is told once per rest, and at the end only if it moved since.
+TEST(SimEncoder, TheShaftAtRestIsTold) {
+  std::mutex lock;
+  std::vector<double> told;
+  TSimParams params;
+  params.StartShaft = 500.375;
+  {
+    TSimFocuser sim(params, [&](double shaft) {
+      std::lock_guard guard(lock);
+      told.push_back(shaft);
+    });
+    auto port = sim.Open();
+    ASSERT_TRUE(Send(*port, ":F-#"));
+    ASSERT_TRUE(WaitFor([&] { return sim.ShaftPosition() > 510; }));
+    ASSERT_TRUE(Send(*port, ":FQ#"));
+    ASSERT_TRUE(WaitStopped(sim));
+    ASSERT_TRUE(WaitFor([&] {
+      std::lock_guard guard(lock);
+      return !told.empty();
+    }));
+    std::lock_guard guard(lock);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], sim.ShaftPosition());
+  }
+  ASSERT_EQ(told.size(), 1u);  // nothing moved after the rest
+  {
+    TSimFocuser sim(params, [&](double shaft) {
+      std::lock_guard guard(lock);
+      told.push_back(shaft);
+    });
+    sim.Turn(1, 5000);  // by hand, each step a rest; the last one told by the end at least
+  }
+  ASSERT_GE(told.size(), 2u);
+  EXPECT_EQ(told.back(), 501.375);
 }
 
 TEST(SimEncoder, OneCodeUpRunsThroughTheFourPhasesInOrder) {

@@ -96,6 +96,40 @@ TEST(SimFault, DeadEncoderTurnsWithoutEdges) {
   ASSERT_TRUE(WaitFor([&] { return reader.Count() == 3; }));
 }
 
+// Missed changes of one line: the port's counter of that line falls behind the other's while
+// its level stays true; the shaft and the reference count are untouched.
+TEST(SimFault, DroppedEdgesAreMissedByTheCountersOnly) {
+  TSimFocuser sim;
+  auto port = sim.Open();
+  TModemCounts before;
+  uint32_t status = 0;
+  ASSERT_TRUE(port->GetCommCounts(before, status));
+  sim.DropEdges('S', 3);
+  sim.Turn(4, 5000);  // 8 changes of each line
+  EXPECT_EQ(sim.Position(), 4);
+  TModemCounts after;
+  ASSERT_TRUE(port->GetCommCounts(after, status));
+  EXPECT_EQ(after.Cts - before.Cts, 8);
+  EXPECT_EQ(after.Dsr - before.Dsr, 5);
+  EXPECT_EQ((status & MS_CTS_ON) != 0, sim.CTS());
+  EXPECT_EQ((status & MS_DSR_ON) != 0, sim.DSR());
+
+  // Three missed, the rest counted; every change of CTS missed until kept again.
+  sim.Turn(1, 5000);
+  ASSERT_TRUE(port->GetCommCounts(before, status));
+  EXPECT_EQ(before.Dsr - after.Dsr, 2);
+  sim.DropEdges('C', -1);
+  sim.Turn(-2, 5000);
+  ASSERT_TRUE(port->GetCommCounts(after, status));
+  EXPECT_EQ(after.Cts, before.Cts);
+  EXPECT_EQ(after.Dsr - before.Dsr, 4);
+  sim.KeepEdges();
+  sim.Turn(1, 5000);
+  ASSERT_TRUE(port->GetCommCounts(before, status));
+  EXPECT_EQ(before.Cts - after.Cts, 2);
+  EXPECT_EQ(sim.Position(), 4);
+}
+
 TEST(SimFault, DeadEncoderAlsoIgnoresTurningByHand) {
   TSimFocuser sim;
   sim.SetDeadEncoder(true);

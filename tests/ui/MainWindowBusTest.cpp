@@ -20,6 +20,7 @@
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
 #include "settings/LimitSettings.h"
+#include "settings/Profile.h"
 #include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
 #include "ui/MainWindowRig.h"
@@ -371,6 +372,42 @@ TEST(MainWindowStallTest, AStallIsToldOnTheStatusLineAndTheBusBeforeTheMovesEnd)
   EXPECT_TRUE(line->text().contains(QString::fromStdString(state.LastFault)));
 }
 
+// Edges of one encoder line missed during a move: the status line and the bus's LastFault say
+// so once, the position turns unverified as after a crash, and Sync confirms it again.
+TEST(MainWindowCountCheckTest, EdgesLostUnverifyThePositionUntilItIsSet) {
+  TMainWindowRig rig;
+  TOtherProgram other;
+  TFocuserClient& client = other.Client;
+  ASSERT_TRUE(FromOtherThread([&] { return client.CallInt("MoveTo", 1500); }).Ok);
+  ASSERT_TRUE(ServeUntil([&] { return rig.Controller().CTSCount() > 100; }, 10000));
+  rig.Simulator->DropEdges('S', 6);
+  std::vector<TNotification> changes =
+      FromOtherThread([&] { return ChangesUntilIdle(client, 30); });
+  ASSERT_FALSE(changes.empty());
+  ASSERT_EQ(changes.back().Idle, true) << "the move did not end";
+  bool untrusted = false;
+  std::string fault;
+  for (const TNotification& n : changes) {
+    if (n.PositionTrusted == false) untrusted = true;
+    if (n.LastFault && !n.LastFault->empty()) fault = *n.LastFault;
+  }
+  EXPECT_TRUE(untrusted) << "PositionTrusted was not announced false";
+  EXPECT_EQ(fault.rfind("Encoder edges lost at ", 0), 0u) << fault;
+  auto* line = rig.Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
+  ASSERT_NE(line, nullptr);
+  EXPECT_TRUE(
+      ServeUntil([&] { return line->text().contains(QString::fromStdString(fault)); }, 5000))
+      << line->text().toStdString();
+  EXPECT_FALSE(rig.Form->PositionTrusted());
+  EXPECT_EQ(rig.Controller().EdgeLossCount(), 1u);
+
+  ASSERT_TRUE(FromOtherThread([&] { return client.CallInt("Sync", 1500); }).Ok);
+  EXPECT_TRUE(ServeUntil([&] { return rig.Form->PositionTrusted(); }, 5000));
+  TFocuserState state;
+  ASSERT_TRUE(FromOtherThread([&] { return client.GetState(state); }).Ok);
+  EXPECT_TRUE(state.PositionTrusted);
+}
+
 // morvanectl against the real window: a waited move prints where it landed, and wait-move
 // returns when the window's move has finished.
 TEST_F(MainWindowBusTest, MorvanectlWaitsForTheWindowsMoves) {
@@ -554,6 +591,25 @@ TEST_F(MainWindowBusTest, CompensationChangesInTheWindowAreAnnouncedOnce) {
   EXPECT_EQ(onOff, 1);
   EXPECT_EQ(reference, 1);
   EXPECT_EQ(samples, 1);
+}
+
+// A reference taken while compensating is saved alone: a coefficient the user edited in the
+// settings file meanwhile stays as edited.
+TEST_F(MainWindowBusTest, AReferenceTakenKeepsTheFilesOtherCompensationKeys) {
+  TCompensationSettings s = Rig.Form->TempComp().Settings();
+  s.TempComp = true;
+  s.TempCoefficient = 4.5;
+  s.TempDeadBand = 6;
+  Rig.Form->ApplyCompensation(s);
+  ASSERT_EQ(ReadCompensationSettings(Rig.IniPath).TempCoefficient, 4.5);
+  ASSERT_TRUE(WriteProfileString(Rig.IniPath, "Compensation", "TempCoefficient", "-3.25"));
+  ASSERT_TRUE(WriteProfileString(Rig.IniPath, "Compensation", "TempDeadBand", "9"));
+  Rig.Form->TempComp().Tick();  // the reference, from the module's reading
+  const double reference = Rig.Form->TempComp().Settings().TempReference;
+  ASSERT_NE(reference, 0.0);
+  EXPECT_EQ(ReadCompensationSettings(Rig.IniPath).TempReference, reference);
+  EXPECT_EQ(GetProfileString(Rig.IniPath, "Compensation", "TempCoefficient"), "-3.25");
+  EXPECT_EQ(GetProfileString(Rig.IniPath, "Compensation", "TempDeadBand"), "9");
 }
 
 // A second window while the first holds the bus name says so on its status line (on the test

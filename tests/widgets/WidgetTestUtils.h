@@ -28,6 +28,10 @@ class TBackdrop : public QWidget {
   QImage Grab() { return grab().toImage(); }
 };
 
+// The lamps' lit and unlit green.
+inline const QColor Lime(0, 255, 0);
+inline const QColor DarkGreen(0, 87, 0);
+
 inline QColor PixelAt(const QImage& Image, int X, int Y) {
   return Image.pixelColor(X, Y);
 }

@@ -12,9 +12,6 @@
 
 namespace {
 
-const QColor Lime(0, 255, 0);
-const QColor DarkGreen(0, 87, 0);
-
 // Records what every paint showed.
 class TRecordingLiteFP : public TlxmLiteFP {
  public:

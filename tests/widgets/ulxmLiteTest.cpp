@@ -24,9 +24,6 @@ class TCountedLite : public TlxmLite {
   }
 };
 
-const QColor Lime(0, 255, 0);
-const QColor DarkGreen(0, 87, 0);
-
 TEST(TlxmLite, NewLightHasItsDefaults) {
   TlxmLite Lite;
   EXPECT_EQ(Lite.size(), QSize(18, 18));

@@ -103,6 +103,10 @@ class TConsoleActions {
   // What the stall guard last stopped, as the status line showed it; empty since the next
   // move or run started.
   virtual std::string LastFault() { return {}; }
+  // The clients' position scale, [FocusControl] PositionScale.
+  virtual int32_t PositionScale() { return DefaultPositionScale; }
+  // Applied and saved in the settings file.
+  virtual void SetPositionScale(int32_t) {}
   // Marks "in focus here" for learning the coefficient; nothing is logged when refused.
   virtual TMarkOutcome MarkFocus() {
     return {TMarkRefusal::mrNotAvailable, "Temperature Functions are not available"};

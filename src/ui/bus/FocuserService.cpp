@@ -98,6 +98,7 @@ void TFocuserService::FinishPublish() {
   FSentLastMove = LastCompensationMove();
   FSentFault = LastFault();
   FSentLimits = FConsole.TravelLimits();
+  FSentScale = PositionScale();
   FSentCompensation = FConsole.Compensation();
   FRunCallerWatcher = std::make_unique<QDBusServiceWatcher>(
       QString(), bus, QDBusServiceWatcher::WatchForUnregistration);
@@ -132,34 +133,39 @@ void TFocuserService::Announce(bool flushPosition) {
   const bool portOpen = PortOpen();
   const int comPort = ComPort();
   const bool temperature = TemperatureAvailable();
-  if (idle != FSentIdle) changed.insert(QStringLiteral("Idle"), FSentIdle = idle);
+  if (idle != FSentIdle) changed.insert(QLatin1String(BusProperty::Idle), FSentIdle = idle);
   if (portOpen != FSentPortOpen)
-    changed.insert(QStringLiteral("PortOpen"), FSentPortOpen = portOpen);
-  if (comPort != FSentComPort) changed.insert(QStringLiteral("ComPort"), FSentComPort = comPort);
+    changed.insert(QLatin1String(BusProperty::PortOpen), FSentPortOpen = portOpen);
+  if (comPort != FSentComPort)
+    changed.insert(QLatin1String(BusProperty::ComPort), FSentComPort = comPort);
   if (temperature != FSentTemperature)
-    changed.insert(QStringLiteral("TemperatureAvailable"), FSentTemperature = temperature);
+    changed.insert(QLatin1String(BusProperty::TemperatureAvailable),
+                   FSentTemperature = temperature);
   if (const bool trusted = PositionTrusted(); trusted != FSentTrusted)
-    changed.insert(QStringLiteral("PositionTrusted"), FSentTrusted = trusted);
+    changed.insert(QLatin1String(BusProperty::PositionTrusted), FSentTrusted = trusted);
   if (const QString device = PortDevice(); device != FSentDevice)
-    changed.insert(QStringLiteral("PortDevice"), FSentDevice = device);
+    changed.insert(QLatin1String(BusProperty::PortDevice), FSentDevice = device);
   if (const QString problem = PortProblem(); problem != FSentProblem)
-    changed.insert(QStringLiteral("PortProblem"), FSentProblem = problem);
+    changed.insert(QLatin1String(BusProperty::PortProblem), FSentProblem = problem);
   if (const bool reverse = ReverseDirection(); reverse != FSentReverse)
-    changed.insert(QStringLiteral("ReverseDirection"), FSentReverse = reverse);
+    changed.insert(QLatin1String(BusProperty::ReverseDirection), FSentReverse = reverse);
   if (const bool running = Running(); running != FSentRunning)
-    changed.insert(QStringLiteral("Running"), FSentRunning = running);
+    changed.insert(QLatin1String(BusProperty::Running), FSentRunning = running);
   if (const bool held = CompensationHeld(); held != FSentHeld)
-    changed.insert(QStringLiteral("CompensationHeld"), FSentHeld = held);
+    changed.insert(QLatin1String(BusProperty::CompensationHeld), FSentHeld = held);
   if (const int last = LastCompensationMove(); last != FSentLastMove)
-    changed.insert(QStringLiteral("LastCompensationMove"), FSentLastMove = last);
+    changed.insert(QLatin1String(BusProperty::LastCompensationMove), FSentLastMove = last);
+  if (const int scale = PositionScale(); scale != FSentScale)
+    changed.insert(QLatin1String(BusProperty::PositionScale), FSentScale = scale);
   if (const QString fault = LastFault(); fault != FSentFault)
-    changed.insert(QStringLiteral("LastFault"), FSentFault = fault);
+    changed.insert(QLatin1String(BusProperty::LastFault), FSentFault = fault);
   if (const TTravelLimits limits = FConsole.TravelLimits(); !(limits == FSentLimits)) {
-    if (limits.Set != FSentLimits.Set) changed.insert(QStringLiteral("LimitsSet"), limits.Set);
+    if (limits.Set != FSentLimits.Set)
+      changed.insert(QLatin1String(BusProperty::LimitsSet), limits.Set);
     if (limits.Lower != FSentLimits.Lower)
-      changed.insert(QStringLiteral("LowerLimit"), limits.Lower);
+      changed.insert(QLatin1String(BusProperty::LowerLimit), limits.Lower);
     if (limits.Upper != FSentLimits.Upper)
-      changed.insert(QStringLiteral("UpperLimit"), limits.Upper);
+      changed.insert(QLatin1String(BusProperty::UpperLimit), limits.Upper);
     FSentLimits = limits;
   }
   AddCompensationChanges(changed);
@@ -167,7 +173,7 @@ void TFocuserService::Announce(bool flushPosition) {
   if (position != FSentPosition) {
     const qint64 since = FSincePosition.elapsed();
     if (flushPosition || !changed.isEmpty() || since >= PositionIntervalMs) {
-      changed.insert(QStringLiteral("Position"), FSentPosition = position);
+      changed.insert(QLatin1String(BusProperty::Position), FSentPosition = position);
       FSincePosition.restart();
       FPositionTimer.stop();
     } else if (!FPositionTimer.isActive()) {
@@ -267,6 +273,11 @@ void TFocuserService::SetReverseDirection(bool on) {
   }
   // The console announces the change, as it does one made in Setup.
   Guarded([&] { FConsole.SetReverseDirection(on); });
+}
+
+void TFocuserService::SetPositionScale(int scale) {
+  // Only how clients show the count changes: nothing moves, so a move may run meanwhile.
+  Guarded([&] { FConsole.SetPositionScale(scale); });
 }
 
 void TFocuserService::StartRun(bool in) {
@@ -379,13 +390,13 @@ void TFocuserService::AddCompensationChanges(QVariantMap& changed) {
     told = value;
     changed.insert(QString::fromLatin1(name), QVariant::fromValue(told));
   };
-  note("BacklashMode", now.BacklashMode, sent.BacklashMode);
-  note("BacklashCodes", now.BacklashCodes, sent.BacklashCodes);
-  note("TempCompensation", now.TempComp, sent.TempComp);
-  note("TempCoefficient", now.TempCoefficient, sent.TempCoefficient);
-  note("TempDeadBand", now.TempDeadBand, sent.TempDeadBand);
-  note("TempSamples", now.TempSamples, sent.TempSamples);
-  note("TempReference", now.TempReference, sent.TempReference);
+  note(BusProperty::BacklashMode, now.BacklashMode, sent.BacklashMode);
+  note(BusProperty::BacklashCodes, now.BacklashCodes, sent.BacklashCodes);
+  note(BusProperty::TempCompensation, now.TempComp, sent.TempComp);
+  note(BusProperty::TempCoefficient, now.TempCoefficient, sent.TempCoefficient);
+  note(BusProperty::TempDeadBand, now.TempDeadBand, sent.TempDeadBand);
+  note(BusProperty::TempSamples, now.TempSamples, sent.TempSamples);
+  note(BusProperty::TempReference, now.TempReference, sent.TempReference);
 }
 
 void TFocuserService::SetBacklashMode(int v) {

@@ -47,6 +47,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(bool LimitsSet READ LimitsSet)
   Q_PROPERTY(int LowerLimit READ LowerLimit)
   Q_PROPERTY(int UpperLimit READ UpperLimit)
+  Q_PROPERTY(int PositionScale READ PositionScale WRITE SetPositionScale)
 
  public:
   // Position changes are announced at most this often while the readout moves.
@@ -98,6 +99,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool LimitsSet() { return FConsole.TravelLimits().Set; }
   int LowerLimit() { return FConsole.TravelLimits().Lower; }
   int UpperLimit() { return FConsole.TravelLimits().Upper; }
+  int PositionScale() { return FConsole.PositionScale(); }
+  // Brought into LeastPositionScale..MostPositionScale and saved; the console announces it.
+  void SetPositionScale(int scale);
   // Each setting written alone; the console brings it into its range and saves it.
   void SetBacklashMode(int v);
   void SetBacklashCodes(int v);
@@ -168,6 +172,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   int FSentLastMove = 0;
   QString FSentFault;
   TTravelLimits FSentLimits;
+  int FSentScale = DefaultPositionScale;
   TCompensationSettings FSentCompensation;
   bool FBusRun = false;  // the run that runs was started over the bus
   QString FRunCaller;    // its caller's unique name; empty for a caller in this process

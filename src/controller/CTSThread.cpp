@@ -92,6 +92,7 @@ void TCTSThread::Execute() {
         const int32_t now = Controller.FCTSCount.fetch_add(step.Delta) + step.Delta;
         if (step.RisingSeen) lastDSR = step.DsrAtRising;
         if (step.Delta != 0 || step.RisingSeen || dual) Controller.SignalMotion();
+        Controller.NoteCount(now);
         Controller.DoCTSChange(now, lastDSR);
         continue;
       }
@@ -122,6 +123,7 @@ void TCTSThread::Execute() {
     }
     if (cts) lastDSR = dsr;
     if (counted) Controller.SignalMotion();
+    Controller.NoteCount(now);
     Controller.DoCTSChange(now, lastDSR);
   }
 }

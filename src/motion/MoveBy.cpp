@@ -73,6 +73,14 @@ void TFocusControl::MoveTo(int32_t Target) {
 }
 
 void TFocusControl::MoveToTarget(int64_t target) {
+  // The window and the bus refuse such a move with a message before it comes here; a
+  // broadcast's or a compensation's is dropped, and whatever runs goes on.
+  if (const std::string refused = LimitRefusal(target); !refused.empty()) {
+    LogLine(refused);
+    return;
+  }
+  // Find Travel owns the motor until it has ended; Stop ends it.
+  if (FTravelSearch.load()) return;
   const int32_t Target = Clamp32(target);
   std::lock_guard lock(FMoveLock);
   // The move is not finished from the moment it is asked for.
@@ -177,8 +185,8 @@ void TFocusControl::KeepNudgeThread(std::shared_ptr<TThread> thread) {
 
 void TFocusControl::StartApproach(int32_t Target) {
   const int32_t count = FCTSCount.load();
-  const TApproachPlan plan =
-      TApproachRule::FromSettings(ApproachMode.load(), ApproachCodes.load()).Plan(count, Target);
+  const TApproachPlan plan = TApproachRule::FromSettings(ApproachMode.load(), ApproachCodes.load())
+                                 .Plan(count, Target, TravelLimits());
   FFinalLegPending = plan.TwoLegs && FPortHandle.load();
   FFinalTarget = Target;
   if (FFinalLegPending) {

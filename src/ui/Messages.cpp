@@ -74,14 +74,14 @@ bool TMainFormConsole::ReadTemperature(double& celsius) {
 
 // Move By and Move To with the amount given instead of the spin edit's.
 void TMainFormConsole::MoveByClick(int32_t codes) {
-  if (!Idle()) return;
+  if (!Idle() || Form.RefuseOutsideLimits(int64_t{Form.Controller().CTSCount()} + codes)) return;
   Form.LogMoveAsked(Form.Controller().CTSCount() + codes, "a program on the bus");
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
 }
 
 void TMainFormConsole::MoveToClick(int32_t count) {
-  if (!Idle()) return;
+  if (!Idle() || Form.RefuseOutsideLimits(count)) return;
   Form.LogMoveAsked(count, "a program on the bus");
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
@@ -106,6 +106,7 @@ void TMainFormConsole::CoarseUp() {
 }
 
 void TMainFormConsole::MessageMoveTo(int32_t count) {
+  if (Form.RefuseOutsideLimits(count)) return;
   Form.LogMoveAsked(count, "MORVANE_MESSAGE");
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
@@ -120,6 +121,7 @@ std::string TMainFormConsole::PortProblem() {
 }
 
 void TMainFormConsole::MessageMoveBy(int32_t codes) {
+  if (Form.RefuseOutsideLimits(int64_t{Form.Controller().CTSCount()} + codes)) return;
   Form.LogMoveAsked(Form.Controller().CTSCount() + codes, "MORVANE_MESSAGE");
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);

@@ -10,7 +10,7 @@ namespace morvane::test {
 namespace {
 
 // Quarter cycles toward rising codes, (CTS, DSR): (0,0) (1,0) (1,1) (0,1).
-struct TShaft {
+struct TCheckedShaft {
   int Quarter = 0;
   TModemCounts Counts;
   // One quarter either way: from an even quarter a step up changes CTS, from an odd one DSR.
@@ -71,7 +71,7 @@ TEST(EdgeCheckRuleTest, HealthyTurnsPassAndMissedEdgesAreFound) {
         SCOPED_TRACE(testing::Message()
                      << "from quarter " << start << ", dir " << dir << ", read every " << every);
         // Coasting the old way for a few quarters under the new drive, then turning its way.
-        TShaft shaft{start, {1000, 2000}};
+        TCheckedShaft shaft{start, {1000, 2000}};
         TEdgeBaseline base = JudgeEdges({}, true, 1, shaft.Counts).Baseline;
         std::vector<int> steps(3, -dir);
         steps.insert(steps.end(), 400, dir);
@@ -85,7 +85,7 @@ TEST(EdgeCheckRuleTest, HealthyTurnsPassAndMissedEdgesAreFound) {
         }
 
         // The same steady turn with every DSR change missed after the first few.
-        TShaft lossy{start, {0, 0}};
+        TCheckedShaft lossy{start, {0, 0}};
         base = JudgeEdges({}, true, 2, lossy.Counts).Baseline;
         int losses = 0;
         int missed = 0;

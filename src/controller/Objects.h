@@ -23,19 +23,11 @@
 // end (TThread::WaitFinished) without joining them. The window's voice threads are its own
 // (TVoiceThreads).
 //
-// Locks in the order they may be taken (a thread holding one takes only those below it):
-//   FMoveLock (recursive; idle handlers run under it and may start the next move)
-//   FDriveLock            held while a move's drive is decided and sent
-//   FMotionRefsLock       the nudge thread's weak reference
-//   FStallLock            the stall guard's drive state; wakes the guard's thread (whose own
-//                         flag lock is a leaf below it)
-//   FThreads' own lock    the kept threads
-//   FSyncState->Lock, FNudgeResponseLock, FPortLossGuard->Lock, a thread's suspend and finish
-//   locks, the host's queue   leaves
-// FKeepAliveLock and FLineLock are never held together with the ones above: the keep-alive
-// thread only tries FLineLock, and the module exchanges take no motion lock.
+// Locks: HACKING.md, "Locks, in the order they may be taken", is the one statement of their
+// order; a new lock goes there.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,9 +55,26 @@ class TMoveStarterThread;
 class TKeepAliveThread;
 class TBacklashThread;
 class TStallWatchThread;
-struct TSyncState;
 struct TBacklashReport;
 struct TTravelReport;
+
+// Where the controller is in its life; the destructor moves it on, never back.
+enum class TLifeState {
+  lsAlive,        // in use
+  lsWindingDown,  // being destroyed, a move still winding down: it may tell the operator, but a
+                  // lost port is no longer closed or told about
+  lsDismantling   // its threads are being ended: no message, no next move or leg, no report
+};
+
+// The life state and the port-loss close it waits out (PortLoss.cpp). Lock is a leaf: the
+// close itself is made outside it, marked by LossClosing, so that no other close starts and
+// destruction does not go on meanwhile.
+struct TLife {
+  std::mutex Lock;
+  std::condition_variable CloseEnded;
+  std::atomic<TLifeState> State{TLifeState::lsAlive};
+  bool LossClosing = false;
+};
 
 using TCTSEvent = std::function<void(TFocusControl* Sender, int32_t CTSCount, bool DSRValue)>;
 using TIdleEvent = std::function<void(TFocusControl* Sender, bool IdleValue)>;
@@ -268,8 +277,9 @@ class TFocusControl {
 
   // Tells the operator text from a worker thread: queued to the GUI thread (a modal box, or
   // the host's unattended report) and returns at once, so that no message holds a move.
-  // Nothing is shown once the controller is being destroyed.
+  // Nothing is shown once the controller is dismantling.
   void Synchronize(const std::string& text);
+  TLifeState LifeState() const;
 
   // State shared with the motion threads.
   std::atomic<bool> LastIdle{true};
@@ -451,14 +461,10 @@ class TFocusControl {
   std::string FirmwareText;
   int FKeepAliveTimer = -1;
 
-  std::shared_ptr<TSyncState> FSyncState;
-  // Keeps a port-loss report posted to the GUI thread off a controller being destroyed.
-  struct TPortLossGuard {
-    std::mutex Lock;
-    bool Destroying = false;
-  };
-  std::shared_ptr<TPortLossGuard> FPortLossGuard = std::make_shared<TPortLossGuard>();
-  std::atomic<bool> FDestroying{false};
+  // The life state, shared with every message and port-loss report posted to the GUI thread,
+  // so that one run after the controller has gone touches nothing of it.
+  std::shared_ptr<TLife> FLife;
+  void EnterLifeState(TLifeState state);
   // Started by the first tick with the port open, joined before the port closes. The lock
   // orders the tick against closing when they come from different threads.
   std::mutex FKeepAliveLock;

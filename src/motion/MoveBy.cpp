@@ -46,7 +46,7 @@ class TMoveStarterThread : public TThread {
     Previous.clear();
     TFocusControl& c = Controller;
     std::lock_guard lock(c.FMoveLock);
-    if (Terminated() || c.FDestroying.load()) return;
+    if (Terminated() || c.LifeState() == TLifeState::lsDismantling) return;
     // A cancel dropped this starter's move and a later request made a starter of its own.
     if (c.FStarterSerial != Serial) return;
     if (c.FSuccessorPending) {
@@ -197,7 +197,7 @@ void TFocusControl::StartApproach(int32_t Target) {
 }
 
 void TFocusControl::StartMoveTo(int32_t Target, bool up) {
-  if (FDestroying.load()) return;
+  if (LifeState() == TLifeState::lsDismantling) return;
   GeneralDelayEvent().ResetEvent();
   FMoveTarget = Target;
   RunUp.store(up);
@@ -248,7 +248,7 @@ void TFocusControl::FinishMove(bool failed) {
   if (FFinalLegPending) {
     FFinalLegPending = false;
     // The last leg of a compensated move: still the same move, busy throughout.
-    if (!failed && !FDestroying.load()) {
+    if (!failed && LifeState() != TLifeState::lsDismantling) {
       FThreads.Reap();
       StartMoveTo(FFinalTarget, FFinalTarget > FCTSCount.load());
       return;

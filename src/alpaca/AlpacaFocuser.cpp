@@ -61,6 +61,9 @@ TDeviceReply TAlpacaFocuser::FromLink(const TLinkReply& r) const {
       return Fail(MorvanePortClosed, "Morvane's port is closed: " + r.Message);
     case TLinkResult::lrBusy:
       return Fail(InvalidOperation, "A move is under way: " + r.Message);
+    case TLinkResult::lrOutsideLimits:
+      // Morvane's counts, not Alpaca positions: Morvane's limits are set in counts.
+      return Fail(InvalidValue, "Outside Morvane's travel limits: " + r.Message);
     case TLinkResult::lrFailed:
       break;
   }

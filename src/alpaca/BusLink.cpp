@@ -23,6 +23,8 @@ TLinkReply ToLink(const TBusReply& r) {
     l.Result = TLinkResult::lrBusy;
   } else if (r.ErrorName == PortClosedError) {
     l.Result = TLinkResult::lrPortClosed;
+  } else if (r.ErrorName == OutsideLimitsError) {
+    l.Result = TLinkResult::lrOutsideLimits;
   } else {
     l.Result = TLinkResult::lrFailed;
   }

@@ -51,7 +51,8 @@ struct TFocuserView {
   bool Moving() const { return MovePending || !Idle || Running; }
 };
 
-enum class TLinkResult { lrOk, lrNoService, lrPortClosed, lrBusy, lrFailed };
+// lrOutsideLimits: a target outside Morvane's travel limits.
+enum class TLinkResult { lrOk, lrNoService, lrPortClosed, lrBusy, lrOutsideLimits, lrFailed };
 
 struct TLinkReply {
   TLinkResult Result = TLinkResult::lrOk;

@@ -208,6 +208,39 @@ TBusReply TFocuserClient::MeasureBacklash(TBacklashAnswer& answer) {
   return r;
 }
 
+TBusReply TFocuserClient::CallIntInt(const char* method, int32_t a, int32_t b) {
+  DBusMessage* call =
+      dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath, Focuser1Interface, method);
+  const dbus_int32_t va = a;
+  const dbus_int32_t vb = b;
+  dbus_message_append_args(call, DBUS_TYPE_INT32, &va, DBUS_TYPE_INT32, &vb, DBUS_TYPE_INVALID);
+  return Send(call, nullptr);
+}
+
+TBusReply TFocuserClient::FindTravel(int32_t& lowerStop, int32_t& upperStop) {
+  DBusMessage* reply = nullptr;
+  const int callTimeout = CallTimeoutMs;
+  CallTimeoutMs = FindTravelTimeoutMs;
+  TBusReply r = Send(dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
+                                                  Focuser1Interface, BusMethod::FindTravel),
+                     &reply);
+  CallTimeoutMs = callTimeout;
+  if (!r.Ok) return r;
+  DBusError error;
+  dbus_error_init(&error);
+  dbus_int32_t lower = 0, upper = 0;
+  if (dbus_message_get_args(reply, &error, DBUS_TYPE_INT32, &lower, DBUS_TYPE_INT32, &upper,
+                            DBUS_TYPE_INVALID)) {
+    lowerStop = lower;
+    upperStop = upper;
+  } else {
+    r = ErrorReply(error);
+  }
+  dbus_error_free(&error);
+  dbus_message_unref(reply);
+  return r;
+}
+
 TBusReply TFocuserClient::GetAll(TNotification& n) {
   DBusMessage* call = dbus_message_new_method_call(MorvaneBusName, MorvaneObjectPath,
                                                    PropertiesInterface, "GetAll");

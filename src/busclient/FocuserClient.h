@@ -97,6 +97,11 @@ class TFocuserClient {
   };
   TBusReply MeasureBacklash(TBacklashAnswer& answer);
   int MeasureTimeoutMs = 300000;
+  // SetLimits(lower, upper).
+  TBusReply CallIntInt(const char* method, int32_t a, int32_t b);
+  // FindTravel: waits for its end, up to FindTravelTimeoutMs; the counts at the end stops.
+  TBusReply FindTravel(int32_t& lowerStop, int32_t& upperStop);
+  int FindTravelTimeoutMs = 1200000;
   TBusReply GetState(TFocuserState& state);
   // The state and, from a Morvane that has them, the compensation settings, in one reading.
   TBusReply GetState(TFocuserState& state, std::optional<TCompensationState>& compensation);

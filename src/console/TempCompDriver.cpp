@@ -137,6 +137,13 @@ void TTempCompDriver::Tick() {
   }
   const TTempCompDecision d = TTempCompRule::Decide(in);
   if (d.Action == TTempCompAction::taMove) {
+    // A move the travel limits refuse is not made, and the reference stays: the focus is
+    // still owed the codes once the limits allow them.
+    if (const std::string refused = FController.LimitRefusal(int64_t{count} + d.Codes);
+        !refused.empty()) {
+      if (OnStatus) OnStatus("Temperature compensation: " + refused);
+      return;
+    }
     FSettings.TempReference = d.NewReference;
     FOwnMoveRunning = true;
     FOwnCount = count + d.Codes;

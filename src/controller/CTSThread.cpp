@@ -1,6 +1,5 @@
 #include "controller/CTSThread.h"
 
-#include <cerrno>
 #include <chrono>
 
 #include "controller/Objects.h"
@@ -27,7 +26,7 @@ void TCTSThread::Execute() {
   // the levels read after it.
   TLineSample sample;
   uint32_t status = 0;
-  bool counters = port.GetCommCounts(sample.Counts, status);
+  bool counters = static_cast<bool>(port.GetCommCounts(sample.Counts, status));
   // The counters hold every change since the driver loaded: the count starts from the first
   // good reading of them, and from the one after the mask is set when that one succeeds.
   if (counters) {
@@ -52,13 +51,12 @@ void TCTSThread::Execute() {
   bool lastDSR = false;  // DSR at the last rising CTS edge: the direction reported
   while (!Terminated()) {
     uint32_t events = 0;
-    if (!port.WaitCommEvent(events)) {
-      const int error = errno;
+    if (const TPortResult waited = port.WaitCommEvent(events); !waited) {
       if (Terminated()) break;
       // The device has gone (a USB adapter pulled out): no edge will come any more, so a move
       // would run until stopped by hand. The controller cancels it, closes the port and tells
       // the operator; this thread's work is over.
-      if (DeviceGone(error)) {
+      if (waited.Error() == TPortError::peDeviceGone) {
         Controller.DoPortLost(PortHandle);
         break;
       }
@@ -72,7 +70,8 @@ void TCTSThread::Execute() {
     if (events == 0 || (events & ~mask) != 0) continue;
     port.SetCommMask(mask);
     if (counters) {
-      if (port.GetCommCounts(sample.Counts, status)) {
+      const TPortResult read = port.GetCommCounts(sample.Counts, status);
+      if (read) {
         FModemStatus.store(status, std::memory_order_relaxed);
         sample.Cts = status & MS_CTS_ON;
         sample.Dsr = status & MS_DSR_ON;
@@ -92,10 +91,11 @@ void TCTSThread::Execute() {
         const int32_t now = Controller.FCTSCount.fetch_add(step.Delta) + step.Delta;
         if (step.RisingSeen) lastDSR = step.DsrAtRising;
         if (step.Delta != 0 || step.RisingSeen || dual) Controller.SignalMotion();
+        Controller.NoteCount(now);
         Controller.DoCTSChange(now, lastDSR);
         continue;
       }
-      if (errno != ENOTTY && errno != EINVAL) continue;
+      if (read.Error() != TPortError::peNotSupported) continue;
       // The counters have gone away under us: count as where there are none.
       counters = false;
       mask = EV_CTS;
@@ -122,6 +122,7 @@ void TCTSThread::Execute() {
     }
     if (cts) lastDSR = dsr;
     if (counted) Controller.SignalMotion();
+    Controller.NoteCount(now);
     Controller.DoCTSChange(now, lastDSR);
   }
 }

@@ -62,6 +62,20 @@ void TFocusControl::FocusCommand(const std::string& Command) {
 void TFocusControl::StartMove(bool Up, uint8_t /*Speed: the operator's choice, not used*/) {
   CancelMovementAndWait();
   ClearLastFault();
+  // Find Travel owns the motor until it has ended.
+  if (FTravelSearch.load()) return;
+  const TTravelLimits limits = TravelLimits();
+  if (const int32_t count = FCTSCount.load(); RunAtLimit(limits, count, Up)) {
+    // Already at the limit it runs towards: no drive at all, and the window says why.
+    const std::string text = LimitStopText(limits, count, Up);
+    {
+      std::lock_guard lock(FStallLock);
+      FLastFault = text;
+    }
+    if (OnStallFault) OnStallFault(this, text);
+    return;
+  }
+  FCoarseUp.store(Up);
   FCoarseDrive.store(true);
   StartRun(Up);
   // A stall of the run before it, stopped while this one started, cleared it: this run drives.

@@ -9,13 +9,6 @@
 
 namespace morvane {
 
-// The controller's side of Synchronize: shared with every posted message, so that one shown
-// after the controller has gone touches nothing of it.
-struct TSyncState {
-  std::mutex Lock;
-  bool Destroying = false;
-};
-
 TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
     : FHost(host), FOpener(std::move(opener)) {
   if (DiagnosticLogging) LogLine("In FocusControl Base Class constructor");
@@ -25,15 +18,12 @@ TFocusControl::TFocusControl(TControllerHost& host, TPortOpener opener)
   GeneralDelayEvent().ResetEvent();
   if (DiagnosticLogging) LogLine("Focuser signalled objects created");
   Samples.reserve(10);
-  FSyncState = std::make_shared<TSyncState>();
+  FLife = std::make_shared<TLife>();
   if (TervixEnable.load()) FKeepAliveTimer = FHost.StartTimer(200, [this] { KeepAliveTick(); });
 }
 
 TFocusControl::~TFocusControl() {
-  {
-    std::lock_guard lock(FPortLossGuard->Lock);
-    FPortLossGuard->Destroying = true;
-  }
+  EnterLifeState(TLifeState::lsWindingDown);
   if (DiagnosticLogging) LogLine("In FocusControl Base Class destructor");
   SetCancelMovementFlag(true);
   // A running move sees the cancel at its next check and stops the motor itself; the threads
@@ -43,12 +33,8 @@ TFocusControl::~TFocusControl() {
        waited += IdlePollMs)
     Sleep(IdlePollMs);
   if (FKeepAliveTimer >= 0) FHost.StopTimer(FKeepAliveTimer);
-  // Release workers waiting for a message box: the program is going away.
-  {
-    std::lock_guard lock(FSyncState->Lock);
-    FSyncState->Destroying = true;
-  }
-  FDestroying.store(true);
+  // No message, next move or report from here: the program is going away.
+  EnterLifeState(TLifeState::lsDismantling);
   CloseCountingThread();
   // Motion threads still running (a nudge loop whose encoder is dead, a wait for another
   // program) end at their next check; twice, for a move that a superseding MoveBy was just
@@ -175,18 +161,23 @@ size_t TFocusControl::TemperatureSampleCount() const {
   return Samples.size();
 }
 
+TLifeState TFocusControl::LifeState() const {
+  return FLife->State.load();
+}
+
+void TFocusControl::EnterLifeState(TLifeState state) {
+  std::unique_lock lock(FLife->Lock);
+  FLife->State.store(state);
+  // A port-loss close under way on another thread ends before destruction goes on.
+  FLife->CloseEnded.wait(lock, [this] { return !FLife->LossClosing; });
+}
+
 void TFocusControl::Synchronize(const std::string& text) {
-  auto state = FSyncState;
-  {
-    std::lock_guard lock(state->Lock);
-    if (state->Destroying) return;
-  }
+  auto life = FLife;
+  if (life->State.load() == TLifeState::lsDismantling) return;
   TControllerHost& host = FHost;
-  FHost.Post([state, text, &host] {
-    {
-      std::lock_guard lock(state->Lock);
-      if (state->Destroying) return;
-    }
+  FHost.Post([life, text, &host] {
+    if (life->State.load() == TLifeState::lsDismantling) return;
     host.ShowMessage(text);
   });
 }

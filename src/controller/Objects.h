@@ -15,27 +15,19 @@
 //                                                            port changed, destructor)
 // keep-alive (TKeepAliveThread) FKeepAliveThread            CloseCountingThread
 // end-move, move-it, nudge,     FThreads (TThreadKeeper)    FThreads.Reap when a move or a
-//   move starter, backlash                                   reset starts and when a thread is
-//   measurement (TThread)                                    added; JoinAll in the destructor
+//   move starter, backlash,                                  reset starts and when a thread is
+//   measurement, Find Travel                                 added; JoinAll in the destructor
 // module reader (TRxThread)     ReadBytes, on its stack     ReadBytes, before it returns
 // Nobody else joins or keeps a motion thread: NudgeThread is a weak reference that finds the
 // running nudge thread for a pause; the move starter waits for the threads it supersedes to
 // end (TThread::WaitFinished) without joining them. The window's voice threads are its own
 // (TVoiceThreads).
 //
-// Locks in the order they may be taken (a thread holding one takes only those below it):
-//   FMoveLock (recursive; idle handlers run under it and may start the next move)
-//   FDriveLock            held while a move's drive is decided and sent
-//   FMotionRefsLock       the nudge thread's weak reference
-//   FStallLock            the stall guard's drive state; wakes the guard's thread (whose own
-//                         flag lock is a leaf below it)
-//   FThreads' own lock    the kept threads
-//   FSyncState->Lock, FNudgeResponseLock, FPortLossGuard->Lock, a thread's suspend and finish
-//   locks, the host's queue   leaves
-// FKeepAliveLock and FLineLock are never held together with the ones above: the keep-alive
-// thread only tries FLineLock, and the module exchanges take no motion lock.
+// Locks: HACKING.md, "Locks, in the order they may be taken", is the one statement of their
+// order; a new lock goes there.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +36,7 @@
 #include <vector>
 
 #include "controller/ControllerHost.h"
+#include "controller/LimitRule.h"
 #include "controller/SharedHandle.h"
 #include "controller/StallRule.h"
 #include "platform/Event.h"
@@ -62,13 +55,33 @@ class TMoveStarterThread;
 class TKeepAliveThread;
 class TBacklashThread;
 class TStallWatchThread;
-struct TSyncState;
 struct TBacklashReport;
+struct TTravelReport;
+
+// Where the controller is in its life; the destructor moves it on, never back.
+enum class TLifeState {
+  lsAlive,        // in use
+  lsWindingDown,  // being destroyed, a move still winding down: it may tell the operator, but a
+                  // lost port is no longer closed or told about
+  lsDismantling   // its threads are being ended: no message, no next move or leg, no report
+};
+
+// The life state and the port-loss close it waits out (PortLoss.cpp). Lock is a leaf: the
+// close itself is made outside it, marked by LossClosing, so that no other close starts and
+// destruction does not go on meanwhile.
+struct TLife {
+  std::mutex Lock;
+  std::condition_variable CloseEnded;
+  std::atomic<TLifeState> State{TLifeState::lsAlive};
+  bool LossClosing = false;
+};
 
 using TCTSEvent = std::function<void(TFocusControl* Sender, int32_t CTSCount, bool DSRValue)>;
 using TIdleEvent = std::function<void(TFocusControl* Sender, bool IdleValue)>;
 using TTCAvailChangeEvent = std::function<void(TFocusControl* Sender, bool TCAvailValue)>;
 using TBacklashDone = std::function<void(const TBacklashReport& Report)>;
+using TTravelDone = std::function<void(const TTravelReport& Report)>;
+using TTravelProgress = std::function<void(const std::string& Text)>;
 using TFaultEvent = std::function<void(TFocusControl* Sender, const std::string& Text)>;
 
 // The camera-control object the interlock consults: the interlock waits only while its state
@@ -128,8 +141,9 @@ class TFocusControl {
   void SetDualSense(bool v) { FDualSense.store(v); }
   TCTSEvent OnCTSChange;
   TIdleEvent OnIdleChange;
-  // The stall guard stopped the motor (StallGuard.cpp): raised on the guard's thread with the
-  // fault's text, before the move it ended reports idle.
+  // The stall guard stopped the motor (StallGuard.cpp), or a coarse run at a travel limit
+  // (LimitGuard.cpp): raised on the guard's thread with the fault's text, before the move it
+  // ended reports idle.
   TFaultEvent OnStallFault;
   bool TCAvail() { return GetTCAvail(); }
   int32_t TCCal() { return GetTCCal(); }
@@ -172,6 +186,23 @@ class TFocusControl {
   TStallVerdict JudgeStall();
   void StopStalled(int64_t limitUs);
 
+  // Travel limits (LimitGuard.cpp): a move to a target outside them is refused (MoveBy and
+  // MoveTo do nothing), a coarse run is stopped when it reaches the one it runs towards.
+  TTravelLimits TravelLimits() const;
+  // Refused (false) while a move, a coarse run, a measurement or Find Travel runs.
+  bool SetTravelLimits(const TTravelLimits& limits);
+  // Why a move to target is refused; empty when it may go.
+  std::string LimitRefusal(int64_t target) const;
+  // For the guard's thread: stops a coarse run that has reached a limit.
+  void CheckLimit();
+  // "Find Travel" (motion/TravelThread.cpp): runs slowly to each end stop, each run ended by
+  // the stall guard, and back to where it started. Refused as MeasureBacklash is; one busy
+  // period, ended by Stop. Progress and Done are called on its thread.
+  enum class TMeasureRefusal { mrNone, mrPortClosed, mrMoving, mrCoarseRun, mrPaused, mrLineBusy };
+  TMeasureRefusal FindTravel(TTravelProgress Progress, TTravelDone Done);
+  // Find Travel runs: a stall then only stops the motor, it is no fault.
+  bool SearchingTravel() const { return FTravelSearch.load(); }
+
   // Virtual operations.
   virtual void SetComPort(int32_t Value);
   virtual void SendFocusCommand(const std::string& Command);
@@ -208,7 +239,6 @@ class TFocusControl {
   // module exchange runs, or with the port closed. Otherwise one busy period like a move,
   // ended by Stop, a cancel or a new move; Done is called on the measuring thread after the
   // idle report, with the result and where the focuser was left.
-  enum class TMeasureRefusal { mrNone, mrPortClosed, mrMoving, mrCoarseRun, mrPaused, mrLineBusy };
   TMeasureRefusal MeasureBacklash(bool Up, TBacklashDone Done);
   virtual void ResetCount();
   // Sets the count to Value without moving: the user says where the focuser is. Refused
@@ -247,8 +277,9 @@ class TFocusControl {
 
   // Tells the operator text from a worker thread: queued to the GUI thread (a modal box, or
   // the host's unattended report) and returns at once, so that no message holds a move.
-  // Nothing is shown once the controller is being destroyed.
+  // Nothing is shown once the controller is dismantling.
   void Synchronize(const std::string& text);
+  TLifeState LifeState() const;
 
   // State shared with the motion threads.
   std::atomic<bool> LastIdle{true};
@@ -276,6 +307,7 @@ class TFocusControl {
   friend class TMoveStarterThread;
   friend class TKeepAliveThread;
   friend class TBacklashThread;
+  friend class TTravelThread;
 
   std::shared_ptr<TSerialPort> Port() const { return FPortHandle.load(); }
 
@@ -343,6 +375,8 @@ class TFocusControl {
   void NotePauseEnd();
   // For the counting thread: the encoder's CTS line changed changes times.
   void NoteEncoderChange(uint32_t changes);
+  // For the counting thread: the count is now count; a coarse run at a limit wakes the guard.
+  void NoteCount(int32_t count);
   // For the counting thread: the port's line counters as it read them (the stall guard
   // compares them with the port's own when the count stands still).
   void NoteLineCounts(const TModemCounts& counts);
@@ -427,14 +461,10 @@ class TFocusControl {
   std::string FirmwareText;
   int FKeepAliveTimer = -1;
 
-  std::shared_ptr<TSyncState> FSyncState;
-  // Keeps a port-loss report posted to the GUI thread off a controller being destroyed.
-  struct TPortLossGuard {
-    std::mutex Lock;
-    bool Destroying = false;
-  };
-  std::shared_ptr<TPortLossGuard> FPortLossGuard = std::make_shared<TPortLossGuard>();
-  std::atomic<bool> FDestroying{false};
+  // The life state, shared with every message and port-loss report posted to the GUI thread,
+  // so that one run after the controller has gone touches nothing of it.
+  std::shared_ptr<TLife> FLife;
+  void EnterLifeState(TLifeState state);
   // Started by the first tick with the port open, joined before the port closes. The lock
   // orders the tick against closing when they come from different threads.
   std::mutex FKeepAliveLock;
@@ -456,6 +486,12 @@ class TFocusControl {
   std::atomic<int64_t> FEncoderIntervalUs{0};
   std::atomic<int64_t> FStallFloorUs{TStallParams{}.FloorUs};
   std::atomic<uint64_t> FStallCount{0};
+  // Travel limits; changed only while nothing moves. The direction of the coarse run.
+  std::atomic<bool> FLimitsSet{false};
+  std::atomic<int32_t> FLowerLimit{0};
+  std::atomic<int32_t> FUpperLimit{0};
+  std::atomic<bool> FCoarseUp{false};
+  std::atomic<bool> FTravelSearch{false};
   // The edge check's drive: its serial number << 1 | driven; the serial (under FStallLock)
   // changes at every start, stop, reversal and pause end.
   std::atomic<uint64_t> FEdgeDrive{0};

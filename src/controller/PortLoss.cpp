@@ -13,20 +13,30 @@ void TFocusControl::DoPortLost(const std::shared_ptr<TSerialPort>& port) {
   // request here; closing the port on the GUI thread waits the move out.
   CancelMovement();
   const std::weak_ptr<TSerialPort> lost = port;
-  const auto guard = FPortLossGuard;
+  const auto life = FLife;
   const int32_t n = FComPort.load();
   TControllerHost& host = FHost;
   // The close joins the counting thread, which calls this, and the message is modal: both
   // belong on the GUI thread, after whatever it has queued before.
-  FHost.Post([this, lost, guard, n, &host] {
+  FHost.Post([this, lost, life, n, &host] {
     {
-      std::lock_guard lock(guard->Lock);
-      if (guard->Destroying) return;
+      std::lock_guard lock(life->Lock);
+      // Being destroyed: the controller may be gone. Another loss's close under way: it closes
+      // this port too, and tells.
+      if (life->State.load() != TLifeState::lsAlive || life->LossClosing) return;
       // Closed or replaced meanwhile by the operator: then nothing was lost to tell about.
       const std::shared_ptr<TSerialPort> current = FPortHandle.load();
       if (!current || current != lost.lock()) return;
-      ClosePort();
+      life->LossClosing = true;
     }
+    // Outside the lock: the close takes the move and keep-alive locks and joins threads.
+    // Destruction waits for it to end.
+    ClosePort();
+    {
+      std::lock_guard lock(life->Lock);
+      life->LossClosing = false;
+    }
+    life->CloseEnded.notify_all();
     host.ShowMessage("Lost connection to COM " + std::to_string(n));
   });
 }

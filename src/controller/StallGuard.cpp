@@ -127,6 +127,17 @@ void TFocusControl::NoteLineCounts(const TModemCounts& counts) {
 }
 
 void TFocusControl::StopStalled(int64_t limitUs) {
+  if (FTravelSearch.load()) {
+    // Find Travel runs into the end stops on purpose: the stall is its answer, no fault.
+    {
+      std::lock_guard drive(FDriveLock);
+      SendFocusCommand(":FQ#");
+      SendFocusCommand(":FQ#");
+      ClearRTS();
+    }
+    FStallCount.fetch_add(1);
+    return;
+  }
   const std::string text = StallFaultText(FCTSCount.load(), limitUs);
   {
     std::lock_guard lock(FStallLock);

@@ -40,6 +40,7 @@ void TStallWatchThread::Execute() {
     lock.unlock();
     const TStallVerdict verdict = Controller.JudgeStall();
     if (verdict.Stalled) Controller.StopStalled(verdict.LimitUs);
+    Controller.CheckLimit();
     lock.lock();
     if (verdict.Stalled) continue;
     const auto woken = [this] { return FWoken || FStopping; };

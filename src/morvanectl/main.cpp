@@ -224,6 +224,7 @@ struct TCommandArgs {
   int32_t Number = 0;
   double Coefficient = 0;
   int32_t BacklashMode = -1;
+  int32_t Upper = 0;  // set-limits: the second number
 };
 
 // The options a command takes beside --help and --version.
@@ -252,6 +253,13 @@ std::string NoArguments(TCommandArgs&) {
 std::string OneNumber(TCommandArgs& a) {
   if (!ParseInt(a.Words[1], a.Number))
     return a.Words[0] + ": '" + a.Words[1] + "' is not a whole number";
+  return {};
+}
+
+std::string TwoNumbers(TCommandArgs& a) {
+  for (size_t i = 1; i < 3; ++i)
+    if (!ParseInt(a.Words[i], i == 1 ? a.Number : a.Upper))
+      return a.Words[0] + ": '" + a.Words[i] + "' is not a whole number";
   return {};
 }
 
@@ -446,6 +454,33 @@ int RunMeasureBacklash(TFocuserClient* client, TCommandArgs&) {
   return 0;
 }
 
+int RunLimits(TFocuserClient* client, TCommandArgs&) {
+  TFocuserState state;
+  if (const TBusReply r = client->GetState(state); !r.Ok) return Fail(r);
+  if (state.LimitsSet)
+    std::printf("%d %d\n", state.LowerLimit, state.UpperLimit);
+  else
+    std::puts("none");
+  return 0;
+}
+
+int RunSetLimits(TFocuserClient* client, TCommandArgs& a) {
+  const TBusReply r = client->CallIntInt(BusMethod::SetLimits, a.Number, a.Upper);
+  return r.Ok ? 0 : Fail(r);
+}
+
+int RunClearLimits(TFocuserClient* client, TCommandArgs&) {
+  const TBusReply r = client->Call(BusMethod::ClearLimits);
+  return r.Ok ? 0 : Fail(r);
+}
+
+int RunFindTravel(TFocuserClient* client, TCommandArgs&) {
+  int32_t lower = 0, upper = 0;
+  if (const TBusReply r = client->FindTravel(lower, upper); !r.Ok) return Fail(r);
+  std::printf("%d %d\n", lower, upper);
+  return 0;
+}
+
 // Every command, in --help's order. "backlash" takes one or two words: Arguments is its most.
 constexpr TCommand Commands[] = {
     {"position", "", "print the position (the number the readout shows)", 0, 0, true, NoArguments,
@@ -502,6 +537,17 @@ constexpr TCommand Commands[] = {
      "measure the play between the motor and the encoder (moves the\n"
      "focuser and brings it back); prints what was found",
      0, 0, true, NoArguments, RunMeasureBacklash},
+    {"limits", "", "print the travel limits \"lower upper\", or \"none\"", 0, 0, true, NoArguments,
+     RunLimits},
+    {"set-limits", "L U",
+     "set the travel limits: no move to a count below L or above U, and\n"
+     "a run stops at them (saved in Morvane's settings)",
+     2, 0, true, TwoNumbers, RunSetLimits},
+    {"clear-limits", "", "turn the travel limits off", 0, 0, true, NoArguments, RunClearLimits},
+    {"find-travel", "",
+     "run slowly to each end stop and back (moves the focuser); prints\n"
+     "\"lowerStop upperStop\" for set-limits, a margin inside them",
+     0, 0, true, NoArguments, RunFindTravel},
 };
 
 const TCommand* FindCommand(const std::string& name) {

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "controller/LimitRule.h"
+
 namespace morvane {
 
 enum class TApproachMode : int32_t {
@@ -31,8 +33,9 @@ class TApproachRule {
   bool Active() const { return Mode != TApproachMode::amOff && Codes > 0; }
   // Mode and Codes from their stored numbers: an unknown mode is off, negative codes 0.
   static TApproachRule FromSettings(int32_t mode, int32_t codes);
-  // The legs of a move from the count From to Target.
-  TApproachPlan Plan(int32_t From, int32_t Target) const;
+  // The legs of a move from the count From to Target. With travel limits set the first leg
+  // stays inside them: it turns round at the limit, and none is left when the target is there.
+  TApproachPlan Plan(int32_t From, int32_t Target, const TTravelLimits& limits = {}) const;
 };
 
 }  // namespace morvane

@@ -165,7 +165,7 @@ void TBacklashThread::Execute() {
   }
   if (report.End == TMeasureEnd::meStopped && !c.Port()) report.End = TMeasureEnd::mePortClosed;
   Close(report);
-  if (!c.FDestroying.load() && Done) Done(report);
+  if (c.LifeState() != TLifeState::lsDismantling && Done) Done(report);
 }
 
 void TBacklashThread::Close(TBacklashReport& report) {
@@ -177,8 +177,8 @@ void TBacklashThread::Close(TBacklashReport& report) {
   bool goBack = false;
   {
     std::lock_guard lock(c.MoveLock());
-    goBack = report.Found() && !Cancelled() && c.Port() && !c.FDestroying.load() &&
-             !c.SuccessorPending();
+    goBack = report.Found() && !Cancelled() && c.Port() &&
+             c.LifeState() != TLifeState::lsDismantling && !c.SuccessorPending();
     if (goBack) {
       // The way back is a move like any other, within the same busy period: its end reports
       // idle once and sets "GENERAL_DELAY_EVENT".

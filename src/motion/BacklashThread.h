@@ -36,7 +36,7 @@ std::string BacklashReportText(const TBacklashReport& r);
 class TBacklashThread : public TThread {
  public:
   // up: the side the play is taken up on first. done: called on this thread at the end, after
-  // the idle report, unless the controller is being destroyed.
+  // the idle report, unless the controller is dismantling (TLifeState).
   TBacklashThread(TFocusControl& controller, bool up,
                   std::function<void(const TBacklashReport&)> done);
 

@@ -46,7 +46,7 @@ class TMoveStarterThread : public TThread {
     Previous.clear();
     TFocusControl& c = Controller;
     std::lock_guard lock(c.FMoveLock);
-    if (Terminated() || c.FDestroying.load()) return;
+    if (Terminated() || c.LifeState() == TLifeState::lsDismantling) return;
     // A cancel dropped this starter's move and a later request made a starter of its own.
     if (c.FStarterSerial != Serial) return;
     if (c.FSuccessorPending) {
@@ -73,6 +73,14 @@ void TFocusControl::MoveTo(int32_t Target) {
 }
 
 void TFocusControl::MoveToTarget(int64_t target) {
+  // The window and the bus refuse such a move with a message before it comes here; a
+  // broadcast's or a compensation's is dropped, and whatever runs goes on.
+  if (const std::string refused = LimitRefusal(target); !refused.empty()) {
+    LogLine(refused);
+    return;
+  }
+  // Find Travel owns the motor until it has ended; Stop ends it.
+  if (FTravelSearch.load()) return;
   const int32_t Target = Clamp32(target);
   std::lock_guard lock(FMoveLock);
   // The move is not finished from the moment it is asked for.
@@ -177,8 +185,8 @@ void TFocusControl::KeepNudgeThread(std::shared_ptr<TThread> thread) {
 
 void TFocusControl::StartApproach(int32_t Target) {
   const int32_t count = FCTSCount.load();
-  const TApproachPlan plan =
-      TApproachRule::FromSettings(ApproachMode.load(), ApproachCodes.load()).Plan(count, Target);
+  const TApproachPlan plan = TApproachRule::FromSettings(ApproachMode.load(), ApproachCodes.load())
+                                 .Plan(count, Target, TravelLimits());
   FFinalLegPending = plan.TwoLegs && FPortHandle.load();
   FFinalTarget = Target;
   if (FFinalLegPending) {
@@ -189,7 +197,7 @@ void TFocusControl::StartApproach(int32_t Target) {
 }
 
 void TFocusControl::StartMoveTo(int32_t Target, bool up) {
-  if (FDestroying.load()) return;
+  if (LifeState() == TLifeState::lsDismantling) return;
   GeneralDelayEvent().ResetEvent();
   FMoveTarget = Target;
   RunUp.store(up);
@@ -240,7 +248,7 @@ void TFocusControl::FinishMove(bool failed) {
   if (FFinalLegPending) {
     FFinalLegPending = false;
     // The last leg of a compensated move: still the same move, busy throughout.
-    if (!failed && !FDestroying.load()) {
+    if (!failed && LifeState() != TLifeState::lsDismantling) {
       FThreads.Reap();
       StartMoveTo(FFinalTarget, FFinalTarget > FCTSCount.load());
       return;

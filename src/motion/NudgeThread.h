@@ -21,7 +21,8 @@ class TNudgeThread : public TThread {
   const bool StandAlone;
 
 #ifdef MORVANE_TEST_HOOKS
-  // Run first on the thread: tests delay its start, as a busy machine does.
+  // Run first on the thread: tests delay its start, as a busy machine does. Only test_motion
+  // compiles it in (tests/motion/CMakeLists.txt); the product has no hook.
   static std::atomic<void (*)()> StartHook;
 #endif
 

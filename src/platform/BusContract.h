@@ -80,7 +80,7 @@ inline constexpr const char* NotAvailableError = "org.morvane.Error.NotAvailable
 inline constexpr const char* FailedError = "org.morvane.Error.Failed";
 // Stop, a cancel or another move ended what the method waited for.
 inline constexpr const char* StoppedError = "org.morvane.Error.Stopped";
-// A move or a Sync beyond the travel limits.
+// A move to a target outside the travel limits; the message names the limits.
 inline constexpr const char* OutsideLimitsError = "org.morvane.Error.OutsideLimits";
 
 // Morvane's exit status when another copy already drives the focuser on this session (a

@@ -228,10 +228,11 @@ class TPosixSerialPort final : public TSerialPort {
 
   ~TPosixSerialPort() override { Close(); }
 
-  bool GetCommState(TLineSettings& settings) override {
+  TPortResult GetCommState(TLineSettings& settings) override {
     const std::lock_guard<std::mutex> guard(FLock);
     termios tio{};
-    if (FClosing || tcgetattr(FFd, &tio) != 0) return false;
+    if (FClosing) return TPortError::peClosed;
+    if (tcgetattr(FFd, &tio) != 0) return PortErrorOf(errno);
     settings = FStored;
     settings.DCBlength = LineSettingsLength;
     settings.BaudRate = RateOf(cfgetospeed(&tio));
@@ -271,10 +272,10 @@ class TPosixSerialPort final : public TSerialPort {
     settings.Flags = flags;
     settings.XonChar = static_cast<char>(tio.c_cc[VSTART]);
     settings.XoffChar = static_cast<char>(tio.c_cc[VSTOP]);
-    return true;
+    return {};
   }
 
-  bool SetCommState(const TLineSettings& settings) override {
+  TPortResult SetCommState(const TLineSettings& settings) override {
     const std::optional<speed_t> speed = SpeedOf(settings.BaudRate);
     const uint32_t flags = settings.Flags;
     const uint32_t dtrControl = flags & fDtrControlMask;
@@ -285,12 +286,12 @@ class TPosixSerialPort final : public TSerialPort {
                            !(flags & (fOutxDsrFlow | fDsrSensitivity)) &&
                            dtrControl <= DtrControlEnable && rtsControl <= RtsControlHandshake;
     if (!supported) {
-      errno = EINVAL;
-      return false;
+      return TPortError::peNotSupported;
     }
     std::unique_lock<std::mutex> lock(FLock);
     termios tio{};
-    if (FClosing || tcgetattr(FFd, &tio) != 0) return false;
+    if (FClosing) return TPortError::peClosed;
+    if (tcgetattr(FFd, &tio) != 0) return PortErrorOf(errno);
     static constexpr tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     tio.c_cflag |= Sizes[settings.ByteSize - 5];
@@ -307,7 +308,7 @@ class TPosixSerialPort final : public TSerialPort {
     tio.c_cc[VSTOP] = static_cast<cc_t>(settings.XoffChar);
     cfsetispeed(&tio, *speed);
     cfsetospeed(&tio, *speed);
-    if (tcsetattr(FFd, TCSANOW, &tio) != 0) return false;
+    if (tcsetattr(FFd, TCSANOW, &tio) != 0) return PortErrorOf(errno);
     FStored = settings;
     FDropNul = (flags & fNull) != 0;
     FBaud = settings.BaudRate;
@@ -317,12 +318,12 @@ class TPosixSerialPort final : public TSerialPort {
     // The termios change may have switched the modem-status interrupt off under a pending
     // wait; passing the waiter through its loop makes it wait afresh, which switches it on.
     KickWaiter(lock);
-    return true;
+    return {};
   }
 
-  bool SetCommMask(uint32_t mask) override {
+  TPortResult SetCommMask(uint32_t mask) override {
     std::unique_lock<std::mutex> lock(FLock);
-    if (FClosing) return false;
+    if (FClosing) return TPortError::peClosed;
     const uint32_t previous = FMask;
     FMask = mask;
     ++FMaskEpoch;
@@ -332,22 +333,20 @@ class TPosixSerialPort final : public TSerialPort {
       if (FCountsValid) FLastCounts = counts;
     }
     KickWaiter(lock);
-    return true;
+    return {};
   }
 
-  bool WaitCommEvent(uint32_t& eventMask) override {
+  TPortResult WaitCommEvent(uint32_t& eventMask) override {
     eventMask = 0;
     std::unique_lock<std::mutex> lock(FLock);
     if (FClosing || FWaiterActive) {  // one waiter at a time, as on the system
-      errno = FClosing ? EBADF : EBUSY;
-      return false;
+      return FClosing ? TPortError::peClosed : TPortError::peBusy;
     }
-    if (FMask == 0) return true;
+    if (FMask == 0) return {};
     const uint32_t mask = FMask & (EV_CTS | EV_DSR);
     const int lines = ModemLinesOf(mask);
     if (lines == 0) {
-      errno = EINVAL;
-      return false;
+      return TPortError::peNotSupported;
     }
     const uint64_t epoch = FMaskEpoch;
     FWaiterActive = true;
@@ -367,7 +366,7 @@ class TPosixSerialPort final : public TSerialPort {
       // between two waits, the levels would miss a short pulse.
       TModemCounts now;
       const int countError = FModemIo->GetCounts(FFd, now);
-      if (DeviceGone(countError)) {
+      if (PortErrorOf(countError) == TPortError::peDeviceGone) {
         failure = countError;
         break;
       }
@@ -408,32 +407,30 @@ class TPosixSerialPort final : public TSerialPort {
     FWaiterActive = false;
     --FUsers;
     FChanged.notify_all();
-    if (!ok) errno = failure;
-    return ok;
+    if (!ok) return PortErrorOf(failure);
+    return {};
   }
 
-  bool GetCommModemStatus(uint32_t& modemStatus) override {
+  TPortResult GetCommModemStatus(uint32_t& modemStatus) override {
     modemStatus = 0;
     const std::lock_guard<std::mutex> guard(FLock);
     int lines = 0;
-    if (FClosing) return false;
+    if (FClosing) return TPortError::peClosed;
     if (const int error = FModemIo->GetLines(FFd, lines); error != 0) {
-      errno = error;
-      return false;
+      return PortErrorOf(error);
     }
     if (lines & TIOCM_CTS) modemStatus |= MS_CTS_ON;
     if (lines & TIOCM_DSR) modemStatus |= MS_DSR_ON;
     if (lines & TIOCM_RNG) modemStatus |= MS_RING_ON;
     if (lines & TIOCM_CAR) modemStatus |= MS_RLSD_ON;
-    return true;
+    return {};
   }
 
-  bool GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) override {
+  TPortResult GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) override {
     modemStatus = 0;
     const std::lock_guard<std::mutex> guard(FLock);
     if (FClosing) {
-      errno = EBADF;
-      return false;
+      return TPortError::peClosed;
     }
     // Two calls: the counters are read on both sides of the levels, so that the levels belong
     // to them. Should the lines never hold still that long, the newest counters go with levels
@@ -442,12 +439,10 @@ class TPosixSerialPort final : public TSerialPort {
     for (int attempt = 0; attempt < 4; ++attempt) {
       TModemCounts after;
       if (const int error = FModemIo->GetCounts(FFd, counts); error != 0) {
-        errno = error;
-        return false;
+        return PortErrorOf(error);
       }
       if (const int error = FModemIo->GetLines(FFd, lines); error != 0) {
-        errno = error;
-        return false;
+        return PortErrorOf(error);
       }
       if (FModemIo->GetCounts(FFd, after) == 0 && after == counts) break;
       counts = after;
@@ -456,12 +451,12 @@ class TPosixSerialPort final : public TSerialPort {
     if (lines & TIOCM_DSR) modemStatus |= MS_DSR_ON;
     if (lines & TIOCM_RNG) modemStatus |= MS_RING_ON;
     if (lines & TIOCM_CAR) modemStatus |= MS_RLSD_ON;
-    return true;
+    return {};
   }
 
-  bool EscapeCommFunction(uint8_t func) override {
+  TPortResult EscapeCommFunction(uint8_t func) override {
     const std::lock_guard<std::mutex> guard(FLock);
-    if (FClosing) return false;
+    if (FClosing) return TPortError::peClosed;
     int error = 0;
     switch (func) {
       case SETRTS:
@@ -480,26 +475,26 @@ class TPosixSerialPort final : public TSerialPort {
         error = EINVAL;
         break;
     }
-    if (error != 0) errno = error;
-    return error == 0;
+    return PortErrorOf(error);
   }
 
-  bool GetCommTimeouts(TCommTimeouts& timeouts) override {
+  TPortResult GetCommTimeouts(TCommTimeouts& timeouts) override {
     const std::lock_guard<std::mutex> guard(FLock);
     timeouts = FTimeouts;
-    return !FClosing;
+    if (FClosing) return TPortError::peClosed;
+    return {};
   }
 
-  bool SetCommTimeouts(const TCommTimeouts& timeouts) override {
+  TPortResult SetCommTimeouts(const TCommTimeouts& timeouts) override {
     const std::lock_guard<std::mutex> guard(FLock);
-    if (FClosing) return false;
+    if (FClosing) return TPortError::peClosed;
     FTimeouts = timeouts;
-    return true;
+    return {};
   }
 
-  bool PurgeComm(uint32_t flags) override {
+  TPortResult PurgeComm(uint32_t flags) override {
     std::unique_lock<std::mutex> lock(FLock);
-    if (FClosing) return false;
+    if (FClosing) return TPortError::peClosed;
     for (TPendingOp* op : FOps) {
       const bool hit = op->IsRead ? (flags & PURGE_RXABORT) : (flags & PURGE_TXABORT);
       if (hit && !op->Ended) End(*op, TIoResult::Aborted);
@@ -509,11 +504,11 @@ class TPosixSerialPort final : public TSerialPort {
     FChanged.wait(lock, [this] {
       return std::none_of(FOps.begin(), FOps.end(), [](const TPendingOp* op) { return op->Ended; });
     });
-    if (FClosing) return false;
-    bool ok = true;
-    if ((flags & PURGE_RXCLEAR) && tcflush(FFd, TCIFLUSH) != 0) ok = false;
-    if ((flags & PURGE_TXCLEAR) && tcflush(FFd, TCOFLUSH) != 0) ok = false;
-    return ok;
+    if (FClosing) return TPortError::peClosed;
+    int error = 0;
+    if ((flags & PURGE_RXCLEAR) && tcflush(FFd, TCIFLUSH) != 0) error = errno;
+    if ((flags & PURGE_TXCLEAR) && tcflush(FFd, TCOFLUSH) != 0) error = errno;
+    return PortErrorOf(error);
   }
 
   TIoResult Write(const char* data, size_t len, int waitMs) override {
@@ -744,7 +739,7 @@ class TPosixSerialPort final : public TSerialPort {
         if (!watched()) break;
         const bool changed = error == 0 && (((lines & TIOCM_CTS) && now.Cts != before.Cts) ||
                                             ((lines & TIOCM_DSR) && now.Dsr != before.Dsr));
-        if (changed || DeviceGone(error)) {
+        if (changed || PortErrorOf(error) == TPortError::peDeviceGone) {
           KickWaiter(lock);
           break;
         }

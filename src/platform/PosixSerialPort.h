@@ -11,9 +11,9 @@
 //
 // A device that cannot report its modem lines or wait for them to change (a pseudo-terminal,
 // a driver without modem status) is refused at opening: on it no encoder edge could ever be
-// counted. Once the device goes away (unplugged, hung up) WaitCommEvent fails with errno EIO or
-// ENODEV, also when the driver does not end the wait itself: a watcher thread reads the line
-// counters again while a wait goes on (often just after it began, then once a second), which
+// counted. Once the device goes away (unplugged, hung up) WaitCommEvent fails with peDeviceGone
+// (EIO or ENODEV), also when the driver does not end the wait itself: a watcher thread reads the
+// line counters again while a wait goes on (often just after it began, then once a second), which
 // also bounds how late an edge that raced the start of the wait is reported. A negative
 // waitMs for Read and Write waits without limit.
 

@@ -90,43 +90,82 @@ enum class TIoResult {
   Failed     // the device refused or is gone
 };
 
-// A failed port operation leaves its reason in errno, as the system's functions leave theirs
-// for GetLastError. These reasons say that the device itself has gone (a USB adapter pulled
-// out, a line hung up): nothing on the port will work again until it is opened afresh.
-inline bool DeviceGone(int error) {
-  return error == EIO || error == ENODEV || error == ENXIO;
+// Why a port operation failed. The system's error is mapped once, by PortErrorOf where the
+// operation failed, so that no caller reads errno after a port's call.
+enum class TPortError {
+  peNone,          // succeeded
+  peDeviceGone,    // EIO, ENODEV, ENXIO: the device itself has gone (a USB adapter pulled out,
+                   // a line hung up); nothing on the port works again until it is opened afresh
+  peClosed,        // EBADF: the port is closed or closing
+  peBusy,          // EBUSY: another thread already waits on the port
+  peNotSupported,  // ENOTTY, EINVAL: the device or its driver cannot do this (no line counters,
+                   // a setting a tty cannot take, a mask without lines to wait on)
+  peFailed         // any other refusal
+};
+
+inline TPortError PortErrorOf(int error) {
+  switch (error) {
+    case 0:
+      return TPortError::peNone;
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+      return TPortError::peDeviceGone;
+    case EBADF:
+      return TPortError::peClosed;
+    case EBUSY:
+      return TPortError::peBusy;
+    case ENOTTY:
+    case EINVAL:
+      return TPortError::peNotSupported;
+    default:
+      return TPortError::peFailed;
+  }
 }
+
+// The outcome of a port operation: true when it succeeded, else Error() says why.
+class TPortResult {
+ public:
+  constexpr TPortResult() = default;
+  // Implicit, so that an operation returns its failure's reason as it is.
+  constexpr TPortResult(TPortError error) : FError(error) {}
+  constexpr explicit operator bool() const { return FError == TPortError::peNone; }
+  constexpr TPortError Error() const { return FError; }
+
+ private:
+  TPortError FError = TPortError::peNone;
+};
 
 // One open port. Every operation may be called from any thread at any time: the counting
 // thread blocks in WaitCommEvent while others write, read, purge and switch lines.
-// Operations a device does not support fail cleanly (return false / Failed).
+// Operations a device does not support fail cleanly (a failed TPortResult, TIoResult::Failed).
 class TSerialPort {
  public:
   virtual ~TSerialPort() = default;
 
-  virtual bool GetCommState(TLineSettings& settings) = 0;
-  virtual bool SetCommState(const TLineSettings& settings) = 0;
+  virtual TPortResult GetCommState(TLineSettings& settings) = 0;
+  virtual TPortResult SetCommState(const TLineSettings& settings) = 0;
 
   // Mask 0 releases a thread blocked in WaitCommEvent: it returns true with eventMask 0.
-  virtual bool SetCommMask(uint32_t mask) = 0;
-  // Blocks until a modem-status change selected by the mask; eventMask says which. On failure
-  // errno says why; DeviceGone(errno) when the device has gone while waited on.
-  virtual bool WaitCommEvent(uint32_t& eventMask) = 0;
-  virtual bool GetCommModemStatus(uint32_t& modemStatus) = 0;
+  virtual TPortResult SetCommMask(uint32_t mask) = 0;
+  // Blocks until a modem-status change selected by the mask; eventMask says which. Fails with
+  // peDeviceGone when the device has gone while waited on.
+  virtual TPortResult WaitCommEvent(uint32_t& eventMask) = 0;
+  virtual TPortResult GetCommModemStatus(uint32_t& modemStatus) = 0;
   // The line counters with the modem status that goes with them, read as one: the device counts
   // every change where it sees it (a UART's interrupt, a USB adapter's status report), so a
-  // reader that comes late still learns how many changes it missed. Fails with errno ENOTTY or
-  // EINVAL where the device keeps no counters.
-  virtual bool GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) = 0;
+  // reader that comes late still learns how many changes it missed. Fails with peNotSupported
+  // where the device keeps no counters.
+  virtual TPortResult GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) = 0;
 
-  virtual bool EscapeCommFunction(uint8_t func) = 0;
+  virtual TPortResult EscapeCommFunction(uint8_t func) = 0;
 
-  virtual bool GetCommTimeouts(TCommTimeouts& timeouts) = 0;
-  virtual bool SetCommTimeouts(const TCommTimeouts& timeouts) = 0;
+  virtual TPortResult GetCommTimeouts(TCommTimeouts& timeouts) = 0;
+  virtual TPortResult SetCommTimeouts(const TCommTimeouts& timeouts) = 0;
 
   // Aborts reads and writes outstanding on the port (the ABORT flags) and empties the
   // buffers (the CLEAR flags).
-  virtual bool PurgeComm(uint32_t flags) = 0;
+  virtual TPortResult PurgeComm(uint32_t flags) = 0;
 
   // Writes len bytes, waiting at most waitMs for completion.
   virtual TIoResult Write(const char* data, size_t len, int waitMs) = 0;

@@ -25,6 +25,9 @@ class TSetupFormHost : public TSettingsHost {
   // icon; returns when it is closed. The main window forwards it to its controller host's
   // ShowMessage, so that the dialog's messages look like the controller's.
   virtual void ShowMessage(const std::string& text) = 0;
+
+  // The dialog changed the controller's travel limits: other programs are told.
+  virtual void TravelLimitsChanged() {}
 };
 
 }  // namespace morvane

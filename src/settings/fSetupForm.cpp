@@ -7,6 +7,7 @@
 #include "controller/Objects.h"
 #include "host/ExceptionBoundary.h"
 #include "platform/PosixSerialPort.h"
+#include "settings/LimitSettings.h"
 #include "settings/SettingsFile.h"
 #include "ui_fSetupForm.h"
 
@@ -35,7 +36,7 @@ TSetupForm::TSetupForm(TFocusControl& control, TSetupFormHost& host, QWidget* pa
 TSetupForm::~TSetupForm() = default;
 
 void TSetupForm::PrepareControls() {
-  setFixedSize(434, 299);
+  setFixedSize(434, 331);
   setSizeGripEnabled(false);
   // The hints break their lines with CR LF; uic keeps only the LF of the form file.
   for (QWidget* control : findChildren<QWidget*>()) {
@@ -93,6 +94,18 @@ void TSetupForm::SetStaged(const TStagedSettings& staged) {
   ui->SavePosCB->setChecked(staged.SavePosCB.Checked());
 }
 
+TTravelLimits TSetupForm::Limits() const {
+  return {ui->LimitsCB->isChecked(), static_cast<int32_t>(ui->LowerLimitSE->Value()),
+          static_cast<int32_t>(ui->UpperLimitSE->Value())};
+}
+
+void TSetupForm::ShowLimits(const TTravelLimits& limits) {
+  ui->LimitsCB->setChecked(limits.Set);
+  // Off, the numbers last set are kept for the next time they are turned on.
+  ui->LowerLimitSE->setValue(limits.Lower);
+  ui->UpperLimitSE->setValue(limits.Upper);
+}
+
 int TSetupForm::VoiceIndex() const {
   return ui->VoiceRG->ItemIndex();
 }
@@ -106,6 +119,7 @@ void TSetupForm::LoadSettings() {
   TStagedSettings staged = Staged();
   morvane::LoadSettings(FHost.IniPath(), staged, FHost);
   SetStaged(staged);
+  ShowLimits(ReadTravelLimits(FHost.IniPath()));
 }
 
 void TSetupForm::showEvent(QShowEvent* event) {
@@ -128,6 +142,10 @@ void TSetupForm::FormShow() {
   staged.CommandRG.SetItemIndex(FControl.UseRTS_DTR() ? 1 : 0);
   staged.ComPortRG.SetItemIndex(FControl.ComPort() - 1);
   SetStaged(staged);
+  if (const TTravelLimits applied = FControl.TravelLimits(); applied.Set)
+    ShowLimits(applied);
+  else
+    ui->LimitsCB->setChecked(false);
 }
 
 void TSetupForm::UpdatePgmParametersButtonClick() {
@@ -156,6 +174,23 @@ void TSetupForm::UpdatePgmParametersButtonClick() {
     }
   }
   FHost.SetAppliedVoice(staged.VoiceRG.ItemIndex());
+  ApplyLimits();
+}
+
+bool TSetupForm::ApplyLimits() {
+  const TTravelLimits limits = Limits();
+  if (limits.Set && !LimitsValid(limits.Lower, limits.Upper)) {
+    FHost.ShowMessage("Travel limits not set: " + LimitsRefusalText(limits.Lower, limits.Upper));
+    return false;
+  }
+  if (limits == FControl.TravelLimits() || (!limits.Set && !FControl.TravelLimits().Set))
+    return true;
+  if (!FControl.SetTravelLimits(limits)) {
+    FHost.ShowMessage("Travel limits not set: a move or a run is under way; Stop it first");
+    return false;
+  }
+  FHost.TravelLimitsChanged();
+  return true;
 }
 
 bool TSetupForm::ReopenPort() {
@@ -165,6 +200,14 @@ bool TSetupForm::ReopenPort() {
 
 void TSetupForm::SaveSettingsButtonClick() {
   morvane::SaveSettings(FHost.IniPath(), Staged());
+  const TTravelLimits limits = Limits();
+  // Limits that could not be set are not saved either.
+  if (limits.Set && !LimitsValid(limits.Lower, limits.Upper)) {
+    FHost.ShowMessage("Travel limits not saved: " + LimitsRefusalText(limits.Lower, limits.Upper));
+    return;
+  }
+  if (!SaveTravelLimits(FHost.IniPath(), limits))
+    FHost.ShowMessage("Unable to write to " + FHost.IniPath());
 }
 
 void TSetupForm::RevertSavedButtonClick() {
@@ -186,6 +229,7 @@ void TSetupForm::FactoryDefaultsButtonClick() {
   staged.SavePosCB.SetChecked(true);
   staged.VoiceRG.SetItemIndex(2);
   SetStaged(staged);
+  ui->LimitsCB->setChecked(false);
   FHost.SetTop(1);
   FHost.SetLeft(1);
 }

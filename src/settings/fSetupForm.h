@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "controller/LimitRule.h"
 #include "settings/SetupFormHost.h"
 #include "settings/StagedSettings.h"
 
@@ -54,6 +55,10 @@ class TSetupForm : public QDialog {
   bool PortOpened() const { return FPortOpened; }
   // Opens the applied port again without a message (a device that has appeared since).
   bool ReopenPort();
+  // The travel limits the dialog shows (Travel Limits, Lower, Upper): applied with Update
+  // Parameters, saved with Save Settings, read again with Revert.
+  TTravelLimits Limits() const;
+  void ShowLimits(const TTravelLimits& limits);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -61,6 +66,8 @@ class TSetupForm : public QDialog {
  private:
   void PrepareControls();
   void MakeConnections();
+  // Applies the limits shown; false, after a message, when they cannot be set.
+  bool ApplyLimits();
 
   std::unique_ptr<Ui::TSetupForm> ui;
   TFocusControl& FControl;

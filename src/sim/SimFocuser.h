@@ -92,8 +92,8 @@ class TSimFocuser {
   void InjectInput(const std::string& bytes);
 
   void SetMergeEdges(bool on);
-  // Pulls the cable: the open port fails every later operation with errno ENODEV (a blocked
-  // wait returns false, a blocked read Failed), the lines drop and the motor loses its drive;
+  // Pulls the cable: the open port fails every later operation with peDeviceGone (a
+  // blocked wait too, a blocked read Failed), the lines drop and the motor loses its drive;
   // no port opens until Replug.
   void Unplug();
   void Replug();
@@ -177,16 +177,18 @@ class TSimFocuser {
 
   // Port side, called by TSimPort with its session number; all take FLock.
   bool Alive(uint64_t session) const;
-  bool PortGetCommState(uint64_t session, TLineSettings& settings);
-  bool PortSetCommState(uint64_t session, const TLineSettings& settings);
-  bool PortSetCommMask(uint64_t session, uint32_t mask);
-  bool PortWaitCommEvent(uint64_t session, uint32_t& eventMask);
-  bool PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus);
-  bool PortGetCommCounts(uint64_t session, TModemCounts& counts, uint32_t& modemStatus);
-  bool PortEscapeCommFunction(uint64_t session, uint8_t func);
-  bool PortGetCommTimeouts(uint64_t session, TCommTimeouts& timeouts);
-  bool PortSetCommTimeouts(uint64_t session, const TCommTimeouts& timeouts);
-  bool PortPurgeComm(uint64_t session, uint32_t flags);
+  // Why session's operations fail: a port unplugged or closed.
+  TPortError Dead(uint64_t session) const;
+  TPortResult PortGetCommState(uint64_t session, TLineSettings& settings);
+  TPortResult PortSetCommState(uint64_t session, const TLineSettings& settings);
+  TPortResult PortSetCommMask(uint64_t session, uint32_t mask);
+  TPortResult PortWaitCommEvent(uint64_t session, uint32_t& eventMask);
+  TPortResult PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus);
+  TPortResult PortGetCommCounts(uint64_t session, TModemCounts& counts, uint32_t& modemStatus);
+  TPortResult PortEscapeCommFunction(uint64_t session, uint8_t func);
+  TPortResult PortGetCommTimeouts(uint64_t session, TCommTimeouts& timeouts);
+  TPortResult PortSetCommTimeouts(uint64_t session, const TCommTimeouts& timeouts);
+  TPortResult PortPurgeComm(uint64_t session, uint32_t flags);
   TIoResult PortWrite(uint64_t session, const char* data, size_t len, int waitMs);
   TIoResult PortRead(uint64_t session, char* dest, size_t count, size_t& got, int waitMs);
   void PortClose(uint64_t session);

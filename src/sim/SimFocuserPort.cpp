@@ -4,7 +4,6 @@
 // caller's wait.
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <thread>
 
@@ -57,10 +56,13 @@ void TSimFocuser::Replug() {
 }
 
 bool TSimFocuser::Alive(uint64_t session) const {
-  if (session != 0 && session == FSession) return true;
+  return session != 0 && session == FSession;
+}
+
+TPortError TSimFocuser::Dead(uint64_t session) const {
   // What a tty reports once its device has gone, or for a handle already closed.
-  errno = session != 0 && session == FUnpluggedSession ? ENODEV : EBADF;
-  return false;
+  return session != 0 && session == FUnpluggedSession ? TPortError::peDeviceGone
+                                                      : TPortError::peClosed;
 }
 
 void TSimFocuser::EndSession() {
@@ -103,16 +105,16 @@ void TSimFocuser::PortClose(uint64_t session) {
   EndSession();
 }
 
-bool TSimFocuser::PortGetCommState(uint64_t session, TLineSettings& settings) {
+TPortResult TSimFocuser::PortGetCommState(uint64_t session, TLineSettings& settings) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   settings = FSettings;
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortSetCommState(uint64_t session, const TLineSettings& settings) {
+TPortResult TSimFocuser::PortSetCommState(uint64_t session, const TLineSettings& settings) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   const double now = Now();
   CatchUp(now);
   FSettings = settings;
@@ -129,12 +131,12 @@ bool TSimFocuser::PortSetCommState(uint64_t session, const TLineSettings& settin
     AddTrace(TTraceKind::Line, 'R', FRts);
   }
   ApplyDrive(now);
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortSetCommMask(uint64_t session, uint32_t mask) {
+TPortResult TSimFocuser::PortSetCommMask(uint64_t session, uint32_t mask) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   CatchUp(Now());
   // Queued events the new mask does not select are passed over when a wait takes them; the
   // counting thread re-arms the mask after every event, so nothing here may scan the queue.
@@ -144,18 +146,16 @@ bool TSimFocuser::PortSetCommMask(uint64_t session, uint32_t mask) {
   ++FMaskChanges;
   AddTrace(TTraceKind::Mask, 0, false, mask);
   FPortCv.notify_all();
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
+TPortResult TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
   TLock lock(FLock);
   eventMask = 0;
   // One waiter at a time, and a wait needs events to wait for.
-  if (!Alive(session)) return false;
-  if (FWaiting || FMask == 0) {
-    errno = EINVAL;
-    return false;
-  }
+  if (!Alive(session)) return Dead(session);
+  if (FWaiting) return TPortError::peBusy;
+  if (FMask == 0) return TPortError::peNotSupported;
   CatchUp(Now());
   FSnapshot.reset();
   const uint64_t changes = FMaskChanges;
@@ -163,10 +163,10 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
   const int delayUs = FReaderDelayUs;
   bool late = delayUs <= 0;
   for (;;) {
-    if (!Alive(session)) return false;
+    if (!Alive(session)) return Dead(session);
     if (FMaskChanges != changes) {
       FWaiting = false;
-      return true;
+      return {};
     }
     const bool due = (FMerge || Adapter()) ? (FPending & FMask) != 0 : !FEvents.empty();
     if (due && !late) {
@@ -183,7 +183,7 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
         eventMask = FPending & FMask;
         FPending = 0;
         FWaiting = false;
-        return true;
+        return {};
       }
     } else {
       while (!FEvents.empty()) {
@@ -193,7 +193,7 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
           eventMask = e.Bit;
           FSnapshot = e;
           FWaiting = false;
-          return true;
+          return {};
         }
       }
     }
@@ -201,37 +201,37 @@ bool TSimFocuser::PortWaitCommEvent(uint64_t session, uint32_t& eventMask) {
   }
 }
 
-bool TSimFocuser::PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus) {
+TPortResult TSimFocuser::PortGetCommModemStatus(uint64_t session, uint32_t& modemStatus) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   CatchUp(Now());
   // In the queued mode the levels at the change the last wait reported; otherwise as the port
   // sees them now.
   const bool cts = FSnapshot ? FSnapshot->Cts : FSeenCts;
   const bool dsr = FSnapshot ? FSnapshot->Dsr : FSeenDsr;
   modemStatus = (cts ? MS_CTS_ON : 0) | (dsr ? MS_DSR_ON : 0);
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortGetCommCounts(uint64_t session, TModemCounts& counts, uint32_t& modemStatus) {
+TPortResult TSimFocuser::PortGetCommCounts(uint64_t session, TModemCounts& counts,
+                                           uint32_t& modemStatus) {
   modemStatus = 0;
   if (!FParams.ModemCounters) {
-    errno = ENOTTY;
-    return false;
+    return TPortError::peNotSupported;
   }
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   CatchUp(Now());
   const bool cts = FSnapshot ? FSnapshot->Cts : FSeenCts;
   const bool dsr = FSnapshot ? FSnapshot->Dsr : FSeenDsr;
   modemStatus = (cts ? MS_CTS_ON : 0) | (dsr ? MS_DSR_ON : 0);
   counts = FSnapshot ? FSnapshot->Counts : FCounts;
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortEscapeCommFunction(uint64_t session, uint8_t func) {
+TPortResult TSimFocuser::PortEscapeCommFunction(uint64_t session, uint8_t func) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   const double now = Now();
   CatchUp(now);
   switch (func) {
@@ -250,31 +250,31 @@ bool TSimFocuser::PortEscapeCommFunction(uint64_t session, uint8_t func) {
     case SETXON:
     case SETBREAK:
     case CLRBREAK:
-      return true;
+      return {};
     default:
-      return false;
+      return TPortError::peNotSupported;
   }
   ApplyDrive(now);
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortGetCommTimeouts(uint64_t session, TCommTimeouts& timeouts) {
+TPortResult TSimFocuser::PortGetCommTimeouts(uint64_t session, TCommTimeouts& timeouts) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   timeouts = FTimeouts;
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortSetCommTimeouts(uint64_t session, const TCommTimeouts& timeouts) {
+TPortResult TSimFocuser::PortSetCommTimeouts(uint64_t session, const TCommTimeouts& timeouts) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   FTimeouts = timeouts;
-  return true;
+  return {};
 }
 
-bool TSimFocuser::PortPurgeComm(uint64_t session, uint32_t flags) {
+TPortResult TSimFocuser::PortPurgeComm(uint64_t session, uint32_t flags) {
   std::lock_guard lock(FLock);
-  if (!Alive(session)) return false;
+  if (!Alive(session)) return Dead(session);
   const double now = Now();
   CatchUp(now);
   AddTrace(TTraceKind::Purge, 0, false, flags);
@@ -283,7 +283,7 @@ bool TSimFocuser::PortPurgeComm(uint64_t session, uint32_t flags) {
   if (flags & PURGE_RXCLEAR) FInput.clear();
   if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) DropUnsentOutput(now);
   FPortCv.notify_all();
-  return true;
+  return {};
 }
 
 TIoResult TSimFocuser::PortWrite(uint64_t session, const char* data, size_t len, int waitMs) {

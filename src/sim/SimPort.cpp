@@ -8,43 +8,43 @@ TSimPort::~TSimPort() {
   Close();
 }
 
-bool TSimPort::GetCommState(TLineSettings& settings) {
+TPortResult TSimPort::GetCommState(TLineSettings& settings) {
   return FDevice.PortGetCommState(FSession, settings);
 }
 
-bool TSimPort::SetCommState(const TLineSettings& settings) {
+TPortResult TSimPort::SetCommState(const TLineSettings& settings) {
   return FDevice.PortSetCommState(FSession, settings);
 }
 
-bool TSimPort::SetCommMask(uint32_t mask) {
+TPortResult TSimPort::SetCommMask(uint32_t mask) {
   return FDevice.PortSetCommMask(FSession, mask);
 }
 
-bool TSimPort::WaitCommEvent(uint32_t& eventMask) {
+TPortResult TSimPort::WaitCommEvent(uint32_t& eventMask) {
   return FDevice.PortWaitCommEvent(FSession, eventMask);
 }
 
-bool TSimPort::GetCommModemStatus(uint32_t& modemStatus) {
+TPortResult TSimPort::GetCommModemStatus(uint32_t& modemStatus) {
   return FDevice.PortGetCommModemStatus(FSession, modemStatus);
 }
 
-bool TSimPort::GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) {
+TPortResult TSimPort::GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) {
   return FDevice.PortGetCommCounts(FSession, counts, modemStatus);
 }
 
-bool TSimPort::EscapeCommFunction(uint8_t func) {
+TPortResult TSimPort::EscapeCommFunction(uint8_t func) {
   return FDevice.PortEscapeCommFunction(FSession, func);
 }
 
-bool TSimPort::GetCommTimeouts(TCommTimeouts& timeouts) {
+TPortResult TSimPort::GetCommTimeouts(TCommTimeouts& timeouts) {
   return FDevice.PortGetCommTimeouts(FSession, timeouts);
 }
 
-bool TSimPort::SetCommTimeouts(const TCommTimeouts& timeouts) {
+TPortResult TSimPort::SetCommTimeouts(const TCommTimeouts& timeouts) {
   return FDevice.PortSetCommTimeouts(FSession, timeouts);
 }
 
-bool TSimPort::PurgeComm(uint32_t flags) {
+TPortResult TSimPort::PurgeComm(uint32_t flags) {
   return FDevice.PortPurgeComm(FSession, flags);
 }
 

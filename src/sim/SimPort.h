@@ -15,16 +15,16 @@ class TSimPort : public TSerialPort {
   TSimPort(const TSimPort&) = delete;
   TSimPort& operator=(const TSimPort&) = delete;
 
-  bool GetCommState(TLineSettings& settings) override;
-  bool SetCommState(const TLineSettings& settings) override;
-  bool SetCommMask(uint32_t mask) override;
-  bool WaitCommEvent(uint32_t& eventMask) override;
-  bool GetCommModemStatus(uint32_t& modemStatus) override;
-  bool GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) override;
-  bool EscapeCommFunction(uint8_t func) override;
-  bool GetCommTimeouts(TCommTimeouts& timeouts) override;
-  bool SetCommTimeouts(const TCommTimeouts& timeouts) override;
-  bool PurgeComm(uint32_t flags) override;
+  TPortResult GetCommState(TLineSettings& settings) override;
+  TPortResult SetCommState(const TLineSettings& settings) override;
+  TPortResult SetCommMask(uint32_t mask) override;
+  TPortResult WaitCommEvent(uint32_t& eventMask) override;
+  TPortResult GetCommModemStatus(uint32_t& modemStatus) override;
+  TPortResult GetCommCounts(TModemCounts& counts, uint32_t& modemStatus) override;
+  TPortResult EscapeCommFunction(uint8_t func) override;
+  TPortResult GetCommTimeouts(TCommTimeouts& timeouts) override;
+  TPortResult SetCommTimeouts(const TCommTimeouts& timeouts) override;
+  TPortResult PurgeComm(uint32_t flags) override;
   TIoResult Write(const char* data, size_t len, int waitMs) override;
   TIoResult Read(char* dest, size_t count, size_t& got, int waitMs) override;
   void Close() override;

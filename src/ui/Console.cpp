@@ -115,6 +115,7 @@ void TMainForm::In10Click(QAbstractButton* Sender) {
   if (Sender == ui->Out5) amount = -5;
   if (Sender == ui->Out10) amount = -10;
   if (!PortReady()) return;
+  if (RefuseOutsideLimits(int64_t{FocusControl->CTSCount()} + amount)) return;
   NoteMoveTarget(FocusControl->CTSCount() + amount);
   FocusControl->MoveBy(amount);
 }
@@ -124,6 +125,7 @@ void TMainForm::MoveByButtonClick() {
   // program does not move the focus, so the typed text is taken here as leaving would take it.
   const std::optional<int32_t> n = ui->MoveBySE->Commit();
   if (!n || !MotionIdle() || !PortReady()) return;
+  if (RefuseOutsideLimits(int64_t{FocusControl->CTSCount()} + *n)) return;
   SilenceVoice();
   NoteMoveTarget(FocusControl->CTSCount() + *n);
   FocusControl->MoveBy(*n);
@@ -132,6 +134,7 @@ void TMainForm::MoveByButtonClick() {
 void TMainForm::MoveToButtonClick() {
   const std::optional<int32_t> n = ui->MoveToSE->Commit();
   if (!n || !MotionIdle() || !PortReady()) return;
+  if (RefuseOutsideLimits(*n)) return;
   SilenceVoice();
   NoteMoveTarget(*n);
   FocusControl->MoveTo(*n);

@@ -37,6 +37,9 @@ class TMainFormConsole : public TConsole {
   void SetPositionScale(int32_t scale) override;
   TMarkOutcome MarkFocus() override;
   void MeasureBacklash(std::function<void(const TBacklashReply&)> done) override;
+  TTravelLimits TravelLimits() override;
+  std::string SetTravelLimits(const TTravelLimits& limits) override;
+  void FindTravel(std::function<void(const TTravelReply&)> done) override;
 
  private:
   TMainForm& Form;

@@ -22,14 +22,14 @@ void TMainFormConsole::SetPositionScale(int32_t scale) {
 
 // Move By and Move To with the amount given instead of the spin edit's.
 void TMainFormConsole::MoveByClick(int32_t codes) {
-  if (!Idle()) return;
+  if (!Idle() || Form.RefuseOutsideLimits(int64_t{Form.Controller().CTSCount()} + codes)) return;
   Form.LogMoveAsked(Form.Controller().CTSCount() + codes, "a program on the bus");
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);
 }
 
 void TMainFormConsole::MoveToClick(int32_t count) {
-  if (!Idle()) return;
+  if (!Idle() || Form.RefuseOutsideLimits(count)) return;
   Form.LogMoveAsked(count, "a program on the bus");
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
@@ -54,12 +54,14 @@ void TMainFormConsole::CoarseUp() {
 }
 
 void TMainFormConsole::MessageMoveTo(int32_t count) {
+  if (Form.RefuseOutsideLimits(count)) return;
   Form.LogMoveAsked(count, "MORVANE_MESSAGE");
   Form.SilenceVoice();
   Form.Controller().MoveTo(count);
 }
 
 void TMainFormConsole::MessageMoveBy(int32_t codes) {
+  if (Form.RefuseOutsideLimits(int64_t{Form.Controller().CTSCount()} + codes)) return;
   Form.LogMoveAsked(Form.Controller().CTSCount() + codes, "MORVANE_MESSAGE");
   Form.SilenceVoice();
   Form.Controller().MoveBy(codes);

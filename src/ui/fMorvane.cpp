@@ -24,6 +24,7 @@
 #include "platform/Timing.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
+#include "settings/LimitSettings.h"
 #include "settings/PositionScaleSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsPath.h"
@@ -299,6 +300,7 @@ void TMainForm::MakeConnections() {
   onAction(ui->StayOnTop1, &TMainForm::StayOnTop1Click);
   onAction(ui->NightVision1, &TMainForm::NightVision1Click);
   onAction(ui->MeasureBacklash1, &TMainForm::MeasureBacklash1Click);
+  onAction(ui->FindTravel1, &TMainForm::FindTravel1Click);
   onTimer(FHelpWatchTimer, &TMainForm::WatchHelpViewer);
   onTimer(FStatusTimer, &TMainForm::UpdateStatusLine);
   onTimer(FDeviceWatchTimer, &TMainForm::WatchForDevice);
@@ -363,6 +365,7 @@ void TMainForm::FinishFormShow() {
     SetupForm->UpdatePgmParametersButtonClick();
     TempComp().SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
+    FocusControl->SetTravelLimits(ReadTravelLimits(FIniPath));
     FPositionScale = ReadPositionScale(FIniPath);
     InstallToolTipTime(ToolTipShowMs);
     ui->MovingLite->SetLit(false);
@@ -382,6 +385,8 @@ void TMainForm::ReloadSettings() {
     SetupForm->UpdatePgmParametersButtonClick();
     TempComp().SetSettings(ReadCompensationSettings(FIniPath));
     FocusControl->SetStallTime(ReadStallTime(FIniPath));
+    // Refused while something moves: the limits then stay as they were until the next reload.
+    FocusControl->SetTravelLimits(ReadTravelLimits(FIniPath));
     FPositionScale = ReadPositionScale(FIniPath);
   });
   BusStateChanged();  // the port may have changed

@@ -215,8 +215,17 @@ class TMainForm : public QMainWindow, public TSetupFormHost {
   // Starts the measurement; done runs on the GUI thread at its end, after the status line has
   // the result. Empty when it started, else why not.
   QString StartBacklashMeasurement(std::function<void(const TBacklashReport&)> done);
+  // Travel limits and "Find Travel..." (ui/TravelLimits.cpp). Limits set are applied and saved;
+  // empty when done, else why not.
+  QString SetTravelLimits(const TTravelLimits& limits);
+  void FindTravel1Click();
+  // Starts Find Travel; done runs on the GUI thread at its end. Empty when it started.
+  QString StartFindTravel(std::function<void(const TTravelReport&)> done);
+  // A move to target outside the limits is refused on the status line: true then.
+  bool RefuseOutsideLimits(int64_t target);
   void SetSpeedRGEnabled(bool enabled) override;
   void ShowMessage(const std::string& text) override;
+  void TravelLimitsChanged() override { BusStateChanged(); }
 
   // The window's outer width; the temperature panel opens and closes the window by it.
   int Width() const { return width(); }

@@ -100,6 +100,7 @@ TEST(AlpacaFocuserTest, AnswersFollowTheStateAndTheLink) {
       {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrBusy, 200, InvalidOperation, "", 993},
       {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrPortClosed, 200, MorvanePortClosed, "", 993},
       {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrNoService, 200, MorvaneNotRunning, "", 993},
+      {Running(), true, "PUT", "move", {{"Position", "7"}}, TLinkResult::lrOutsideLimits, 200, InvalidValue, "", 993},
       {Gone(), true, "PUT", "move", {{"Position", "7"}}, {}, 200, MorvaneNotRunning, "", -1},
       {Running(), true, "PUT", "tempcomp", {{"TempComp", "TRUE"}}, {}, 200, NotImplemented, "", -1},
       {compensable, true, "GET", "tempcompavailable", {}, {}, 200, 0, "true", -1},
@@ -159,6 +160,18 @@ TEST(AlpacaFocuserTest, AClosedPortIsToldWithItsDeviceAndReason) {
   const TDeviceReply position = device.Get("position", "t");
   EXPECT_EQ(position.ErrorNumber, MorvanePortClosed);
   EXPECT_EQ(position.ErrorMessage, expected);
+}
+
+TEST(AlpacaFocuserTest, AMoveOutsideMorvanesLimitsNamesThem) {
+  TFakeLink link;
+  link.State = Running();
+  TAlpacaFocuser device(link, TDeviceConfig{.MaxStep = 1000});
+  ASSERT_EQ(device.Put("connected", {{"Connected", "true"}}).ErrorNumber, 0);
+  link.Next = {TLinkResult::lrOutsideLimits, "Target 993 is outside the travel limits 0 to 500"};
+  const TDeviceReply reply = device.Put("move", {{"Position", "7"}});
+  EXPECT_EQ(reply.ErrorNumber, InvalidValue);
+  EXPECT_NE(reply.ErrorMessage.find("outside the travel limits 0 to 500"), std::string::npos)
+      << reply.ErrorMessage;
 }
 
 TEST(AlpacaFocuserTest, DeviceStateLeavesOutWhatCannotBeRead) {

@@ -50,6 +50,41 @@ TEST_F(DeviceTest, APortTheOperatorClosedIsNotReportedLost) {
   EXPECT_TRUE(Host.Messages().empty());
 }
 
+// The counting thread's report of a lost device, made by the test as often as it likes.
+class TLossReportingControl : public TFocusControl {
+ public:
+  using TFocusControl::DoPortLost;
+  using TFocusControl::Port;
+  using TFocusControl::TFocusControl;
+};
+
+TEST_F(DeviceTest, TwoLossReportsAndTheOperatorsCloseAtOnceCloseThePortOnce) {
+  auto owned = std::make_unique<TLossReportingControl>(Host, Sim->Opener());
+  TLossReportingControl& c = *owned;
+  Controller = std::move(owned);
+  ASSERT_TRUE(c.OpenPort());
+  const std::shared_ptr<TSerialPort> port = c.Port();
+  Sim->Unplug();  // the counting thread reports it too
+  std::thread again([&] { c.DoPortLost(port); });
+  std::thread user([&] { c.ClosePort(); });
+  c.DoPortLost(port);
+  again.join();
+  user.join();
+  // Every report has run once the GUI thread runs what was queued after them.
+  Host.RunOnGui([] {});
+  EXPECT_FALSE(c.PortOpen());
+  EXPECT_LE(Host.Messages().size(), 1u) << "told more than once";
+  for (const std::string& m : Host.Messages()) EXPECT_EQ(m, LostCom1);
+
+  // Nothing of the closes is left over: plugged in again, the port opens and counts.
+  Sim->Replug();
+  ASSERT_TRUE(Host.RunOnGui([&] { return c.OpenPort(); }));
+  Sim->SetEncoderLines(true, false);
+  EXPECT_TRUE(WaitUntil([&] { return c.CTSCount() == 1; }, 3000));
+  Host.RunOnGui([] {});
+  EXPECT_LE(Host.Messages().size(), 1u);
+}
+
 // A controller whose port 1 is the slave of a pseudo-terminal.
 class TtyDeviceTest : public ControllerFixture {
  protected:

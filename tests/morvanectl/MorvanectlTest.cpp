@@ -84,11 +84,11 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
   const TToolResult help = RunTool(Tool, {"--help"});
   EXPECT_EQ(help.Status, 0);
   for (const char* c :
-       {"position",    "idle",     "move-by",  "move-to",           "stop",
-        "reset",       "watch",    "--json",   "wait-move",         "--timeout",
-        "permit",      "--wait",   "backlash", "hold-compensation", "measure-backlash",
-        "mark-focus",  "tempcomp", "tempcoef", "deadband",          "samples",
-        "compensation"})
+       {"position",     "idle",     "move-by",    "move-to",           "stop",
+        "reset",        "watch",    "--json",     "wait-move",         "--timeout",
+        "permit",       "--wait",   "backlash",   "hold-compensation", "measure-backlash",
+        "mark-focus",   "tempcomp", "tempcoef",   "deadband",          "samples",
+        "compensation", "limits",   "set-limits", "clear-limits",      "find-travel"})
     EXPECT_NE(help.Out.find(c), std::string::npos) << c;
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
@@ -111,6 +111,10 @@ TEST_F(MorvanectlTest, UsageErrorsExitTwoAndHelpListsEveryCommand) {
                                              {"move-to", "2147483648"},
                                              {"watch", "--bogus"},
                                              {"backlash"},
+                                             {"set-limits", "5"},
+                                             {"set-limits", "5", "x"},
+                                             {"limits", "5"},
+                                             {"find-travel", "--wait"},
                                              {"backlash", "sideways"},
                                              {"backlash", "in", "-3"},
                                              {"backlash", "in", "3", "4"},

@@ -53,5 +53,43 @@ TEST(ApproachRuleTest, DecidesTheLegsOfEveryMove) {
   }
 }
 
+TEST(ApproachRuleTest, KeepsTheFirstLegInsideTheTravelLimits) {
+  const TTravelLimits limits{true, -1000, 1000};
+  struct TCase {
+    int32_t Mode, Codes, From, Target;
+    bool TwoLegs;
+    int32_t First;
+  } cases[] = {
+      // Inside, away from the limits: as without them.
+      {1, 30, 500, 0, true, -30},
+      {2, 30, -500, 0, true, 30},
+      // A target at a limit leaves no room for an approach from beyond it.
+      {1, 30, 500, -1000, false, 0},
+      {2, 30, -500, 1000, false, 0},
+      {1, 30, -1000, -1000, false, 0},
+      // Near a limit the first leg turns round at it rather than crossing it.
+      {1, 30, 500, -990, true, -1000},
+      {2, 30, -500, 990, true, 1000},
+      // From the lower limit upward, inward: the final approach starts there already.
+      {1, 30, -1000, -980, false, 0},
+      // Outward from the lower limit to just above it: the first leg goes up past the target.
+      {2, 30, -1000, -990, true, -960},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.Mode << " " << c.Codes << " " << c.From << "->" << c.Target);
+    const TApproachPlan p =
+        TApproachRule::FromSettings(c.Mode, c.Codes).Plan(c.From, c.Target, limits);
+    EXPECT_EQ(p.TwoLegs, c.TwoLegs);
+    if (c.TwoLegs) {
+      EXPECT_EQ(p.FirstTarget, c.First);
+    }
+    if (p.TwoLegs) {
+      EXPECT_GE(p.FirstTarget, limits.Lower);
+      EXPECT_LE(p.FirstTarget, limits.Upper);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvane::test

@@ -33,7 +33,7 @@ using TScriptedModemIo = test::TKernelModemIo;
 struct TWaitOutcome {
   bool Ok = false;
   uint32_t Mask = 0;
-  int Error = 0;  // errno of a failed wait
+  TPortError Error = TPortError::peNone;  // why a wait failed
 };
 
 class ScriptedLinesTest : public ::testing::Test {
@@ -56,8 +56,9 @@ class ScriptedLinesTest : public ::testing::Test {
     const int entries = FLines->WaitEntries;
     FWaiter = std::async(std::launch::async, [this] {
       TWaitOutcome out;
-      out.Ok = FPort->WaitCommEvent(out.Mask);
-      out.Error = out.Ok ? 0 : errno;
+      const TPortResult waited = FPort->WaitCommEvent(out.Mask);
+      out.Ok = static_cast<bool>(waited);
+      out.Error = waited.Error();
       return out;
     });
     WaitForEntries(entries + 1);
@@ -155,8 +156,9 @@ TEST_F(ScriptedLinesTest, AChangeBetweenTwoWaitsEndsTheNextWaitAtOnce) {
   const int entries = FLines->WaitEntries;
   FWaiter = std::async(std::launch::async, [this] {
     TWaitOutcome out;
-    out.Ok = FPort->WaitCommEvent(out.Mask);
-    out.Error = out.Ok ? 0 : errno;
+    const TPortResult waited = FPort->WaitCommEvent(out.Mask);
+    out.Ok = static_cast<bool>(waited);
+    out.Error = waited.Error();
     return out;
   });
   const TWaitOutcome out = Outcome();
@@ -204,8 +206,9 @@ TEST_F(ScriptedLinesTest, TheReleaseIsRepeatedUntilTheWaiterHasLeft) {
   const int entries = FLines->WaitEntries;
   FWaiter = std::async(std::launch::async, [this] {
     TWaitOutcome out;
-    out.Ok = FPort->WaitCommEvent(out.Mask);
-    out.Error = out.Ok ? 0 : errno;
+    const TPortResult waited = FPort->WaitCommEvent(out.Mask);
+    out.Ok = static_cast<bool>(waited);
+    out.Error = waited.Error();
     return out;
   });
   WaitForEntry(entries);
@@ -267,22 +270,18 @@ TEST_F(ScriptedLinesTest, CountersComeWithTheirLevelsAndFailWhereThereAreNone) {
   EXPECT_EQ(counts, (TModemCounts{2, 1}));
   EXPECT_EQ(status, MS_DSR_ON);
   FLines->HaveCounters = false;
-  errno = 0;
-  EXPECT_FALSE(FPort->GetCommCounts(counts, status));
-  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(FPort->GetCommCounts(counts, status).Error(), TPortError::peNotSupported);
   FLines->HaveCounters = true;
   FLines->Vanish();
-  EXPECT_FALSE(FPort->GetCommCounts(counts, status));
-  EXPECT_TRUE(DeviceGone(errno));
+  EXPECT_EQ(FPort->GetCommCounts(counts, status).Error(), TPortError::peDeviceGone);
 }
 
 TEST_F(ScriptedLinesTest, AWaitTheDeviceRefusesFails) {
   FLines->WaitError = EIO;
   ASSERT_TRUE(FPort->SetCommMask(EV_CTS));
   uint32_t mask = 99;
-  EXPECT_FALSE(FPort->WaitCommEvent(mask));
+  EXPECT_EQ(FPort->WaitCommEvent(mask).Error(), TPortError::peDeviceGone);
   EXPECT_EQ(mask, 0u);
-  EXPECT_EQ(errno, EIO);
 }
 
 TEST_F(ScriptedLinesTest, AnEdgeRacingTheStartOfTheWaitIsReportedSoon) {
@@ -293,8 +292,9 @@ TEST_F(ScriptedLinesTest, AnEdgeRacingTheStartOfTheWaitIsReportedSoon) {
   const int entries = FLines->WaitEntries;
   FWaiter = std::async(std::launch::async, [this] {
     TWaitOutcome out;
-    out.Ok = FPort->WaitCommEvent(out.Mask);
-    out.Error = out.Ok ? 0 : errno;
+    const TPortResult waited = FPort->WaitCommEvent(out.Mask);
+    out.Ok = static_cast<bool>(waited);
+    out.Error = waited.Error();
     return out;
   });
   WaitForEntry(entries);
@@ -339,7 +339,7 @@ TEST_F(ScriptedLinesTest, AVanishedOrHungUpDeviceEndsTheWaitAsGone) {
     }
     const TWaitOutcome out = Outcome();
     EXPECT_FALSE(out.Ok);
-    EXPECT_TRUE(DeviceGone(out.Error)) << "errno " << out.Error;
+    EXPECT_EQ(out.Error, TPortError::peDeviceGone);
     FPort.reset();
   }
 }
@@ -394,8 +394,9 @@ TEST_F(RealPortTest, AWaitIsReleasedByClearingTheMaskAndByClose) {
   for (int round = 0; round < 2; ++round) {
     auto waiter = std::async(std::launch::async, [this] {
       TWaitOutcome out;
-      out.Ok = FPort->WaitCommEvent(out.Mask);
-      out.Error = out.Ok ? 0 : errno;
+      const TPortResult waited = FPort->WaitCommEvent(out.Mask);
+      out.Ok = static_cast<bool>(waited);
+      out.Error = waited.Error();
       return out;
     });
     // A real port gives no sign of the waiter inside its wait: time for it to get there.

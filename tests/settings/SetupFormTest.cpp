@@ -113,7 +113,7 @@ class SetupFormTest : public ::testing::Test {
 
 TEST_F(SetupFormTest, DesignedState) {
   EXPECT_EQ(Form->windowTitle(), "Setup");
-  EXPECT_EQ(Form->size(), QSize(434, 299));
+  EXPECT_EQ(Form->size(), QSize(434, 331));
   EXPECT_EQ(Form->minimumSize(), Form->maximumSize());
   EXPECT_EQ(Form->font().family(), "Tahoma");
   EXPECT_EQ(Form->font().pointSize(), 8);
@@ -326,6 +326,32 @@ TEST_F(SetupFormTest, FactoryDefaultsThenSaveSettingsWritesTheButtonsValues) {
   EXPECT_EQ(MainWindow.Moves, (std::vector<std::string>{"Left=0", "Top=0"}));
 }
 
+// Travel limits: off from a file without the keys; Update Parameters applies them, Save
+// Settings writes them, and limits with no room between them are refused with a message.
+TEST_F(SetupFormTest, TravelLimitsAreAppliedSavedAndRefusedWithoutRoom) {
+  Form->LoadSettings();
+  Open();
+  Click("UpdatePgmParametersButton");
+  EXPECT_FALSE(Control<QCheckBox>("LimitsCB")->isChecked());
+  EXPECT_FALSE(Controller->TravelLimits().Set);
+  Control<QCheckBox>("LimitsCB")->setChecked(true);
+  Control<TSpinEdit>("LowerLimitSE")->setValue(-500);
+  Control<TSpinEdit>("UpperLimitSE")->setValue(800);
+  Click("UpdatePgmParametersButton");
+  EXPECT_EQ(Controller->TravelLimits(), (TTravelLimits{true, -500, 800}));
+  Click("SaveSettingsButton");
+  const std::string file = ReadFileBytes(MainWindow.IniPath());
+  for (const char* line : {"LimitsSet=1\r\n", "LowerLimit=-500\r\n", "UpperLimit=800\r\n"})
+    EXPECT_NE(file.find(line), std::string::npos) << line << " in\n" << file;
+  Control<TSpinEdit>("LowerLimitSE")->setValue(800);
+  MainWindow.Messages.clear();
+  Click("UpdatePgmParametersButton");
+  EXPECT_EQ(MainWindow.Messages,
+            (std::vector<std::string>{"Travel limits not set: The lower limit 800 must lie below "
+                                      "the upper limit 800"}));
+  EXPECT_EQ(Controller->TravelLimits(), (TTravelLimits{true, -500, 800}));
+}
+
 TEST_F(SetupFormTest, SpinEditsStepByKeysAndButtonsOnlyAndRefuseTyping) {
   Open();
   Form->activateWindow();
@@ -372,17 +398,18 @@ TEST_F(SetupFormTest, TabOrder) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
   Control<TRadioGroup>("ComPortRG")->Buttons().at(0)->setFocus();
   std::vector<std::string> order;
-  for (int i = 0; i < 15; ++i) {
+  for (int i = 0; i < 18; ++i) {
     QWidget* w = QApplication::focusWidget();
     while (w && w->parentWidget() && qobject_cast<QRadioButton*>(w)) w = w->parentWidget();
     order.push_back(w ? w->objectName().toStdString() : "");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{
-                       "ComPortRG", "CommandRG", "SavePosCB", "NudgeTimeSE", "CloseNudgeTimeSE",
-                       "NudgeDelaySE", "StopFactorSE", "ReverseDirCB", "DualSenseCB",
-                       "UpdatePgmParametersButton", "SaveSettingsButton", "RevertSavedButton",
-                       "FactoryDefaultsButton", "CloseButton", "VoiceRG"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{
+                "ComPortRG", "CommandRG", "SavePosCB", "NudgeTimeSE", "CloseNudgeTimeSE",
+                "NudgeDelaySE", "StopFactorSE", "ReverseDirCB", "DualSenseCB", "LimitsCB",
+                "LowerLimitSE", "UpperLimitSE", "UpdatePgmParametersButton", "SaveSettingsButton",
+                "RevertSavedButton", "FactoryDefaultsButton", "CloseButton", "VoiceRG"}));
 }
 
 }  // namespace

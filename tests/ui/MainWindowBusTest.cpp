@@ -19,6 +19,7 @@
 #include "host/ExceptionBoundary.h"
 #include "settings/CompensationSettings.h"
 #include "settings/FocusMarks.h"
+#include "settings/LimitSettings.h"
 #include "settings/Profile.h"
 #include "settings/SettingsFile.h"
 #include "support/ToolProcess.h"
@@ -631,3 +632,71 @@ TEST_F(MainWindowBusTest, ASecondWindowSaysOtherProgramsCannotReachIt) {
 }
 
 }  // namespace
+
+// Travel limits set from morvanectl: a move beyond them is refused on the status line, over
+// the bus and by morvanectl with the limits named, a run over the bus stops at the limit, and
+// the limits are saved; morvanectl find-travel on a fast simulator finds both end stops.
+TEST_F(MainWindowBusTest, TravelLimitsRefuseMovesAndStopRuns) {
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
+  const auto tool = [&](std::vector<std::string> args) {
+    return FromOtherThread([&] { return RunTool(MORVANECTL, args, scope); });
+  };
+  EXPECT_EQ(tool({"limits"}).Out, "none\n");
+  TToolResult r = tool({"set-limits", "-100", "200"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(tool({"limits"}).Out, "-100 200\n");
+  EXPECT_EQ(ReadTravelLimits(Rig.IniPath), (TTravelLimits{true, -100, 200}));
+  EXPECT_EQ(tool({"set-limits", "5", "5"}).Status, 1);
+  EXPECT_EQ(tool({"limits"}).Out, "-100 200\n");
+
+  const std::string named = "Target 500 is outside the travel limits -100 to 200";
+  TFocuserClient& client = Other.Client;
+  const TBusReply refused = FromOtherThread([&] { return client.CallInt("MoveTo", 500); });
+  EXPECT_EQ(refused.ErrorName, OutsideLimitsError);
+  EXPECT_EQ(refused.ErrorMessage, named);
+  r = tool({"move-to", "500", "--wait"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "morvanectl: " + named + "\n");
+  // The window's own Move To (its field goes to 250) says so on the status line.
+  auto* line = Rig.Form->findChild<QLabel*>(QStringLiteral("StatusLine"));
+  ASSERT_NE(line, nullptr);
+  Rig.Form->Form().MoveToSE->setValue(250);
+  Rig.Form->MoveToButtonClick();
+  EXPECT_TRUE(ServeUntil([&] {
+    return line->text().contains("Target 250 is outside the travel limits -100 to 200");
+  })) << line->text().toStdString();
+  EXPECT_EQ(Rig.Controller().CTSCount(), 0);
+
+  ASSERT_TRUE(FromOtherThread([&] { return client.CallBool("StartRun", true); }).Ok);
+  EXPECT_TRUE(ServeUntil([&] { return !Rig.Form->CoarseRunning(); }, 20000));
+  EXPECT_TRUE(ServeUntil([&] { return !Rig.Simulator->Moving(); }, 5000));
+  EXPECT_FALSE(Rig.Simulator->RTS());
+  EXPECT_GE(Rig.Controller().CTSCount(), 200);
+  EXPECT_LE(Rig.Controller().CTSCount(), 240);
+  EXPECT_TRUE(ServeUntil([&] { return line->text().contains("the upper travel limit is 200"); }))
+      << line->text().toStdString();
+  TFocuserState state;
+  ASSERT_TRUE(FromOtherThread([&] { return client.GetState(state); }).Ok);
+  EXPECT_FALSE(state.Running);
+
+  ASSERT_EQ(tool({"clear-limits"}).Status, 0);
+  EXPECT_EQ(tool({"limits"}).Out, "none\n");
+}
+
+TEST(MainWindowTravelTest, MorvanectlFindTravelFindsBothEndStops) {
+  sim::TSimParams params;
+  params.SlowSpeed = params.FastSpeed = params.DirectSpeed = 8000;
+  TMainWindowRig rig(params);
+  const std::vector<std::string> scope = {"MORVANE_EVENT_SCOPE=test" + std::to_string(getpid())};
+  const TToolResult r =
+      FromOtherThread([&] { return RunTool(MORVANECTL, {"find-travel"}, scope); });
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  int lower = 0, upper = 0;
+  ASSERT_EQ(std::sscanf(r.Out.c_str(), "%d %d", &lower, &upper), 2) << r.Out;
+  EXPECT_NEAR(lower, -20480, 3);
+  EXPECT_NEAR(upper, 20480, 3);
+  EXPECT_TRUE(rig.Controller().Idle());
+  EXPECT_FALSE(rig.Controller().TravelLimits().Set) << "the bus's caller sets the limits";
+  EXPECT_TRUE(ServeUntil([&] { return !rig.Simulator->Moving(); }, 5000));
+  EXPECT_FALSE(rig.Simulator->RTS());
+}

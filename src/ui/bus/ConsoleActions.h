@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "controller/LimitRule.h"
 #include "platform/BusContract.h"
 #include "settings/CompensationSettings.h"
 
@@ -27,6 +28,14 @@ struct TBacklashReply {
   bool Seen = false;      // play between the motor and the encoder was measured
   double PlayCodes = 0;
   double Uncertainty = 0;  // seen: plus or minus; not seen: the most that could hide
+  std::string Text;
+};
+
+// The end of "Find Travel" as the bus tells it.
+struct TTravelReply {
+  std::string ErrorName;  // empty: the stops; otherwise the D-Bus error it ended with
+  int32_t LowerStop = 0;
+  int32_t UpperStop = 0;
   std::string Text;
 };
 
@@ -110,6 +119,17 @@ class TConsoleActions {
   // it cannot start.
   virtual void MeasureBacklash(std::function<void(const TBacklashReply&)> done) {
     done({NotAvailableError, false, 0, 0, "Measuring the backlash is not available"});
+  }
+  // Travel limits: applied and saved; empty when done, else why not (a move or a run is under
+  // way).
+  virtual TTravelLimits TravelLimits() { return {}; }
+  virtual std::string SetTravelLimits(const TTravelLimits&) {
+    return "Travel limits are not available";
+  }
+  // "Find Travel": done is called on the GUI thread when it has ended, or at once when it
+  // cannot start.
+  virtual void FindTravel(std::function<void(const TTravelReply&)> done) {
+    done({NotAvailableError, 0, 0, "Find Travel is not available"});
   }
 };
 

@@ -97,6 +97,7 @@ void TFocuserService::FinishPublish() {
   FSentHeld = CompensationHeld();
   FSentLastMove = LastCompensationMove();
   FSentFault = LastFault();
+  FSentLimits = FConsole.TravelLimits();
   FSentScale = PositionScale();
   FSentCompensation = FConsole.Compensation();
   FRunCallerWatcher = std::make_unique<QDBusServiceWatcher>(
@@ -158,6 +159,15 @@ void TFocuserService::Announce(bool flushPosition) {
     changed.insert(QLatin1String(BusProperty::PositionScale), FSentScale = scale);
   if (const QString fault = LastFault(); fault != FSentFault)
     changed.insert(QLatin1String(BusProperty::LastFault), FSentFault = fault);
+  if (const TTravelLimits limits = FConsole.TravelLimits(); !(limits == FSentLimits)) {
+    if (limits.Set != FSentLimits.Set)
+      changed.insert(QLatin1String(BusProperty::LimitsSet), limits.Set);
+    if (limits.Lower != FSentLimits.Lower)
+      changed.insert(QLatin1String(BusProperty::LowerLimit), limits.Lower);
+    if (limits.Upper != FSentLimits.Upper)
+      changed.insert(QLatin1String(BusProperty::UpperLimit), limits.Upper);
+    FSentLimits = limits;
+  }
   AddCompensationChanges(changed);
   const int position = Position();
   if (position != FSentPosition) {
@@ -193,7 +203,7 @@ QString TFocuserService::PortClosedText() {
   return text;
 }
 
-bool TFocuserService::MayMove(int64_t target, bool needIdle) {
+bool TFocuserService::MayMove(int64_t target, bool needIdle, bool toTarget) {
   if (!PortOpen()) {
     Refuse(QString::fromLatin1(PortClosedError), PortClosedText());
     return false;
@@ -209,6 +219,12 @@ bool TFocuserService::MayMove(int64_t target, bool needIdle) {
                .arg(target)
                .arg(-MoveLimit)
                .arg(MoveLimit));
+    return false;
+  }
+  if (const TTravelLimits limits = FConsole.TravelLimits();
+      toTarget && OutsideLimits(limits, target)) {
+    Refuse(QString::fromLatin1(OutsideLimitsError),
+           QString::fromStdString(OutsideLimitsText(limits, target)));
     return false;
   }
   return true;
@@ -279,7 +295,7 @@ void TFocuserService::SetPositionScale(int scale) {
 }
 
 void TFocuserService::StartRun(bool in) {
-  if (MayMove(0, false))
+  if (MayMove(0, false, false))
     Guarded([&] {
       FConsole.CoarseDown(in);
       TakeRun(0);
@@ -294,7 +310,7 @@ void TFocuserService::StartTimedRun(bool in, uint milliseconds) {
                .arg(milliseconds));
     return;
   }
-  if (MayMove(0, false))
+  if (MayMove(0, false, false))
     Guarded([&] {
       FConsole.CoarseDown(in);
       TakeRun(milliseconds);
@@ -498,6 +514,64 @@ bool TFocuserService::MeasureBacklash(double& /*play*/, double& /*uncertainty*/,
     });
   });
   return false;
+}
+
+}  // namespace morvane
+
+namespace morvane {
+
+void TFocuserService::SetLimits(int lower, int upper) {
+  if (!LimitsValid(lower, upper)) {
+    Refuse(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+           QString::fromStdString(LimitsRefusalText(lower, upper)));
+    return;
+  }
+  Guarded([&] {
+    const std::string refused = FConsole.SetTravelLimits({true, lower, upper});
+    if (!refused.empty()) Refuse(QString::fromLatin1(BusyError), QString::fromStdString(refused));
+  });
+  Announce(false);
+}
+
+void TFocuserService::ClearLimits() {
+  Guarded([&] {
+    TTravelLimits off = FConsole.TravelLimits();
+    off.Set = false;
+    const std::string refused = FConsole.SetTravelLimits(off);
+    if (!refused.empty()) Refuse(QString::fromLatin1(BusyError), QString::fromStdString(refused));
+  });
+  Announce(false);
+}
+
+int TFocuserService::FindTravel(int& /*upperStop*/) {
+  if (!PortOpen()) {
+    Refuse(QString::fromLatin1(PortClosedError),
+           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
+    return 0;
+  }
+  if (!FConsole.Idle() || Running()) {
+    Refuse(QString::fromLatin1(BusyError),
+           QStringLiteral("A move is under way; wait until Idle is true"));
+    return 0;
+  }
+  // Answered when both stops have been found and the focuser is back, which takes minutes.
+  const bool fromBus = calledFromDBus();
+  QDBusMessage call;
+  if (fromBus) {
+    setDelayedReply(true);
+    call = message();
+  }
+  Guarded([&] {
+    FConsole.FindTravel([fromBus, call](const TTravelReply& r) {
+      if (!fromBus) return;
+      QDBusMessage reply = r.ErrorName.empty()
+                               ? call.createReply({r.LowerStop, r.UpperStop})
+                               : call.createErrorReply(QString::fromStdString(r.ErrorName),
+                                                       QString::fromStdString(r.Text));
+      QDBusConnection::sessionBus().send(reply);
+    });
+  });
+  return 0;
 }
 
 }  // namespace morvane

@@ -44,6 +44,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   Q_PROPERTY(bool CompensationHeld READ CompensationHeld)
   Q_PROPERTY(int LastCompensationMove READ LastCompensationMove)
   Q_PROPERTY(QString LastFault READ LastFault)
+  Q_PROPERTY(bool LimitsSet READ LimitsSet)
+  Q_PROPERTY(int LowerLimit READ LowerLimit)
+  Q_PROPERTY(int UpperLimit READ UpperLimit)
   Q_PROPERTY(int PositionScale READ PositionScale WRITE SetPositionScale)
 
  public:
@@ -93,6 +96,9 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool CompensationHeld() { return FConsole.CompensationHeld(); }
   int LastCompensationMove() { return FConsole.LastCompensationMove(); }
   QString LastFault() { return QString::fromStdString(FConsole.LastFault()); }
+  bool LimitsSet() { return FConsole.TravelLimits().Set; }
+  int LowerLimit() { return FConsole.TravelLimits().Lower; }
+  int UpperLimit() { return FConsole.TravelLimits().Upper; }
   int PositionScale() { return FConsole.PositionScale(); }
   // Brought into LeastPositionScale..MostPositionScale and saved; the console announces it.
   void SetPositionScale(int scale);
@@ -125,10 +131,16 @@ class TFocuserService : public QObject, protected QDBusContext {
   double MarkFocus(int& position);
   // "Measure backlash"; the reply is sent when it ends (a delayed reply), or an error.
   bool MeasureBacklash(double& play, double& uncertainty, QString& text);
+  // Travel limits, applied and saved; refused while a move or a run is under way.
+  void SetLimits(int lower, int upper);
+  void ClearLimits();
+  // "Find Travel"; the reply (lowerStop, upperStop) is sent when it ends, or an error.
+  int FindTravel(int& upperStop);
 
  private:
   // Refuses a move with a D-Bus error when the console could not make it; true when it may go.
-  bool MayMove(int64_t target, bool needIdle);
+  // A run has no target: it stops at the limit it runs towards (toTarget false).
+  bool MayMove(int64_t target, bool needIdle, bool toTarget = true);
   void Refuse(const QString& name, const QString& text);
   QString PortClosedText();
   template <typename F>
@@ -163,6 +175,7 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool FSentHeld = false;
   int FSentLastMove = 0;
   QString FSentFault;
+  TTravelLimits FSentLimits;
   int FSentScale = DefaultPositionScale;
   TCompensationSettings FSentCompensation;
   bool FBusRun = false;  // the run that runs was started over the bus

@@ -134,7 +134,7 @@ void TTravelThread::Execute() {
   }
   if (report.End == TTravelEnd::teStopped && !c.Port()) report.End = TTravelEnd::tePortClosed;
   Close(report);
-  if (!c.FDestroying.load() && Done) Done(report);
+  if (c.LifeState() != TLifeState::lsDismantling && Done) Done(report);
 }
 
 void TTravelThread::Close(TTravelReport& report) {
@@ -148,7 +148,7 @@ void TTravelThread::Close(TTravelReport& report) {
   {
     std::lock_guard lock(c.MoveLock());
     goBack = report.End == TTravelEnd::teDone && !Cancelled() && c.Port() &&
-             !c.FDestroying.load() && !c.SuccessorPending();
+             c.LifeState() != TLifeState::lsDismantling && !c.SuccessorPending();
     if (goBack) {
       if (Progress)
         Progress("Find Travel: end stops at " + std::to_string(report.LowerStop) + " and " +

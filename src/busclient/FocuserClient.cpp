@@ -10,8 +10,6 @@ namespace morvane {
 
 namespace {
 
-constexpr const char* PropertiesInterface = "org.freedesktop.DBus.Properties";
-
 TBusReply ErrorReply(const DBusError& error) {
   TBusReply r;
   r.ErrorName = error.name ? error.name : DBUS_ERROR_FAILED;

@@ -8,8 +8,6 @@ namespace morvane {
 
 namespace {
 
-constexpr const char* PropertiesInterface = "org.freedesktop.DBus.Properties";
-
 void Store(TNotification& n, const char* name, const TPropertyValue& v) {
   const auto is = [name](const char* p) { return !std::strcmp(name, p); };
   if (v.Type == DBUS_TYPE_INT32) {

@@ -5,20 +5,13 @@
 
 namespace morvane {
 
-namespace {
-// Changes between two readings of a counter, which wraps as the kernel's does.
-int Changes(int before, int after) {
-  return static_cast<int>(static_cast<uint32_t>(after) - static_cast<uint32_t>(before));
-}
-}  // namespace
-
 TEdgeCheck JudgeEdges(const TEdgeBaseline& baseline, bool steady, uint32_t drive,
                       const TModemCounts& counts) {
   TEdgeCheck check;
   check.Baseline = {true, drive, counts};
   if (!steady || !baseline.Set || baseline.Drive != drive) return check;
-  check.CtsChanges = Changes(baseline.Counts.Cts, counts.Cts);
-  check.DsrChanges = Changes(baseline.Counts.Dsr, counts.Dsr);
+  check.CtsChanges = CounterChanges(baseline.Counts.Cts, counts.Cts);
+  check.DsrChanges = CounterChanges(baseline.Counts.Dsr, counts.Dsr);
   check.Lost = std::abs(check.CtsChanges - check.DsrChanges) > MostLineGap;
   if (!check.Lost) check.Baseline = baseline;
   return check;

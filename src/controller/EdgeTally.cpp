@@ -21,11 +21,6 @@ int EdgeDir(bool cts, bool dsr) {
   return cts == dsr ? -1 : 1;
 }
 
-// Changes between two readings of a counter, which wraps as the kernel's does.
-int Changes(int before, int after) {
-  return static_cast<int>(static_cast<uint32_t>(after) - static_cast<uint32_t>(before));
-}
-
 // The single-resolution count from the double one: the double count's parity is the CTS level,
 // and single resolution counts where CTS changes with DSR low, both ways, so that the count is
 // the shaft's place alone: ceil(double / 2), taken from the CTS level before the changes.
@@ -56,8 +51,8 @@ TTallyStep TEdgeTally::Take(const TLineSample& sample, bool dual) {
 
 TTallyStep TEdgeTally::TakeDouble(const TLineSample& sample) {
   TTallyStep step;
-  const int cts = Changes(FLast.Counts.Cts, sample.Counts.Cts);
-  const int dsr = Changes(FLast.Counts.Dsr, sample.Counts.Dsr);
+  const int cts = CounterChanges(FLast.Counts.Cts, sample.Counts.Cts);
+  const int dsr = CounterChanges(FLast.Counts.Dsr, sample.Counts.Dsr);
   const TLineSample last = FLast;
   FLast = sample;
   if (cts <= 0) {

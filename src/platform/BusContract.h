@@ -15,6 +15,8 @@ inline constexpr const char* Focuser1Interface = "org.morvane.Focuser1";
 // Broadcasts: one signal per registered message name, "MORVANE_MESSAGE" among them.
 inline constexpr const char* BroadcastInterface = "org.morvane.Broadcast";
 inline constexpr const char* MorvaneMessageName = "MORVANE_MESSAGE";
+// The bus's standard interface that gets, sets and announces properties.
+inline constexpr const char* PropertiesInterface = "org.freedesktop.DBus.Properties";
 
 // Focuser1's property and method names, spelled here once for the service and every client.
 namespace BusProperty {

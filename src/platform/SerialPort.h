@@ -54,6 +54,11 @@ struct TModemCounts {
   bool operator==(const TModemCounts&) const = default;
 };
 
+// Changes between two readings of one counter, which wraps as the kernel's does.
+inline int CounterChanges(int before, int after) {
+  return static_cast<int>(static_cast<uint32_t>(after) - static_cast<uint32_t>(before));
+}
+
 // The line-settings record (the Windows DCB, 28 bytes there).
 struct TLineSettings {
   uint32_t DCBlength = 0;

@@ -9,10 +9,10 @@
 namespace morvane {
 
 namespace {
-constexpr std::string_view Section = "FocusControl";
+constexpr std::string_view LimitSection = "FocusControl";
 
 std::optional<int> ReadInt(const TProfileText& p, std::string_view key) {
-  const std::optional<std::string> t = p.ReadString(Section, key);
+  const std::optional<std::string> t = p.ReadString(LimitSection, key);
   return t ? ParseIntegerText(*t) : std::nullopt;
 }
 }  // namespace
@@ -35,9 +35,9 @@ bool SaveTravelLimits(const std::string& iniPath, const TTravelLimits& limits, T
   // A file there that cannot be read must not be replaced by one holding only these keys.
   if (read == TFileRead::frFailed) return false;
   TProfileText p(old);
-  const bool written = p.WriteString(Section, "LimitsSet", limits.Set ? "1" : "0") &&
-                       p.WriteString(Section, "LowerLimit", std::to_string(limits.Lower)) &&
-                       p.WriteString(Section, "UpperLimit", std::to_string(limits.Upper));
+  const bool written = p.WriteString(LimitSection, "LimitsSet", limits.Set ? "1" : "0") &&
+                       p.WriteString(LimitSection, "LowerLimit", std::to_string(limits.Lower)) &&
+                       p.WriteString(LimitSection, "UpperLimit", std::to_string(limits.Upper));
   if (!written) return false;
   if (read == TFileRead::frRead && p.Text() == old) return true;
   return ReplaceWholeFile(iniPath, p.Text(), ops);

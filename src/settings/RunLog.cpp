@@ -7,16 +7,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "settings/SettingsPath.h"
+
 namespace morvane {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 // An XDG base folder: the variable when it is an absolute path, else home's default.
 std::string BaseFolder(const std::string& variable, const std::string& home, const char* fallback) {
@@ -40,8 +37,8 @@ std::string RunLogPathFor(const std::string& iniPath, const std::string& xdgConf
 }
 
 std::string RunLogPath(const std::string& iniPath) {
-  const std::string path =
-      RunLogPathFor(iniPath, Env("XDG_CONFIG_HOME"), Env("XDG_STATE_HOME"), Env("HOME"));
+  const std::string path = RunLogPathFor(iniPath, EnvValue("XDG_CONFIG_HOME"),
+                                         EnvValue("XDG_STATE_HOME"), EnvValue("HOME"));
   std::error_code ignored;
   fs::create_directories(fs::path(path).parent_path(), ignored);
   return path;

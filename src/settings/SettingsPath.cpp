@@ -13,12 +13,12 @@ namespace {
 constexpr char FileName[] = "Morvane.ini";
 constexpr char DataFolder[] = "../share/morvane/";
 
-std::string Env(const char* name) {
+}  // namespace
+
+std::string EnvValue(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
 }
-
-}  // namespace
 
 std::string ProgramDirectory() {
   char buf[4096];
@@ -59,7 +59,8 @@ std::string SettingsPath() {
   // The directory decides: a read-only file beside a writable program stays the settings
   // file, and its failed writes are reported as such.
   const bool writable = access(dir.c_str(), W_OK) == 0 && InstalledDataDirectory(dir).empty();
-  const std::string path = SettingsPathFor(dir, writable, Env("XDG_CONFIG_HOME"), Env("HOME"));
+  const std::string path =
+      SettingsPathFor(dir, writable, EnvValue("XDG_CONFIG_HOME"), EnvValue("HOME"));
   if (!writable) {
     std::error_code ignored;  // a directory that cannot be made shows as a failed write later
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);

@@ -10,6 +10,9 @@
 namespace morvane {
 
 // The directory of the running program, with its trailing separator.
+// An environment variable's value, empty when it is not set.
+std::string EnvValue(const char* name);
+
 std::string ProgramDirectory();
 
 // The data folder of a program installed in a prefix (<prefix>/bin/morvane beside

@@ -16,7 +16,7 @@
 namespace morvane {
 
 namespace {
-const char* RefusalText(TFocusControl::TMeasureRefusal r) {
+const char* TravelRefusalText(TFocusControl::TMeasureRefusal r) {
   switch (r) {
     case TFocusControl::TMeasureRefusal::mrPortClosed:
       return "Not connected: open a port in Setup";
@@ -97,7 +97,7 @@ void TMainForm::FindTravel1Click() {
 }
 
 QString TMainForm::StartFindTravel(std::function<void(const TTravelReport&)> done) {
-  if (FConsole->Running()) return RefusalText(TFocusControl::TMeasureRefusal::mrCoarseRun);
+  if (FConsole->Running()) return TravelRefusalText(TFocusControl::TMeasureRefusal::mrCoarseRun);
   SilenceVoice();
   SetStatusNote(QStringLiteral("Find Travel"));
   QPointer<TMainForm> self(this);
@@ -124,7 +124,7 @@ QString TMainForm::StartFindTravel(std::function<void(const TTravelReport&)> don
       });
   if (refusal == TFocusControl::TMeasureRefusal::mrNone) return {};
   SetStatusNote(QString());
-  return QString::fromLatin1(RefusalText(refusal));
+  return QString::fromLatin1(TravelRefusalText(refusal));
 }
 
 TTravelLimits TMainFormConsole::TravelLimits() {

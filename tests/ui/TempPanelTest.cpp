@@ -218,6 +218,8 @@ TEST_F(TempPanelTest, AutoRunReadsFiveTimesASecondUntilThePanelCloses) {
   EXPECT_TRUE(ui->EnableSB->isChecked());
   EXPECT_TRUE(Form->Timer1().isActive());
   EXPECT_EQ(Form->Timer1().interval(), 200);
+  // The small light pulses with the readings, drawn lit and then out again. How many pulses a
+  // loaded machine gets to draw is not the panel's to say: paints of a busy window merge.
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return Requests(Sim, "MRV08?????") - before >= 5 && watch.Pulses >= 3; }, 15000))
       << Requests(Sim, "MRV08?????") - before << " readings, " << watch.Pulses << " pulses";
@@ -225,9 +227,6 @@ TEST_F(TempPanelTest, AutoRunReadsFiveTimesASecondUntilThePanelCloses) {
   // One a tick of the timer: a loaded machine makes fewer, never more.
   EXPECT_LE(readings, ticks + 1);
   EXPECT_FALSE(ui->Label4->text().isEmpty());
-  // The small light pulses with the readings: drawn lit, then out again, each time.
-  EXPECT_GE(watch.Pulses, 3);
-  EXPECT_GE(watch.Pulses, readings / 2);
 
   ChooseTemperature();
   EXPECT_EQ(Form->Width(), 272);

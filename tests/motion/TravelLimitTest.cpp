@@ -95,11 +95,13 @@ TEST_F(TravelLimitTest, ACoarseRunStopsAtTheLimitAndAMoveBeyondOneNeverStarts) {
 }
 
 TEST_F(TravelLimitTest, FindTravelFindsBothEndStopsAndComesBack) {
-  // A fast motor, so that the 40960 codes pass in seconds; the stall guard is the same.
+  // A fast motor and a short travel (ends at -2048 and 2048), so that it passes in seconds;
+  // the stall guard is the same.
   sim::TSimParams params;
   params.SlowSpeed = 8000;
   params.FastSpeed = 8000;
   params.DirectSpeed = 8000;
+  params.TravelRevs = 4;
   Make(params);
   const int32_t start = SettledCount();
   StartFindTravel();
@@ -108,8 +110,8 @@ TEST_F(TravelLimitTest, FindTravelFindsBothEndStopsAndComesBack) {
   ASSERT_TRUE(WaitUntil([&] { return Reported().has_value(); }, 120000));
   const TTravelReport r = *Reported();
   EXPECT_EQ(r.End, TTravelEnd::teDone);
-  EXPECT_NEAR(r.LowerStop, -20480, 3);
-  EXPECT_NEAR(r.UpperStop, 20480, 3);
+  EXPECT_NEAR(r.LowerStop, -2048, 3);
+  EXPECT_NEAR(r.UpperStop, 2048, 3);
   EXPECT_EQ(r.Start, start);
   EXPECT_EQ(r.Offered(), LimitsInsideStops(r.LowerStop, r.UpperStop));
   EXPECT_NEAR(r.Left, start, 30);

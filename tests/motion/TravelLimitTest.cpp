@@ -114,7 +114,9 @@ TEST_F(TravelLimitTest, FindTravelFindsBothEndStopsAndComesBack) {
   EXPECT_NEAR(r.UpperStop, 2048, 3);
   EXPECT_EQ(r.Start, start);
   EXPECT_EQ(r.Offered(), LimitsInsideStops(r.LowerStop, r.UpperStop));
-  EXPECT_NEAR(r.Left, start, 30);
+  // Back where it started rather than at an end stop 2048 codes away; how close an 8000
+  // codes/s motor lands on a loaded machine is the landing tests' concern.
+  EXPECT_NEAR(r.Left, start, 200);
   // One busy period; the end stops are no fault.
   EXPECT_EQ(IdleReports(), (std::vector<bool>{false, true}));
   EXPECT_TRUE(FaultTexts().empty());

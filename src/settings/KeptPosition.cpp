@@ -22,12 +22,16 @@ std::optional<int64_t> WholeNumber(std::string_view s) {
 
 }  // namespace
 
-std::string KeptPositionPathFor(const std::string& iniPath) {
+std::string SiblingPathFor(const std::string& iniPath, std::string_view suffix) {
   constexpr std::string_view ext = ".ini";
   std::string stem = iniPath;
   if (stem.size() >= ext.size() && stem.compare(stem.size() - ext.size(), ext.size(), ext) == 0)
     stem.resize(stem.size() - ext.size());
-  return stem + "-position.txt";
+  return stem + std::string(suffix);
+}
+
+std::string KeptPositionPathFor(const std::string& iniPath) {
+  return SiblingPathFor(iniPath, "-position.txt");
 }
 
 bool ReadKeepPosition(const std::string& iniPath) {

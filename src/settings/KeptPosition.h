@@ -28,6 +28,8 @@ enum class TKeptState {
 };
 
 std::string KeptPositionPathFor(const std::string& iniPath);
+// A file kept beside the settings file: its name without ".ini", then suffix.
+std::string SiblingPathFor(const std::string& iniPath, std::string_view suffix);
 
 // "[FocusControl] KeepPosition": on in a new factory file; a file without the key keeps the
 // count at 0 at each start, as before.

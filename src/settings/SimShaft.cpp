@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "settings/KeptPosition.h"
+
 namespace morvane {
 
 namespace {
@@ -13,11 +15,7 @@ constexpr double FarthestShaft = 1e8;
 }  // namespace
 
 std::string SimShaftPathFor(const std::string& iniPath) {
-  constexpr std::string_view ext = ".ini";
-  std::string stem = iniPath;
-  if (stem.size() >= ext.size() && stem.compare(stem.size() - ext.size(), ext.size(), ext) == 0)
-    stem.resize(stem.size() - ext.size());
-  return stem + "-shaft.txt";
+  return SiblingPathFor(iniPath, "-shaft.txt");
 }
 
 std::string FormatSimShaft(double shaft) {

@@ -485,8 +485,8 @@ double TFocuserService::MarkFocus(int& position) {
 
 namespace morvane {
 
-bool TFocuserService::MeasureBacklash(double& /*play*/, double& /*uncertainty*/,
-                                      QString& /*text*/) {
+// A measurement or a search runs the focuser on its own: only from rest, on an open port.
+bool TFocuserService::MayStartLongRun() {
   if (!PortOpen()) {
     Refuse(QString::fromLatin1(PortClosedError), PortClosedText());
     return false;
@@ -496,6 +496,12 @@ bool TFocuserService::MeasureBacklash(double& /*play*/, double& /*uncertainty*/,
            QStringLiteral("A move is under way; wait until Idle is true"));
     return false;
   }
+  return true;
+}
+
+bool TFocuserService::MeasureBacklash(double& /*play*/, double& /*uncertainty*/,
+                                      QString& /*text*/) {
+  if (!MayStartLongRun()) return false;
   // Answered when the measurement ends, which takes many seconds.
   const bool fromBus = calledFromDBus();
   QDBusMessage call;
@@ -544,16 +550,7 @@ void TFocuserService::ClearLimits() {
 }
 
 int TFocuserService::FindTravel(int& /*upperStop*/) {
-  if (!PortOpen()) {
-    Refuse(QString::fromLatin1(PortClosedError),
-           QStringLiteral("The focuser's port COM %1 is not open").arg(ComPort()));
-    return 0;
-  }
-  if (!FConsole.Idle() || Running()) {
-    Refuse(QString::fromLatin1(BusyError),
-           QStringLiteral("A move is under way; wait until Idle is true"));
-    return 0;
-  }
+  if (!MayStartLongRun()) return 0;
   // Answered when both stops have been found and the focuser is back, which takes minutes.
   const bool fromBus = calledFromDBus();
   QDBusMessage call;

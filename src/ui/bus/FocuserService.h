@@ -143,6 +143,8 @@ class TFocuserService : public QObject, protected QDBusContext {
   bool MayMove(int64_t target, bool needIdle, bool toTarget = true);
   void Refuse(const QString& name, const QString& text);
   QString PortClosedText();
+  // Refuses a measurement or Find Travel on a closed port or while the focuser moves.
+  bool MayStartLongRun();
   template <typename F>
   void Guarded(F&& action);
   void Announce(bool flushPosition);
